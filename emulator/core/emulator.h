@@ -1,0 +1,154 @@
+// The receiver emulator's core: everything that stands in for the receiver's
+// firmware on a PC. Front ends (the command line, the tests) use only this
+// header and sandbox.h; the TAP sees only platform/tap.h and the firmware
+// symbols.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/firmware.h"
+#include "platform/tap.h"
+
+namespace emu {
+
+// How TAP_Hdd_ChangeDir reports its result. The TAP may not assume either.
+enum class ChangeDirConvention {
+  OneOnSuccess,   // 1 on success, 0 on failure
+  ZeroOnSuccess,  // 0 on success, -1 on failure
+};
+
+struct Config {
+  // Firmware symbols (mangled names as in platform/firmware.h) that this
+  // receiver does not offer.
+  std::set<std::string> leaveOut;
+  // Folder of the per-symbol firmware objects; empty means the folder
+  // "firmware" beside the core library.
+  std::string firmwareDir;
+  // Print every TAP interface and firmware call with arguments and result.
+  bool trace = false;
+  std::FILE* traceOut = stderr;
+  // With a virtual clock the tick moves only by advanceTicks and TAP_Delay.
+  bool virtualClock = false;
+  // Local wall-clock time that TAP_GetTime reports; 0 means the real time.
+  // With a fixed time the clock still moves on with the ticks.
+  std::time_t fixedTime = 0;
+  uint32_t systemId = 22010;
+  uint32_t version = 0x1E;  // TAP interface version in the low 16 bits
+  ChangeDirConvention changeDir = ChangeDirConvention::OneOnSuccess;
+  // The firmware's slot of the TAP that is loaded.
+  int tapSlot = 2;
+};
+
+// ---- life cycle -----------------------------------------------------------
+
+// Puts the whole receiver into its power-on state with this configuration:
+// fills the TAP interface, offers the firmware symbols that are not left out,
+// clears the screen, memory ledger, player and current directory
+// ("/mnt/hd/ProgramFiles"). Call it before anything else, and again for a
+// fresh receiver. Returns false with a message when a firmware object cannot
+// be loaded.
+bool reset(const Config& config, std::string* error = nullptr);
+const Config& config();
+
+// Offers one more firmware symbol, as a library loaded later with global
+// scope would. Returns false when the symbol is unknown or cannot be loaded.
+bool offerFirmwareSymbol(const std::string& name, std::string* error = nullptr);
+
+// ---- trace ----------------------------------------------------------------
+
+bool tracing();
+// Writes one trace line (a line end is added) when tracing is on.
+void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- clock and state ------------------------------------------------------
+
+uint32_t ticks();                  // what TAP_GetTick answers now
+void advanceTicks(uint32_t ticks);  // virtual clock only; ignored otherwise
+void setState(uint32_t mainState, uint32_t subState);
+bool exitRequested();   // TAP_Exit was called
+bool normalMode();      // true after TAP_EnterNormal, false after TAP_ExitNormal
+
+// ---- memory ---------------------------------------------------------------
+
+// The allocation after the next `n` successful ones fails; with `persistent`
+// every one after it fails too. n < 0 switches failures off.
+void failAllocAfter(long n, bool persistent = false);
+long allocCalls();        // TAP_MemAlloc calls since reset
+size_t liveBlocks();      // blocks allocated and not yet freed
+size_t liveBytes();
+// The emulator's own allocations that the TAP must free (TAP_Osd_SaveBox).
+void* memAlloc(uint32_t size);
+
+// ---- screen ---------------------------------------------------------------
+
+struct Image {
+  uint32_t width = 0, height = 0;
+  std::vector<uint32_t> pixels;  // ARGB, row by row
+};
+
+// The 720 x 576 screen as shown: every shown region composed over black, in
+// the order of creation. Work regions are never shown.
+Image screen();
+// Pixels of one region, or an empty image when it does not exist.
+Image regionImage(uint16_t rgn);
+bool savePng(const Image& image, const std::string& path, std::string* error = nullptr);
+bool loadPng(const std::string& path, Image& image, std::string* error = nullptr);
+// The region table as the firmware keeps it (OSD_RegionTableSize entries).
+const OsdRegionInfo* regionTable();
+int syncCount();  // TAP_Osd_Sync calls since reset
+
+// ---- hard disk and player ---------------------------------------------------
+
+// The TAP's current directory as a Linux path, as its directory record holds it.
+std::string currentDir();
+void setCurrentDir(const std::string& linuxPath);
+bool playing();
+std::string playingFile();        // Linux path, empty when nothing plays
+std::string workFolder();         // Linux path of the firmware's work folder
+
+// ---- firmware records -------------------------------------------------------
+
+TapTableEntry* tapTable();  // TAP_TableSize entries
+int32_t& curTapTask();
+
+// ---- console ----------------------------------------------------------------
+
+// Lines that the TAP wrote with TAP_Print, in order, and what the receiver
+// reported itself (refused playbacks and the like).
+const std::vector<std::string>& consoleLines();
+// Called for each console line as it is written; the front end prints them.
+void setConsoleSink(std::function<void(const std::string& line)> sink);
+// The receiver writes a line of its own to the console.
+void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---- TAP files --------------------------------------------------------------
+
+struct TapHeader {
+  std::string programName, description, author, buildDate;
+  uint32_t id = 0;
+  uint32_t headerVersion = 0;
+};
+
+// Reads the header sections of a TAP file as the firmware's loader does.
+// Returns false with a message when the file is no TAP.
+bool readTapHeader(const std::string& path, TapHeader& header, std::string* error);
+
+// Loads the TAP: reads its header, opens it, calls __TAP_Init_ and enters its
+// handler into its TAP table slot. Returns false with a message on failure.
+bool loadTap(const std::string& path, std::string* error);
+// Calls the start routine. Returns its result: 0 means the TAP ends at once.
+int startTap();
+// Delivers one event through the TAP table slot (so a hook put there sees it
+// first). Returns the handler's result.
+uint32_t sendEvent(uint32_t event, uint32_t param1 = 0, uint32_t param2 = 0);
+// Sends the stop event unless the TAP has ended, then unloads it.
+void unloadTap();
+bool tapLoaded();
+
+}  // namespace emu

@@ -1,0 +1,54 @@
+// The sandbox a TAP runs in: private mount and PID namespaces (and a user
+// namespace when not run as root), a private /mnt/hd filled from a disk
+// template, a fresh devpts instance whose first terminal is the emulator's
+// console, a /proc that shows only the sandbox's processes, and a /usr/bin
+// whose changes stay inside the sandbox.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace emu {
+
+struct SandboxOptions {
+  // Template copied into a fresh disk image; empty means the built template.
+  std::string diskTemplate;
+  // Use this folder as /mnt/hd itself (kept after the run) instead of a fresh
+  // copy of the template. Empty for a fresh image that is removed afterwards.
+  std::string diskDir;
+  // Where the image's ProgramFiles/wget comes from; empty means the wget found
+  // on the PATH.
+  std::string wget;
+  // Hide the host's wget inside the sandbox, as on a receiver without one.
+  bool hideHostWget = false;
+  // Keep the fresh image after the run and say where it is.
+  bool keepDisk = false;
+};
+
+// Runs `body` in a new sandbox and returns its exit status (or 128 + signal).
+// Returns -1 with a message when the sandbox cannot be made.
+int runSandboxed(const SandboxOptions& options, const std::function<int()>& body, std::string* error);
+
+// Makes the calling process a sandbox of its own without forking: a private
+// mount namespace (and user namespace when not root) with /mnt/hd and /usr/bin
+// set up as above, but no PID namespace, console or /proc. For programs that
+// cannot fork, such as fuzzers. Returns false with a message on failure.
+bool enterSandboxInPlace(const SandboxOptions& options, std::string* error);
+
+// True inside a sandbox made by runSandboxed.
+bool inSandbox();
+
+// The folder of the built disk template.
+std::string defaultDiskTemplate();
+
+// Inside the sandbox: opens the master of its first pseudo terminal
+// (/dev/pts/0) in raw mode and keeps the terminal itself open, so the TAP's
+// log lines can always reach it. Returns the master's descriptor, or -1.
+int openConsole(std::string* error);
+
+// Reads what waits on the console and hands each finished line to `line`.
+// Zero bytes that follow a line (the TAP writes its terminator too) are
+// dropped. Returns the number of bytes read.
+size_t drainConsole(int master, const std::function<void(const std::string&)>& line);
+
+}  // namespace emu

@@ -1,0 +1,41 @@
+// Helpers shared by the test programs. Every test program runs inside its own
+// sandbox (support/main/sandbox_main.cpp): /mnt/hd is a fresh disk image and
+// /dev/pts/0 is the console that the tests read.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/emulator.h"
+
+namespace orvado_test {
+
+// Puts the emulator into its power-on state with `config` (a virtual clock
+// unless the config says otherwise is the caller's choice). Fails the test
+// when the receiver cannot be made.
+void freshReceiver(const emu::Config& config = emu::Config());
+
+// A config with the virtual clock on, the usual choice for tests.
+emu::Config virtualConfig();
+
+// Runs `body` in a forked child, so every global of the library and the
+// emulator starts as at load time and firmware symbols can be left out.
+// Failures inside the child are reported there and fail the calling test.
+void inFreshProcess(const std::function<void()>& body);
+
+// The console master that the test program's main opened (-1 if none).
+int& consoleMasterFd();
+
+// Log lines that reached the console since the last call, without their line
+// ends.
+std::vector<std::string> takeConsoleLines();
+
+// Whole-file helpers on the sandbox's disk.
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+// Removes a file or folder tree; missing is fine.
+void removeAll(const std::string& path);
+
+}  // namespace orvado_test
