@@ -1,0 +1,85 @@
+// Shared by the files of lib/text: the code tables and the inline forms of the
+// character rules, so the conversion loop needs no call per byte.
+#pragma once
+
+#include <cstdint>
+
+// Upper halves (byte 0xA0..0xFF at index byte - 0xA0) as code points, 0 where
+// unassigned. Part 7 is the 1987 edition.
+extern const uint16_t UTFLookupISO8859_1[96];
+extern const uint16_t UTFLookupISO8859_2[96];
+extern const uint16_t UTFLookupISO8859_3[96];
+extern const uint16_t UTFLookupISO8859_4[96];
+extern const uint16_t UTFLookupISO8859_5[96];
+extern const uint16_t UTFLookupISO8859_6[96];
+extern const uint16_t UTFLookupISO8859_7[96];
+extern const uint16_t UTFLookupISO8859_8[96];
+extern const uint16_t UTFLookupISO8859_9[96];
+extern const uint16_t UTFLookupISO8859_10[96];
+extern const uint16_t UTFLookupISO8859_11[96];
+extern const uint16_t UTFLookupISO8859_13[96];
+extern const uint16_t UTFLookupISO8859_14[96];
+extern const uint16_t UTFLookupISO8859_15[96];
+extern const uint16_t UTFLookupISO8859_16[96];
+extern const uint16_t UTFLookupISO6937[96];
+
+// Composition pairs of ISO 6937: entry i is key[3i] (mark byte 0xC1..0xCB),
+// key[3i + 1] (ASCII base letter); the precomposed letter's two UTF-8 bytes
+// are value[3i], value[3i + 1]. Entries are separated by a space.
+constexpr int ISO6937_CompositionCount = 53;
+extern const char ISO6937_CompositionKeys[];
+extern const char ISO6937_CompositionValues[];
+
+namespace text_internal {
+
+inline bool isCont(uint8_t b) { return (b & 0xC0) == 0x80; }
+
+// Length of the multi-byte character at p (2..4), or 1 when none starts there.
+// Reads a following byte only while the ones before it were continuations.
+inline int utf8Len(const uint8_t* p) {
+  uint8_t b0 = p[0];
+  if (b0 < 0xC0 || b0 > 0xF7) return 1;
+  if (!isCont(p[1])) return 1;
+  if (b0 < 0xE0) return 2;
+  if (!isCont(p[2])) return 1;
+  if (b0 < 0xF0) return 3;
+  if (!isCont(p[3])) return 1;
+  return 4;
+}
+
+// Bytes the selector at the start of text takes, cut short at the terminator.
+inline int selectorLen(const uint8_t* p) {
+  uint8_t b0 = p[0];
+  if (b0 == 0x10) {
+    if (p[1] == 0) return 1;
+    return p[2] == 0 ? 2 : 3;
+  }
+  if (b0 == 0x1F) return p[1] == 0 ? 1 : 2;
+  return (b0 >= 0x01 && b0 <= 0x1F) ? 1 : 0;
+}
+
+// UTF-8 of cp into out; returns the byte count.
+inline int encode(uint32_t cp, uint8_t* out) {
+  if (cp < 0x80) {
+    out[0] = (uint8_t)cp;
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = (uint8_t)(0xC0 | ((cp >> 6) & 0x1F));
+    out[1] = (uint8_t)(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = (uint8_t)(0xE0 | ((cp >> 12) & 0x0F));
+    out[1] = (uint8_t)(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = (uint8_t)(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = (uint8_t)(0xF0 | ((cp >> 18) & 0x07));
+  out[1] = (uint8_t)(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = (uint8_t)(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = (uint8_t)(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+}  // namespace text_internal
