@@ -38,6 +38,9 @@ struct Config {
   // Local wall-clock time that TAP_GetTime reports; 0 means the real time.
   // With a fixed time the clock still moves on with the ticks.
   std::time_t fixedTime = 0;
+  // The tick at power-on: a receiver has been running a while before a TAP
+  // starts, and the TAP relies on "now" being above 0.
+  uint32_t startTicks = 1000;
   uint32_t systemId = 22010;
   uint32_t version = 0x1E;  // TAP interface version in the low 16 bits
   ChangeDirConvention changeDir = ChangeDirConvention::OneOnSuccess;
@@ -149,6 +152,44 @@ int startTap();
 uint32_t sendEvent(uint32_t event, uint32_t param1 = 0, uint32_t param2 = 0);
 // Sends the stop event unless the TAP has ended, then unloads it.
 void unloadTap();
-bool tapLoaded();
+bool tapLoaded();  // loaded and not ended
+bool tapEnded();   // its start routine returned 0, or it called TAP_Exit
+
+// ---- running ----------------------------------------------------------------
+
+// A key press at a time after the start routine returned.
+struct ScriptedKey {
+  uint32_t atTick = 0;  // ticks after start
+  uint32_t code = 0;
+};
+
+struct RunOptions {
+  std::string tapPath;
+  std::vector<ScriptedKey> keys;
+  // Stop (with the stop event) this many ticks after start; 0 means when the
+  // TAP ends, or stdin closes when keys come from there.
+  uint32_t runTicks = 0;
+  bool keysFromStdin = false;
+  uint32_t idleEveryTicks = 10;  // an idle event every 100 ms
+  // Screenshot written this many ticks after start (or at the end when the
+  // TAP ends first); empty path for none.
+  std::string screenshot;
+  uint32_t screenshotAtTick = 0;
+  // The console's pseudo-terminal master, drained into onConsole; -1 for none.
+  int consoleMaster = -1;
+  std::function<void(const std::string&)> onConsole;
+};
+
+// Parses a key name ("1".."9", "exit", "stop", or a number such as 0x1003C).
+bool parseKey(const std::string& text, uint32_t& code);
+// Parses a time ("2s", "1.5s", "250ms", "40t" for ticks) into ticks.
+bool parseTicks(const std::string& text, uint32_t& ticks);
+
+// Loads the TAP, starts it and delivers events until the TAP ends or the run
+// is over, then unloads it. Returns false with a message when the TAP cannot
+// be loaded or the screenshot cannot be written.
+bool runTap(const RunOptions& options, std::string* error);
+// Asks a running runTap to stop (safe from a signal handler).
+void requestStop();
 
 }  // namespace emu

@@ -1,6 +1,7 @@
 // Private to the emulator core: how its parts meet. Front ends use emulator.h.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -12,9 +13,11 @@ namespace emu::detail {
 // reset() calls them in this order after the firmware symbols are offered.
 void resetMemory();
 void resetClock();
-void resetScreen(OsdRegionInfo* regionTable);  // the table the firmware keeps ("_osdInfo")
-void resetHdd(TapTableEntry* tapTable);
-void resetPlayer();
+void resetConsole();
+// Weak while the parts are being written, so the core links without them.
+__attribute__((weak)) void resetScreen(OsdRegionInfo* regionTable);  // the table the firmware keeps ("_osdInfo")
+__attribute__((weak)) void resetHdd(TapTableEntry* tapTable);
+__attribute__((weak)) void resetPlayer();
 
 // The receiver's player and work folder, called by the firmware objects.
 void fwSaveWorkFolder();

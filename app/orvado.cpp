@@ -1,0 +1,127 @@
+// The application shell: header sections, start routine and event handler.
+#include "app/orvado.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#define TAP_SECTION(name) extern "C" __attribute__((visibility("default"), used, section(name)))
+
+// The firmware's loader reads these blocks; each is zero-padded.
+TAP_SECTION("._tap_etcinfo") const char __tap_etc_str__[64] = __DATE__;
+TAP_SECTION("._tap_description") const char __tap_description__[128] = "Orvado 02b";
+TAP_SECTION("._tap_program_name") const char __tap_program_name__[64] = "Orvado";
+TAP_SECTION("._tap_author_name") const char __tap_author_name__[64] = "The Orvado developers";
+TAP_SECTION("._tap_id") const uint32_t __tap_ud__ = 0x0F0A7202;
+TAP_SECTION("._tap_header") const unsigned char __tap_Header__[32] = {'K', 'R', 'U', 'X', 'M', 'I', 'P', 'S', 0x10};
+
+uint16_t _rgn = 0;
+uint32_t _tick = 0;
+uint32_t _mainState = 0, _subState = 0;
+uint32_t _stream_load_flag = 0;
+uint8_t _StreamNr = 0;
+uint32_t _Streamtick = 0;
+TYPE_PlayInfo _PlayFile;
+uint32_t _Stream_Block = 0;
+
+static uint32_t _exit = 0;
+
+int TAP_Main(void) {
+  _rgn = static_cast<uint16_t>(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
+  _tick = TAP_GetTick();
+  system("mkdir /mnt/hd/ProgramFiles/Settings/orvado");
+  system("mkdir /mnt/hd/MediaFiles/tmp");
+  return 1;
+}
+
+// Streaming mode ends: downloads killed, playback stopped, work folder emptied.
+static void StopStream(void) {
+  _stream_load_flag = 0;
+  KillTask("wget");
+  if (_PlayFile.playMode) TAP_Hdd_StopTs();
+  system("rm /mnt/hd/MediaFiles/tmp/*");
+  TAP_EnterNormal();
+}
+
+static uint32_t MenuKey(uint32_t key) {
+  if (key >= RKEY_1 && key <= RKEY_9 && _PlayFile.playMode == 0) {
+    TAP_EnterNormal();
+    cls();
+    _stream_load_flag = 1;
+    _StreamNr = static_cast<uint8_t>(key & 0xFF);
+    _Stream_Block = 0;
+    TAP_EnterNormal();
+    return 0;
+  }
+  if (key == RKEY_Exit) {
+    _exit = 1;
+    KillTask("wget");
+    TAP_EnterNormal();
+    cls();
+    system("rm /mnt/hd/MediaFiles/tmp/*");
+    TAP_Exit();
+    return 0;
+  }
+  return key;
+}
+
+uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2) {
+  event &= 0xFFFF;
+  if (event == EVT_STOP) {
+    KillTask("wget");
+    cls();
+    TAP_EnterNormal();
+    TAP_Exit();
+    return param1;
+  }
+  TAP_GetState(&_mainState, &_subState);
+  if (_mainState != 0) return param1;
+  // Paced against the tick of an earlier event, so a long step only delays
+  // the next one.
+  if (_stream_load_flag == 1 && _Streamtick < _tick) {
+    _Streamtick = _tick + StreamStepTicks;
+  }
+  if (_subState != 0 && _subState != 31) return param1;
+  _tick = TAP_GetTick();
+  TAP_Hdd_GetPlayInfo(&_PlayFile);
+  if (_stream_load_flag == 0 && _exit == 0 && _subState != 0) TAP_ExitNormal();
+  TAP_Osd_Sync();
+  if (event != EVT_KEY || param1 > RKEY_LastCode) return param1;
+  if (_stream_load_flag == 1) {
+    if (param1 == RKEY_Exit || param1 == RKEY_Stop) StopStream();
+    return param1;
+  }
+  return MenuKey(param1);
+}
+
+void cls(void) {
+  TAP_Osd_FillBox(0, 0, 0, 720, 576, 0);
+  TAP_Osd_FillBox(_rgn, 0, 0, 720, 576, 0);
+  TAP_Osd_FillBox(2, 0, 0, 720, 576, 0);
+  TAP_Osd_Sync();
+}
+
+void KillTask(const char* name) {
+  char command[1024];
+  snprintf(command, sizeof command, "pidof %s", name);
+  FILE* pipe = popen(command, "r");
+  if (!pipe) return;
+  // pidof prints one line of numbers. Reading it in fixed pieces could cut a
+  // number in two and kill an unrelated process, so whole numbers are
+  // gathered into kill commands that always fit the buffer.
+  char kill[1024];
+  size_t used = 0;
+  char word[32];
+  while (fscanf(pipe, "%31s", word) == 1) {
+    bool number = word[0] != '\0';
+    for (const char* c = word; *c; ++c) number = number && *c >= '0' && *c <= '9';
+    if (!number) continue;
+    if (used > 0 && used + 1 + strlen(word) + 1 > sizeof kill) {
+      system(kill);
+      used = 0;
+    }
+    used += static_cast<size_t>(snprintf(kill + used, sizeof kill - used, used ? " %s" : "kill %s", word));
+  }
+  if (used > 0) system(kill);
+  pclose(pipe);
+}

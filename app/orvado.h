@@ -1,0 +1,33 @@
+// The Orvado application: start routine, event handler and the state they
+// share with the status line, the channel menu and the download pipeline.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/tap.h"
+
+// Seconds that ordinary status messages stay up.
+constexpr uint8_t StatusShowTimeAtLoad = 5;
+// Ticks between two pipeline steps (3 seconds).
+constexpr uint32_t StreamStepTicks = 300;
+
+extern uint16_t _rgn;             // the TAP's full-screen region
+extern uint32_t _tick;            // tick of the last event that passed the state checks
+extern uint32_t _mainState, _subState;
+extern uint32_t _stream_load_flag;  // 0 menu mode, 1 streaming mode
+extern uint8_t _StreamNr;         // channel being streamed, 1 to 9
+extern uint32_t _Streamtick;      // the next pipeline step runs once _tick has passed this
+extern TYPE_PlayInfo _PlayFile;   // refreshed at every event that passes the state checks
+extern uint32_t _Stream_Block;    // pipeline block counter, reset when a channel starts
+
+extern "C" {
+// Start routine. Returns 1 to stay loaded, 0 to end the TAP.
+int TAP_Main(void);
+// Event handler. Returns param1 to pass a key on, 0 to consume it.
+uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2);
+}
+
+// Clears regions 0, _rgn and 2 to transparent and syncs the screen.
+void cls(void);
+// Ends every running process called `name` (through pidof and kill).
+void KillTask(const char* name);

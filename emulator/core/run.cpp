@@ -1,0 +1,154 @@
+// The event loop of the emulated firmware: idle events at a steady rate, keys
+// from a script or standard input, the stop event at the end.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+
+#include "core/internal.h"
+#include "core/sandbox.h"
+
+namespace emu {
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+// Reads whole lines from standard input without blocking.
+class StdinKeys {
+ public:
+  StdinKeys() { fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK); }
+  ~StdinKeys() { fcntl(0, F_SETFL, fcntl(0, F_GETFL) & ~O_NONBLOCK); }
+  // False once standard input has closed.
+  bool poll(std::vector<std::string>& lines) {
+    char buf[256];
+    for (;;) {
+      ssize_t n = read(0, buf, sizeof buf);
+      if (n == 0) return false;
+      if (n < 0) return true;
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buf[i] == '\n') {
+          lines.push_back(partial_);
+          partial_.clear();
+        } else if (buf[i] != '\r') {
+          partial_ += buf[i];
+        }
+      }
+    }
+  }
+
+ private:
+  std::string partial_;
+};
+
+std::string trim(const std::string& s) {
+  auto b = s.find_first_not_of(" \t");
+  auto e = s.find_last_not_of(" \t");
+  return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+bool parseKey(const std::string& text, uint32_t& code) {
+  std::string t = lower(trim(text));
+  if (t.size() == 1 && t[0] >= '1' && t[0] <= '9') {
+    code = RKEY_1 + static_cast<uint32_t>(t[0] - '1');
+    return true;
+  }
+  if (t == "exit") return (code = RKEY_Exit), true;
+  if (t == "stop") return (code = RKEY_Stop), true;
+  if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return false;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(t.c_str(), &end, 0);
+  if (*end || v > 0xFFFFFFFFul) return false;
+  code = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool parseTicks(const std::string& text, uint32_t& ticks) {
+  std::string t = lower(trim(text));
+  char* end = nullptr;
+  double v = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || v < 0 || v > 4e7) return false;
+  std::string unit = end;
+  if (unit == "s") v *= 100;
+  else if (unit == "ms") v /= 10;
+  else if (unit != "t") return false;
+  ticks = static_cast<uint32_t>(v + 0.5);
+  return true;
+}
+
+void requestStop() { g_stop = 1; }
+
+bool runTap(const RunOptions& options, std::string* error) {
+  g_stop = 0;
+  if (!loadTap(options.tapPath, error)) return false;
+  auto drain = [&] {
+    if (options.consoleMaster >= 0) drainConsole(options.consoleMaster, [&](const std::string& line) {
+        if (options.onConsole) options.onConsole(line);
+      });
+  };
+  int started = startTap();
+  drain();
+  if (started == 0) console("the TAP's start routine returned 0: the TAP ends");
+
+  std::vector<ScriptedKey> keys = options.keys;
+  std::stable_sort(keys.begin(), keys.end(), [](auto& a, auto& b) { return a.atTick < b.atTick; });
+  size_t nextKey = 0;
+  const uint32_t start = ticks();
+  bool shot = options.screenshot.empty();
+  bool stdinOpen = options.keysFromStdin;
+  std::unique_ptr<StdinKeys> input;
+  if (options.keysFromStdin) input = std::make_unique<StdinKeys>();
+  std::string shotError;
+  auto takeShot = [&] {
+    if (shot) return;
+    shot = true;
+    if (!savePng(screen(), options.screenshot, &shotError)) return;
+    console("screenshot saved to %s", options.screenshot.c_str());
+  };
+
+  while (tapLoaded() && !g_stop) {
+    uint32_t now = ticks() - start;
+    while (nextKey < keys.size() && keys[nextKey].atTick <= now && tapLoaded()) {
+      sendEvent(EVT_KEY, keys[nextKey].code, 0);
+      ++nextKey;
+    }
+    if (input) {
+      std::vector<std::string> lines;
+      stdinOpen = input->poll(lines);
+      for (const auto& line : lines) {
+        uint32_t code;
+        if (trim(line).empty()) continue;
+        if (lower(trim(line)) == "quit") stdinOpen = false;
+        else if (parseKey(line, code)) sendEvent(EVT_KEY, code, 0);
+        else console("unknown key \"%s\" (use 1-9, exit, stop, quit or a key code)", line.c_str());
+      }
+    }
+    if (!shot && now >= options.screenshotAtTick) takeShot();
+    if (tapLoaded()) sendEvent(EVT_IDLE, 0, 0);
+    drain();
+    if (options.runTicks && now >= options.runTicks) break;
+    if (options.keysFromStdin && !stdinOpen) break;
+    detail::waitTicks(options.idleEveryTicks);
+  }
+  takeShot();
+  unloadTap();
+  drain();
+  if (!shotError.empty()) {
+    if (error) *error = shotError;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace emu
