@@ -1,0 +1,209 @@
+// The receiver's on-screen display: regions, boxes, copies and the screen as
+// shown. Text lives in screen_text.cpp, graphics in screen_graphic.cpp and
+// PNG files in screen_png.cpp.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "core/screen_internal.h"
+
+namespace emu {
+namespace {
+
+OsdRegionInfo* g_table = nullptr;
+std::array<std::unique_ptr<detail::OsdRegion>, OSD_RegionTableSize> g_regions;
+uint64_t g_created = 0;
+int g_syncs = 0;
+
+constexpr int kFail = -1;
+
+// A rectangle of `w` x `h` at `x`, `y` lies wholly inside a `rw` x `rh` area.
+// Done in 64 bits: the TAP's coordinates are unsigned and may be huge.
+bool inside(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t rw, uint32_t rh) {
+  return uint64_t{x} + w <= rw && uint64_t{y} + h <= rh;
+}
+
+int osdCreate(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lutIdx, int flags) {
+  int result = kFail;
+  if (w > 0 && h > 0 && inside(x, y, w, h, OSD_ScreenWidth, OSD_ScreenHeight)) {
+    for (int n = OSD_FirstRegion; n < OSD_RegionTableSize; ++n) {
+      if (g_regions[n]) continue;
+      auto region = std::make_unique<detail::OsdRegion>();
+      region->x = x;
+      region->y = y;
+      region->w = w;
+      region->h = h;
+      region->flags = flags;
+      region->order = ++g_created;
+      region->pixels.assign(static_cast<size_t>(w) * h, 0);
+      g_regions[n] = std::move(region);
+      std::memset(&g_table[n], 0, sizeof(OsdRegionInfo));
+      g_table[n].width = static_cast<uint16_t>(w);
+      g_table[n].height = static_cast<uint16_t>(h);
+      result = n;
+      break;
+    }
+  }
+  trace("TAP_Osd_Create(%u, %u, %u, %u, %u, 0x%X) = %d", x, y, w, h, lutIdx, flags, result);
+  return result;
+}
+
+int osdDelete(uint16_t rgn) {
+  int result = kFail;
+  if (detail::osdRegion(rgn)) {
+    g_regions[rgn].reset();
+    std::memset(&g_table[rgn], 0, sizeof(OsdRegionInfo));
+    result = 0;
+  }
+  trace("TAP_Osd_Delete(%u) = %d", rgn, result);
+  return result;
+}
+
+void osdSync() {
+  ++g_syncs;
+  trace("TAP_Osd_Sync()");
+}
+
+int osdFillBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t colour) {
+  int result = kFail;
+  detail::OsdRegion* r = detail::osdRegion(rgn);
+  if (r && w > 0 && h > 0 && x < r->w && y < r->h) {
+    uint32_t right = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{x} + w, r->w));
+    uint32_t bottom = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{y} + h, r->h));
+    for (uint32_t py = y; py < bottom; ++py) std::fill(&r->at(x, py), &r->at(x, py) + (right - x), colour);
+    result = 0;
+  }
+  trace("TAP_Osd_FillBox(%u, %u, %u, %u, %u, 0x%08X) = %d", rgn, x, y, w, h, colour, result);
+  return result;
+}
+
+int osdCopy(uint16_t srcRgn, uint16_t dstRgn, uint32_t srcX, uint32_t srcY, uint32_t w, uint32_t h, uint32_t dstX,
+            uint32_t dstY, bool sprite) {
+  int result = kFail;
+  detail::OsdRegion* src = detail::osdRegion(srcRgn);
+  detail::OsdRegion* dst = detail::osdRegion(dstRgn);
+  if (src && dst && w > 0 && h > 0 && inside(srcX, srcY, w, h, src->w, src->h) &&
+      inside(dstX, dstY, w, h, dst->w, dst->h)) {
+    // Through a copy, so a rectangle may overlap itself within one region.
+    std::vector<uint32_t> block(static_cast<size_t>(w) * h);
+    for (uint32_t row = 0; row < h; ++row)
+      std::copy_n(&src->at(srcX, srcY + row), w, block.begin() + static_cast<ptrdiff_t>(row) * w);
+    for (uint32_t row = 0; row < h; ++row) {
+      const uint32_t* from = block.data() + static_cast<size_t>(row) * w;
+      uint32_t* to = &dst->at(dstX, dstY + row);
+      for (uint32_t c = 0; c < w; ++c)
+        if (!sprite || (from[c] >> 24) != 0) to[c] = from[c];  // a sprite keeps what lies under its clear pixels
+    }
+    result = 0;
+  }
+  trace("TAP_Osd_Copy(%u, %u, %u, %u, %u, %u, %u, %u, %d) = %d", srcRgn, dstRgn, srcX, srcY, w, h, dstX, dstY,
+        sprite ? 1 : 0, result);
+  return result;
+}
+
+uint32_t* osdSaveBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+  uint32_t* block = nullptr;
+  detail::OsdRegion* r = detail::osdRegion(rgn);
+  // Only pixels that exist can be saved: the whole box must lie in the region.
+  if (r && w > 0 && h > 0 && inside(x, y, w, h, r->w, r->h)) {
+    block = static_cast<uint32_t*>(memAlloc(w * h * 4));
+    if (block)
+      for (uint32_t row = 0; row < h; ++row) std::copy_n(&r->at(x, y + row), w, block + static_cast<size_t>(row) * w);
+  }
+  trace("TAP_Osd_SaveBox(%u, %u, %u, %u, %u) = %p", rgn, x, y, w, h, static_cast<void*>(block));
+  return block;
+}
+
+void osdRestoreBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const uint32_t* data) {
+  detail::OsdRegion* r = detail::osdRegion(rgn);
+  uint32_t cols = 0, rows = 0;
+  if (r && data && x < r->w && y < r->h) {
+    cols = static_cast<uint32_t>(std::min<uint64_t>(w, r->w - x));
+    rows = static_cast<uint32_t>(std::min<uint64_t>(h, r->h - y));
+    for (uint32_t row = 0; row < rows; ++row)
+      std::copy_n(data + static_cast<size_t>(row) * w, cols, &r->at(x, y + row));
+  }
+  trace("TAP_Osd_RestoreBox(%u, %u, %u, %u, %u, %p) wrote %u x %u", rgn, x, y, w, h, static_cast<const void*>(data),
+        cols, rows);
+}
+
+uint8_t channel(uint32_t argb, int shift) { return static_cast<uint8_t>(argb >> shift); }
+
+}  // namespace
+
+namespace detail {
+
+OsdRegion* osdRegion(uint16_t rgn) {
+  if (rgn < OSD_FirstRegion || rgn >= OSD_RegionTableSize) return nullptr;
+  return g_regions[rgn].get();
+}
+
+uint32_t blendOver(uint32_t dst, uint32_t rgb, uint32_t alpha) {
+  if (alpha == 0) return dst;
+  if (alpha >= 255) return 0xFF000000u | (rgb & 0xFFFFFF);
+  uint32_t da = dst >> 24;
+  // Weights scaled by 255 * 255: the source's alpha and what shows of dst.
+  uint32_t ws = alpha * 255, wd = da * (255 - alpha);
+  uint32_t sum = ws + wd;
+  uint32_t outA = (sum + 127) / 255;
+  uint32_t out = outA << 24;
+  for (int shift : {16, 8, 0}) {
+    uint32_t c = (channel(rgb, shift) * ws + channel(dst, shift) * wd + sum / 2) / sum;
+    out |= c << shift;
+  }
+  return out;
+}
+
+void resetScreen(OsdRegionInfo* regionTable) {
+  for (auto& r : g_regions) r.reset();
+  g_table = regionTable;
+  std::memset(static_cast<void*>(g_table), 0, sizeof(OsdRegionInfo) * OSD_RegionTableSize);
+  g_created = 0;
+  g_syncs = 0;
+  TAP_Osd_Create = osdCreate;
+  TAP_Osd_Delete = osdDelete;
+  TAP_Osd_Sync = osdSync;
+  TAP_Osd_FillBox = osdFillBox;
+  TAP_Osd_PutGd = osdPutGd;
+  TAP_Osd_PutS = osdPutS;
+  TAP_Osd_GetW = osdGetW;
+  TAP_Osd_Copy = osdCopy;
+  TAP_Osd_SaveBox = osdSaveBox;
+  TAP_Osd_RestoreBox = osdRestoreBox;
+}
+
+}  // namespace detail
+
+Image screen() {
+  Image image;
+  image.width = OSD_ScreenWidth;
+  image.height = OSD_ScreenHeight;
+  image.pixels.assign(static_cast<size_t>(OSD_ScreenWidth) * OSD_ScreenHeight, 0xFF000000u);
+  std::vector<detail::OsdRegion*> shown;
+  for (auto& r : g_regions)
+    if (r && r->shown()) shown.push_back(r.get());
+  std::sort(shown.begin(), shown.end(), [](auto* a, auto* b) { return a->order < b->order; });
+  for (detail::OsdRegion* r : shown) {
+    for (uint32_t py = 0; py < r->h; ++py) {
+      uint32_t* to = &image.pixels[static_cast<size_t>(r->y + py) * OSD_ScreenWidth + r->x];
+      const uint32_t* from = &r->at(0, py);
+      for (uint32_t px = 0; px < r->w; ++px) to[px] = detail::blendOver(to[px], from[px], from[px] >> 24);
+    }
+  }
+  return image;
+}
+
+Image regionImage(uint16_t rgn) {
+  Image image;
+  if (detail::OsdRegion* r = detail::osdRegion(rgn)) {
+    image.width = r->w;
+    image.height = r->h;
+    image.pixels = r->pixels;
+  }
+  return image;
+}
+
+int syncCount() { return g_syncs; }
+
+}  // namespace emu
