@@ -1,0 +1,11 @@
+#include "lib/fonts/fonts.h"
+#include "platform/tap.h"
+
+void FMUC_FreeMemory(const char* owner, void* block) {
+  if (block == nullptr) return;
+  if (FMUC_MemoryRecord* record = FMUC_MemoryFindPointer(block)) {
+    record->Size = 0;
+    record->Block = nullptr;
+  }
+  TAP_MemFree(block);
+}

@@ -1,0 +1,57 @@
+#include <unistd.h>
+
+#include "lib/fonts/fonts.h"
+#include "lib/log/log.h"
+#include "lib/text/text.h"
+
+GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byteCount) {
+  if (font == nullptr || text == nullptr || text[0] == 0) return nullptr;
+  uint8_t first = uint8_t(text[0]);
+  if (first < 0x20 || (first >= 0x80 && first <= 0x9F)) {
+    if (byteCount) *byteCount = 1;
+    return nullptr;
+  }
+  uint8_t length = 1;
+  uint32_t codePoint = UTF8ToUTF32(text, &length);
+  if (byteCount) *byteCount = length;
+
+  GlyphDataUC* cache = font->GlyphCache;
+  for (int32_t i = 0; cache != nullptr && i < font->GlyphCacheCount; ++i)
+    if (cache[i].Unicode == codePoint) return &cache[i];
+
+  const FontDefUC* def = nullptr;
+  for (int32_t i = 0; font->FontDef != nullptr && i < font->FontDefCount; ++i)
+    if (font->FontDef[i].Unicode == codePoint) {
+      def = &font->FontDef[i];
+      break;
+    }
+  if (def == nullptr) {
+    LogEntryZindraPrintf(1, "Glyph %x not found", codePoint);
+    return nullptr;
+  }
+  // Only a handle that a failed load left behind lacks its cache; the cache
+  // is one slot per entry, so a full cache cannot happen on a sound one.
+  if (cache == nullptr || font->GlyphCacheCount >= font->FontDefCount) return nullptr;
+
+  GlyphDataUC* slot = &cache[font->GlyphCacheCount];
+  slot->Unicode = codePoint;
+  slot->Width = def->Width;
+  slot->Height = def->Height;
+  uint32_t size = uint32_t(def->Width) * def->Height;
+  slot->GlyphData = static_cast<uint8_t*>(FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData", size));
+  if (slot->GlyphData == nullptr) {
+    LogEntryZindraPrintf(1, "FontManager UC: failed to reserve %d bytes for a glyph", int(size));
+    return nullptr;
+  }
+  // A bitmap that reaches past the end of the file would leave memory
+  // unread; such a glyph is refused and not cached.
+  if (lseek(font->FileHandle, off_t(def->BitmapOffset), SEEK_SET) != off_t(def->BitmapOffset) ||
+      uint32_t(read(font->FileHandle, slot->GlyphData, size)) != size) {
+    LogEntryZindraPrintf(1, "FontManager UC: failed to read %d bytes for glyph %x", int(size), codePoint);
+    FMUC_FreeMemory("FMUC_GetGlyphData GlyphData", slot->GlyphData);
+    slot->GlyphData = nullptr;
+    return nullptr;
+  }
+  ++font->GlyphCacheCount;
+  return slot;
+}

@@ -1,0 +1,3 @@
+#include "lib/fonts/fonts.h"
+
+FMUC_MemoryRecord FMUC_Memory[FMUC_MemoryRecords];

@@ -1,0 +1,16 @@
+// Shared by the files of lib/fonts.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/fonts/fonts.h"
+
+namespace fonts_internal {
+
+constexpr const char* kFontFolder = "/mnt/hd/ProgramFiles/Settings/Fonts/";
+
+// The program name of the TAP's header, or "" where none is linked in (the
+// unit tests link the library without the TAP's registration).
+const char* programName();
+
+}  // namespace fonts_internal
