@@ -1,0 +1,218 @@
+// The receiver's player and its work folder. The firmware's player plays
+// files of the work folder; a TAP selects a folder into a 16-byte record,
+// makes it the work folder, starts a file there and puts the old work folder
+// back. The player accepts only MPEG transport streams.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "core/internal.h"
+
+namespace emu {
+namespace {
+
+constexpr uint32_t kPacket = 188;
+constexpr uint8_t kSync = 0x47;
+// Packets the emulated player moves on per 10 ms tick: about 5 Mbit/s.
+constexpr uint32_t kPacketsPerTick = 33;
+
+std::string g_workFolder;
+std::optional<std::string> g_savedWorkFolder;
+// Folders handed out in records by SelectFolder; the record holds the index.
+std::vector<std::string> g_selected;
+
+bool g_playing = false;
+std::string g_playFile;
+uint32_t g_playStart = 0;
+
+uint32_t get32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// The record check word ties the index to the marker, so a record that
+// SelectFolder did not fill is recognised.
+uint32_t checkWord(uint32_t index) { return ~(index * 2654435761u) ^ FW_FolderRecordMarker; }
+
+bool isDir(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Why `path` is not a transport stream, or empty when it is one: every
+// packet that is there, the last one even when cut short, starts with 0x47.
+std::string notTransportStream(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot be read";
+  std::vector<char> buffer(kPacket * 1024);
+  uint64_t offset = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    std::streamsize got = in.gcount();
+    for (std::streamsize i = 0; i < got; i += kPacket) {
+      uint8_t byte = static_cast<uint8_t>(buffer[static_cast<size_t>(i)]);
+      if (byte != kSync)
+        return detail::format("not an MPEG transport stream: byte 0x%02X at offset %llu where the sync byte 0x47 belongs",
+                              byte, static_cast<unsigned long long>(offset + static_cast<uint64_t>(i)));
+    }
+    offset += static_cast<uint64_t>(got);
+  }
+  if (offset < kPacket)
+    return detail::format("not an MPEG transport stream: %llu bytes, less than one 188-byte packet",
+                          static_cast<unsigned long long>(offset));
+  return {};
+}
+
+int start(const char* call, const char* name) {
+  if (!name || !*name) {
+    console("%s: no file name", call);
+    return 1;
+  }
+  if (g_workFolder.empty() || !isDir(g_workFolder)) {
+    console("%s: cannot play %s: the work folder %s does not exist", call, name, g_workFolder.c_str());
+    return 1;
+  }
+  std::string path = g_workFolder + "/" + name;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    console("%s: cannot play %s: no such file", call, path.c_str());
+    return 1;
+  }
+  std::string why = notTransportStream(path);
+  if (!why.empty()) {
+    console("%s: cannot play %s: %s", call, path.c_str(), why.c_str());
+    return 2;
+  }
+  g_playing = true;
+  g_playFile = path;
+  g_playStart = ticks();
+  console("%s: playing %s", call, path.c_str());
+  return 0;
+}
+
+int hddGetPlayInfo(TYPE_PlayInfo* info) {
+  if (!info) {
+    trace("TAP_Hdd_GetPlayInfo(null) = 0");
+    return 0;
+  }
+  std::memset(info, 0, sizeof *info);
+  if (g_playing) {
+    struct stat st;
+    if (stat(g_playFile.c_str(), &st) != 0) {
+      // The file went away under the player: playback ends.
+      console("Player: %s is gone, playback stopped", g_playFile.c_str());
+      g_playing = false;
+      g_playFile.clear();
+    } else {
+      info->playMode = 1;
+      info->totalBlock = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / kPacket);
+      uint64_t played = static_cast<uint64_t>(ticks() - g_playStart) * kPacketsPerTick;
+      info->currentBlock = static_cast<uint32_t>(std::min<uint64_t>(played, info->totalBlock));
+      std::strncpy(info->fileName, g_playFile.c_str(), sizeof info->fileName - 1);
+    }
+  }
+  trace("TAP_Hdd_GetPlayInfo(%p) = 1, playMode %u, block %u of %u, %s", static_cast<void*>(info), info->playMode,
+        info->currentBlock, info->totalBlock, detail::quote(info->fileName).c_str());
+  return 1;
+}
+
+int hddStopTs() {
+  int r = g_playing ? 0 : -1;
+  if (g_playing) console("Player: stopped %s", g_playFile.c_str());
+  g_playing = false;
+  g_playFile.clear();
+  trace("TAP_Hdd_StopTs() = %d", r);
+  return r;
+}
+
+}  // namespace
+
+namespace detail {
+
+void resetPlayer() {
+  g_workFolder = "/mnt/hd/MediaFiles";
+  g_savedWorkFolder.reset();
+  g_selected.clear();
+  g_playing = false;
+  g_playFile.clear();
+  g_playStart = 0;
+  TAP_Hdd_GetPlayInfo = hddGetPlayInfo;
+  TAP_Hdd_StopTs = hddStopTs;
+}
+
+void fwSaveWorkFolder() {
+  g_savedWorkFolder = g_workFolder;
+  trace("ApplHdd_SaveWorkFolder(), saved %s", g_workFolder.c_str());
+}
+
+void fwRestoreWorkFolder() {
+  if (g_savedWorkFolder) {
+    g_workFolder = *g_savedWorkFolder;
+    g_savedWorkFolder.reset();
+  }
+  trace("ApplHdd_RestoreWorkFolder(), work folder %s", g_workFolder.c_str());
+}
+
+int fwSelectFolder(void* folder, const char* path) {
+  int r = 0;
+  uint8_t* record = static_cast<uint8_t*>(folder);
+  std::string full = path ? std::string("/") + path : std::string();
+  if (!record) {
+    r = 1;
+  } else if (get32(record) != FW_FolderRecordMarker) {
+    console("ApplHdd_SelectFolder: the folder record does not start with 0x%08X", FW_FolderRecordMarker);
+    r = 2;
+  } else if (!path || !isDir(full)) {
+    console("ApplHdd_SelectFolder: no folder %s", path ? full.c_str() : "(null)");
+    r = 3;
+  } else {
+    // Strip a closing "/" so the work folder reads like the TAP's folders.
+    while (full.size() > 1 && full.back() == '/') full.pop_back();
+    uint32_t index = static_cast<uint32_t>(g_selected.size());
+    g_selected.push_back(full);
+    struct stat st;
+    stat(full.c_str(), &st);
+    put32(record + 4, index);
+    put32(record + 8, static_cast<uint32_t>(st.st_ino));
+    put32(record + 12, checkWord(index));
+  }
+  trace("ApplHdd_SelectFolder(%p, %s) = %d", folder, quote(path).c_str(), r);
+  return r;
+}
+
+void fwSetWorkFolder(void* folder) {
+  const uint8_t* record = static_cast<const uint8_t*>(folder);
+  bool ok = record && get32(record) == FW_FolderRecordMarker && get32(record + 4) < g_selected.size() &&
+            get32(record + 12) == checkWord(get32(record + 4));
+  if (ok)
+    g_workFolder = g_selected[get32(record + 4)];
+  else
+    console("ApplHdd_SetWorkFolder: the folder record was not filled by ApplHdd_SelectFolder");
+  trace("ApplHdd_SetWorkFolder(%p), work folder %s", folder, g_workFolder.c_str());
+}
+
+int fwStartPlayback(const char* name, unsigned int a, bool b) {
+  int r = start("Appl_StartPlayback", name);
+  trace("Appl_StartPlayback(%s, %u, %s) = %d", quote(name).c_str(), a, b ? "true" : "false", r);
+  return r;
+}
+
+int fwStartPlaybackMedia(const char* name, unsigned int a, bool b, bool c) {
+  int r = start("Appl_StartPlaybackMedia", name);
+  trace("Appl_StartPlaybackMedia(%s, %u, %s, %s) = %d", quote(name).c_str(), a, b ? "true" : "false",
+        c ? "true" : "false", r);
+  return r;
+}
+
+}  // namespace detail
+
+bool playing() { return g_playing; }
+std::string playingFile() { return g_playing ? g_playFile : std::string(); }
+std::string workFolder() { return g_workFolder; }
+
+}  // namespace emu
