@@ -27,15 +27,29 @@ struct SandboxOptions {
 
 // Runs `body` in a new sandbox and returns its exit status (or 128 + signal).
 // Returns -1 with a message when the sandbox cannot be made.
+// `body` runs in a forked worker, PID 2 of the sandbox; PID 1 reaps whatever
+// it leaves behind, and every process of the sandbox ends with the worker.
+// SIGINT, SIGTERM or SIGHUP to the caller meanwhile end the sandbox, remove
+// its folders and give 128 + that signal. A kept image is announced on stderr
+// with keptDiskMessage. Call it from a single-threaded process; the caller's
+// own namespaces never change, so it may make one sandbox after another, or
+// one inside another.
 int runSandboxed(const SandboxOptions& options, const std::function<int()>& body, std::string* error);
+
+// The line that says where a kept disk image is: "The disk image is kept in
+// <dir>".
+std::string keptDiskMessage(const std::string& dir);
 
 // Makes the calling process a sandbox of its own without forking: a private
 // mount namespace (and user namespace when not root) with /mnt/hd and /usr/bin
 // set up as above, but no PID namespace, console or /proc. For programs that
-// cannot fork, such as fuzzers. Returns false with a message on failure.
+// cannot fork, such as fuzzers. A fresh image lives in memory and goes with
+// the process (keepDisk does not apply). Needs a single-threaded caller when
+// not root. Returns false with a message on failure; the process may then be
+// half set up and should end.
 bool enterSandboxInPlace(const SandboxOptions& options, std::string* error);
 
-// True inside a sandbox made by runSandboxed.
+// True inside a sandbox made by runSandboxed, also in programs started there.
 bool inSandbox();
 
 // The folder of the built disk template.
@@ -43,12 +57,14 @@ std::string defaultDiskTemplate();
 
 // Inside the sandbox: opens the master of its first pseudo terminal
 // (/dev/pts/0) in raw mode and keeps the terminal itself open, so the TAP's
-// log lines can always reach it. Returns the master's descriptor, or -1.
+// log lines can always reach it. Returns the master's descriptor (non-blocking),
+// or -1 with a message when the new terminal is not /dev/pts/0.
 int openConsole(std::string* error);
 
 // Reads what waits on the console and hands each finished line to `line`.
 // Zero bytes that follow a line (the TAP writes its terminator too) are
-// dropped. Returns the number of bytes read.
+// dropped. An unfinished line waits for its end in a later call. Never blocks.
+// Returns the number of bytes read.
 size_t drainConsole(int master, const std::function<void(const std::string&)>& line);
 
 }  // namespace emu

@@ -1,0 +1,154 @@
+// The sandbox's disk image: where its parts come from, how it is filled, and
+// the temporary folders around it.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "core/sandbox_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace emu {
+
+std::string defaultDiskTemplate() {
+#ifdef ORVADO_DISK_TEMPLATE
+  return ORVADO_DISK_TEMPLATE;
+#else
+  return "";
+#endif
+}
+
+namespace sandbox_detail {
+
+namespace {
+
+bool isExecutableFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::string findOnPath(const std::string& name) {
+  const char* env = getenv("PATH");
+  std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string dir = path.substr(start, end - start);
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+    if (isExecutableFile(candidate)) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string systemError(const std::string& what) { return what + ": " + strerror(errno); }
+
+bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::string* error) {
+  source->templateDir = options.diskTemplate.empty() ? defaultDiskTemplate() : options.diskTemplate;
+  std::error_code ec;
+  if (source->templateDir.empty() || !fs::is_directory(source->templateDir, ec)) {
+    *error = "The disk template \"" + source->templateDir + "\" is not a folder (build the disk target or name a template)";
+    return false;
+  }
+  if (!options.wget.empty()) {
+    if (!isExecutableFile(options.wget)) {
+      *error = "The wget \"" + options.wget + "\" is not an executable file";
+      return false;
+    }
+    source->wget = options.wget;
+  } else {
+    source->wget = findOnPath("wget");
+    if (source->wget.empty()) {
+      *error = "GNU wget was not found on the PATH; install it (Debian package wget) or name one";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool fillDiskImage(const DiskSource& source, const std::string& dir, std::string* error) {
+  std::error_code ec;
+  fs::copy(source.templateDir, dir, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  if (ec) {
+    *error = "Cannot copy the disk template " + source.templateDir + " to " + dir + ": " + ec.message();
+    return false;
+  }
+  fs::path programFiles = fs::path(dir) / "ProgramFiles";
+  fs::create_directories(programFiles, ec);
+  fs::path wget = programFiles / "wget";
+  if (!ec) fs::copy_file(source.wget, wget, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::permissions(wget, fs::perms(0755), ec);
+  if (ec) {
+    *error = "Cannot copy " + source.wget + " to " + wget.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool prepareDiskDir(const SandboxOptions& options, std::string* path, std::string* error) {
+  std::error_code ec;
+  fs::path dir = fs::absolute(options.diskDir, ec);
+  if (!ec) fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir)) {
+    *error = "Cannot use " + options.diskDir + " as the disk folder: " + (ec ? ec.message() : "not a folder");
+    return false;
+  }
+  *path = dir.string();
+  fs::directory_iterator entries(dir, ec);
+  if (ec) {
+    *error = "Cannot read the disk folder " + *path + ": " + ec.message();
+    return false;
+  }
+  // A folder with anything in it is the user's disk and stays as it is.
+  if (entries != fs::directory_iterator()) return true;
+  DiskSource source;
+  return resolveDiskSource(options, &source, error) && fillDiskImage(source, *path, error);
+}
+
+std::string makeTempDir(const std::string& prefix, std::string* error) {
+  const char* tmp = getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) {
+    *error = systemError("Cannot make a temporary folder " + pattern);
+    return "";
+  }
+  return buffer.data();
+}
+
+namespace {
+
+// Gives the owner full rights on every folder of the tree, so that folders a
+// run left read-only can be emptied.
+void openUpFolders(const fs::path& dir) {
+  chmod(dir.c_str(), 0700);
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) openUpFolders(it->path());
+  }
+}
+
+}  // namespace
+
+void removeTree(const std::string& path) {
+  std::error_code ec;
+  fs::remove_all(path, ec);
+  if (!ec) return;
+  openUpFolders(path);
+  fs::remove_all(path, ec);
+  if (ec) fprintf(stderr, "Cannot remove %s: %s\n", path.c_str(), ec.message().c_str());
+}
+
+}  // namespace sandbox_detail
+}  // namespace emu

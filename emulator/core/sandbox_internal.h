@@ -1,0 +1,57 @@
+// Private to the sandbox files: the steps runSandboxed and enterSandboxInPlace
+// share. Every step returns false (or an empty string) with a message in
+// `error` when it fails.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "core/sandbox.h"
+
+namespace emu::sandbox_detail {
+
+// What a new disk image is made of.
+struct DiskSource {
+  std::string templateDir;
+  std::string wget;
+};
+
+// Finds the template and the wget that `options` name, or the defaults.
+bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::string* error);
+
+// Copies the template into `dir` (which exists) and adds ProgramFiles/wget.
+bool fillDiskImage(const DiskSource& source, const std::string& dir, std::string* error);
+
+// Makes the user's disk folder ready: created when missing, filled when empty.
+// Sets `path` to its absolute form.
+bool prepareDiskDir(const SandboxOptions& options, std::string* path, std::string* error);
+
+// A new folder (mode 0700) under $TMPDIR or /tmp named `prefix` plus a random
+// part. Returns "" on failure.
+std::string makeTempDir(const std::string& prefix, std::string* error);
+
+// Removes a folder tree without following links; says on stderr what it could
+// not remove.
+void removeTree(const std::string& path);
+
+// Maps root of a new user namespace to the caller's `uid` and `gid`.
+bool writeOwnIdMaps(uid_t uid, gid_t gid, std::string* error);
+
+// In a new mount namespace: makes every mount private, puts an overlay on
+// /usr/bin (and /bin when it is a folder of its own) whose layers live in a
+// tmpfs on `privateDir`, a tmpfs on /mnt and the disk image on /mnt/hd. The
+// image is the folder `diskDir`, or, when `fresh` is given, a new image in
+// that tmpfs. The tmpfs is detached from `privateDir` at the end, so
+// the folder is empty again for whoever removes it.
+bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir, const DiskSource* fresh,
+                      bool hideWget, std::string* error);
+
+// `what` followed by the text of errno.
+std::string systemError(const std::string& what);
+
+// Marks the calling process as inside a sandbox made by runSandboxed, for it
+// and for the programs it starts.
+void markInSandbox();
+
+}  // namespace emu::sandbox_detail
