@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the TAP, the emulator, the tools and the tests into build/.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$root/build" -j"$(nproc)" "$@"

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing Orvado needs on Debian 12, when missing.
+set -euo pipefail
+packages=(
+  g++ g++-multilib clang libclang-rt-14-dev cmake ninja-build pkg-config binutils
+  libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
+  fonts-crosextra-carlito fonts-dejavu-core
+  wget python3 procps sysvinit-utils valgrind
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

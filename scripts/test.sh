@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Every test: the unit, emulator and end-to-end tests with the fuzz corpora
+# replayed, the 32-bit build of the TAP with its layout checks, and, on CI (or
+# with ORVADO_FUZZ_SECONDS set), each fuzz target for a bounded time.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/build.sh"
+
+echo "== 32-bit TAP build"
+cmake -S "$root" -B "$root/build32" -G Ninja -DORVADO_TAP_ONLY=ON \
+  -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_C_FLAGS=-m32 -DCMAKE_SHARED_LINKER_FLAGS=-m32 -DCMAKE_MODULE_LINKER_FLAGS=-m32 >/dev/null
+ninja -C "$root/build32" -j"$(nproc)" Orvado
+readelf -h "$root/build32/Orvado.tap" | grep -q "ELF32" || { echo "32-bit TAP is not ELF32"; exit 1; }
+
+seconds="${ORVADO_FUZZ_SECONDS:-}"
+if [ -z "$seconds" ] && [ "${CI:-}" = "true" ]; then seconds=30; fi
+if [ -n "$seconds" ]; then
+  echo "== fuzzing each target for ${seconds}s"
+  "$root/scripts/fuzz.sh" "$seconds"
+fi
+
+echo "== tests"
+cd "$root/build"
+ctest --output-on-failure -j2 --timeout 900

@@ -1,0 +1,141 @@
+// The built TAP file as the firmware's loader sees it, and a whole run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "support/testing.h"
+
+using namespace orvado_test;
+
+namespace {
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  char buf[512];
+  while (p && fgets(buf, sizeof buf, p)) out += buf;
+  if (p) pclose(p);
+  return out;
+}
+
+// Contents of one section, read with readelf's hex dump.
+std::string sectionBytes(const std::string& file, const std::string& section) {
+  std::istringstream dump(run("readelf -x " + section + " " + file));
+  std::string line, bytes;
+  while (std::getline(dump, line)) {
+    if (line.rfind("  0x", 0) != 0) continue;
+    std::istringstream words(line.substr(13, 35));
+    std::string word;
+    while (words >> word)
+      for (size_t i = 0; i + 1 < word.size(); i += 2) bytes += static_cast<char>(std::stoi(word.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+size_t sectionSize(const std::string& file, const std::string& section) {
+  std::istringstream table(run("readelf -S -W " + file));
+  std::string line;
+  while (std::getline(table, line)) {
+    auto at = line.find(" " + section + " ");
+    if (at == std::string::npos) continue;
+    std::istringstream fields(line.substr(at + section.size() + 2));
+    std::string type, address, offset, size;
+    fields >> type >> address >> offset >> size;
+    return std::stoul(size, nullptr, 16);
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST(TapFile, HeaderSectionsAsTheLoaderReadsThem) {
+  const std::string tap = ORVADO_TAP_FILE;
+  EXPECT_EQ(sectionSize(tap, "._tap_etcinfo"), 64u);
+  EXPECT_EQ(sectionSize(tap, "._tap_description"), 128u);
+  EXPECT_EQ(sectionSize(tap, "._tap_program_name"), 64u);
+  EXPECT_EQ(sectionSize(tap, "._tap_author_name"), 64u);
+  EXPECT_EQ(sectionSize(tap, "._tap_id"), 4u);
+  EXPECT_EQ(sectionSize(tap, "._tap_header"), 32u);
+  std::string header = sectionBytes(tap, "._tap_header");
+  EXPECT_EQ(header, std::string("KRUXMIPS\x10\0\0\0", 12) + std::string(20, '\0'));
+  std::string name = sectionBytes(tap, "._tap_program_name");
+  EXPECT_EQ(name, "Orvado" + std::string(58, '\0'));
+  std::string description = sectionBytes(tap, "._tap_description");
+  EXPECT_EQ(description, "Orvado 02b" + std::string(118, '\0'));
+  std::string date = sectionBytes(tap, "._tap_etcinfo");
+  ASSERT_EQ(date.size(), 64u);
+  EXPECT_EQ(date.substr(0, 11), __DATE__);
+  EXPECT_EQ(date.substr(11), std::string(53, '\0'));
+
+  emu::TapHeader h;
+  std::string error;
+  ASSERT_TRUE(emu::readTapHeader(tap, h, &error)) << error;
+  EXPECT_EQ(h.programName, "Orvado");
+  EXPECT_EQ(h.description, "Orvado 02b");
+  EXPECT_EQ(h.headerVersion, 0x10u);
+  EXPECT_NE(h.id, 0u);
+}
+
+TEST(TapFile, ExportsOnlyEntryPointsAndHeaders) {
+  std::istringstream symbols(run("nm -D --defined-only " + std::string(ORVADO_TAP_FILE)));
+  std::set<std::string> names;
+  std::string address, kind, name;
+  while (symbols >> address >> kind >> name) names.insert(name);
+  std::set<std::string> expected = {"__TAP_Init_",         "TAP_Main",            "TAP_EventHandler",
+                                    "__tap_etc_str__",     "__tap_description__", "__tap_program_name__",
+                                    "__tap_author_name__", "__tap_ud__",          "__tap_Header__"};
+  EXPECT_EQ(names, expected);
+}
+
+TEST(TapFile, LoaderRefusesWrongMagicAndNonTaps) {
+  std::ifstream in(ORVADO_TAP_FILE, std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto at = data.find("KRUXMIPS");
+  ASSERT_NE(at, std::string::npos);
+  data.replace(at, 8, "KRUXARMS");
+  writeFile("/mnt/hd/bad.tap", data);
+  std::string error;
+  freshReceiver(virtualConfig());
+  EXPECT_FALSE(emu::loadTap("/mnt/hd/bad.tap", &error));
+  EXPECT_NE(error.find("header magic"), std::string::npos) << error;
+  EXPECT_NE(error.find("KRUXARMS"), std::string::npos) << error;
+
+  writeFile("/mnt/hd/text.tap", "hello");
+  EXPECT_FALSE(emu::loadTap("/mnt/hd/text.tap", &error));
+  EXPECT_NE(error.find("not a shared object"), std::string::npos) << error;
+  EXPECT_FALSE(emu::loadTap("/mnt/hd/missing.tap", &error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos) << error;
+}
+
+TEST(TapRun, ScriptedKeysAndExit) {
+  emu::Config config = virtualConfig();
+  config.trace = true;
+  std::string traced = "/mnt/hd/trace.txt";
+  config.traceOut = std::fopen(traced.c_str(), "w");
+  ASSERT_NE(config.traceOut, nullptr);
+  freshReceiver(config);
+  emu::RunOptions run;
+  run.tapPath = ORVADO_TAP_FILE;
+  run.keys = {{200, RKEY_1}, {400, RKEY_Exit}, {600, RKEY_Exit}};
+  run.runTicks = 3000;
+  run.screenshot = "/mnt/hd/shot.png";
+  run.screenshotAtTick = 100;
+  std::string error;
+  ASSERT_TRUE(emu::runTap(run, &error)) << error;
+  std::fclose(config.traceOut);
+  EXPECT_TRUE(emu::tapEnded()) << "Exit in the menu ends the TAP";
+  emu::Image shot;
+  ASSERT_TRUE(emu::loadPng("/mnt/hd/shot.png", shot, &error)) << error;
+  EXPECT_EQ(shot.width, 720u);
+  EXPECT_EQ(shot.height, 576u);
+  std::string log = readFile(traced);
+  EXPECT_NE(log.find("__TAP_Init_() = 0"), std::string::npos);
+  EXPECT_NE(log.find("TAP_Main() = 1"), std::string::npos);
+  EXPECT_NE(log.find("event 0x100 (0x10001, 0x0) = 0x0"), std::string::npos) << "digit consumed";
+  EXPECT_NE(log.find("event 0x100 (0x10017, 0x0) = 0x10017"), std::string::npos) << "Exit passed on while streaming";
+  EXPECT_NE(log.find("TAP_Exit()"), std::string::npos);
+  EXPECT_EQ(log.find("event 0x900"), std::string::npos) << "no stop event after the TAP has ended";
+}
