@@ -21,10 +21,12 @@ extern TYPE_PlayInfo _PlayFile;   // refreshed at every event that passes the st
 extern uint32_t _Stream_Block;    // pipeline block counter, reset when a channel starts
 
 extern "C" {
+#pragma GCC visibility push(default)
 // Start routine. Returns 1 to stay loaded, 0 to end the TAP.
 int TAP_Main(void);
 // Event handler. Returns param1 to pass a key on, 0 to consume it.
 uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2);
+#pragma GCC visibility pop
 }
 
 // Clears regions 0, _rgn and 2 to transparent and syncs the screen.

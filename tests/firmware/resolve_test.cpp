@@ -55,13 +55,15 @@ TEST(Resolve, FoundSymbolIsCachedMissingOneIsAskedAgain) {
 }
 
 TEST(Resolve, TryResolveAnswersNullForUnknownNames) {
-  freshReceiver(virtualConfig());
-  EXPECT_EQ(TryResolve("_Z12NoSuchThingv"), nullptr);
-  EXPECT_EQ(TryResolve(nullptr), nullptr);
-  EXPECT_NE(TryResolve(FW_tapTask), nullptr);
-  // A stale loader error must not make a later look-up fail.
-  dlopen("/nonexistent/library.so", RTLD_LAZY);
-  EXPECT_NE(TryResolve(FW_curTapTask), nullptr);
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    EXPECT_EQ(TryResolve("_Z12NoSuchThingv"), nullptr);
+    EXPECT_EQ(TryResolve(nullptr), nullptr);
+    EXPECT_NE(TryResolve(FW_tapTask), nullptr);
+    // A stale loader error must not make a later look-up fail.
+    dlopen("/nonexistent/library.so", RTLD_LAZY);
+    EXPECT_NE(TryResolve(FW_curTapTask), nullptr);
+  });
 }
 
 TEST(Resolve, RecordsAreTheFirmwaresOwn) {
