@@ -21,7 +21,7 @@ void INIFindStartEnd(const char* pattern, char** start, char** end, uint32_t lim
   char* cr = strchr(hit, '\r');
   char* lf = strchr(hit, '\n');
   char* last = nullptr;
-  if (cr != nullptr && (cr[1] == '\n' || lf == nullptr))
+  if (cr != nullptr && (lf == cr + 1 || lf == nullptr))
     last = cr - 1;
   else if (lf != nullptr)
     last = lf - 1;
