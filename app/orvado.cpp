@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lib/files/files.h"
+#include "lib/firmware/keytranslate.h"
+
 #define TAP_SECTION(name) extern "C" __attribute__((visibility("default"), used, section(name)))
 
 // The firmware's loader reads these blocks; each is zero-padded.
@@ -23,19 +26,37 @@ uint8_t _StreamNr = 0;
 uint32_t _Streamtick = 0;
 TYPE_PlayInfo _PlayFile;
 uint32_t _Stream_Block = 0;
+FontDataUC Calibri_12_FontDataUC;
+FontDataUC Calibri_14_FontDataUC;
 
 static uint32_t _exit = 0;
 
 int TAP_Main(void) {
+  KeyTranslate(true, TAP_EventHandler);
+  if (!FMUC_LoadFontFile("Calibri_12.ufnt", &Calibri_12_FontDataUC) ||
+      !FMUC_LoadFontFile("Calibri_14.ufnt", &Calibri_14_FontDataUC)) {
+    FMUC_FreeFontFile(&Calibri_12_FontDataUC);
+    FMUC_FreeFontFile(&Calibri_14_FontDataUC);
+    return 0;
+  }
   _rgn = static_cast<uint16_t>(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
   _tick = TAP_GetTick();
-  system("mkdir /mnt/hd/ProgramFiles/Settings/orvado");
-  system("mkdir /mnt/hd/MediaFiles/tmp");
+  if (system("mkdir /mnt/hd/ProgramFiles/Settings/orvado") == 0) SetStatusAusgabe("orvado erstellt", _StatusShowTime);
+  if (system("mkdir /mnt/hd/MediaFiles/tmp") == 0) SetStatusAusgabe("MF tmp erst", _StatusShowTime);
+  if (!HDD_Exist("/bin/wget")) {
+    system("cp /mnt/hd/ProgramFiles/wget /bin/wget");
+    system("chmod 755 /bin/wget");
+  }
+  HDD_ChangeDir("/ProgramFiles/");
+  if (TAP_Hdd_Exist("orvado.ini"))
+    system("mv /mnt/hd/ProgramFiles/orvado.ini /mnt/hd/ProgramFiles/Settings/orvado/orvado.ini");
+  SetStatusAusgabe("Start Orvado", _StatusShowTime);
   return 1;
 }
 
 // Streaming mode ends: downloads killed, playback stopped, work folder emptied.
 static void StopStream(void) {
+  SetStatusAusgabe("Stream off", _StatusShowTime);
   _stream_load_flag = 0;
   KillTask("wget");
   if (_PlayFile.playMode) TAP_Hdd_StopTs();
@@ -46,6 +67,8 @@ static void StopStream(void) {
 static uint32_t MenuKey(uint32_t key) {
   if (key >= RKEY_1 && key <= RKEY_9 && _PlayFile.playMode == 0) {
     TAP_EnterNormal();
+    HDD_ChangeDir("/MediaFiles/tmp/");
+    TAP_Hdd_Delete("Stream.ts");
     cls();
     _stream_load_flag = 1;
     _StreamNr = static_cast<uint8_t>(key & 0xFF);
@@ -85,6 +108,7 @@ uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2) {
   _tick = TAP_GetTick();
   TAP_Hdd_GetPlayInfo(&_PlayFile);
   if (_stream_load_flag == 0 && _exit == 0 && _subState != 0) TAP_ExitNormal();
+  StatusAusgabe();
   TAP_Osd_Sync();
   if (event != EVT_KEY || param1 > RKEY_LastCode) return param1;
   if (_stream_load_flag == 1) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "lib/fonts/fonts.h"
 #include "platform/tap.h"
 
 // Seconds that ordinary status messages stay up.
@@ -19,6 +20,16 @@ extern uint8_t _StreamNr;         // channel being streamed, 1 to 9
 extern uint32_t _Streamtick;      // the next pipeline step runs once _tick has passed this
 extern TYPE_PlayInfo _PlayFile;   // refreshed at every event that passes the state checks
 extern uint32_t _Stream_Block;    // pipeline block counter, reset when a channel starts
+extern FontDataUC Calibri_12_FontDataUC;  // status-line font
+extern FontDataUC Calibri_14_FontDataUC;  // menu font
+
+// Status line.
+extern char _StatusausgabeText[15][16];  // slot texts; slots 0 to 9 are used
+extern uint32_t _StatusausgabeTick[10];  // expiry tick per slot, 0 free
+extern uint8_t _StatusAusgabeDel;        // boxes drawn by the last redraw
+extern uint8_t _StatusShowTime;          // seconds for ordinary messages
+extern TYPE_GrData _staGd;               // background of one message box
+extern const uint8_t (&_staCpm)[484];    // its packed pixels
 
 extern "C" {
 #pragma GCC visibility push(default)
@@ -28,6 +39,13 @@ int TAP_Main(void);
 uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2);
 #pragma GCC visibility pop
 }
+
+// Shows `text` (at most 15 characters, else "String to long") for `seconds`
+// seconds in the first free slot, then redraws the column and syncs. A message
+// with no free slot is dropped.
+void SetStatusAusgabe(const char* text, uint32_t seconds);
+// Redraws the column of live messages into _rgn, without syncing.
+void StatusAusgabe(void);
 
 // Clears regions 0, _rgn and 2 to transparent and syncs the screen.
 void cls(void);
