@@ -193,6 +193,7 @@ TEST(ShellKeys, StreamingExitStopsEverythingAndPassesTheKey) {
       ASSERT_EQ(system("sleep 300 & sleep 300 &"), 0);
       // A process merely named like the downloader: KillTask goes by name.
       ASSERT_EQ(system("mkdir -p /mnt/hd/named && cp /bin/sleep /mnt/hd/named/wget && /mnt/hd/named/wget 300 &"), 0);
+      for (int i = 0; i < 200 && pidof("wget").empty(); ++i) usleep(10000);
       ASSERT_FALSE(pidof("wget").empty());
       TAP_ExitNormal();
       EXPECT_EQ(key(stopKey), stopKey);
@@ -244,6 +245,7 @@ TEST(KillTask, EndsProcessesByNameInsideTheSandboxOnly) {
   std::string error;
   int status = emu::runSandboxed({}, [] {
     if (system("sleep 300 & sleep 301 &") != 0) return 10;
+    for (int i = 0; i < 200 && pidof("sleep").empty(); ++i) usleep(10000);
     if (pidof("sleep").empty()) return 11;
     KillTask("sleep");
     if (!waitUntilGone("sleep")) return 12;
