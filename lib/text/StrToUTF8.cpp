@@ -50,8 +50,7 @@ int StrToUTF8(const char* src, char* dst, uint32_t codeTableNumber) {
     return 0;
   }
   if (first >= 0x01 && first <= 0x0B) number = (uint8_t)(first + 4);
-  // A 0x10 selector cut short by the terminator leaves nothing to convert.
-  if (first == 0x10 && s[1] != 0 && s[2] != 0) number = s[2];
+  if (first == 0x10 && s[2] != 0) number = s[2];  // the second byte is not looked at
   s += text_internal::selectorLen(s);
 
   const uint16_t* table = StrToUTF8_table(number);

@@ -47,13 +47,13 @@ inline int utf8Len(const uint8_t* p) {
   return 4;
 }
 
-// Bytes the selector at the start of text takes, cut short at the terminator.
+// Bytes the selector at the start of text takes, cut short at a terminator.
+// The second byte of a 0x10 selector is the table number's high byte, 0x00 in
+// every real selector, so it is never taken as the terminator; a terminator
+// in the third byte ends the text there.
 inline int selectorLen(const uint8_t* p) {
   uint8_t b0 = p[0];
-  if (b0 == 0x10) {
-    if (p[1] == 0) return 1;
-    return p[2] == 0 ? 2 : 3;
-  }
+  if (b0 == 0x10) return p[2] == 0 ? 2 : 3;
   if (b0 == 0x1F) return p[1] == 0 ? 1 : 2;
   return (b0 >= 0x01 && b0 <= 0x1F) ? 1 : 0;
 }

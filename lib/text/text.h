@@ -5,10 +5,11 @@
 // A text is a NUL-terminated byte string, each byte read as unsigned. It may
 // open with character-table bytes: when its first byte is 0x01..0x1F it is a
 // selector of 1 byte (0x01..0x0F, 0x11..0x1E), 3 bytes (0x10 and a two-byte
-// table number) or 2 bytes (0x1F and an encoding byte). A selector cut short
-// by the terminator ends at the terminator. A character is a multi-byte UTF-8
-// sequence (see isUTF8Char) or else one byte. Character positions count from
-// the first character behind the character-table bytes.
+// table number, whose first byte is 0x00 and not a terminator) or 2 bytes
+// (0x1F and an encoding byte). A selector cut short by the terminator (in the
+// third byte of 0x10, the second of 0x1F) ends there. A character is a
+// multi-byte UTF-8 sequence (see isUTF8Char) or else one byte. Character
+// positions count from the first character behind the character-table bytes.
 //
 // Nothing here allocates. Null pointers are tolerated everywhere; optional
 // out-parameters may be null.
