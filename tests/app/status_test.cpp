@@ -33,6 +33,8 @@ bool boxAt(int k) {
 TEST(StatusLine, StartShowsItsMessages) {
   inFreshProcess([] {
     freshReceiver(virtualConfig());
+    removeAll("/mnt/hd/ProgramFiles/Settings/orvado");
+    removeAll("/mnt/hd/MediaFiles/tmp");
     ASSERT_EQ(TAP_Main(), 1);
     EXPECT_STREQ(_StatusausgabeText[0], "orvado erstellt");
     EXPECT_STREQ(_StatusausgabeText[1], "MF tmp erst");
