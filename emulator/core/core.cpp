@@ -104,9 +104,9 @@ bool reset(const Config& config, std::string* error) {
   detail::resetMemory();
   detail::resetClock();
   detail::resetConsole();
-  if (detail::resetScreen) detail::resetScreen(g_osdInfo);
-  if (detail::resetHdd) detail::resetHdd(g_tapTable);
-  if (detail::resetPlayer) detail::resetPlayer();
+  detail::resetScreen(g_osdInfo);
+  detail::resetHdd(g_tapTable);
+  detail::resetPlayer();
   return true;
 }
 

@@ -14,10 +14,9 @@ namespace emu::detail {
 void resetMemory();
 void resetClock();
 void resetConsole();
-// Weak while the parts are being written, so the core links without them.
-__attribute__((weak)) void resetScreen(OsdRegionInfo* regionTable);  // the table the firmware keeps ("_osdInfo")
-__attribute__((weak)) void resetHdd(TapTableEntry* tapTable);
-__attribute__((weak)) void resetPlayer();
+void resetScreen(OsdRegionInfo* regionTable);  // the table the firmware keeps ("_osdInfo")
+void resetHdd(TapTableEntry* tapTable);
+void resetPlayer();
 
 // The receiver's player and work folder, called by the firmware objects.
 void fwSaveWorkFolder();
