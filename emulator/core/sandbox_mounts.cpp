@@ -8,8 +8,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "core/sandbox_internal.h"
+
+namespace fs = std::filesystem;
 
 namespace emu {
 namespace sandbox_detail {
@@ -87,14 +90,25 @@ bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir,
   if (!mountOrFail("tmpfs", privateDir, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0700", "mount a tmpfs on " + privateDir,
                    error))
     return false;
+  // Like the image, the folder may lie under /mnt: it is reached through
+  // descriptors once /mnt is covered.
+  int privateFd = open(privateDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (privateFd < 0) {
+    *error = systemError("Cannot open " + privateDir);
+    return false;
+  }
 
   // Opened before /mnt is covered, as the image may lie under it; opened in
   // this namespace, as a bind takes only mounts of its own namespace.
   std::string image = fresh ? privateDir + "/hd" : diskDir;
-  if (fresh && (!makeDir(image, 0755, error) || !fillDiskImage(*fresh, image, error))) return false;
+  if (fresh && (!makeDir(image, 0755, error) || !fillDiskImage(*fresh, image, error))) {
+    close(privateFd);
+    return false;
+  }
   int diskFd = open(image.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (diskFd < 0) {
     *error = systemError("Cannot open the disk image " + image);
+    close(privateFd);
     return false;
   }
 
@@ -112,10 +126,12 @@ bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir,
                    error);
   // The overlay and the bind hold the tmpfs; the folder itself goes back to
   // being empty.
-  if (ok && umount2(privateDir.c_str(), MNT_DETACH) != 0) {
+  std::string privatePath = "/proc/self/fd/" + std::to_string(privateFd);
+  if (ok && umount2(privatePath.c_str(), MNT_DETACH) != 0) {
     *error = systemError("Cannot detach the tmpfs from " + privateDir);
     ok = false;
   }
+  close(privateFd);
   close(diskFd);
   return ok;
 }
@@ -143,8 +159,14 @@ bool enterSandboxInPlace(const SandboxOptions& options, std::string* error) {
   ok = ok && (!userNamespace || writeOwnIdMaps(uid, gid, &err));
   std::string privateDir = ok ? makeTempDir("orvado-sandbox-", &err) : "";
   if (!privateDir.empty()) {
+    // Held open: once /mnt is covered the folder may be out of reach by name.
+    std::string parent = fs::path(privateDir).parent_path().string();
+    int parentFd = open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     ok = mountSandboxTree(privateDir, diskDir, options.diskDir.empty() ? &source : nullptr, options.hideHostWget, &err);
-    rmdir(privateDir.c_str());
+    if (parentFd >= 0) {
+      unlinkat(parentFd, fs::path(privateDir).filename().c_str(), AT_REMOVEDIR);
+      close(parentFd);
+    }
   } else {
     ok = false;
   }
