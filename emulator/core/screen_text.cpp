@@ -157,7 +157,7 @@ uint32_t osdLineHeight(uint8_t fntSize) { return kLineHeights[sizeIndex(fntSize)
 int osdGetW(const char* str, uint8_t fntType, uint8_t fntSize) {
   int w = 0;
   if (str && font().ok) w = measure(characters(str), sizeIndex(fntSize));
-  trace("TAP_Osd_GetW(%s, %u, %u) = %d", quote(str).c_str(), fntType, fntSize, w);
+  if (tracing()) trace("TAP_Osd_GetW(%s, %u, %u) = %d", quote(str).c_str(), fntType, fntSize, w);
   return w;
 }
 
@@ -199,8 +199,9 @@ int osdPutS(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const char* str
     }
     result = 0;
   }
-  trace("TAP_Osd_PutS(%u, %u, %u, %u, %s, 0x%08X, 0x%08X, %u, %u, %u, %u) = %d", rgn, x, y, maxX, quote(str).c_str(),
-        fg, bg, fntType, fntSize, bDot, align, result);
+  if (tracing())
+    trace("TAP_Osd_PutS(%u, %u, %u, %u, %s, 0x%08X, 0x%08X, %u, %u, %u, %u) = %d", rgn, x, y, maxX, quote(str).c_str(),
+          fg, bg, fntType, fntSize, bDot, align, result);
   return result;
 }
 
