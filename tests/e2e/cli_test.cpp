@@ -1,0 +1,120 @@
+// The emulator's command line, run as a user would run it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/testing.h"
+
+using namespace orvado_test;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+Result emulator(const std::string& args) {
+  Result r;
+  std::string command = std::string(ORVADO_BINARY_DIR) + "/orvado-emu " + args + " 2>&1";
+  FILE* p = popen(command.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = p ? pclose(p) : -1;
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// A folder outside /mnt, which the emulator's own sandbox replaces.
+std::string scratch() {
+  static std::string dir = [] {
+    char name[] = "/tmp/orvado-e2e-XXXXXX";
+    return std::string(mkdtemp(name));
+  }();
+  return dir;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+// Removes the scratch folder once all tests have run.
+class ScratchCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override { removeAll(scratch()); }
+};
+const auto* const kCleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
+TEST(Cli, HelpAndBadArguments) {
+  Result help = emulator("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(contains(help.out, "usage: orvado-emu")) << help.out;
+  EXPECT_TRUE(contains(help.out, "--trace"));
+
+  Result none = emulator("");
+  EXPECT_EQ(none.status, 2);
+  EXPECT_TRUE(contains(none.out, "no TAP file given")) << none.out;
+
+  Result unknown = emulator("--frobnicate x.tap");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_TRUE(contains(unknown.out, "unknown option --frobnicate")) << unknown.out;
+
+  Result badKey = emulator("--keys 2s:blue " ORVADO_TAP_FILE);
+  EXPECT_EQ(badKey.status, 2);
+  EXPECT_TRUE(contains(badKey.out, "bad key press \"2s:blue\"")) << badKey.out;
+
+  Result badTime = emulator("--run soon " ORVADO_TAP_FILE);
+  EXPECT_EQ(badTime.status, 2);
+  EXPECT_TRUE(contains(badTime.out, "bad time for --run")) << badTime.out;
+
+  Result missing = emulator("/mnt/hd/none.tap");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(contains(missing.out, "cannot read TAP file /mnt/hd/none.tap")) << missing.out;
+
+  Result symbol = emulator("--without _nothing --run 1s " ORVADO_TAP_FILE);
+  EXPECT_EQ(symbol.status, 1);
+  EXPECT_TRUE(contains(symbol.out, "unknown firmware symbol: _nothing")) << symbol.out;
+}
+
+TEST(Cli, RefusesAFileThatIsNoTap) {
+  writeFile(scratch() + "/fake.tap", "#!/bin/sh\necho hello\n");
+  Result r = emulator("--run 1s " + scratch() + "/fake.tap");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, scratch() + "/fake.tap is not a TAP file")) << r.out;
+}
+
+TEST(Cli, RunsTheTapWithKeysTraceAndScreenshot) {
+  const std::string disk = scratch() + "/run", shotFile = scratch() + "/shot.png";
+  Result r = emulator("--virtual-clock --trace --disk " + disk + " --keys 2s:1,4s:exit,6s:exit --screenshot " +
+                      shotFile + " --screenshot-at 1s " ORVADO_TAP_FILE);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "TAP_Main() = 1"));
+  EXPECT_TRUE(contains(r.out, "KeyTranslate") || contains(r.out, "_tapTask") || contains(r.out, "TAP_GetSystemId()"));
+  EXPECT_TRUE(contains(r.out, "event 0x100 (0x10001, 0x0) = 0x0")) << "digit 1 consumed";
+  EXPECT_TRUE(contains(r.out, "TAP_Exit()"));
+  EXPECT_TRUE(contains(r.out, "[receiver console] receiver: screenshot saved to " + shotFile));
+  emu::Image shot;
+  std::string error;
+  ASSERT_TRUE(emu::loadPng(shotFile, shot, &error)) << error;
+  EXPECT_EQ(shot.width, 720u);
+  EXPECT_EQ(shot.height, 576u);
+  // The status line's boxes are drawn in the top-left corner.
+  EXPECT_NE(shot.pixels[5 * 720 + 20] & 0xFFFFFF, 0u);
+  // The disk folder was used as /mnt/hd: the start sequence made its folders.
+  EXPECT_TRUE(exists(disk + "/ProgramFiles/Settings/orvado"));
+  EXPECT_TRUE(exists(disk + "/MediaFiles/tmp"));
+  EXPECT_TRUE(exists(disk + "/ProgramFiles/wget"));
+}
+
+TEST(Cli, MissingFontEndsTheTapAfterTheMessageWindow) {
+  const std::string templ = scratch() + "/nofont";
+  ASSERT_EQ(system(("cp -r " + std::string(ORVADO_BINARY_DIR) + "/disk " + templ).c_str()), 0);
+  removeAll(templ + "/ProgramFiles/Settings/Fonts/Calibri_12.ufnt");
+  Result r = emulator("--virtual-clock --template " + templ + " --run 10s " ORVADO_TAP_FILE);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP's start routine returned 0")) << r.out;
+  EXPECT_TRUE(contains(r.out, "ZINDRA - FontManager UC:")) << r.out;
+}
