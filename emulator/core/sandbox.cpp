@@ -29,16 +29,32 @@ namespace {
 const char* const kSandboxVariable = "ORVADO_SANDBOX";
 bool gInSandbox = false;
 
-// The caller's signal state while it waits for a sandbox.
-volatile sig_atomic_t gSignal = 0;
-volatile pid_t gInitPid = 0;
+// The caller's signal state while it waits for a sandbox. The first end
+// signal is passed on to the body, which may stop in its own way; a second
+// one, or a body still running after kGraceSeconds, kills the sandbox.
 const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+const int kGraceSeconds = 5;
+volatile sig_atomic_t gSignal = 0;
+volatile sig_atomic_t gKilled = 0;
+volatile pid_t gInitPid = 0;
+// The caller's own handlers, which the body gets back.
+struct sigaction gCallerActions[std::size(kEndSignals)];
+
+void killSandbox() {
+  pid_t init = gInitPid;
+  gKilled = 1;
+  // Killing PID 1 kills every process of the sandbox.
+  if (init > 0) kill(init, SIGKILL);
+}
 
 void onEndSignal(int sig) {
+  if (gSignal) {
+    killSandbox();
+    return;
+  }
   gSignal = sig;
-  // Killing PID 1 kills every process of the sandbox.
   pid_t init = gInitPid;
-  if (init > 0) kill(init, SIGKILL);
+  if (init > 0) kill(init, sig);
 }
 
 // Catches the end signals for as long as it lives, except those the caller
@@ -47,10 +63,11 @@ class EndSignalGuard {
  public:
   EndSignalGuard() {
     gSignal = 0;
+    gKilled = 0;
     gInitPid = 0;
     for (size_t i = 0; i < std::size(kEndSignals); i++) {
-      sigaction(kEndSignals[i], nullptr, &old_[i]);
-      if (old_[i].sa_handler == SIG_IGN) continue;
+      sigaction(kEndSignals[i], nullptr, &gCallerActions[i]);
+      if (gCallerActions[i].sa_handler == SIG_IGN) continue;
       struct sigaction action = {};
       action.sa_handler = onEndSignal;
       sigemptyset(&action.sa_mask);
@@ -58,16 +75,25 @@ class EndSignalGuard {
     }
   }
   ~EndSignalGuard() {
-    for (size_t i = 0; i < std::size(kEndSignals); i++) sigaction(kEndSignals[i], &old_[i], nullptr);
+    for (size_t i = 0; i < std::size(kEndSignals); i++) sigaction(kEndSignals[i], &gCallerActions[i], nullptr);
     gInitPid = 0;
   }
-
- private:
-  struct sigaction old_[std::size(kEndSignals)];
 };
 
 void setEndSignals(void (*handler)(int)) {
   for (int sig : kEndSignals) signal(sig, handler);
+}
+
+// PID 1 passes end signals from outside on to the worker.
+volatile pid_t gWorkerPid = 0;
+volatile sig_atomic_t gPendingSignal = 0;
+
+void forwardEndSignal(int sig) {
+  pid_t worker = gWorkerPid;
+  if (worker > 0)
+    kill(worker, sig);
+  else
+    gPendingSignal = sig;
 }
 
 std::string mountNamespaceId() {
@@ -124,7 +150,7 @@ struct ChildSetup {
   struct pollfd helper = {helperAlive, POLLIN, 0};
   if (poll(&helper, 1, 0) > 0 && (helper.revents & POLLHUP)) _exit(1);
   close(helperAlive);
-  setEndSignals(SIG_DFL);
+  setEndSignals(forwardEndSignal);
 
   std::string error;
   if (!mountSandboxTree(setup.privateDir, setup.diskDir, nullptr, setup.hideWget, &error)) failSetup(setup, error);
@@ -140,6 +166,7 @@ struct ChildSetup {
   if (worker < 0) failSetup(setup, systemError("Cannot start the sandbox's worker"));
   if (worker == 0) {
     close(setup.errorPipe);
+    for (size_t i = 0; i < std::size(kEndSignals); i++) sigaction(kEndSignals[i], &gCallerActions[i], nullptr);
     int status = 70;
     try {
       status = body();
@@ -149,6 +176,8 @@ struct ChildSetup {
     fflush(nullptr);
     _exit(status);
   }
+  gWorkerPid = worker;
+  if (gPendingSignal) kill(worker, gPendingSignal);
   close(setup.errorPipe);
   int code = 1;
   for (;;) {
@@ -274,17 +303,28 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       std::string pidText = readAll(pidPipe[0]);
       if (pidText.size() == sizeof(pid_t)) {
         gInitPid = *reinterpret_cast<const pid_t*>(pidText.data());
-        if (gSignal) kill(gInitPid, SIGKILL);
+        // A signal that came before PID 1 was known.
+        if (gKilled)
+          kill(gInitPid, SIGKILL);
+        else if (gSignal)
+          kill(gInitPid, gSignal);
       }
       std::string setupError = readAll(errorPipe[0]);
       int status = 0;
-      while (waitpid(helper, &status, 0) < 0 && errno == EINTR) {
+      int waited = 0;
+      for (;;) {
+        pid_t ended = waitpid(helper, &status, gSignal ? WNOHANG : 0);
+        if (ended == helper || (ended < 0 && errno != EINTR)) break;
+        if (!gSignal) continue;
+        if (waited >= kGraceSeconds * 50 && !gKilled) killSandbox();
+        usleep(20000);
+        waited++;
       }
       if (!setupError.empty() || pidText.size() != sizeof(pid_t)) {
         err = setupError.empty() ? "The sandbox ended before it was set up" : setupError;
       } else {
         sandboxRan = true;
-        result = gSignal ? 128 + gSignal : statusCode(status);
+        result = gKilled ? 128 + gSignal : statusCode(status);
       }
     }
   }

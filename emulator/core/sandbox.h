@@ -27,13 +27,15 @@ struct SandboxOptions {
 
 // Runs `body` in a new sandbox and returns its exit status (or 128 + signal).
 // Returns -1 with a message when the sandbox cannot be made.
-// `body` runs in a forked worker, PID 2 of the sandbox; PID 1 reaps whatever
-// it leaves behind, and every process of the sandbox ends with the worker.
-// SIGINT, SIGTERM or SIGHUP to the caller meanwhile end the sandbox, remove
-// its folders and give 128 + that signal. A kept image is announced on stderr
-// with keptDiskMessage. Call it from a single-threaded process; the caller's
-// own namespaces never change, so it may make one sandbox after another, or
-// one inside another.
+// `body` runs in a forked worker (only the calling thread lives on there),
+// PID 2 of the sandbox; PID 1 reaps whatever it leaves behind, and every
+// process of the sandbox ends with the worker. A SIGINT, SIGTERM or SIGHUP to
+// the caller meanwhile goes on to the worker, which has the caller's handlers,
+// so the body may stop in its own way; a second one, or a worker still running
+// 5 s later, kills the whole sandbox and gives 128 + the signal. The folders
+// are removed in every case; a kept image is announced on stderr with
+// keptDiskMessage. The caller's own namespaces never change, so it may make
+// one sandbox after another, or one inside another.
 int runSandboxed(const SandboxOptions& options, const std::function<int()>& body, std::string* error);
 
 // The line that says where a kept disk image is: "The disk image is kept in

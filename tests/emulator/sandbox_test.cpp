@@ -353,16 +353,24 @@ TEST_F(Sandbox, ConsoleIsTheFirstTerminalAndLinesArriveWhole) {
   EXPECT_EQ(out.report, "0|first line|partial|second\r|-1 1");
 }
 
-TEST_F(Sandbox, SignalToTheCallerEndsTheSandboxCleanly) {
-  int ready[2], held[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(held), 0);
+int gHandled = -1;  // in the caller's fork: where its SIGTERM handler reports
+
+// Forks a caller that runs a sandbox whose body starts a background job that
+// holds `held` and then waits for signals with the caller's SIGTERM handler
+// when `handler` is set, or with none. Returns the caller's pid once the body
+// is ready.
+pid_t startSignalledSandbox(const emu::SandboxOptions& options, int held[2], int handled[2], bool handler) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
   pid_t caller = fork();
   if (caller == 0) {
     close(ready[0]);
     close(held[0]);
+    close(handled[0]);
+    gHandled = handled[1];
+    if (handler) signal(SIGTERM, [](int) { writeAllTo(gHandled, "h"); });
     int status = emu::runSandboxed(
-        options(),
+        options,
         [&]() {
           system("sleep 1000 &");
           writeAllTo(ready[1], "r");
@@ -374,16 +382,47 @@ TEST_F(Sandbox, SignalToTheCallerEndsTheSandboxCleanly) {
   }
   close(ready[1]);
   close(held[1]);
+  close(handled[1]);
   char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  if (read(ready[0], &c, 1) != 1) caller = -1;
+  close(ready[0]);
+  return caller;
+}
+
+TEST_F(Sandbox, SignalToTheCallerEndsTheSandboxCleanly) {
+  // Without a handler of the caller's, the body ends with the signal.
+  int held[2], handled[2];
+  ASSERT_EQ(pipe(held), 0);
+  ASSERT_EQ(pipe(handled), 0);
+  pid_t caller = startSignalledSandbox(options(), held, handled, false);
+  ASSERT_GT(caller, 0);
   kill(caller, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(caller, &status, 0), caller);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
   EXPECT_TRUE(writersGone(held[0], 0)) << "a process of the sandbox outlived it";
   EXPECT_TRUE(leftovers().empty());
-  close(ready[0]);
   close(held[0]);
+  close(handled[0]);
+
+  // The caller's handler runs in the body; a body that stays is killed at the
+  // second signal.
+  ASSERT_EQ(pipe(held), 0);
+  ASSERT_EQ(pipe(handled), 0);
+  caller = startSignalledSandbox(options(), held, handled, true);
+  ASSERT_GT(caller, 0);
+  kill(caller, SIGTERM);
+  char c = 0;
+  EXPECT_EQ(read(handled[0], &c, 1), 1);
+  EXPECT_EQ(c, 'h');
+  EXPECT_EQ(waitpid(caller, &status, WNOHANG), 0) << "the sandbox ended at the first signal";
+  kill(caller, SIGTERM);
+  ASSERT_EQ(waitpid(caller, &status, 0), caller);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  EXPECT_TRUE(writersGone(held[0], 0)) << "a process of the sandbox outlived it";
+  EXPECT_TRUE(leftovers().empty());
+  close(held[0]);
+  close(handled[0]);
 }
 
 TEST_F(Sandbox, InPlaceSandboxHasTheDiskAndBinButLeavesNothing) {
