@@ -4,13 +4,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "core/sandbox.h"
 
 namespace orvado_test {
+namespace {
+
+// The console is drained all the time by a thread of its own: a terminal
+// whose buffer is full would block the code under test in the middle of a
+// log line. The lines wait here until a test takes them.
+std::mutex g_consoleMutex;
+std::vector<std::string> g_consoleLines;
+
+void drainLocked() {
+  emu::drainConsole(consoleMasterFd(), [](const std::string& line) { g_consoleLines.push_back(line); });
+}
+
+}  // namespace
+
+void startConsoleDrain() {
+  if (consoleMasterFd() < 0) return;
+  std::thread([] {
+    for (;;) {
+      pollfd p{consoleMasterFd(), POLLIN, 0};
+      if (poll(&p, 1, 100) > 0) {
+        std::lock_guard<std::mutex> lock(g_consoleMutex);
+        drainLocked();
+      }
+    }
+  }).detach();
+}
 
 void freshReceiver(const emu::Config& config) {
   std::string error;
@@ -26,9 +56,15 @@ emu::Config virtualConfig() {
 
 void inFreshProcess(const std::function<void()>& body) {
   std::fflush(nullptr);
+  // The parent's drain thread rests while the child runs, so the child's
+  // console lines reach the child; the child drains with a thread of its own.
+  std::unique_lock<std::mutex> pause(g_consoleMutex);
   pid_t pid = fork();
   ASSERT_GE(pid, 0) << "fork failed";
   if (pid == 0) {
+    pause.unlock();
+    g_consoleLines.clear();
+    startConsoleDrain();
     body();
     std::fflush(nullptr);
     _exit(::testing::Test::HasFailure() ? 1 : 0);
@@ -45,9 +81,10 @@ int& consoleMasterFd() {
 }
 
 std::vector<std::string> takeConsoleLines() {
+  std::lock_guard<std::mutex> lock(g_consoleMutex);
+  if (consoleMasterFd() >= 0) drainLocked();
   std::vector<std::string> lines;
-  if (consoleMasterFd() < 0) return lines;
-  emu::drainConsole(consoleMasterFd(), [&](const std::string& line) { lines.push_back(line); });
+  lines.swap(g_consoleLines);
   return lines;
 }
 

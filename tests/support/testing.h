@@ -26,6 +26,8 @@ void inFreshProcess(const std::function<void()>& body);
 
 // The console master that the test program's main opened (-1 if none).
 int& consoleMasterFd();
+// Starts draining the console in the background (the test main calls it).
+void startConsoleDrain();
 
 // Log lines that reached the console since the last call, without their line
 // ends.

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
           return 1;
         }
         orvado_test::consoleMasterFd() = master;
+        orvado_test::startConsoleDrain();
         testing::InitGoogleTest(&argc, argv);
         return RUN_ALL_TESTS();
       },
