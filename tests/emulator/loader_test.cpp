@@ -88,6 +88,11 @@ TEST(TapFile, ExportsOnlyEntryPointsAndHeaders) {
                                     "__tap_etc_str__",     "__tap_description__", "__tap_program_name__",
                                     "__tap_author_name__", "__tap_ud__",          "__tap_Header__"};
   EXPECT_EQ(names, expected);
+
+  // The run-time hooks are the TAP's own and stay inside it.
+  std::string all = run("nm " + std::string(ORVADO_TAP_FILE));
+  EXPECT_NE(all.find(" t abort\n"), std::string::npos) << all;
+  EXPECT_NE(all.find(" t __builtin_new\n"), std::string::npos);
 }
 
 TEST(TapFile, LoaderRefusesWrongMagicAndNonTaps) {
