@@ -12,7 +12,7 @@
 namespace emu {
 namespace {
 
-constexpr uint32_t kMaxSide = 16384;  // refuse absurd sizes before allocating
+constexpr uint32_t kMaxSide = 4096;  // refuse absurd sizes before allocating for them
 
 // State that must survive libpng's longjmp: it lives on the heap, reached
 // through a pointer that does not change after setjmp.
