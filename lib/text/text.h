@@ -93,7 +93,8 @@ int isUTFNembo(void);
 // dst (out): room for 3 bytes per byte of src and a terminator; must not
 // overlap src. Count src's bytes as (SkipCharTableBytes(src) - src) +
 // strlen(SkipCharTableBytes(src)): the 0x00 in a 0x10 selector hides the rest
-// of the text from strlen(src).
+// of the text from strlen(src). Bytes of that room behind the result may be
+// overwritten.
 // Returns 0 when src or dst is null (nothing written), when src is UTF-8 by
 // its selector, or when nothing went through a code table; 1 for an empty
 // src or when something was converted.
