@@ -1,0 +1,134 @@
+// Golden screenshots: every folder of tests/screen/golden is drawn on a fresh
+// receiver and compared with its reference.png (see golden/README.md;
+// ORVADO_UPDATE_GOLDEN=1 re-creates the references).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "lib/fonts/fonts.h"
+#include "lib/screen/screen.h"
+#include "screen/screen_support.h"
+
+namespace fs = std::filesystem;
+
+// The TAP's program name titles the missing-font window; naming it here links
+// the application's header sections into this program.
+extern "C" const char __tap_program_name__[];
+
+namespace {
+
+const fs::path kGolden = fs::path(ORVADO_SOURCE_DIR) / "tests/screen/golden";
+
+struct Case {
+  std::string kind, font;
+  std::vector<std::string> lines;
+};
+
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
+      out.push_back(char(std::stoi(s.substr(i + 2, 2), nullptr, 16)));
+      i += 3;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+Case readCase(const fs::path& file) {
+  Case c;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "kind") c.kind = value;
+    else if (key == "font") c.font = value;
+    else if (key == "line") c.lines.push_back(unescape(value));
+  }
+  return c;
+}
+
+emu::Image during;
+void (*realDelay)(uint32_t);
+void captureDelay(uint32_t ticks) {
+  during = emu::screen();
+  realDelay(ticks);
+}
+
+// Draws the case and returns the screen to compare.
+emu::Image draw(const Case& c) {
+  FontDataUC font{};
+  if (c.kind == "missing-font") {
+    EXPECT_STREQ(__tap_program_name__, "Orvado");
+    realDelay = TAP_Delay;
+    TAP_Delay = captureDelay;
+    during = {};
+    FMUC_LoadFontFile(c.font.c_str(), &font);
+    TAP_Delay = realDelay;
+    FMUC_FreeFontFile(&font);
+    return during;
+  }
+  EXPECT_EQ(FMUC_LoadFontFile(c.font.c_str(), &font), 1) << c.font;
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
+  if (c.kind == "menu") {
+    TAP_Osd_FillBox(rgn, 0, 0, 720, 576, 0xFF101010);
+    for (size_t i = 0; i < c.lines.size(); ++i)
+      FMUC_PutString(rgn, 20, uint32_t(40 + 25 * i), 250, c.lines[i].c_str(), 0xFFFFFFFF, 0xFF101010, &font, 0, 0);
+  } else if (c.kind == "status") {
+    static const uint32_t stripes[] = {0xFF203040, 0xFF802020, 0xFFE0E0E0, 0xFF104010, 0xFF000000, 0xFF4060C0};
+    for (uint32_t x = 0; x < 720; x += 12) TAP_Osd_FillBox(rgn, x, 0, 12, 576, stripes[(x / 12) % 6]);
+    for (size_t i = 0; i < c.lines.size(); ++i)
+      FMUC_PutString(rgn, 20, uint32_t(30 + 20 * i), 120, c.lines[i].c_str(), 0xFF00FF00, 0, &font, 0, 1);
+  } else {
+    ADD_FAILURE() << "unknown kind '" << c.kind << "'";
+  }
+  FMUC_FreeFontFile(&font);
+  return emu::screen();
+}
+
+TEST(GoldenScreens, MatchTheirReferences) {
+  bool update = std::getenv("ORVADO_UPDATE_GOLDEN") && std::string(std::getenv("ORVADO_UPDATE_GOLDEN")) == "1";
+  int cases = 0;
+  for (const fs::directory_entry& dir : fs::directory_iterator(kGolden)) {
+    if (!dir.is_directory()) continue;
+    const std::string name = dir.path().filename().string();
+    SCOPED_TRACE(name);
+    ++cases;
+    orvado_test::freshReceiver(orvado_test::virtualConfig());
+    Case c = readCase(dir.path() / "input.txt");
+    emu::Image got = draw(c);
+    screen_test::logMessages();
+    ASSERT_EQ(got.width, 720u);
+    ASSERT_EQ(got.height, 576u);
+
+    std::string error;
+    fs::path reference = dir.path() / "reference.png";
+    if (update) {
+      ASSERT_TRUE(emu::savePng(got, reference.string(), &error)) << error;
+      continue;
+    }
+    emu::Image want;
+    ASSERT_TRUE(emu::loadPng(reference.string(), want, &error)) << error << " (ORVADO_UPDATE_GOLDEN=1 makes it)";
+    size_t differ = 0;
+    for (size_t i = 0; i < want.pixels.size() && i < got.pixels.size(); ++i) differ += want.pixels[i] != got.pixels[i];
+    EXPECT_TRUE(want.width == got.width && want.height == got.height && differ == 0)
+        << differ << " pixels differ from " << reference;
+    if (differ != 0) {
+      fs::path actual = fs::path(ORVADO_BINARY_DIR) / "golden_actual" / (name + ".png");
+      fs::create_directories(actual.parent_path());
+      emu::savePng(got, actual.string(), &error);
+      ADD_FAILURE() << "what came out is in " << actual;
+    }
+  }
+  EXPECT_EQ(cases, 3);
+}
+
+}  // namespace
