@@ -44,7 +44,8 @@ std::string keptDiskMessage(const std::string& dir);
 
 // Makes the calling process a sandbox of its own without forking: a private
 // mount namespace (and user namespace when not root) with /mnt/hd and /usr/bin
-// set up as above, but no PID namespace, console or /proc. For programs that
+// set up as above and a devpts instance without terminals (so log lines are
+// dropped), but no PID namespace, console or /proc. For programs that
 // cannot fork, such as fuzzers. A fresh image lives in memory and goes with
 // the process (keepDisk does not apply). Needs a single-threaded caller when
 // not root. Returns false with a message on failure; the process may then be

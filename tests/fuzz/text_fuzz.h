@@ -2,8 +2,6 @@
 // text in a block of exactly its size, so ASan sees any read behind it.
 #pragma once
 
-#include <sys/mount.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,17 +9,10 @@
 
 #include "fuzz_support.h"
 
-// Once per process: the shared sandbox and receiver, and then a devpts
-// instance of our own without terminals, so that log lines of the code under
-// test are dropped instead of reaching a terminal of the host.
+// Once per process: the shared sandbox and receiver.
 inline void textFuzzSetup() {
   static bool ready = [] {
     fuzz_support::receiver();
-    if (!emu::inSandbox() &&
-        mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666") != 0) {
-      std::perror("fuzz: cannot mount a devpts instance");
-      std::abort();
-    }
     return true;
   }();
   (void)ready;
