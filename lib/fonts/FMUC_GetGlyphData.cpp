@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "lib/fonts/fonts.h"
@@ -33,18 +34,25 @@ GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byte
   // is one slot per entry, so a full cache cannot happen on a sound one.
   if (cache == nullptr || font->GlyphCacheCount >= font->FontDefCount) return nullptr;
 
+  // A bitmap that reaches past the end of the file would leave memory
+  // unread: such a glyph is refused, before a block of up to 4 GB is asked
+  // for, and again if the read comes up short.
+  uint32_t size = uint32_t(def->Width) * def->Height;
+  struct stat st;
+  if (fstat(font->FileHandle, &st) != 0 || uint64_t(def->BitmapOffset) + size > uint64_t(st.st_size)) {
+    LogEntryZindraPrintf(1, "FontManager UC: failed to read %d bytes for glyph %x", int(size), codePoint);
+    return nullptr;
+  }
+
   GlyphDataUC* slot = &cache[font->GlyphCacheCount];
   slot->Unicode = codePoint;
   slot->Width = def->Width;
   slot->Height = def->Height;
-  uint32_t size = uint32_t(def->Width) * def->Height;
   slot->GlyphData = static_cast<uint8_t*>(FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData", size));
   if (slot->GlyphData == nullptr) {
     LogEntryZindraPrintf(1, "FontManager UC: failed to reserve %d bytes for a glyph", int(size));
     return nullptr;
   }
-  // A bitmap that reaches past the end of the file would leave memory
-  // unread; such a glyph is refused and not cached.
   if (lseek(font->FileHandle, off_t(def->BitmapOffset), SEEK_SET) != off_t(def->BitmapOffset) ||
       uint32_t(read(font->FileHandle, slot->GlyphData, size)) != size) {
     LogEntryZindraPrintf(1, "FontManager UC: failed to read %d bytes for glyph %x", int(size), codePoint);
