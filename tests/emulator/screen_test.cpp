@@ -282,6 +282,27 @@ TEST_F(Screen, PngFilesRoundTripAndReportErrors) {
   std::remove(path.c_str());
 }
 
+TEST_F(Screen, PngFilesOfOtherPixelFormatsReadAsArgb) {
+  const std::string dir = ORVADO_SOURCE_DIR "/tests/fuzz/corpus/png_load/";
+  emu::Image img;
+  std::string error;
+  ASSERT_TRUE(emu::loadPng(dir + "rgba8_3x2", img, &error)) << error;
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0xFFFF0000, 0x8000FF00, 0x000000FF, 0x04010203, 0x08050607, 0x0C090A0B}));
+  ASSERT_TRUE(emu::loadPng(dir + "gray1_9x2", img, &error)) << error;
+  ASSERT_EQ(img.width, 9u);
+  const uint32_t W = 0xFFFFFFFF, K = 0xFF000000;
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{W, K, W, K, K, W, K, W, W, W, W, W, W, W, W, W, W, K}));
+  ASSERT_TRUE(emu::loadPng(dir + "palette_trns_2x2", img, &error)) << error;
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0x000A141E, 0xFFC86432, 0xFFC86432, 0x000A141E}));
+  ASSERT_TRUE(emu::loadPng(dir + "rgb16_1x1", img, &error)) << error;
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0xFF12569A}));
+  ASSERT_TRUE(emu::loadPng(dir + "graya8_2x1", img, &error)) << error;
+  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0xFF646464, 0x00C8C8C8}));
+  EXPECT_FALSE(emu::loadPng(dir + "huge_size_claim", img, &error));
+  EXPECT_FALSE(emu::loadPng(dir + "bad_ihdr_crc", img, &error));
+  EXPECT_NE(error.find("CRC"), std::string::npos) << error;
+}
+
 TEST_F(Screen, TraceLinesNameTheCallItsArgumentsAndResult) {
   char* buffer = nullptr;
   size_t size = 0;
