@@ -164,22 +164,3 @@ TEST(PlayMediaFile, MissingFirmwareFunctions) {
     EXPECT_EQ(emu::workFolder(), kTmp);
   });
 }
-
-TEST(PlayMediaFile, PlayInfoShowsThePlaybackUntilStopped) {
-  inFreshProcess([] {
-    Calls calls;
-    receiver(calls);
-    TYPE_PlayInfo info;
-    TAP_Hdd_GetPlayInfo(&info);
-    EXPECT_EQ(info.playMode, 0);
-    ASSERT_EQ(PlayMediaFile("Stream.ts"), 1);
-    TAP_Hdd_GetPlayInfo(&info);
-    EXPECT_NE(info.playMode, 0);
-    EXPECT_EQ(info.totalBlock, 100u);
-    EXPECT_STREQ(info.fileName, (kTmp + "/Stream.ts").c_str());
-    TAP_Hdd_StopTs();
-    TAP_Hdd_GetPlayInfo(&info);
-    EXPECT_EQ(info.playMode, 0);
-    EXPECT_FALSE(emu::playing());
-  });
-}
