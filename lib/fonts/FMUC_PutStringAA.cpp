@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "lib/fonts/fonts.h"
+#include "lib/fonts/internal.h"
 #include "lib/screen/screen.h"
 #include "lib/text/text.h"
 #include "platform/tap.h"
@@ -21,6 +21,20 @@ char* previousChar(char* start, char* p) {
 // Marks take no room in the measured width, so dropping one must not narrow
 // the rectangle either.
 uint32_t advanceOf(const GlyphDataUC* glyph) { return FMUC_IsDiacriticalMark(glyph->Unicode) ? 0 : glyph->Width; }
+
+// FMUC_GetStringWidth and FMUC_GetStringHeight in one walk.
+void measure(const char* text, FontDataUC* font, uint32_t& width, uint32_t& height) {
+  width = height = 0;
+  while (*text != 0) {
+    uint8_t n = 1;
+    const GlyphDataUC* glyph = FMUC_GetGlyphData(font, text, &n);
+    if (glyph != nullptr) {
+      if (!FMUC_IsDiacriticalMark(glyph->Unicode)) width += glyph->Width;
+      if (glyph->Height > height) height = glyph->Height;
+    }
+    text += n;
+  }
+}
 
 // Modes 0 and 1: drop characters from the end, never the first one.
 void cutEnd(char* copy, FontDataUC* font, uint64_t& right, uint32_t maxX) {
@@ -74,31 +88,76 @@ struct Canvas {
   float colourFactor;
   uint8_t lastA;
   uint32_t lastBelow, lastResult;
+  uint64_t spreadForeground;
 };
+
+// The first and one past the last row of a bitmap that hold any ink. Cells
+// are as high as the line, and most of them is empty space above and below
+// the ink, which this skips eight bytes at a time.
+void inkRows(const uint8_t* bits, uint32_t width, uint32_t height, int32_t& top, int32_t& bottom) {
+  size_t size = size_t(width) * height, first = 0, last = size;
+  while (first + 8 <= size) {
+    uint64_t w;
+    memcpy(&w, bits + first, 8);
+    if (w != 0) break;
+    first += 8;
+  }
+  while (first < size && bits[first] == 0) ++first;
+  while (last >= first + 8) {
+    uint64_t w;
+    memcpy(&w, bits + last - 8, 8);
+    if (w != 0) break;
+    last -= 8;
+  }
+  while (last > first && bits[last - 1] == 0) --last;
+  if (first == last) {
+    top = bottom = 0;
+    return;
+  }
+  top = int32_t(first / width);
+  bottom = int32_t((last - 1) / width) + 1;
+}
+
+// The three channels of a colour 21 bits apart, so that one multiplication
+// scales all of them without one spilling into the next.
+inline uint64_t spread(uint32_t c) {
+  return uint64_t(c & 0xFF0000u) << 26 | uint64_t(c & 0xFF00u) << 13 | (c & 0xFFu);
+}
+
+// f over b at coverage a, channel by channel, exactly as FM_AlphaBlendRGB
+// gives it with a colour factor of 1: each channel's sum stays below 2^16.
+inline uint32_t blendPlain(uint32_t a, uint64_t spreadF, uint32_t b) {
+  uint64_t s = (spreadF * a + spread(b) * (255 - a)) >> 8;
+  return uint32_t((s >> 42) & 0xFF) << 16 | uint32_t((s >> 21) & 0xFF) << 8 | uint32_t(s & 0xFF);
+}
 
 // Blends one glyph with its left column at `pen`, clipped to the rectangle.
 void drawGlyph(Canvas& cv, const GlyphDataUC* g, int32_t pen) {
   int32_t c0 = pen < 0 ? -pen : 0;
   int32_t c1 = g->Width;
   if (pen + c1 > cv.stride) c1 = cv.stride - pen;
-  int32_t h = g->Height < cv.rows ? g->Height : cv.rows;
   if (c0 >= c1 || g->GlyphData == nullptr) return;
-  for (int32_t r = 0; r < h; ++r) {
+  int32_t top, bottom;
+  inkRows(g->GlyphData, g->Width, g->Height, top, bottom);
+  if (bottom > cv.rows) bottom = cv.rows;
+  const bool plain = cv.colourFactor == 1.0f;
+  for (int32_t r = top; r < bottom; ++r) {
     const uint8_t* src = g->GlyphData + size_t(r) * g->Width;
     uint32_t* dst = cv.box + size_t(r) * cv.stride + pen;
     for (int32_t c = c0; c < c1; ++c) {
-      uint8_t a = src[c];
+      uint32_t a = src[c];
       if (a == 0) continue;
-      if (a == 255) {
+      if (cv.solid) {
+        dst[c] = fonts_internal::PackedAlphaLUT[a];
+      } else if (a == 255) {
         dst[c] = cv.foreground;
-      } else if (cv.solid) {
-        dst[c] = cv.alpha | uint32_t(AlphaLUT[a][0]) << 16 | uint32_t(AlphaLUT[a][1]) << 8 | AlphaLUT[a][2];
+      } else if (a != cv.lastA || dst[c] != cv.lastBelow) {
+        cv.lastA = uint8_t(a);
+        cv.lastBelow = dst[c];
+        cv.lastResult = cv.alpha | (plain ? blendPlain(a, cv.spreadForeground, dst[c])
+                                          : FM_AlphaBlendRGB(uint8_t(a), cv.foreground, dst[c], cv.colourFactor));
+        dst[c] = cv.lastResult;
       } else {
-        if (a != cv.lastA || dst[c] != cv.lastBelow) {
-          cv.lastA = a;
-          cv.lastBelow = dst[c];
-          cv.lastResult = cv.alpha | FM_AlphaBlendRGB(a, cv.foreground, dst[c], cv.colourFactor);
-        }
         dst[c] = cv.lastResult;
       }
     }
@@ -128,8 +187,11 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
     memcpy(copy, text, length + 1);
   MakeValidFileName(copy, 3);
 
-  uint64_t right = uint64_t(x) + FMUC_GetStringWidth(copy, font);
-  if (right > maxX) {
+  uint32_t textWidth, height;
+  measure(copy, font, textWidth, height);
+  uint64_t right = uint64_t(x) + textWidth;
+  bool cut = right > maxX;
+  if (cut) {
     if (truncation == 0) {
       cutEnd(copy, font, right, maxX);
     } else if (truncation == 1) {
@@ -146,7 +208,7 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
     return;
   }
 
-  uint32_t height = FMUC_GetStringHeight(copy, font);
+  if (cut) height = FMUC_GetStringHeight(copy, font);
   uint32_t width = uint32_t(right - x);
   uint32_t start = align == 1 ? x + uint32_t((maxX - right) / 2) : align == 2 ? maxX - width : x;
 
@@ -162,7 +224,7 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   }
 
   Canvas canvas{box, int32_t(width + 1), int32_t(height + 1), foreground, foreground & 0xFF000000u, solid,
-                colourFactor, 0, 0, 0};
+                colourFactor, 0, 0, 0, spread(foreground)};
   int32_t pen = 0, markCentre = 0;
   for (const char* p = copy; *p != 0;) {
     uint8_t n = 1;
