@@ -221,3 +221,20 @@ TEST(FileQueries, SizeAndInodeOfFilesAndLinks) {
     EXPECT_EQ(size, 7u);
   });
 }
+
+TEST(ChangeDir, EightBitNamesAreRetriedInUtf8OnUtf8Firmware) {
+  onFreshDisk([] {
+    ASSERT_EQ(mkdir("/mnt/hd/MediaFiles/K\xC3\xA4se", 0755), 0);
+    EXPECT_TRUE(HDD_ChangeDir("/MediaFiles/K\xE4se"));
+    EXPECT_EQ(emu::currentDir(), "/mnt/hd/MediaFiles/K\xC3\xA4se");
+  });
+  emu::Config config = orvado_test::virtualConfig();
+  config.leaveOut = {FW_Appl_ConvertToValidUTF8Str};
+  onFreshDisk(
+      [] {
+        ASSERT_EQ(mkdir("/mnt/hd/MediaFiles/K\xC3\xA4se", 0755), 0);
+        EXPECT_FALSE(HDD_ChangeDir("/MediaFiles/K\xE4se")) << "no retry without UTF-8 names";
+        EXPECT_EQ(emu::currentDir(), "/mnt/hd/MediaFiles/tmp");
+      },
+      config);
+}
