@@ -53,6 +53,9 @@ struct FMUC_MemoryRecord {
   uint32_t Size;      // bytes
   void* Block;        // null for a free record
 };
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(FMUC_MemoryRecord) == 12, "a ledger record is three 32-bit words on the receiver");
+#endif
 constexpr int FMUC_MemoryRecords = 10000;
 
 // The allocation ledger: every block of the font renderer that is reserved
