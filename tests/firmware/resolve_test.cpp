@@ -7,43 +7,31 @@
 #include <string>
 
 #include "lib/firmware/fwaccess.h"
+#include "support/lookup_counter.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
 
-// Every dlsym of this program passes through here, so the tests can count the
-// look-ups the library makes.
-static std::map<std::string, int> g_lookups;
 
-extern "C" void* dlsym(void* handle, const char* name) noexcept {
-  using Real = void* (*)(void*, const char*);
-  static Real real = [] {
-    Real r = reinterpret_cast<Real>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.34"));
-    if (!r) r = reinterpret_cast<Real>(dlvsym(RTLD_NEXT, "dlsym", "GLIBC_2.2.5"));
-    return r;
-  }();
-  if (name) ++g_lookups[name];
-  return real(handle, name);
-}
-
+#ifdef ORVADO_COUNTS_LOOKUPS
 TEST(Resolve, FoundSymbolIsCachedMissingOneIsAskedAgain) {
   inFreshProcess([] {
     emu::Config c = virtualConfig();
     c.leaveOut = {FW_Appl_StartPlayback};
     freshReceiver(c);
-    g_lookups.clear();
+    orvado_test::lookups().clear();
 
     void* map = FIS_vOsdMap();
     ASSERT_NE(map, nullptr);
     EXPECT_EQ(map, emu::regionTable());
     EXPECT_EQ(FIS_vOsdMap(), map);
     EXPECT_EQ(FIS_vOsdMap(), map);
-    EXPECT_EQ(g_lookups[FW_osdInfo], 1) << "a found symbol is looked up once";
+    EXPECT_EQ(orvado_test::lookups()[FW_osdInfo], 1) << "a found symbol is looked up once";
 
     EXPECT_EQ(FIS_fwAppl_StartPlayback(), nullptr);
     EXPECT_EQ(Appl_StartPlayback("Stream.ts", 0, true, false), -1);
     EXPECT_EQ(Appl_StartPlayback("Stream.ts", 0, true, false), -1);
-    EXPECT_EQ(g_lookups[FW_Appl_StartPlayback], 3) << "a missing symbol is looked up on every call";
+    EXPECT_EQ(orvado_test::lookups()[FW_Appl_StartPlayback], 3) << "a missing symbol is looked up on every call";
 
     // A library loaded later with global scope brings the symbol.
     std::string error;
@@ -53,6 +41,7 @@ TEST(Resolve, FoundSymbolIsCachedMissingOneIsAskedAgain) {
     EXPECT_EQ(found, dlsym(RTLD_DEFAULT, FW_Appl_StartPlayback));
   });
 }
+#endif
 
 TEST(Resolve, TryResolveAnswersNullForUnknownNames) {
   inFreshProcess([] {
