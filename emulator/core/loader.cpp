@@ -127,6 +127,10 @@ int startTap() {
   curTapTask() = config().tapSlot;
   int r = g_entry.main();
   trace("TAP_Main() = %d", r);
+  TAP_EventHandlerFunction slot = detail::tapSlot().eventHandler;
+  if (slot && slot != g_entry.eventHandler)
+    trace("the TAP put a hook %p in front of its event handler %p in its TAP table slot", reinterpret_cast<void*>(slot),
+          reinterpret_cast<void*>(g_entry.eventHandler));
   if (r == 0) g_ended = true;
   return r;
 }
@@ -137,7 +141,9 @@ uint32_t sendEvent(uint32_t event, uint32_t param1, uint32_t param2) {
   if (!handler) return param1;
   curTapTask() = config().tapSlot;
   uint32_t r = handler(event, param1, param2);
-  if (event != EVT_IDLE || tracing()) trace("event 0x%X (0x%X, 0x%X) = 0x%X", event, param1, param2, r);
+  if (tracing())
+    trace("event 0x%X (0x%X, 0x%X) = 0x%X%s", event, param1, param2, r,
+          handler == g_entry.eventHandler ? "" : " (through the hook in the TAP slot)");
   if (exitRequested()) g_ended = true;
   return r;
 }
