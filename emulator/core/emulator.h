@@ -87,6 +87,9 @@ size_t liveBlocks();      // blocks allocated and not yet freed
 size_t liveBytes();
 // The emulator's own allocations that the TAP must free (TAP_Osd_SaveBox).
 void* memAlloc(uint32_t size);
+// Blocks written past their end since reset: those freed so far, and the live
+// ones checked now. Each is also reported on the console.
+long heapOverruns();
 
 // ---- screen ---------------------------------------------------------------
 

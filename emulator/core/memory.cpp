@@ -9,7 +9,24 @@
 namespace emu {
 namespace {
 
+// Every block carries guard bytes behind it, so a TAP that writes past the
+// end of a block is caught when the block is freed or the heap is checked.
+constexpr size_t kGuard = 16;
+constexpr unsigned char kGuardByte = 0xFD;
 std::unordered_map<const void*, uint32_t> g_blocks;
+long g_overruns = 0;
+
+bool guardIntact(const void* block, uint32_t size) {
+  const unsigned char* guard = static_cast<const unsigned char*>(block) + size;
+  for (size_t i = 0; i < kGuard; ++i)
+    if (guard[i] != kGuardByte) return false;
+  return true;
+}
+
+void reportOverrun(const void* block, uint32_t size) {
+  ++g_overruns;
+  console("TAP memory block %p of %u bytes was written past its end", block, size);
+}
 size_t g_liveBytes = 0;
 long g_calls = 0;
 long g_failAfter = -1;  // successful allocations left before one fails
@@ -22,8 +39,9 @@ void* allocate(uint32_t size) {
     return nullptr;
   }
   if (g_failAfter > 0) --g_failAfter;
-  void* block = std::malloc(size ? size : 1);
+  void* block = std::malloc(size + kGuard);
   if (!block) return nullptr;
+  std::memset(static_cast<unsigned char*>(block) + size, kGuardByte, kGuard);
   g_blocks[block] = size;
   g_liveBytes += size;
   return block;
@@ -42,6 +60,7 @@ int tapMemFree(const void* block) {
     if (block) console("TAP_MemFree: %p is not a block of TAP_MemAlloc; ignored", block);
     return 0;
   }
+  if (!guardIntact(block, it->second)) reportOverrun(block, it->second);
   g_liveBytes -= it->second;
   g_blocks.erase(it);
   std::free(const_cast<void*>(block));
@@ -76,12 +95,23 @@ size_t liveBlocks() { return g_blocks.size(); }
 size_t liveBytes() { return g_liveBytes; }
 void* memAlloc(uint32_t size) { return allocate(size); }
 
+long heapOverruns() {
+  for (const auto& [block, size] : g_blocks)
+    if (!guardIntact(block, size)) {
+      reportOverrun(block, size);
+      // Reported once: the guard is mended so a later check stays quiet.
+      std::memset(static_cast<unsigned char*>(const_cast<void*>(block)) + size, kGuardByte, kGuard);
+    }
+  return g_overruns;
+}
+
 namespace detail {
 void resetMemory() {
   // Blocks of an earlier run stay with whoever holds them; the ledger starts anew.
   g_blocks.clear();
   g_liveBytes = 0;
   g_calls = 0;
+  g_overruns = 0;
   g_failAfter = -1;
   g_failPersistent = false;
   TAP_MemAlloc = tapMemAlloc;

@@ -174,7 +174,9 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   // The field can vanish when the region is narrower than x.
   if (x >= maxX) return;
 
-  size_t length = strlen(text);
+  // The 0x00 of a 0x10 selector would hide the rest of the text from strlen.
+  const char* body = SkipCharTableBytes(text);
+  size_t length = static_cast<size_t>(body - text) + strlen(body);
   if (length > 0x3FFFFFF0u / 4) return;
   int hasAnsi = 0, hasUtf8 = 0;
   GetStringEncoding(text, &hasAnsi, &hasUtf8);
@@ -184,7 +186,7 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   if (convert)
     StrToUTF8(text, copy, 9);
   else
-    memcpy(copy, text, length + 1);
+    memcpy(copy, text, length + 1);  // selector, text and terminator
   MakeValidFileName(copy, 3);
 
   uint32_t textWidth, height;

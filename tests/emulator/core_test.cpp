@@ -1,6 +1,7 @@
 // The emulator core's own services: memory, clock, date, states, parsing.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 
 #include "support/testing.h"
@@ -36,6 +37,23 @@ TEST(CoreMemory, FailsAfterNCallsOnceOrForGood) {
   for (void* p : {b, c, d}) EXPECT_EQ(TAP_MemFree(p), 1);
   EXPECT_EQ(emu::liveBlocks(), 0u);
   EXPECT_EQ(emu::liveBytes(), 0u);
+}
+
+TEST(CoreMemory, WritesPastABlockAreCaught) {
+  freshReceiver(virtualConfig());
+  char* a = static_cast<char*>(TAP_MemAlloc(8));
+  char* b = static_cast<char*>(TAP_MemAlloc(8));
+  std::memset(a, 'x', 8);
+  EXPECT_EQ(emu::heapOverruns(), 0);
+  b[8] = 'y';
+  EXPECT_EQ(emu::heapOverruns(), 1) << "a live block is checked";
+  EXPECT_EQ(emu::heapOverruns(), 1) << "and reported once";
+  a[9] = 'z';
+  TAP_MemFree(a);
+  EXPECT_EQ(emu::heapOverruns(), 2) << "a freed block is checked at the free";
+  TAP_MemFree(b);
+  EXPECT_EQ(emu::heapOverruns(), 2);
+  EXPECT_NE(emu::consoleLines().back().find("written past its end"), std::string::npos);
 }
 
 TEST(CoreClock, VirtualTicksAndDelays) {

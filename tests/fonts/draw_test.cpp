@@ -221,6 +221,14 @@ TEST_F(Draw, BroadcastTextIsConvertedAndCleaned) {
   EXPECT_EQ(row(30, kWhite, 85, 100), std::string(5, '.') + std::string(10, '#'));
 }
 
+// A 0x10 selector's 0x00 byte ends the text for strlen; the working copy must
+// still hold the whole converted text.
+TEST_F(Draw, SelectorWithZeroByteDoesNotOverrunTheWorkingCopy) {
+  std::string text = std::string("\x10\x00\x02", 3) + std::string(30, '\xB1');
+  FMUC_PutString(rgn, 0, 10, 199, text.c_str(), kWhite, kBg, &font, 0, 0);
+  EXPECT_EQ(emu::heapOverruns(), 0);
+}
+
 TEST_F(Draw, NothingForEmptyInputAndTheRegionLimitsTheField) {
   FMUC_PutString(rgn, 10, 10, 10, "a", kWhite, kBg, &font, 0, 0);
   FMUC_PutString(rgn, 10, 10, 40, "", kWhite, kBg, &font, 0, 0);
