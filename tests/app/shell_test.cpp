@@ -26,14 +26,7 @@ void startedShell() {
 uint32_t key(uint32_t code) { return TAP_EventHandler(EVT_KEY, code, 0); }
 uint32_t idle() { return TAP_EventHandler(EVT_IDLE, 0, 0); }
 
-std::string pidof(const char* name) {
-  std::string out;
-  FILE* p = popen((std::string("pidof ") + name).c_str(), "r");
-  char buf[256];
-  while (p && fgets(buf, sizeof buf, p)) out += buf;
-  if (p) pclose(p);
-  return out;
-}
+std::string pidof(const char* name) { return commandOutput(std::string("pidof ") + name); }
 
 bool waitUntilGone(const char* name) {
   for (int i = 0; i < 200; ++i) {

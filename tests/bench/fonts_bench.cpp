@@ -28,6 +28,7 @@
 #include "core/emulator.h"
 #include "core/sandbox.h"
 #include "lib/fonts/fonts.h"
+#include "bench/ratio_reporter.h"
 #include "lib/text/text.h"
 
 namespace {
@@ -147,17 +148,6 @@ BENCHMARK(BM_FreeType_Solid);
 BENCHMARK(BM_PutString_Over);
 BENCHMARK(BM_FreeType_Over);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> perIteration;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        perIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 bool setUp() {
   std::string error;
   if (!emu::inSandbox() && !emu::enterSandboxInPlace({}, &error)) {
@@ -223,15 +213,11 @@ int main(int argc, char** argv) {
   }
 
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench_support::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto ratio = [&](const char* ours, const char* theirs, const char* what) {
-    auto o = reporter.perIteration.find(ours), t = reporter.perIteration.find(theirs);
-    if (o != reporter.perIteration.end() && t != reporter.perIteration.end() && o->second > 0)
-      std::printf("speed ratio FMUC_PutString / FreeType cache, %s: %.2fx (goal: at least 2x)\n", what,
-                  t->second / o->second);
-  };
-  ratio("BM_PutString_Solid", "BM_FreeType_Solid", "solid background");
-  ratio("BM_PutString_Over", "BM_FreeType_Over", "over the picture");
+  reporter.printRatio("BM_PutString_Solid", "BM_FreeType_Solid",
+                      "speed ratio FMUC_PutString / FreeType cache, solid background", 2);
+  reporter.printRatio("BM_PutString_Over", "BM_FreeType_Over",
+                      "speed ratio FMUC_PutString / FreeType cache, over the picture", 2);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "lib/text/text.h"
 
 namespace {
@@ -95,18 +96,6 @@ void BM_Iconv(benchmark::State& state) {
 BENCHMARK(BM_StrToUTF8)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Iconv)->Unit(benchmark::kMicrosecond);
 
-// Keeps each benchmark's time per iteration for the ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> perIteration;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        perIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,12 +112,9 @@ int main(int argc, char** argv) {
               100.0 * high / in.size());
 
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench_support::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto ours_t = reporter.perIteration.find("BM_StrToUTF8");
-  auto theirs_t = reporter.perIteration.find("BM_Iconv");
-  if (ours_t != reporter.perIteration.end() && theirs_t != reporter.perIteration.end() && ours_t->second > 0)
-    std::printf("throughput ratio StrToUTF8 / iconv: %.2fx (goal: at least 2x)\n", theirs_t->second / ours_t->second);
+  reporter.printRatio("BM_StrToUTF8", "BM_Iconv", "throughput ratio StrToUTF8 / iconv", 2);
   benchmark::Shutdown();
   return 0;
 }

@@ -12,18 +12,9 @@ using namespace orvado_test;
 
 namespace {
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  char buf[512];
-  while (p && fgets(buf, sizeof buf, p)) out += buf;
-  if (p) pclose(p);
-  return out;
-}
-
 // Contents of one section, read with readelf's hex dump.
 std::string sectionBytes(const std::string& file, const std::string& section) {
-  std::istringstream dump(run("readelf -x " + section + " " + file));
+  std::istringstream dump(commandOutput("readelf -x " + section + " " + file));
   std::string line, bytes;
   while (std::getline(dump, line)) {
     if (line.rfind("  0x", 0) != 0) continue;
@@ -36,7 +27,7 @@ std::string sectionBytes(const std::string& file, const std::string& section) {
 }
 
 size_t sectionSize(const std::string& file, const std::string& section) {
-  std::istringstream table(run("readelf -S -W " + file));
+  std::istringstream table(commandOutput("readelf -S -W " + file));
   std::string line;
   while (std::getline(table, line)) {
     auto at = line.find(" " + section + " ");
@@ -80,7 +71,7 @@ TEST(TapFile, HeaderSectionsAsTheLoaderReadsThem) {
 }
 
 TEST(TapFile, ExportsOnlyEntryPointsAndHeaders) {
-  std::istringstream symbols(run("nm -D --defined-only " + std::string(ORVADO_TAP_FILE)));
+  std::istringstream symbols(commandOutput("nm -D --defined-only " + std::string(ORVADO_TAP_FILE)));
   std::set<std::string> names;
   std::string address, kind, name;
   while (symbols >> address >> kind >> name) names.insert(name);
@@ -90,7 +81,7 @@ TEST(TapFile, ExportsOnlyEntryPointsAndHeaders) {
   EXPECT_EQ(names, expected);
 
   // The run-time hooks are the TAP's own and stay inside it.
-  std::string all = run("nm " + std::string(ORVADO_TAP_FILE));
+  std::string all = commandOutput("nm " + std::string(ORVADO_TAP_FILE));
   EXPECT_NE(all.find(" t abort\n"), std::string::npos) << all;
   EXPECT_NE(all.find(" t __builtin_new\n"), std::string::npos);
 }

@@ -27,15 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string output(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  char buf[512];
-  while (p && fgets(buf, sizeof buf, p)) out += buf;
-  if (p) pclose(p);
-  return out;
-}
-
 void writeAllTo(int fd, const std::string& text) {
   for (size_t done = 0; done < text.size();) {
     ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -164,7 +155,7 @@ TEST_F(Sandbox, FreshImageIsACopyOfTheTemplateWithAnExecutableWget) {
     r += " wget=" + std::to_string(stat("/mnt/hd/ProgramFiles/wget", &wget) == 0 && S_ISREG(wget.st_mode)
                                         ? wget.st_mode & 0777
                                         : 0);
-    r += " " + output("/mnt/hd/ProgramFiles/wget --version | head -c 8");
+    r += " " + commandOutput("/mnt/hd/ProgramFiles/wget --version | head -c 8");
     writeFile("/mnt/hd/written.txt", "x");
     return r;
   });
@@ -285,15 +276,15 @@ TEST_F(Sandbox, ProcessesOutsideAreNeitherSeenNorKilled) {
   }
   ASSERT_GT(outside, 0);
   Outcome out = runInside(options(), [] {
-    std::string r = "before=" + output("pidof sleep");
+    std::string r = "before=" + commandOutput("pidof sleep");
     system("sleep 1000 &");
-    std::string inner = output("pidof sleep");
+    std::string inner = commandOutput("pidof sleep");
     r += " inner=" + std::to_string(!inner.empty() && std::stoi(inner) < 100 && inner.find(' ') == std::string::npos);
     system("kill $(pidof sleep)");
     // The killed sleep was orphaned to PID 1, which must reap it.
     std::string proc = "/proc/" + std::to_string(std::stoi(inner));
     for (int i = 0; i < 200 && exists(proc); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    r += " reaped=" + std::to_string(!exists(proc)) + " after=" + output("pidof sleep");
+    r += " reaped=" + std::to_string(!exists(proc)) + " after=" + commandOutput("pidof sleep");
     return r;
   });
   EXPECT_EQ(out.status, 0) << out.error;
@@ -481,7 +472,7 @@ TEST_F(Sandbox, NormalUserGetsAUserNamespace) {
           std::string r = "uid=" + std::to_string(getuid()) + " pid=" + std::to_string(getpid()) +
                           " a=" + readFile("/mnt/hd/a.txt") + " wget=" +
                           std::to_string(access("/mnt/hd/ProgramFiles/wget", X_OK)) +
-                          " pidof=" + std::to_string(!output("pidof -s sleep").empty());
+                          " pidof=" + std::to_string(!commandOutput("pidof -s sleep").empty());
           std::string consoleError;
           int master = emu::openConsole(&consoleError);
           writeToTerminal(std::string("log\n\0", 5));

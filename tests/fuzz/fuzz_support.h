@@ -9,6 +9,15 @@
 #include "core/emulator.h"
 #include "core/sandbox.h"
 
+// A fuzz target's own check: a finding, reported with the failed condition.
+#define FUZZ_CHECK(c)                                                         \
+  do {                                                                        \
+    if (!(c)) {                                                               \
+      std::fprintf(stderr, "check failed: %s (%s:%d)\n", #c, __FILE__, __LINE__); \
+      std::abort();                                                           \
+    }                                                                         \
+  } while (0)
+
 namespace fuzz_support {
 
 // Enters the sandbox once and puts the receiver into its power-on state.

@@ -9,21 +9,13 @@
 #include "fuzz_support.h"
 #include "lib/files/files.h"
 
-#define INI_CHECK(c)                                                        \
-  do {                                                                      \
-    if (!(c)) {                                                             \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #c, __LINE__); \
-      std::abort();                                                         \
-    }                                                                       \
-  } while (0)
-
 namespace {
 
 void lookUp(const char* key, uint32_t maxLength) {
   // Exactly maxLength bytes, so a write behind them is seen.
   char* value = static_cast<char*>(std::malloc(maxLength));
-  INI_CHECK(INIGetString(key, value, "---", maxLength));
-  INI_CHECK(strnlen(value, maxLength) < maxLength);
+  FUZZ_CHECK(INIGetString(key, value, "---", maxLength));
+  FUZZ_CHECK(strnlen(value, maxLength) < maxLength);
   std::free(value);
 }
 
@@ -36,17 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string content(reinterpret_cast<const char*>(data + 1), size - 1);
 
   std::FILE* f = std::fopen("/mnt/hd/ProgramFiles/Settings/fuzz.ini", "wb");
-  INI_CHECK(f != nullptr);
+  FUZZ_CHECK(f != nullptr);
   std::fwrite(content.data(), 1, content.size(), f);
   std::fclose(f);
   emu::setCurrentDir("/mnt/hd/MediaFiles");
 
   int32_t r = INIOpenFile("fuzz.ini", "orvado");
-  INI_CHECK(r == 4);
-  INI_CHECK(emu::currentDir() == "/mnt/hd/MediaFiles");
-  INI_CHECK(INIBuffer != nullptr && BufferSize > 0 && static_cast<size_t>(BufferSize) > content.size() + 512);
+  FUZZ_CHECK(r == 4);
+  FUZZ_CHECK(emu::currentDir() == "/mnt/hd/MediaFiles");
+  FUZZ_CHECK(INIBuffer != nullptr && BufferSize > 0 && static_cast<size_t>(BufferSize) > content.size() + 512);
   size_t textLength = strlen(INIBuffer);
-  INI_CHECK(textLength > 0 && (INIBuffer[textLength - 1] == '\n' || INIBuffer[textLength - 1] == '\r'));
+  FUZZ_CHECK(textLength > 0 && (INIBuffer[textLength - 1] == '\n' || INIBuffer[textLength - 1] == '\r'));
 
   lookUp("tvname1", maxLength);
   lookUp("tvPL1", maxLength);
@@ -55,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t cut = content.find('=');
   if (cut != std::string::npos && cut > 0) lookUp(content.substr(0, cut).c_str(), maxLength);
   INICloseFile();
-  INI_CHECK(INIBuffer == nullptr && BufferSize == 0);
-  INI_CHECK(emu::liveBlocks() == 0);
+  FUZZ_CHECK(INIBuffer == nullptr && BufferSize == 0);
+  FUZZ_CHECK(emu::liveBlocks() == 0);
   return 0;
 }

@@ -21,14 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* grown = (char*)std::calloc(head + bodyLen + insertLen + 1, 1);
   std::memcpy(grown, text, head + bodyLen + 1);
   InsertAt(grown, pos, insert);
-  TEXT_FUZZ_CHECK(std::memcmp(grown, text, head) == 0);
-  TEXT_FUZZ_CHECK(std::strlen(grown + head) == bodyLen + insertLen);
+  FUZZ_CHECK(std::memcmp(grown, text, head) == 0);
+  FUZZ_CHECK(std::strlen(grown + head) == bodyLen + insertLen);
   std::free(grown);
 
   int before = strlenUC(text);
   DeleteAt(text, pos, count);
-  TEXT_FUZZ_CHECK(std::strlen(text + head) <= bodyLen);
-  if (count <= 0 || pos >= before) TEXT_FUZZ_CHECK(std::strlen(text + head) == bodyLen);
+  FUZZ_CHECK(std::strlen(text + head) <= bodyLen);
+  if (count <= 0 || pos >= before) FUZZ_CHECK(std::strlen(text + head) == bodyLen);
   std::free(text);
   std::free(insert);
   return 0;

@@ -12,14 +12,6 @@
 #include "core/screen_internal.h"
 #include "fuzz_support.h"
 
-#define GRAPHIC_CHECK(c)                                            \
-  do {                                                              \
-    if (!(c)) {                                                     \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #c, __LINE__); \
-      std::abort();                                                 \
-    }                                                               \
-  } while (0)
-
 namespace {
 
 constexpr uint32_t kW = 64, kH = 48, kGround = 0xFF0000FF;
@@ -31,8 +23,8 @@ uint8_t* guardedEnd(size_t& room) {
   static long page = sysconf(_SC_PAGESIZE);
   if (!mem) {
     mem = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    GRAPHIC_CHECK(mem != MAP_FAILED);
-    GRAPHIC_CHECK(mprotect(mem + page, page, PROT_NONE) == 0);
+    FUZZ_CHECK(mem != MAP_FAILED);
+    FUZZ_CHECK(mprotect(mem + page, page, PROT_NONE) == 0);
   }
   room = static_cast<size_t>(page);
   return mem + page;
@@ -55,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   bool complete = false;
   std::vector<uint32_t> pixels = emu::detail::unpackGraphic(gd, stream, length, &complete);
-  GRAPHIC_CHECK(pixels.size() == size_t{gd.width} * gd.height);
-  for (uint32_t p : pixels) GRAPHIC_CHECK(p == 0 || (p >> 24) == 0xFF);
-  if (gd.compressMethod == 0) GRAPHIC_CHECK(complete == (length >= gd.size));
+  FUZZ_CHECK(pixels.size() == size_t{gd.width} * gd.height);
+  for (uint32_t p : pixels) FUZZ_CHECK(p == 0 || (p >> 24) == 0xFF);
+  if (gd.compressMethod == 0) FUZZ_CHECK(complete == (length >= gd.size));
 
   size_t room = 0;
   uint8_t* end = guardedEnd(room);
@@ -65,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(end - length, stream, length);
   gd.data = end - length;
   int rgn = TAP_Osd_Create(0, 0, kW, kH, 0, 0);
-  GRAPHIC_CHECK(rgn >= OSD_FirstRegion);
+  FUZZ_CHECK(rgn >= OSD_FirstRegion);
   TAP_Osd_FillBox(static_cast<uint16_t>(rgn), 0, 0, kW, kH, kGround);
   int result = TAP_Osd_PutGd(static_cast<uint16_t>(rgn), x, y, &gd, false);
   bool visible = x < static_cast<int>(kW) && y < static_cast<int>(kH) && x + gd.width > 0 && y + gd.height > 0;
-  GRAPHIC_CHECK((result == 0) == visible);
+  FUZZ_CHECK((result == 0) == visible);
 
   if (length == size - 5) {  // the same stream both ways
     emu::Image img = emu::regionImage(static_cast<uint16_t>(rgn));
@@ -81,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           uint32_t p = pixels[static_cast<size_t>(gy) * gd.width + gx];
           if (p) want = p;
         }
-        GRAPHIC_CHECK(img.pixels[py * kW + px] == want);
+        FUZZ_CHECK(img.pixels[py * kW + px] == want);
       }
   }
   TAP_Osd_Delete(static_cast<uint16_t>(rgn));

@@ -12,14 +12,6 @@
 #include "fuzz_support.h"
 #include "lib/files/files.h"
 
-#define PATH_CHECK(c)                                                       \
-  do {                                                                      \
-    if (!(c)) {                                                             \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #c, __LINE__); \
-      std::abort();                                                         \
-    }                                                                       \
-  } while (0)
-
 namespace {
 
 void disk() {
@@ -52,22 +44,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   path[size - 2] = '\0';
 
   PathForm type = GetPathType(path);
-  PATH_CHECK(type >= PATH_NAME && type <= PATH_LINUX_FILE);
+  FUZZ_CHECK(type >= PATH_NAME && type <= PATH_LINUX_FILE);
 
   char* out = static_cast<char*>(std::malloc(FILES_PathSize));
   std::memcpy(out, "untouched", 10);
   ConvertPathType(path, out, form);
   if (form > PATH_LINUX_FILE)
-    PATH_CHECK(std::strcmp(out, "untouched") == 0);
+    FUZZ_CHECK(std::strcmp(out, "untouched") == 0);
   else
-    PATH_CHECK(strnlen(out, FILES_PathSize) < FILES_PathSize);
-  if ((form == PATH_TAP_DIR || form == PATH_LINUX_DIR) && out[0] != '\0') PATH_CHECK(out[strlen(out) - 1] == '/');
+    FUZZ_CHECK(strnlen(out, FILES_PathSize) < FILES_PathSize);
+  if ((form == PATH_TAP_DIR || form == PATH_LINUX_DIR) && out[0] != '\0') FUZZ_CHECK(out[strlen(out) - 1] == '/');
   std::free(out);
 
   HDD_Exist(path);
   uint64_t inode, length;
   HDD_GetFileSizeAndInode(path, &inode, &length);
-  if (HDD_ChangeDir(path)) PATH_CHECK(emu::currentDir().rfind("/mnt/hd", 0) == 0);
+  if (HDD_ChangeDir(path)) FUZZ_CHECK(emu::currentDir().rfind("/mnt/hd", 0) == 0);
   if (HDD_TAP_PushDir()) HDD_TAP_PopDir();
   std::free(path);
   return 0;

@@ -7,34 +7,27 @@
 #include <string>
 
 #include "core/emulator.h"
-
-#define PNG_CHECK(c)                                                      \
-  do {                                                                    \
-    if (!(c)) {                                                           \
-      std::fprintf(stderr, "check failed: %s (line %d)\n", #c, __LINE__); \
-      std::abort();                                                       \
-    }                                                                     \
-  } while (0)
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string in = "/tmp/orvado_png_fuzz_" + std::to_string(getpid()) + ".png";
   static const std::string out = "/tmp/orvado_png_fuzz_" + std::to_string(getpid()) + "_out.png";
   std::FILE* f = std::fopen(in.c_str(), "wb");
-  PNG_CHECK(f);
-  PNG_CHECK(std::fwrite(data, 1, size, f) == size);
+  FUZZ_CHECK(f);
+  FUZZ_CHECK(std::fwrite(data, 1, size, f) == size);
   std::fclose(f);
 
   emu::Image image;
   std::string error;
   if (!emu::loadPng(in, image, &error)) {
-    PNG_CHECK(!error.empty() && error.find(in) != std::string::npos);
+    FUZZ_CHECK(!error.empty() && error.find(in) != std::string::npos);
   } else {
-    PNG_CHECK(image.width > 0 && image.height > 0);
-    PNG_CHECK(image.pixels.size() == size_t{image.width} * image.height);
-    PNG_CHECK(emu::savePng(image, out, &error));
+    FUZZ_CHECK(image.width > 0 && image.height > 0);
+    FUZZ_CHECK(image.pixels.size() == size_t{image.width} * image.height);
+    FUZZ_CHECK(emu::savePng(image, out, &error));
     emu::Image back;
-    PNG_CHECK(emu::loadPng(out, back, &error));
-    PNG_CHECK(back.width == image.width && back.height == image.height && back.pixels == image.pixels);
+    FUZZ_CHECK(emu::loadPng(out, back, &error));
+    FUZZ_CHECK(back.width == image.width && back.height == image.height && back.pixels == image.pixels);
   }
   std::remove(in.c_str());
   std::remove(out.c_str());

@@ -8,10 +8,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* body = SkipCharTableBytes(text);
   char* end = body + std::strlen(body);
   int count = strlenUC(text);
-  TEXT_FUZZ_CHECK(count >= 0 && count <= end - body);
-  TEXT_FUZZ_CHECK(GetUCPos(text, count) == end);
-  TEXT_FUZZ_CHECK(GetUCPos(text, count + 7) == end);
-  TEXT_FUZZ_CHECK(GetUCPos(text, -3) == body);
+  FUZZ_CHECK(count >= 0 && count <= end - body);
+  FUZZ_CHECK(GetUCPos(text, count) == end);
+  FUZZ_CHECK(GetUCPos(text, count + 7) == end);
+  FUZZ_CHECK(GetUCPos(text, -3) == body);
 
   char* prev = body;
   for (int i = 1; i <= count; i++) {
@@ -19,18 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t n = 0, m = 0;
     int multi = isUTF8Char(prev, &n);
     uint32_t cp = UTF8ToUTF32(prev, &m);
-    TEXT_FUZZ_CHECK(n == m && at == prev + n);
+    FUZZ_CHECK(n == m && at == prev + n);
     // A multi-byte character re-encodes to its own bytes unless it was overlong.
     if (multi) {
       char again[4];
       int k = UTF32ToUTF8(cp, again, nullptr);
-      TEXT_FUZZ_CHECK(k < n || std::memcmp(again, prev, n) == 0);
+      FUZZ_CHECK(k < n || std::memcmp(again, prev, n) == 0);
     }
     prev = at;
   }
   int eight = -1, utf8 = -1;
   GetStringEncoding(text, &eight, &utf8);
-  TEXT_FUZZ_CHECK((eight == 0 || eight == 1) && (utf8 == 0 || utf8 == 1));
+  FUZZ_CHECK((eight == 0 || eight == 1) && (utf8 == 0 || utf8 == 1));
   std::free(text);
   return 0;
 }

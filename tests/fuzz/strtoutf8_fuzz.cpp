@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t len = (size_t)(body - src) + std::strlen(body);
   char* dst = (char*)std::malloc(len * 3 + 1);
   int result = StrToUTF8(src, dst, number);
-  TEXT_FUZZ_CHECK(result == 0 || result == 1);
+  FUZZ_CHECK(result == 0 || result == 1);
 
   // Except for the UTF-8 selector (copied as it is), no byte of 0x80 or more
   // stands alone in the output: tables, compositions and control codes all
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (src[0] != 0x15) {
     for (const char* p = dst; *p;) {
       uint8_t n = 1;
-      if (!isUTF8Char(p, &n)) TEXT_FUZZ_CHECK((uint8_t)*p < 0x80);
+      if (!isUTF8Char(p, &n)) FUZZ_CHECK((uint8_t)*p < 0x80);
       p += n;
     }
   }

@@ -29,10 +29,3 @@ inline char* textFuzzCopy(const uint8_t* data, size_t size) {
   return text;
 }
 
-#define TEXT_FUZZ_CHECK(cond)                                              \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                        \
-    }                                                                      \
-  } while (0)

@@ -11,14 +11,6 @@
 #include "lib/fonts/fonts.h"
 #include "lib/text/text.h"
 
-#define UFNT_CHECK(c)                                                       \
-  do {                                                                      \
-    if (!(c)) {                                                             \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-      std::abort();                                                         \
-    }                                                                       \
-  } while (0)
-
 namespace {
 
 constexpr uint32_t kW = 160, kH = 60, kGround = 0xFF224466;
@@ -33,7 +25,7 @@ void checkOutside(uint16_t rgn, uint32_t x, uint32_t maxX) {
   emu::Image img = emu::regionImage(rgn);
   for (uint32_t py = 0; py < kH; ++py)
     for (uint32_t px = 0; px < kW; ++px)
-      if (px < x || px > maxX) UFNT_CHECK(img.pixels[py * kW + px] == kGround);
+      if (px < x || px > maxX) FUZZ_CHECK(img.pixels[py * kW + px] == kGround);
 }
 
 }  // namespace
@@ -46,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FontDataUC font{};
   int loaded = FMUC_LoadFontFile("fuzz.ufnt", &font);
   if (loaded) {
-    UFNT_CHECK(font.FileHandle > 0 && font.FontDefCount >= 0 && font.FontDef && font.GlyphCache);
-    UFNT_CHECK(8 + 12 * uint64_t(font.FontDefCount) <= size);
+    FUZZ_CHECK(font.FileHandle > 0 && font.FontDefCount >= 0 && font.FontDef && font.GlyphCache);
+    FUZZ_CHECK(8 + 12 * uint64_t(font.FontDefCount) <= size);
 
     // A text of the font's own first code points, so that look-ups hit, and
     // marks and misses among them.
@@ -64,16 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* p = text.c_str(); *p;) {
       uint8_t n = 0;
       GlyphDataUC* g = FMUC_GetGlyphData(&font, p, &n);
-      UFNT_CHECK(n >= 1 && n <= 4);
-      if (g) UFNT_CHECK(FMUC_GetGlyphData(&font, p, nullptr) == g);
-      UFNT_CHECK(font.GlyphCacheCount <= font.FontDefCount);
+      FUZZ_CHECK(n >= 1 && n <= 4);
+      if (g) FUZZ_CHECK(FMUC_GetGlyphData(&font, p, nullptr) == g);
+      FUZZ_CHECK(font.GlyphCacheCount <= font.FontDefCount);
       p += n;
     }
     FMUC_GetStringWidth(text.c_str(), &font);
     FMUC_GetStringHeight(text.c_str(), &font);
 
     int rgn = TAP_Osd_Create(0, 0, kW, kH, 0, 0);
-    UFNT_CHECK(rgn >= OSD_FirstRegion);
+    FUZZ_CHECK(rgn >= OSD_FirstRegion);
     uint8_t mode = size ? data[size - 1] : 0;
     for (int pass = 0; pass < 4; ++pass) {
       TAP_Osd_FillBox(uint16_t(rgn), 0, 0, kW, kH, kGround);
@@ -88,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FMUC_FreeFontFile(&font);
   uint32_t records = 1;
   FMUC_MemoryDump(&records, nullptr);
-  UFNT_CHECK(records == 0);
-  UFNT_CHECK(emu::liveBlocks() == blocks);
+  FUZZ_CHECK(records == 0);
+  FUZZ_CHECK(emu::liveBlocks() == blocks);
   return 0;
 }

@@ -10,15 +10,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* src = textFuzzCopy(data + 3, size - 3);
   size_t srcLen = std::strlen(src);
   char* dst = (char*)std::malloc(dstSize ? dstSize : 1);
-  TEXT_FUZZ_CHECK(ValidFileName(src, mask, dst, dstSize) == dst);
+  FUZZ_CHECK(ValidFileName(src, mask, dst, dstSize) == dst);
 
   if (dstSize > 0) {
     size_t outLen = strnlen(dst, dstSize);
-    TEXT_FUZZ_CHECK(outLen < dstSize && outLen <= 129);
-    if (srcLen >= dstSize) TEXT_FUZZ_CHECK(outLen == 0);
+    FUZZ_CHECK(outLen < dstSize && outLen <= 129);
+    if (srcLen >= dstSize) FUZZ_CHECK(outLen == 0);
     // Each output character's lead byte passed the rules.
     for (const char* p = dst; *p;) {
-      TEXT_FUZZ_CHECK(isLegalChar(p, mask));
+      FUZZ_CHECK(isLegalChar(p, mask));
       uint8_t n = 1;
       isUTF8Char(p, &n);
       p += n;
@@ -28,14 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* s = src;
     for (const char* p = dst; *p; p++) {
       while (*s && *s != *p) s++;
-      TEXT_FUZZ_CHECK(*s);
+      FUZZ_CHECK(*s);
       s++;
     }
     if (dstSize == 512) {
       char* copy = (char*)std::malloc(srcLen + 1);
       std::memcpy(copy, src, srcLen + 1);
       MakeValidFileName(copy, mask);
-      TEXT_FUZZ_CHECK(std::strcmp(copy, dst) == 0);
+      FUZZ_CHECK(std::strcmp(copy, dst) == 0);
       std::free(copy);
     }
   }

@@ -33,6 +33,9 @@ void startConsoleDrain();
 // ends.
 std::vector<std::string> takeConsoleLines();
 
+// Runs a shell command and returns what it printed on standard output.
+std::string commandOutput(const std::string& command);
+
 // Whole-file helpers on the sandbox's disk.
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
