@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks; each prints its ratio against what a user
+# would pick instead, measured in the same run.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/build.sh" strtoutf8_bench fonts_bench
+"$root/build/tests/strtoutf8_bench"
+"$root/build/tests/fonts_bench"
