@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <set>
 
+#include "lib/text/internal.h"
+#include "lib/text/text.h"
 #include "support/testing.h"
 
 namespace {
@@ -113,3 +116,36 @@ TEST(FontConverter, FallbackGlyphsShareTheBaseline) {
 }
 
 }  // namespace
+
+// The fonts the build puts into the disk template hold every character the
+// TAP can be asked to draw from broadcast text.
+TEST(FontConverter, BuiltFontsCoverLatinGreekCyrillicMarksAndIso6937) {
+  std::vector<uint32_t> needed = {0x20AC};
+  auto range = [&](uint32_t from, uint32_t to) {
+    for (uint32_t cp = from; cp <= to; ++cp) needed.push_back(cp);
+  };
+  range(0x20, 0x7E);    // Basic Latin
+  range(0xA0, 0xFF);    // Latin-1
+  range(0x100, 0x17F);  // Latin Extended-A
+  range(0x300, 0x36F);  // combining marks
+  range(0x391, 0x3A1);  // Greek capitals, then the rest of the assigned letters and tonos forms
+  range(0x3A3, 0x3CE);
+  for (uint32_t cp : {0x384u, 0x385u, 0x386u, 0x388u, 0x389u, 0x38Au, 0x38Cu, 0x38Eu, 0x38Fu, 0x390u}) needed.push_back(cp);
+  range(0x400, 0x45F);  // Cyrillic
+  for (uint16_t cp : UTFLookupISO6937)
+    if (cp) needed.push_back(cp);
+  for (int i = 0; i < ISO6937_CompositionCount; ++i) {
+    uint8_t len = 0;
+    needed.push_back(UTF8ToUTF32(&ISO6937_CompositionValues[3 * i], &len));
+  }
+  for (const char* name : {"Calibri_12.ufnt", "Calibri_14.ufnt"}) {
+    std::string file = orvado_test::readFile(std::string("/mnt/hd/ProgramFiles/Settings/Fonts/") + name);
+    ASSERT_GT(file.size(), 8u) << name;
+    std::set<uint32_t> have;
+    for (const Entry& e : entries(file)) have.insert(e.cp);
+    std::string missing;
+    for (uint32_t cp : needed)
+      if (!have.count(cp)) missing += " U+" + std::to_string(cp);
+    EXPECT_TRUE(missing.empty()) << name << " lacks" << missing;
+  }
+}
