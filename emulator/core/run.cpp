@@ -92,6 +92,10 @@ void requestStop() { g_stop = 1; }
 bool runTap(const RunOptions& options, std::string* error) {
   g_stop = 0;
   if (!loadTap(options.tapPath, error)) return false;
+  TapHeader header;
+  if (readTapHeader(options.tapPath, header, nullptr))
+    console("loaded %s: %s (\"%s\", id 0x%08X, by %s, built %s)", options.tapPath.c_str(), header.programName.c_str(),
+            header.description.c_str(), header.id, header.author.c_str(), header.buildDate.c_str());
   auto drain = [&] {
     if (options.consoleMaster >= 0) drainConsole(options.consoleMaster, [&](const std::string& line) {
         if (options.onConsole) options.onConsole(line);
@@ -100,6 +104,11 @@ bool runTap(const RunOptions& options, std::string* error) {
   int started = startTap();
   drain();
   if (started == 0) console("the TAP's start routine returned 0: the TAP ends");
+  auto press = [&](uint32_t code) {
+    uint32_t r = sendEvent(EVT_KEY, code, 0);
+    console("key 0x%X %s", code, r == 0 ? "consumed by the TAP" : "passed on to the firmware");
+    drain();
+  };
 
   std::vector<ScriptedKey> keys = options.keys;
   std::stable_sort(keys.begin(), keys.end(), [](auto& a, auto& b) { return a.atTick < b.atTick; });
@@ -120,7 +129,7 @@ bool runTap(const RunOptions& options, std::string* error) {
   while (tapLoaded() && !g_stop) {
     uint32_t now = ticks() - start;
     while (nextKey < keys.size() && keys[nextKey].atTick <= now && tapLoaded()) {
-      sendEvent(EVT_KEY, keys[nextKey].code, 0);
+      press(keys[nextKey].code);
       ++nextKey;
     }
     if (input) {
@@ -130,7 +139,7 @@ bool runTap(const RunOptions& options, std::string* error) {
         uint32_t code;
         if (trim(line).empty()) continue;
         if (lower(trim(line)) == "quit") stdinOpen = false;
-        else if (parseKey(line, code)) sendEvent(EVT_KEY, code, 0);
+        else if (parseKey(line, code)) press(code);
         else console("unknown key \"%s\" (use 1-9, exit, stop, quit or a key code)", line.c_str());
       }
     }
@@ -142,6 +151,11 @@ bool runTap(const RunOptions& options, std::string* error) {
     detail::waitTicks(options.idleEveryTicks);
   }
   takeShot();
+  if (tapEnded()) {
+    if (started != 0) console("the TAP has ended itself (TAP_Exit)");
+  } else {
+    console("stopping the TAP (stop event)");
+  }
   unloadTap();
   drain();
   if (!shotError.empty()) {
