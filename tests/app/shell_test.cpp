@@ -186,7 +186,7 @@ TEST(ShellKeys, StreamingExitStopsEverythingAndPassesTheKey) {
       ASSERT_EQ(system("sleep 300 & sleep 300 &"), 0);
       // A process merely named like the downloader: KillTask goes by name.
       ASSERT_EQ(system("mkdir -p /mnt/hd/named && cp /bin/sleep /mnt/hd/named/wget && /mnt/hd/named/wget 300 &"), 0);
-      for (int i = 0; i < 200 && pidof("wget").empty(); ++i) usleep(10000);
+      for (int i = 0; i < 200 && (pidof("wget").empty() || pidof("sleep").empty()); ++i) usleep(10000);
       ASSERT_FALSE(pidof("wget").empty());
       TAP_ExitNormal();
       EXPECT_EQ(key(stopKey), stopKey);

@@ -278,7 +278,13 @@ TEST_F(Sandbox, ProcessesOutsideAreNeitherSeenNorKilled) {
   Outcome out = runInside(options(), [] {
     std::string r = "before=" + commandOutput("pidof sleep");
     system("sleep 1000 &");
-    std::string inner = commandOutput("pidof sleep");
+    // The background job may not have become "sleep" yet.
+    std::string inner;
+    for (int i = 0; i < 200 && inner.empty(); i++) {
+      inner = commandOutput("pidof sleep");
+      if (inner.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (inner.empty()) return r + " inner=none";
     r += " inner=" + std::to_string(!inner.empty() && std::stoi(inner) < 100 && inner.find(' ') == std::string::npos);
     system("kill $(pidof sleep)");
     // The killed sleep was orphaned to PID 1, which must reap it.
