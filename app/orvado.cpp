@@ -51,6 +51,7 @@ int TAP_Main(void) {
   if (TAP_Hdd_Exist("orvado.ini"))
     system("mv /mnt/hd/ProgramFiles/orvado.ini /mnt/hd/ProgramFiles/Settings/orvado/orvado.ini");
   SetStatusAusgabe("Start Orvado", _StatusShowTime);
+  readini();
   return 1;
 }
 
@@ -107,7 +108,10 @@ uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2) {
   if (_subState != 0 && _subState != 31) return param1;
   _tick = TAP_GetTick();
   TAP_Hdd_GetPlayInfo(&_PlayFile);
-  if (_stream_load_flag == 0 && _exit == 0 && _subState != 0) TAP_ExitNormal();
+  if (_stream_load_flag == 0) {
+    if (_exit == 0 && _subState != 0) TAP_ExitNormal();
+    liststream();
+  }
   StatusAusgabe();
   TAP_Osd_Sync();
   if (event != EVT_KEY || param1 > RKEY_LastCode) return param1;

@@ -47,6 +47,17 @@ void SetStatusAusgabe(const char* text, uint32_t seconds);
 // Redraws the column of live messages into _rgn, without syncing.
 void StatusAusgabe(void);
 
+// Channel settings: names (entries 0 to 8, at most 15 characters) and
+// playlist URLs (entries 0 to 8, at most 511 characters); empty at load.
+extern char _OrvadoName[100][64];
+extern char _OrvadoURL[100][512];
+// Reads tvname1..9 and tvPL1..9 from orvado.ini ("---" for a missing key).
+// Returns 1 when the keys were read, 0 when no settings file was found (the
+// tables are then left as they were).
+int readini(void);
+// Draws the channel menu into _rgn, without syncing.
+void liststream(void);
+
 // Clears regions 0, _rgn and 2 to transparent and syncs the screen.
 void cls(void);
 // Ends every running process called `name` (through pidof and kill).
