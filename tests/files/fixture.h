@@ -18,7 +18,8 @@ inline std::string g_workDir;
 
 inline void freshDisk(emu::Config config = orvado_test::virtualConfig()) {
   orvado_test::freshReceiver(config);
-  char tmpl[] = "/tmp/orvado-files-XXXXXX";
+  // Under the sandbox's own /mnt, so it goes away with the sandbox.
+  char tmpl[] = "/mnt/cwd-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   g_workDir = tmpl;
   ASSERT_EQ(chdir(tmpl), 0);
