@@ -109,6 +109,25 @@ TEST(Cli, RunsTheTapWithKeysTraceAndScreenshot) {
   EXPECT_TRUE(exists(disk + "/ProgramFiles/wget"));
 }
 
+TEST(Cli, KeysFromStandardInput) {
+  Result r = emulator("--stdin " ORVADO_TAP_FILE " < " + [] {
+    std::string keys = scratch() + "/keys.txt";
+    writeFile(keys, "1\nblue\nexit\n\nexit\n");
+    return keys;
+  }());
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "key 0x10001 consumed by the TAP")) << r.out;
+  EXPECT_TRUE(contains(r.out, "unknown key \"blue\"")) << r.out;
+  EXPECT_TRUE(contains(r.out, "key 0x10017 passed on to the firmware")) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP has ended itself (TAP_Exit)")) << r.out;
+}
+
+TEST(Cli, StopEventAtTheEndOfTheRun) {
+  Result r = emulator("--virtual-clock --run 2s " ORVADO_TAP_FILE);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "stopping the TAP (stop event)")) << r.out;
+}
+
 TEST(Cli, MissingFontEndsTheTapAfterTheMessageWindow) {
   const std::string templ = scratch() + "/nofont";
   ASSERT_EQ(system(("cp -r " + std::string(ORVADO_BINARY_DIR) + "/disk " + templ).c_str()), 0);
