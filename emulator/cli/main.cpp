@@ -40,6 +40,8 @@ const char* kUsage =
     "  --virtual-clock      let time run as fast as the events are handled\n"
     "  --time \"YYYY-MM-DD HH:MM:SS\"  the receiver's clock at start\n"
     "  --trace              print every TAP interface and firmware call\n"
+    "  --trace-skip LIST    leave these calls out of the trace, e.g.\n"
+    "                       TAP_GetTick,TAP_GetState,idle (idle: idle events)\n"
     "  --help               show this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -129,6 +131,17 @@ int main(int argc, char** argv) {
       t.tm_isdst = -1;
       config.fixedTime = mktime(&t);
     } else if (a == "--trace") {
+      config.trace = true;
+    } else if (a == "--trace-skip") {
+      std::string list = value(i, "--trace-skip");
+      size_t start = 0;
+      for (;;) {
+        size_t comma = list.find(',', start);
+        std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!name.empty()) config.traceSkip.insert(name);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
       config.trace = true;
     } else if (!a.empty() && a[0] == '-') {
       usageError("unknown option " + a);

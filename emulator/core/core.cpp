@@ -120,6 +120,11 @@ void trace(const char* format, ...) {
   va_start(args, format);
   std::string line = detail::vformat(format, args);
   va_end(args);
+  if (!g_config.traceSkip.empty()) {
+    std::string name = line.substr(0, line.find_first_of("( "));
+    if (g_config.traceSkip.count(name)) return;
+    if (g_config.traceSkip.count("idle") && line.rfind("event 0x0 ", 0) == 0) return;
+  }
   std::fprintf(g_config.traceOut ? g_config.traceOut : stderr, "[trace %6u] %s\n", ticks(), line.c_str());
   std::fflush(g_config.traceOut ? g_config.traceOut : stderr);
 }

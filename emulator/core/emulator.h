@@ -33,6 +33,9 @@ struct Config {
   // Print every TAP interface and firmware call with arguments and result.
   bool trace = false;
   std::FILE* traceOut = stderr;
+  // Calls left out of the trace, by name (such as "TAP_GetTick"); "idle"
+  // leaves out the idle events.
+  std::set<std::string> traceSkip;
   // With a virtual clock the tick moves only by advanceTicks and TAP_Delay.
   bool virtualClock = false;
   // Local wall-clock time that TAP_GetTime reports; 0 means the real time.

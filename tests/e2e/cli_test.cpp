@@ -122,6 +122,16 @@ TEST(Cli, KeysFromStandardInput) {
   EXPECT_TRUE(contains(r.out, "the TAP has ended itself (TAP_Exit)")) << r.out;
 }
 
+TEST(Cli, TraceLeavesOutTheCallsItIsToldTo) {
+  Result r = emulator("--virtual-clock --run 1s --trace-skip TAP_GetTick,TAP_GetState,idle " ORVADO_TAP_FILE);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "TAP_Main() = 1")) << "tracing is on";
+  EXPECT_FALSE(contains(r.out, "TAP_GetTick()"));
+  EXPECT_FALSE(contains(r.out, "TAP_GetState()"));
+  EXPECT_FALSE(contains(r.out, "event 0x0 "));
+  EXPECT_TRUE(contains(r.out, "TAP_Hdd_GetPlayInfo")) << "other calls stay";
+}
+
 TEST(Cli, StopEventAtTheEndOfTheRun) {
   Result r = emulator("--virtual-clock --run 2s " ORVADO_TAP_FILE);
   ASSERT_EQ(r.status, 0) << r.out;
