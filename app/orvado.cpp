@@ -104,6 +104,7 @@ uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2) {
   // the next one.
   if (_stream_load_flag == 1 && _Streamtick < _tick) {
     _Streamtick = _tick + StreamStepTicks;
+    stream();
   }
   if (_subState != 0 && _subState != 31) return param1;
   _tick = TAP_GetTick();

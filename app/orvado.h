@@ -58,6 +58,26 @@ int readini(void);
 // Draws the channel menu into _rgn, without syncing.
 void liststream(void);
 
+// Download pipeline.
+constexpr uint32_t StreamUrlSize = 512;   // URL buffers, terminator included
+constexpr uint32_t StreamRingSize = 10;   // chunk URLs remembered as started
+extern char _OrvadoURLXXX[StreamUrlSize];     // base URL: the channel URL up to its last "/"
+extern char _OrvadoChunkName[StreamUrlSize];  // chunk list, relative to the base URL or a full http URL
+// The chunk ring: URLs of the last ten chunks started, oldest in entry 0.
+extern char _OrvadoDlTsFileName_OK[StreamRingSize][StreamUrlSize];
+extern uint32_t _Stream_Block_Ok;  // number of the next chunk log to examine
+extern int64_t _StreamFileSize;    // size of Stream.ts after the last append
+// One pipeline step for channel _StreamNr: on the first step of a channel the
+// playlist (and, for a master playlist, the variant with the highest
+// bandwidth), then in every step the chunk list, background downloads of new
+// chunks, and the in-order append of finished chunks to
+// /mnt/hd/MediaFiles/tmp/Stream.ts; starts the player on it once it holds
+// more than 7,000,000 bytes. Reports through the status line only.
+void stream(void);
+// Returns 1 when `url` is not in the chunk ring, which then drops its oldest
+// entry and keeps `url` as the newest; 0 when it is there already (or null).
+int StremDlTest(const char* url);
+
 // Clears regions 0, _rgn and 2 to transparent and syncs the screen.
 void cls(void);
 // Ends every running process called `name` (through pidof and kill).

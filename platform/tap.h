@@ -161,9 +161,12 @@ extern int (*TAP_Print)(const char* format, ...);  // to the receiver's console
 extern int (*TAP_Hdd_ChangeDir)(const char* path);
 extern int (*TAP_Hdd_Exist)(const char* name);   // nonzero when it exists
 extern int (*TAP_Hdd_Delete)(const char* name);  // 0 on success
-extern TYPE_File* (*TAP_Hdd_Fopen)(const char* name);  // null on failure
+// Opens a file; null on failure. The handle is a block of the TAP's heap.
+extern TYPE_File* (*TAP_Hdd_Fopen)(const char* name);
 extern uint32_t (*TAP_Hdd_Flen)(TYPE_File* file);
 extern uint32_t (*TAP_Hdd_Fread)(void* buffer, uint32_t size, uint32_t count, TYPE_File* file);  // items read
+// Closes the file. The handle's memory stays with the caller, who releases
+// it with TAP_MemFree.
 extern void (*TAP_Hdd_Fclose)(TYPE_File* file);
 extern int (*TAP_Hdd_GetPlayInfo)(TYPE_PlayInfo* info);
 extern int (*TAP_Hdd_StopTs)(void);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -111,9 +112,14 @@ TYPE_File* hddFopen(const char* name) {
   if (target && stat(target->c_str(), &st) == 0 && S_ISREG(st.st_mode) && onDisk(*target)) {
     std::FILE* stream = std::fopen(target->c_str(), "r+b");
     if (!stream) stream = std::fopen(target->c_str(), "rb");
-    if (stream) {
-      file = new TYPE_File{stream, *target};
+    // The handle comes from the TAP's own heap: the firmware leaves it to the
+    // TAP, which releases it with TAP_MemFree after TAP_Hdd_Fclose.
+    void* block = stream ? memAlloc(sizeof(TYPE_File)) : nullptr;
+    if (block) {
+      file = new (block) TYPE_File{stream, *target};
       g_open.insert(file);
+    } else if (stream) {
+      std::fclose(stream);
     }
   }
   trace("TAP_Hdd_Fopen(%s) = %s", detail::quote(name).c_str(), file ? file->path.c_str() : "null");
@@ -142,7 +148,7 @@ void hddFclose(TYPE_File* file) {
   trace("TAP_Hdd_Fclose(%p)%s", static_cast<void*>(file), known ? "" : ": not an open file");
   if (!known) return;
   std::fclose(file->stream);
-  delete file;
+  file->~TYPE_File();
 }
 
 }  // namespace
@@ -152,7 +158,7 @@ namespace detail {
 void resetHdd(TapTableEntry* tapTable) {
   for (TYPE_File* file : g_open) {
     std::fclose(file->stream);
-    delete file;
+    file->~TYPE_File();
   }
   g_open.clear();
   g_dirRecord = TapDirRecord{};

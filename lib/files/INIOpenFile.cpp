@@ -57,6 +57,7 @@ int32_t INIOpenFile(const char* fileName, const char* appName) {
     }
   }
   TAP_Hdd_Fclose(file);
+  TAP_MemFree(file);  // the handle's memory stays with the caller after the close
 
   if (INIBuffer != nullptr && INIBuffer[0] == '\0') {
     memcpy(INIBuffer, "\r\n", 3);

@@ -64,8 +64,10 @@ TEST(Hdd, FilesOfTheCurrentDirectory) {
   EXPECT_EQ(TAP_Hdd_Exist("nothing.txt"), 0);
   EXPECT_EQ(TAP_Hdd_Exist(nullptr), 0);
 
+  size_t blocks = emu::liveBlocks();
   TYPE_File* f = TAP_Hdd_Fopen("file.txt");
   ASSERT_NE(f, nullptr);
+  EXPECT_EQ(emu::liveBlocks(), blocks + 1) << "the handle is a block of the TAP's heap";
   EXPECT_EQ(TAP_Hdd_Flen(f), 11u);
   char buffer[32] = {};
   EXPECT_EQ(TAP_Hdd_Fread(buffer, 5, 1, f), 1u);
@@ -73,6 +75,12 @@ TEST(Hdd, FilesOfTheCurrentDirectory) {
   EXPECT_EQ(TAP_Hdd_Fread(buffer, 1, 32, f), 6u);
   EXPECT_EQ(TAP_Hdd_Fread(buffer, 11, 1, f), 0u) << "at the end";
   TAP_Hdd_Fclose(f);
+  EXPECT_EQ(emu::liveBlocks(), blocks + 1) << "closing leaves the handle to the caller";
+  EXPECT_EQ(TAP_Hdd_Flen(f), 0u) << "a closed handle is not an open file";
+  EXPECT_EQ(TAP_MemFree(f), 1);
+  EXPECT_EQ(emu::liveBlocks(), blocks);
+  emu::failAllocAfter(0);
+  EXPECT_EQ(TAP_Hdd_Fopen("file.txt"), nullptr) << "no memory for the handle";
 
   EXPECT_EQ(TAP_Hdd_Fopen("nothing.txt"), nullptr);
   EXPECT_EQ(TAP_Hdd_Fopen(".."), nullptr) << "a folder is no file";
@@ -93,8 +101,10 @@ TEST(Hdd, SetCurrentDirAndResetPutTheRecordBack) {
   emu::setCurrentDir("/mnt/hd/MediaFiles/hddtest");
   EXPECT_STREQ(emu::tapTable()[emu::config().tapSlot].currentDir->path, "/mnt/hd/MediaFiles/hddtest");
   EXPECT_EQ(TAP_Hdd_ChangeDir("a"), 1);
+  size_t blocks = emu::liveBlocks();
   TYPE_File* f = TAP_Hdd_Fopen("file.txt");
   ASSERT_NE(f, nullptr);
+  EXPECT_EQ(emu::liveBlocks(), blocks + 1) << "the handle is a block of the TAP's heap";
   receiver();  // closes what the TAP left open
   EXPECT_EQ(emu::currentDir(), "/mnt/hd/ProgramFiles");
   EXPECT_EQ(TAP_Hdd_Flen(f), 0u);

@@ -1,0 +1,704 @@
+// The download pipeline against a real HTTP server on loopback and real wget:
+// playlist and chunk-list modes, in-order appends, live lists, playback
+// start, the error words, and the chunk ring.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/orvado.h"
+#include "lib/firmware/fwaccess.h"
+#include "support/testing.h"
+
+using namespace orvado_test;
+
+namespace {
+
+const std::string kWww = "/mnt/hd/www";
+const std::string kSettings = "/mnt/hd/ProgramFiles/Settings/orvado";
+const std::string kTmp = "/mnt/hd/MediaFiles/tmp";
+const std::string kStreamTs = kTmp + "/Stream.ts";
+
+// A transport stream of `packets` packets whose payload bytes all carry
+// `mark`, so a file made of chunks shows which chunks it holds, in what order.
+std::string chunk(char mark, size_t packets = 10) {
+  std::string ts(packets * 188, mark);
+  for (size_t i = 0; i < ts.size(); i += 188) ts[i] = 0x47;
+  return ts;
+}
+
+bool connects(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t length = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// python3 -m http.server on loopback, serving kWww, stopped when it goes.
+struct HttpServer {
+  int port = freePort();
+  pid_t pid = -1;
+  HttpServer() {
+    std::string p = std::to_string(port);
+    pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execlp("python3", "python3", "-m", "http.server", "--bind", "127.0.0.1", p.c_str(), "--directory",
+             kWww.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500 && !connects(port); ++i) usleep(10000);
+  }
+  ~HttpServer() {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+  }
+  bool up() const { return connects(port); }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + "/" + path; }
+};
+
+void serve(const std::string& path, const std::string& content) { writeFile(kWww + "/" + path, content); }
+
+std::string mediaList(const std::vector<std::string>& lines) {
+  std::string s = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+  for (const std::string& l : lines) s += "#EXTINF:2.0,\n" + l + "\n";
+  return s;
+}
+
+// A receiver in its power-on state with nothing left from an earlier case
+// of the same program: the disk stays between processes.
+void freshStart(const emu::Config& config = virtualConfig()) {
+  freshReceiver(config);
+  removeAll(kWww);
+  ASSERT_EQ(system(("rm -f " + kTmp + "/* " + kSettings + "/*.lok " + kSettings + "/*.txt").c_str()), 0);
+}
+
+// Starts the TAP with channel 1 set to `url` and enters streaming mode by key 1.
+void startChannel(const std::string& url) {
+  writeFile(kSettings + "/orvado.ini", "tvname1=Test\ntvPL1=" + url + "\n");
+  ASSERT_EQ(TAP_Main(), 1);
+  ASSERT_STREQ(_OrvadoURL[0], url.c_str());
+  ASSERT_EQ(TAP_EventHandler(EVT_KEY, RKEY_1, 0), 0u);
+  ASSERT_EQ(_stream_load_flag, 1u);
+}
+
+size_t tapBlocks() {
+  uint32_t fontBlocks = 0;
+  FMUC_MemoryDump(&fontBlocks, nullptr);
+  return emu::liveBlocks() - fontBlocks;
+}
+
+// One pipeline step through the event handler, as the firmware's idle events
+// drive it. Returns the status messages that the step set, in order.
+std::vector<std::string> step() {
+  std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
+  std::memset(_StatusausgabeText, 0, sizeof _StatusausgabeText);
+  size_t blocks = tapBlocks();
+  uint32_t due = _Streamtick;
+  emu::advanceTicks(StreamStepTicks + 1);
+  TAP_EventHandler(EVT_IDLE, 0, 0);
+  EXPECT_NE(_Streamtick, due) << "the event ran a step";
+  EXPECT_EQ(tapBlocks(), blocks) << "every block of the step is freed";
+  EXPECT_EQ(emu::heapOverruns(), 0);
+  std::vector<std::string> shown;
+  for (int i = 0; i < 10; ++i)
+    if (_StatusausgabeTick[i] != 0) shown.push_back(_StatusausgabeText[i]);
+  return shown;
+}
+
+bool shows(const std::vector<std::string>& messages, const std::string& text) {
+  for (const std::string& m : messages)
+    if (m == text) return true;
+  return false;
+}
+
+std::string joined(const std::vector<std::string>& messages) {
+  std::string s;
+  for (const std::string& m : messages) s += "[" + m + "]";
+  return s;
+}
+
+// Background downloads end by themselves; waits (bounded) until every job
+// not yet scanned has written its last word and no wget runs. The log counts
+// too: a job that the shell has forked but not yet started is not "wget".
+void waitForDownloads() {
+  for (int i = 0; i < 500; ++i) {
+    bool done = commandOutput("pidof wget").empty();
+    for (uint32_t n = _Stream_Block_Ok; done && n < _Stream_Block; ++n) {
+      std::string log = readFile(kSettings + "/" + std::to_string(n) + ".lok");
+      done = log.find("saved [") != std::string::npos || log.find("ERROR") != std::string::npos;
+    }
+    if (done) return;
+    usleep(10000);
+  }
+  ADD_FAILURE() << "downloads still running after 5 s";
+}
+
+// The progress word after an append: the next log's number and the size in KiB.
+std::string kB(uint32_t next, size_t bytes) {
+  return std::to_string(next) + ": " + std::to_string(bytes / 1024) + " kB";
+}
+
+// The receiver reports memory that the TAP frees but does not own, such as a
+// file handle freed twice.
+void noHandleComplaints() {
+  for (const std::string& line : emu::consoleLines())
+    EXPECT_EQ(line.find("not a block of TAP_MemAlloc"), std::string::npos) << line;
+}
+
+}  // namespace
+
+TEST(StreamRing, KeepsTheLastTenAndDropsTheOldest) {
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(StremDlTest(("u" + std::to_string(i)).c_str()), 1) << i;
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[0], "u0");
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], "u9");
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(StremDlTest(("u" + std::to_string(i)).c_str()), 0) << i;
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], "u9") << "a known URL leaves the ring as it is";
+    EXPECT_EQ(StremDlTest("u10"), 1);
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[0], "u1");
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[8], "u9");
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], "u10");
+    EXPECT_EQ(StremDlTest("u1"), 0);
+    EXPECT_EQ(StremDlTest("u0"), 1) << "the oldest was dropped";
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[0], "u2");
+    EXPECT_EQ(StremDlTest("u"), 1) << "exact comparison, no prefixes";
+    EXPECT_EQ(StremDlTest(nullptr), 0);
+  });
+}
+
+TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    ASSERT_TRUE(server.up());
+    serve("live/a.ts", chunk('A'));
+    serve("live/seg/b.ts", chunk('B', 20));
+    serve("other/c.ts", chunk('C', 30));
+    serve("live/index.m3u8",
+          "#EXTM3U\r\n#EXTINF:2.0,\r\na.ts\r\n#EXTINF:2.0,\r\nseg/b.ts\r\n#EXTINF:2.0,\r\n" +
+              server.url("other/c.ts") + "\r\n#EXT-X-ENDLIST\r\n");
+    writeFile(kSettings + "/7.lok", "left over");
+    startChannel(server.url("live/index.m3u8?token=1"));
+
+    std::vector<std::string> shown = step();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], "Playlistmode") << joined(shown);
+    std::vector<std::string> all = shown;
+    EXPECT_FALSE(exists(kSettings + "/7.lok")) << "old logs go at the start";
+    EXPECT_EQ(std::string(_OrvadoURLXXX), server.url("live"));
+    EXPECT_STREQ(_OrvadoChunkName, "index.m3u8?token=1");
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[8], server.url("live/a.ts").c_str()) << "the first chunk, then job 1";
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("live/seg/b.ts").c_str());
+    EXPECT_EQ(_Stream_Block, 2u) << "the second chunk became job 1, the third waits";
+    EXPECT_EQ(readFile(kStreamTs).substr(0, chunk('A').size()), chunk('A')) << "first chunk fetched at once";
+    waitForDownloads();
+
+    shown = step();
+    all.insert(all.end(), shown.begin(), shown.end());
+    EXPECT_EQ(_Stream_Block, 3u) << "the third chunk became job 2";
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("other/c.ts").c_str()) << "absolute chunk line used as is";
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[8], server.url("live/seg/b.ts").c_str()) << "relative line joined to the base";
+    waitForDownloads();
+    shown = step();
+    all.insert(all.end(), shown.begin(), shown.end());
+    shown = step();  // nothing new: every chunk of the list is in the ring
+    EXPECT_EQ(shown, std::vector<std::string>{});
+    // Jobs may finish before the scan of the step that started them.
+    size_t a = chunk('A').size(), b = chunk('B', 20).size(), c = chunk('C', 30).size();
+    EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", kB(2, a + b), kB(3, a + b + c)}));
+    EXPECT_EQ(_Stream_Block, 3u);
+    EXPECT_EQ(_Stream_Block_Ok, 3u);
+    EXPECT_EQ(readFile(kStreamTs), chunk('A') + chunk('B', 20) + chunk('C', 30));
+    EXPECT_EQ(_StreamFileSize, static_cast<int64_t>(readFile(kStreamTs).size()));
+    for (const char* gone : {"/1.lok", "/2.lok"}) EXPECT_FALSE(exists(kSettings + gone)) << gone;
+    for (const char* gone : {"/tmp1.ts", "/tmp2.ts"}) EXPECT_FALSE(exists(kTmp + gone)) << gone;
+    EXPECT_FALSE(emu::playing()) << "far below the size that starts the player";
+    // Restarting the channel: the first chunk comes again at once, chunks
+    // still in the ring are not fetched again.
+    // The pace compares with the tick of the event before, so the clock moves
+    // on here for the first step after the restart to be due.
+    emu::advanceTicks(StreamStepTicks + 1);
+    EXPECT_EQ(TAP_EventHandler(EVT_KEY, RKEY_Exit, 0), RKEY_Exit);
+    EXPECT_EQ(_stream_load_flag, 0u);
+    EXPECT_FALSE(exists(kStreamTs));
+    ASSERT_EQ(TAP_EventHandler(EVT_KEY, RKEY_1, 0), 0u);
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(readFile(kStreamTs), chunk('A'));
+    EXPECT_EQ(_Stream_Block, 1u) << "seg/b.ts is still in the ring";
+    EXPECT_EQ(_Stream_Block_Ok, 1u);
+    noHandleComplaints();
+  });
+}
+
+TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
+  // 800000, 1200000, 1200000: the earlier of the two equal ones wins.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("tv/master.m3u8",
+          "#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360,CODECS=\"avc1.4d401e,mp4a.40.2\"\r\n"
+          "low/index.m3u8\r\n#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=1200000\r\nhi/index.m3u8\r\n"
+          "#EXT-X-STREAM-INF:BANDWIDTH=1200000\r\nhi2/index.m3u8\r\n");
+    // Chunk names are joined to the channel's base URL, not the variant's.
+    serve("tv/hi/index.m3u8", mediaList({"hi/1.ts", "hi/2.ts"}));
+    serve("tv/low/index.m3u8", mediaList({"low/1.ts", "low/2.ts"}));
+    serve("tv/hi/1.ts", chunk('H'));
+    serve("tv/hi/2.ts", chunk('I'));
+    startChannel(server.url("tv/master.m3u8"));
+    std::vector<std::string> shown = step();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Chunklistmode", "1200 kb/s"}));
+    EXPECT_STREQ(_OrvadoChunkName, "hi/index.m3u8");
+    EXPECT_EQ(readFile(kStreamTs), chunk('H'));
+    EXPECT_EQ(_Stream_Block, 1u) << "of two chunks the second waits for the next step";
+    step();
+    waitForDownloads();
+    step();
+    EXPECT_EQ(readFile(kStreamTs), chunk('H') + chunk('I'));
+    noHandleComplaints();
+  });
+  // An absolute variant URL with the highest bandwidth; later ones lower.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("a/b/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\nlow.m3u8\n"
+                             "#EXT-X-STREAM-INF:BANDWIDTH=2500000\n" + server.url("cdn/x/list.m3u8") +
+                             "\n#EXT-X-STREAM-INF:BANDWIDTH=2499999\nmid.m3u8\n");
+    serve("cdn/x/list.m3u8", mediaList({server.url("cdn/x/s1.ts")}));
+    serve("cdn/x/s1.ts", chunk('X'));
+    startChannel(server.url("a/b/master.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "2500 kb/s"}));
+    EXPECT_EQ(std::string(_OrvadoChunkName), server.url("cdn/x/list.m3u8"));
+    EXPECT_EQ(readFile(kStreamTs), chunk('X'));
+    EXPECT_EQ(_Stream_Block, 1u);
+  });
+  // A first variant without a bandwidth: nothing is chosen, the master
+  // playlist is fetched as the chunk list and holds no chunk.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=x\nlow.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhi.m3u8\n");
+    startChannel(server.url("m.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "0 kb/s", "Start ts err"}));
+    EXPECT_STREQ(_OrvadoChunkName, "m.m3u8");
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  // Variant lines that cannot be found end the step without a word.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhi.m3u\n");
+    startChannel(server.url("m.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode"}));
+    EXPECT_FALSE(exists(kSettings + "/chlist.txt"));
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+}
+
+TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    const size_t packets = 5320;  // 1,000,160 bytes: the seventh chunk crosses 7,000,000
+    std::string expected;
+    auto slide = [&](int first) {
+      std::vector<std::string> names;
+      for (int i = first; i < first + 3; ++i) names.push_back("s" + std::to_string(i) + ".ts");
+      serve("live/chunks.m3u8", "#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n" +
+                                    mediaList(names).substr(8));
+    };
+    for (int i = 1; i <= 14; ++i)
+      serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('a' + i), packets));
+    slide(1);
+    startChannel(server.url("live/chunks.m3u8"));
+    bool crossed = false;
+    int steps = 0;
+    for (int first = 1; first <= 12 && !emu::playing(); ++first, ++steps) {
+      slide(first);
+      std::vector<std::string> shown = step();
+      if (_StreamFileSize > 7000000 && !crossed) {
+        crossed = true;
+        EXPECT_TRUE(shows(shown, kB(_Stream_Block_Ok, _StreamFileSize))) << joined(shown);
+        EXPECT_TRUE(emu::playing()) << "the player starts in the step that crosses the size";
+        EXPECT_EQ(emu::playingFile(), kStreamTs);
+      } else if (!crossed) {
+        EXPECT_FALSE(emu::playing());
+      }
+      waitForDownloads();
+    }
+    ASSERT_TRUE(emu::playing());
+    EXPECT_LE(steps, 8);
+    // From the next event on the play record shows the playback: appends go
+    // on without a word.
+    int first = steps + 1;
+    slide(first);
+    step();
+    waitForDownloads();
+    slide(first + 1);
+    int64_t before = _StreamFileSize;
+    std::vector<std::string> shown = step();
+    EXPECT_GT(_StreamFileSize, before);
+    for (const std::string& m : shown) EXPECT_EQ(m.find("kB"), std::string::npos) << m;
+    EXPECT_TRUE(emu::playing());
+    // Every chunk that was listed went in exactly once, in list order.
+    std::string all = readFile(kStreamTs);
+    size_t count = all.size() / (packets * 188);
+    ASSERT_EQ(all.size(), count * packets * 188);
+    for (size_t i = 0; i < count; ++i)
+      EXPECT_EQ(all.substr(i * packets * 188, packets * 188), chunk(static_cast<char>('a' + 1 + i), packets)) << i;
+    noHandleComplaints();
+  });
+}
+
+TEST(StreamPipeline, LogScanKeepsNumberOrder) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("c/1.ts", chunk('1'));
+    serve("c/l.m3u8", mediaList({"1.ts"}));
+    startChannel(server.url("c/l.m3u8"));
+    step();
+    ASSERT_EQ(readFile(kStreamTs), chunk('1'));
+    ASSERT_EQ(_Stream_Block, 1u);
+    // The list holds only the first chunk, which is in the ring: no further
+    // downloads start, and the logs below stand in for jobs 1 to 3.
+    writeFile(kSettings + "/1.lok", "     0K .......... 45% 1M 0s\n");
+    writeFile(kTmp + "/tmp1.ts", chunk('a'));
+    writeFile(kSettings + "/2.lok", "     0K ...  100% 1M=0s\n");
+    writeFile(kTmp + "/tmp2.ts", chunk('b'));
+    writeFile(kSettings + "/3.lok", "");
+    writeFile(kTmp + "/tmp3.ts", chunk('c'));
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "log 1 still loading holds back log 2";
+    EXPECT_EQ(readFile(kStreamTs), chunk('1'));
+    writeFile(kSettings + "/1.lok", "Read error at byte 5\n 100% 1M=0s\n");
+    std::vector<std::string> shown = step();
+    EXPECT_EQ(shown, (std::vector<std::string>{kB(2, 188 * 20), kB(3, 188 * 30)}))
+        << "100% counts before any error word; an empty log ends the scan";
+    EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b'));
+    EXPECT_EQ(_Stream_Block_Ok, 3u);
+    EXPECT_TRUE(exists(kSettings + "/3.lok"));
+    writeFile(kSettings + "/3.lok", "Connecting... Connection closed at byte 0. Retrying.\n");
+    writeFile(kSettings + "/4.lok", "100%\n");
+    writeFile(kTmp + "/tmp4.ts", chunk('d'));
+    EXPECT_EQ(step(), std::vector<std::string>{"3 Read err"}) << "a failed chunk ends the step";
+    EXPECT_EQ(_StatusausgabeTick[0], _tick + 1000u - (StreamStepTicks + 1)) << "shown for 10 seconds";
+    EXPECT_TRUE(exists(kSettings + "/3.lok")) << "a failed chunk's log stays";
+    EXPECT_TRUE(exists(kTmp + "/tmp3.ts"));
+    EXPECT_EQ(step(), std::vector<std::string>{kB(5, 188 * 40)});
+    EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b') + chunk('d'));
+    // Each failure word alone marks a failure; one "Read error" is "error".
+    const char* failures[] = {"ERROR 404", "Giving up.", "Network is unreachable", "connect failed: x",
+                              "Read error (x)", "an error"};
+    uint32_t n = 5;
+    for (const char* text : failures) {
+      writeFile(kSettings + "/" + std::to_string(n) + ".lok", text);
+      EXPECT_EQ(step(), std::vector<std::string>{std::to_string(n) + " Read err"}) << text;
+      ++n;
+    }
+    writeFile(kSettings + "/" + std::to_string(n) + ".lok", "Read Error, still loading\n");
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "the words are case-sensitive";
+    EXPECT_EQ(_Stream_Block_Ok, n);
+    noHandleComplaints();
+  });
+}
+
+// Starts of the firmware's player, as the trace shows them.
+struct PlayerStarts {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* stream = open_memstream(&text, &size);
+  ~PlayerStarts() {
+    fclose(stream);
+    free(text);
+  }
+  emu::Config config() {
+    emu::Config c = virtualConfig();
+    c.trace = true;
+    c.traceOut = stream;
+    return c;
+  }
+  int count() {
+    fflush(stream);
+    std::string all(text, size);
+    int n = 0;
+    const std::string call = "] Appl_StartPlayback";
+    for (size_t at = all.find(call); at != std::string::npos; at = all.find(call, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST(StreamPipeline, PlayerStartRules) {
+  // Further complete chunks in the step that crossed the size start the
+  // player again: the play record is refreshed only between events. From the
+  // next event on appends go on without a word.
+  inFreshProcess([] {
+    PlayerStarts starts;
+    freshStart(starts.config());
+    HttpServer server;
+    serve("l.m3u8", mediaList({"1.ts"}));
+    serve("1.ts", chunk('1'));
+    startChannel(server.url("l.m3u8"));
+    step();
+    const size_t big = 37234;  // with the first chunk just above 7,000,000 bytes
+    writeFile(kTmp + "/tmp1.ts", chunk('a', big));
+    writeFile(kSettings + "/1.lok", "100%");
+    writeFile(kTmp + "/tmp2.ts", chunk('b'));
+    writeFile(kSettings + "/2.lok", "100%");
+    size_t size1 = (10 + big) * 188, size2 = size1 + 10 * 188;
+    ASSERT_GT(size1, 7000000u);
+    ASSERT_LT(size1 - 10 * 188, 7000000u);
+    EXPECT_EQ(step(), (std::vector<std::string>{kB(2, size1), kB(3, size2)}));
+    EXPECT_EQ(starts.count(), 2);
+    EXPECT_TRUE(emu::playing());
+    EXPECT_EQ(emu::playingFile(), kStreamTs);
+    writeFile(kTmp + "/tmp3.ts", chunk('c'));
+    writeFile(kSettings + "/3.lok", "100%");
+    EXPECT_EQ(step(), std::vector<std::string>{});
+    EXPECT_EQ(_StreamFileSize, static_cast<int64_t>(size2 + 10 * 188));
+    EXPECT_EQ(starts.count(), 2);
+    noHandleComplaints();
+  });
+  // Another playback in the firmware: the pipeline appends but never starts
+  // the player.
+  inFreshProcess([] {
+    PlayerStarts starts;
+    freshStart(starts.config());
+    HttpServer server;
+    serve("l.m3u8", mediaList({"1.ts"}));
+    serve("1.ts", chunk('1'));
+    startChannel(server.url("l.m3u8"));
+    step();
+    writeFile("/mnt/hd/MediaFiles/other.ts", chunk('o'));
+    uint32_t folder[4] = {FW_FolderRecordMarker, 0, 0, 0};
+    ApplHdd_SaveWorkFolder();
+    ASSERT_EQ(ApplHdd_SelectFolder(folder, "mnt/hd/MediaFiles"), 0);
+    ApplHdd_SetWorkFolder(folder);
+    ASSERT_EQ(Appl_StartPlaybackMedia("other.ts", 0, true, false), 0);
+    ApplHdd_RestoreWorkFolder();
+    step();  // the play record shows the playback from this event on
+    int before = starts.count();
+    writeFile(kTmp + "/tmp1.ts", chunk('a', 37234));
+    writeFile(kSettings + "/1.lok", "100%");
+    EXPECT_EQ(step(), std::vector<std::string>{});
+    EXPECT_GT(_StreamFileSize, 7000000);
+    EXPECT_EQ(starts.count(), before);
+    EXPECT_EQ(emu::playingFile(), "/mnt/hd/MediaFiles/other.ts");
+  });
+}
+
+TEST(StreamPipeline, ChunkSelection) {
+  // Ten chunks: the last three.
+  std::vector<std::string> names;
+  for (int i = 0; i < 10; ++i) names.push_back("n" + std::to_string(i) + ".ts");
+  inFreshProcess([&] {
+    freshStart();
+    HttpServer server;
+    serve("s/l.m3u8", mediaList(names));
+    serve("s/n7.ts", chunk('7'));
+    startChannel(server.url("s/l.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(readFile(kStreamTs), chunk('7'));
+    EXPECT_EQ(_Stream_Block, 2u) << "n8 started, n9 waits";
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("s/n8.ts").c_str());
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[8], server.url("s/n7.ts").c_str());
+    waitForDownloads();
+  });
+  // A ".ts" line at the very end without a line feed counts among the last
+  // three but is not used.
+  inFreshProcess([&] {
+    freshStart();
+    HttpServer server;
+    serve("s/l.m3u8", mediaList(names) + "tail.ts");
+    serve("s/n8.ts", chunk('8'));
+    startChannel(server.url("s/l.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(readFile(kStreamTs), chunk('8'));
+    EXPECT_EQ(_Stream_Block, 1u) << "n9 waits, tail is never used";
+  });
+  // A ".ts" on the first line ends the selection: no chunk at all.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("f.m3u8", "first.ts\n" + mediaList({"a.ts", "b.ts"}));
+    serve("first.ts", chunk('f'));
+    serve("a.ts", chunk('a'));
+    startChannel(server.url("f.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  // Chunk lines that follow each other directly each count.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("d/l.m3u8", "#EXTM3U\nx.ts\ny.ts\nz.ts\n");
+    serve("d/x.ts", chunk('x'));
+    startChannel(server.url("d/l.m3u8"));
+    step();
+    EXPECT_EQ(readFile(kStreamTs), chunk('x'));
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("d/y.ts").c_str());
+  });
+}
+
+TEST(StreamPipeline, ErrorWords) {
+  // A playlist shorter than 10 bytes; the start is tried again next step.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("p.m3u8", "#EXTM3U\n");
+    startChannel(server.url("p.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
+    EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  // A playlist that is not there; the word holds a tab.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    startChannel(server.url("none.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Pl 2\tError"});
+  });
+  // A chunk list that is not there (404).
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000\nmissing.m3u8\n");
+    startChannel(server.url("m.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"}));
+    EXPECT_EQ(_Stream_Block, 0u);
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"})) << "start again";
+  });
+  // The first chunk fails: start again from the playlist.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("l.m3u8", mediaList({"gone.ts", "b.ts"}));
+    startChannel(server.url("l.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+    EXPECT_EQ(_Stream_Block, 0u);
+    serve("gone.ts", chunk('g'));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode"}));
+    EXPECT_EQ(readFile(kStreamTs), chunk('g'));
+    EXPECT_EQ(_Stream_Block, 1u) << "b.ts waits for the next step";
+  });
+  // A chunk whose download fails (404) is skipped; later chunks go on.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("l.m3u8", mediaList({"old.ts", "a.ts", "missing.ts", "c.ts"}));
+    serve("a.ts", chunk('a'));
+    serve("c.ts", chunk('c'));
+    startChannel(server.url("l.m3u8"));
+    // Each download may fail or finish before the scan of its own step.
+    std::vector<std::string> all;
+    for (int i = 0; i < 3; ++i) {
+      std::vector<std::string> shown = step();
+      all.insert(all.end(), shown.begin(), shown.end());
+      if (shows(shown, "1 Read err")) {
+        EXPECT_EQ(shown.back(), "1 Read err") << "a failed chunk ends the step";
+        EXPECT_EQ(_StatusausgabeTick[shown.size() - 1], _tick + 1000u - (StreamStepTicks + 1)) << "shown for 10 s";
+      }
+      waitForDownloads();
+    }
+    EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", "1 Read err", kB(3, 2 * chunk('a').size())}));
+    EXPECT_TRUE(exists(kSettings + "/1.lok"));
+    EXPECT_TRUE(exists(kTmp + "/tmp1.ts"));
+    EXPECT_NE(readFile(kSettings + "/1.lok").find("404"), std::string::npos);
+    EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('c'));
+  });
+  // Over-long variant and chunk URLs.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n" + std::string(507, 'v') + ".m3u8\n");
+    startChannel(server.url("m.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "URL >> 1"}));
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("l.m3u8", mediaList({"a.ts", std::string(490, 'x') + ".ts"}));
+    serve("a.ts", chunk('a'));
+    startChannel(server.url("l.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
+    EXPECT_FALSE(exists(kStreamTs)) << "the step ends before the first chunk";
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  // A base URL and a variant name that together do not fit a command line.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    std::string dir = std::string(230, 'p') + "/" + std::string(230, 'q');
+    serve(dir + "/m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n" + std::string(500, 'v') + ".m3u8\n");
+    startChannel(server.url(dir + "/m.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "1 kb/s", "URL >> 1"}));
+    EXPECT_FALSE(exists(kSettings + "/chlist.txt"));
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  // No downloader beside the TAP.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    removeAll("/mnt/hd/ProgramFiles/wget");
+    serve("l.m3u8", mediaList({"a.ts"}));
+    startChannel(server.url("l.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"wget Error"});
+  });
+}
+
+TEST(StreamPipeline, UnusableChannelUrls) {
+  // No "/" in the URL (an unset channel): the step ends without a word,
+  // after the old logs have gone.
+  inFreshProcess([] {
+    freshStart();
+    startChannel("---");
+    writeFile(kSettings + "/3.lok", "x");
+    EXPECT_EQ(step(), std::vector<std::string>{});
+    EXPECT_FALSE(exists(kSettings + "/3.lok"));
+    EXPECT_FALSE(exists(kSettings + "/playlist.txt"));
+    EXPECT_EQ(_Stream_Block, 0u);
+  });
+  // A quote would leave the shell's quotes: such URLs are refused.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    startChannel(server.url("x';touch /mnt/hd/injected;'.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"URL >> 1"});
+    EXPECT_FALSE(exists("/mnt/hd/injected"));
+  });
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts"}));
+    startChannel(server.url("l.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
+    EXPECT_FALSE(exists("/mnt/hd/injected"));
+  });
+}
