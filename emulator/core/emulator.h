@@ -101,8 +101,11 @@ struct Image {
   std::vector<uint32_t> pixels;  // ARGB, row by row
 };
 
-// The 720 x 576 screen as shown: every shown region composed over black, in
-// the order of creation. Work regions are never shown.
+// The 720 x 576 screen as shown: every shown region composed, in the order of
+// creation, over the video plane. Work regions are never shown. The video
+// plane is black, or, while the player runs, colour bars with a bar at the
+// bottom that shows how much of the file has been played (the emulator does
+// not decode video).
 Image screen();
 // Pixels of one region, or an empty image when it does not exist.
 Image regionImage(uint16_t rgn);
@@ -118,6 +121,8 @@ int syncCount();  // TAP_Osd_Sync calls since reset
 std::string currentDir();
 void setCurrentDir(const std::string& linuxPath);
 bool playing();
+// The play record as TAP_Hdd_GetPlayInfo would fill it now (not traced).
+TYPE_PlayInfo playInfo();
 std::string playingFile();        // Linux path, empty when nothing plays
 std::string workFolder();         // Linux path of the firmware's work folder
 

@@ -95,11 +95,7 @@ int start(const char* call, const char* name) {
   return 0;
 }
 
-int hddGetPlayInfo(TYPE_PlayInfo* info) {
-  if (!info) {
-    trace("TAP_Hdd_GetPlayInfo(null) = 0");
-    return 0;
-  }
+void fillPlayInfo(TYPE_PlayInfo* info) {
   std::memset(info, 0, sizeof *info);
   if (g_playing) {
     struct stat st;
@@ -116,6 +112,14 @@ int hddGetPlayInfo(TYPE_PlayInfo* info) {
       std::strncpy(info->fileName, g_playFile.c_str(), sizeof info->fileName - 1);
     }
   }
+}
+
+int hddGetPlayInfo(TYPE_PlayInfo* info) {
+  if (!info) {
+    trace("TAP_Hdd_GetPlayInfo(null) = 0");
+    return 0;
+  }
+  fillPlayInfo(info);
   trace("TAP_Hdd_GetPlayInfo(%p) = 1, playMode %u, block %u of %u, %s", static_cast<void*>(info), info->playMode,
         info->currentBlock, info->totalBlock, detail::quote(info->fileName).c_str());
   return 1;
@@ -212,6 +216,11 @@ int fwStartPlaybackMedia(const char* name, unsigned int a, bool b, bool c) {
 }  // namespace detail
 
 bool playing() { return g_playing; }
+TYPE_PlayInfo playInfo() {
+  TYPE_PlayInfo info;
+  fillPlayInfo(&info);
+  return info;
+}
 std::string playingFile() { return g_playing ? g_playFile : std::string(); }
 std::string workFolder() { return g_workFolder; }
 

@@ -180,11 +180,32 @@ void resetScreen(OsdRegionInfo* regionTable) {
 
 }  // namespace detail
 
+namespace {
+
+// Seven bars at 75 % (white, yellow, cyan, green, magenta, red, blue) and a
+// progress bar of the played share of the file along the bottom.
+void paintVideoPlane(Image& image) {
+  static constexpr uint32_t kBars[7] = {0xFFBFBFBF, 0xFFBFBF00, 0xFF00BFBF, 0xFF00BF00,
+                                        0xFFBF00BF, 0xFFBF0000, 0xFF0000BF};
+  const uint32_t barsBottom = OSD_ScreenHeight - 40;
+  for (uint32_t y = 0; y < OSD_ScreenHeight; ++y)
+    for (uint32_t x = 0; x < OSD_ScreenWidth; ++x)
+      image.pixels[size_t(y) * OSD_ScreenWidth + x] = y < barsBottom ? kBars[x * 7 / OSD_ScreenWidth] : 0xFF101010u;
+  TYPE_PlayInfo info = playInfo();
+  uint64_t filled = info.totalBlock ? uint64_t(OSD_ScreenWidth - 40) * info.currentBlock / info.totalBlock : 0;
+  for (uint32_t y = barsBottom + 16; y < barsBottom + 24; ++y)
+    for (uint32_t x = 20; x < OSD_ScreenWidth - 20; ++x)
+      image.pixels[size_t(y) * OSD_ScreenWidth + x] = x - 20 < filled ? 0xFFE0E0E0u : 0xFF404040u;
+}
+
+}  // namespace
+
 Image screen() {
   Image image;
   image.width = OSD_ScreenWidth;
   image.height = OSD_ScreenHeight;
   image.pixels.assign(static_cast<size_t>(OSD_ScreenWidth) * OSD_ScreenHeight, 0xFF000000u);
+  if (playing()) paintVideoPlane(image);
   std::vector<detail::OsdRegion*> shown;
   for (auto& r : g_regions)
     if (r && r->shown()) shown.push_back(r.get());

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "lib/firmware/fwaccess.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -207,5 +208,34 @@ TEST(CoreFirmware, SymbolsOfferedOnceCannotBeWithdrawn) {
     std::string error;
     EXPECT_FALSE(emu::reset(c, &error));
     EXPECT_NE(error.find("fresh process"), std::string::npos) << error;
+  });
+}
+
+TEST(CoreScreen, VideoPlaneShowsBarsAndProgressWhilePlaying) {
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    EXPECT_EQ(emu::screen().pixels[100 * 720 + 10], 0xFF000000u) << "black while nothing plays";
+    std::string ts(188 * 1000, '\0');
+    for (size_t i = 0; i < ts.size(); i += 188) ts[i] = 0x47;
+    writeFile("/mnt/hd/MediaFiles/film.ts", ts);
+    uint32_t folder[4] = {FW_FolderRecordMarker, 0, 0, 0};
+    ASSERT_EQ(ApplHdd_SelectFolder(folder, "mnt/hd/MediaFiles"), 0);
+    ApplHdd_SetWorkFolder(folder);
+    ASSERT_EQ(Appl_StartPlaybackMedia("film.ts", 0, true, false), 0);
+    emu::Image s = emu::screen();
+    EXPECT_EQ(s.pixels[100 * 720 + 10], 0xFFBFBFBFu) << "the first bar";
+    EXPECT_EQ(s.pixels[100 * 720 + 715], 0xFF0000BFu) << "the last bar";
+    uint32_t bar = 576 - 40 + 20;
+    EXPECT_EQ(s.pixels[bar * 720 + 600], 0xFF404040u) << "nothing played yet";
+    emu::advanceTicks(15);  // about half of the file
+    s = emu::screen();
+    EXPECT_EQ(s.pixels[bar * 720 + 100], 0xFFE0E0E0u);
+    EXPECT_EQ(s.pixels[bar * 720 + 600], 0xFF404040u);
+    // The TAP's regions lie over the video plane.
+    uint16_t rgn = static_cast<uint16_t>(TAP_Osd_Create(0, 0, 50, 50, 0, 0));
+    TAP_Osd_FillBox(rgn, 0, 0, 50, 50, 0xFF123456);
+    EXPECT_EQ(emu::screen().pixels[10 * 720 + 10], 0xFF123456u);
+    TAP_Hdd_StopTs();
+    EXPECT_EQ(emu::screen().pixels[100 * 720 + 100], 0xFF000000u) << "black again after the stop";
   });
 }
