@@ -1,17 +1,39 @@
 #!/usr/bin/env bash
-# The main job: runs Orvado in the receiver emulator on a fresh disk image
-# that holds a settings file in its old place (the TAP moves it into its
-# settings folder and reads the channels), presses digit 1 and Exit, then Exit
-# in the menu, prints the receiver's console and saves a screenshot of the
-# menu to out/screenshot.png.
+# The main job: plays a live channel in the receiver emulator.
+#
+# The local HLS test source serves a live stream on 127.0.0.1. Orvado runs on
+# a fresh disk image whose settings file, in its old place, names that stream
+# as channel 1 (the TAP moves the file into its settings folder and shows the
+# menu). Digit 1 starts the channel: the TAP downloads the stream with wget and
+# starts the player once the file is large enough. Exit stops the stream and
+# Exit in the menu ends the TAP. The receiver's console is printed; the
+# screenshots out/menu.png and out/playing.png are saved, and out/shell.log
+# holds what the shell commands printed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" orvado-emu
-mkdir -p "$root/out"
-template="$root/out/disk-template"
+out="$root/out"
+mkdir -p "$out"
+rm -f "$out/menu.png" "$out/playing.png"
+
+python3 "$root/tools/hlssource/hlssource.py" --port 0 --mode live --segment-seconds 2 \
+  --segment-bytes 2500000 --stop-after 180 >"$out/hlssource.log" 2>&1 &
+server=$!
+trap 'kill "$server" 2>/dev/null || true' EXIT
+url=""
+for _ in $(seq 100); do
+  url=$(sed -n 's/^serving \(http[^ ]*\).*/\1/p' "$out/hlssource.log" | head -n 1)
+  [ -n "$url" ] && break
+  sleep 0.1
+done
+[ -n "$url" ] || { echo "the HLS test source did not start:"; cat "$out/hlssource.log"; exit 1; }
+echo "HLS test source: ${url}index.m3u8"
+
+template="$out/disk-template"
 rm -rf "$template"
 cp -r "$root/build/disk" "$template"
-cp "$root/scripts/sample-orvado.ini" "$template/ProgramFiles/orvado.ini"
-"$root/build/orvado-emu" --template "$template" --keys "2s:1,4s:exit,6s:exit" \
-  --screenshot "$root/out/screenshot.png" --screenshot-at 1s "$root/build/Orvado.tap"
-echo "Screenshot: $root/out/screenshot.png"
+sed "s|@LIVE@|${url}index.m3u8|" "$root/scripts/sample-orvado.ini" >"$template/ProgramFiles/orvado.ini"
+
+"$root/build/orvado-emu" --template "$template" --keys "3s:1,35s:exit,38s:exit" \
+  --shot "2s:$out/menu.png" --shot "33s:$out/playing.png" "$root/build/Orvado.tap" 2>"$out/shell.log"
+echo "Screenshots: $out/menu.png $out/playing.png"

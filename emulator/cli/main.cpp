@@ -27,6 +27,7 @@ const char* kUsage =
     "                       the TAP ends, stdin closes or Ctrl-C\n"
     "  --screenshot FILE    save the screen as PNG (720 x 576) when the run ends\n"
     "  --screenshot-at TIME save it at TIME instead\n"
+    "  --shot TIME:FILE     save a screenshot at TIME (repeatable)\n"
     "  --disk DIR           use DIR as /mnt/hd and keep it (filled from the\n"
     "                       template when empty); default: a fresh image\n"
     "  --template DIR       disk template for fresh images (default: the build's)\n"
@@ -98,6 +99,14 @@ int main(int argc, char** argv) {
       run.runTicks = ticksOf(value(i, "--run"), "--run");
     } else if (a == "--screenshot") {
       run.screenshot = value(i, "--screenshot");
+    } else if (a == "--shot") {
+      std::string item = value(i, "--shot");
+      auto colon = item.find(':');
+      emu::RunOptions::Shot shot;
+      if (colon == std::string::npos || colon + 1 >= item.size() || !emu::parseTicks(item.substr(0, colon), shot.atTick))
+        usageError("bad screenshot \"" + item + "\": expected TIME:FILE such as 25s:playing.png");
+      shot.path = item.substr(colon + 1);
+      run.shots.push_back(shot);
     } else if (a == "--screenshot-at") {
       run.screenshotAtTick = ticksOf(value(i, "--screenshot-at"), "--screenshot-at");
     } else if (a == "--disk") {

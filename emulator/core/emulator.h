@@ -186,6 +186,12 @@ struct RunOptions {
   // TAP ends first); empty path for none.
   std::string screenshot;
   uint32_t screenshotAtTick = 0;
+  // More screenshots, each at its tick after start (or at the end).
+  struct Shot {
+    uint32_t atTick = 0;
+    std::string path;
+  };
+  std::vector<Shot> shots;
   // The console's pseudo-terminal master, drained into onConsole; -1 for none.
   int consoleMaster = -1;
   std::function<void(const std::string&)> onConsole;

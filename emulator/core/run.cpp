@@ -114,16 +114,23 @@ bool runTap(const RunOptions& options, std::string* error) {
   std::stable_sort(keys.begin(), keys.end(), [](auto& a, auto& b) { return a.atTick < b.atTick; });
   size_t nextKey = 0;
   const uint32_t start = ticks();
-  bool shot = options.screenshot.empty();
+  std::vector<RunOptions::Shot> shots = options.shots;
+  if (!options.screenshot.empty()) shots.push_back({options.screenshotAtTick, options.screenshot});
+  std::stable_sort(shots.begin(), shots.end(), [](auto& a, auto& b) { return a.atTick < b.atTick; });
+  size_t nextShot = 0;
   bool stdinOpen = options.keysFromStdin;
   std::unique_ptr<StdinKeys> input;
   if (options.keysFromStdin) input = std::make_unique<StdinKeys>();
   std::string shotError;
-  auto takeShot = [&] {
-    if (shot) return;
-    shot = true;
-    if (!savePng(screen(), options.screenshot, &shotError)) return;
-    console("screenshot saved to %s", options.screenshot.c_str());
+  // Takes every screenshot that is due by `now`.
+  auto takeShots = [&](uint32_t now) {
+    for (; nextShot < shots.size() && shots[nextShot].atTick <= now; ++nextShot) {
+      std::string why;
+      if (savePng(screen(), shots[nextShot].path, &why))
+        console("screenshot saved to %s", shots[nextShot].path.c_str());
+      else if (shotError.empty())
+        shotError = why;
+    }
   };
 
   while (tapLoaded() && !g_stop) {
@@ -143,14 +150,14 @@ bool runTap(const RunOptions& options, std::string* error) {
         else console("unknown key \"%s\" (use 1-9, exit, stop, quit or a key code)", line.c_str());
       }
     }
-    if (!shot && now >= options.screenshotAtTick) takeShot();
+    takeShots(now);
     if (tapLoaded()) sendEvent(EVT_IDLE, 0, 0);
     drain();
     if (options.runTicks && now >= options.runTicks) break;
     if (options.keysFromStdin && !stdinOpen) break;
     detail::waitTicks(options.idleEveryTicks);
   }
-  takeShot();
+  takeShots(UINT32_MAX);
   if (tapEnded()) {
     if (started != 0) console("the TAP has ended itself (TAP_Exit)");
   } else {

@@ -132,6 +132,17 @@ TEST(Cli, TraceLeavesOutTheCallsItIsToldTo) {
   EXPECT_TRUE(contains(r.out, "TAP_Hdd_GetPlayInfo")) << "other calls stay";
 }
 
+TEST(Cli, SeveralScreenshots) {
+  const std::string a = scratch() + "/a.png", b = scratch() + "/b.png";
+  Result r = emulator("--virtual-clock --run 2s --shot 1s:" + b + " --shot 0t:" + a + " " ORVADO_TAP_FILE);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_LT(r.out.find("screenshot saved to " + a), r.out.find("screenshot saved to " + b)) << r.out;
+  EXPECT_TRUE(exists(a) && exists(b));
+  Result bad = emulator("--shot nowhere " ORVADO_TAP_FILE);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(contains(bad.out, "bad screenshot \"nowhere\"")) << bad.out;
+}
+
 TEST(Cli, StopEventAtTheEndOfTheRun) {
   Result r = emulator("--virtual-clock --run 2s " ORVADO_TAP_FILE);
   ASSERT_EQ(r.status, 0) << r.out;
