@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/hls_server.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -42,89 +43,6 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-// One server process: started with the given options (and a --stop-after
-// safety net), its base URL read from the first line it prints, and always
-// ended with SIGTERM when the object goes.
-class HlsServer {
- public:
-  explicit HlsServer(const std::vector<std::string>& options) {
-    std::filesystem::create_directories(kWork);
-    int out[2];
-    if (pipe(out) != 0) return;
-    std::vector<std::string> args = {"python3", kScript, "--port", "0", "--stop-after", "60"};
-    args.insert(args.end(), options.begin(), options.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-    line_ = readLine(std::chrono::seconds(10));
-  }
-  ~HlsServer() { stop(); }
-
-  // The first line the server printed ("serving http://127.0.0.1:PORT/").
-  const std::string& line() const { return line_; }
-  std::string url() const {
-    const std::string prefix = "serving ";
-    return line_.compare(0, prefix.size(), prefix) == 0 ? line_.substr(prefix.size()) : std::string();
-  }
-
-  // Ends the server with `sig`; its exit status, or -1 if it did not exit.
-  int stop(int sig = SIGTERM) {
-    if (pid_ <= 0) return status_;
-    kill(pid_, sig);
-    int st = 0;
-    waitpid(pid_, &st, 0);
-    pid_ = -1;
-    close(out_);
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return status_;
-  }
-
-  // Waits for the server to end by itself; its status, or -2 if it still runs.
-  int waitExit(std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      int st = 0;
-      if (waitpid(pid_, &st, WNOHANG) == pid_) {
-        pid_ = -1;
-        close(out_);
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return status_;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -2;
-  }
-
- private:
-  std::string readLine(std::chrono::milliseconds limit) {
-    std::string text;
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(out_, &c, 1) != 1 || c == '\n') break;
-      text += c;
-    }
-    return text;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int status_ = -1;
-  std::string line_;
-};
-
 struct Fetch {
   int status = -1;
   std::string body;
@@ -134,6 +52,7 @@ struct Fetch {
 // A playlist as the pipeline fetches it: no timeout, output file only.
 Fetch fetchPlaylist(const std::string& url) {
   Fetch f;
+  std::filesystem::create_directories(kWork);
   std::string file = kWork + "/playlist.txt";
   removeAll(file);
   f.status = shell("wget -O " + file + " '" + url + "' 2>/dev/null");
@@ -144,6 +63,7 @@ Fetch fetchPlaylist(const std::string& url) {
 // A segment as the pipeline's background jobs fetch it, with its log.
 Fetch fetchSegment(const std::string& url) {
   Fetch f;
+  std::filesystem::create_directories(kWork);
   std::string file = kWork + "/tmp1.ts", log = kWork + "/1.lok";
   removeAll(file);
   removeAll(log);
