@@ -9,6 +9,7 @@
 
 #include "app/PlayMediaFile.h"
 #include "app/orvado.h"
+#include "app/stream_internal.h"
 #include "lib/files/files.h"
 
 char _OrvadoURLXXX[StreamUrlSize];
@@ -22,7 +23,6 @@ const char kSettingsDir[] = "/ProgramFiles/Settings/orvado/";
 const char kMediaTmpDir[] = "/MediaFiles/tmp/";
 constexpr uint32_t kCommandSize = 1024;
 constexpr uint32_t kMaxVariants = 20;
-constexpr uint32_t kMaxChunks = 3;
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
@@ -107,6 +107,10 @@ uint32_t Bandwidth(const char* digits, char** end) {
   return static_cast<uint32_t>(static_cast<int32_t>(value));
 }
 
+}  // namespace
+
+namespace stream_internal {
+
 // Master playlist: the variant with the highest bandwidth becomes the chunk
 // list; of equal ones the earlier. False when the step ends.
 bool ChooseVariant(const char* text) {
@@ -149,6 +153,67 @@ bool ChooseVariant(const char* text) {
   Status(message);
   return true;
 }
+
+// The last three chunk URLs of the list, in list order. Returns how many
+// (0 to 3), or -1 when the step ends.
+int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
+  uint32_t count = 0;
+  for (const char* at = strstr(text, ".ts"); at != nullptr; at = strstr(at + 1, ".ts")) ++count;
+  const char* p = text;
+  if (count >= 4) {
+    const char* at = strstr(text, ".ts");
+    for (uint32_t i = 1; i < count - 3; ++i) at = strstr(at + 1, ".ts");
+    p = at + 1;
+  }
+  int32_t k = 0;
+  while (k < static_cast<int32_t>(StreamMaxChunks)) {
+    const char* ts = strstr(p, ".ts");
+    if (ts == nullptr) break;
+    const char* lineEnd = strchr(ts, '\n');
+    if (lineEnd == nullptr) break;
+    const char* before = LineFeedBefore(text, ts);
+    if (before == nullptr) break;
+    const char* line = before + 1;
+    size_t length = static_cast<size_t>(lineEnd - line);
+    size_t baseLength = strlen(_OrvadoURLXXX);
+    bool absolute = StartsWithHttp(line);
+    if ((absolute ? length : baseLength + 1 + length) >= StreamUrlSize) {
+      Status("URL >> 2");
+      return -1;
+    }
+    char* url = chunk[k];
+    if (absolute) {
+      CopyLine(url, line, length);
+    } else {
+      memcpy(url, _OrvadoURLXXX, baseLength);
+      url[baseLength] = '/';
+      CopyLine(url + baseLength + 1, line, length);
+    }
+    if (!ShellSafe(url)) {
+      Status("URL >> 2");
+      return -1;
+    }
+    ++k;
+    p = lineEnd;
+  }
+  return k;
+}
+
+bool LogShowsFailure(const char* log) {
+  const char* first = strstr(log, "Read error");
+  if (first != nullptr && strstr(first + 1, "Read error") != nullptr) return true;
+  static const char* const kFailures[] = {"ERROR",     "Connection closed",      "error",
+                                          "Giving up", "Network is unreachable", "failed:"};
+  for (const char* failure : kFailures)
+    if (strstr(log, failure) != nullptr) return true;
+  return false;
+}
+
+}  // namespace stream_internal
+
+using namespace stream_internal;
+
+namespace {
 
 // First step of a channel: base URL, playlist, and for a master playlist the
 // variant. False when the step ends.
@@ -249,61 +314,6 @@ char* FetchChunkList(void) {
   return text;
 }
 
-// The last three chunk URLs of the list, in list order. Returns how many
-// (0 to 3), or -1 when the step ends.
-int32_t SelectChunks(const char* text, char (&chunk)[kMaxChunks][StreamUrlSize]) {
-  uint32_t count = 0;
-  for (const char* at = strstr(text, ".ts"); at != nullptr; at = strstr(at + 1, ".ts")) ++count;
-  const char* p = text;
-  if (count >= 4) {
-    const char* at = strstr(text, ".ts");
-    for (uint32_t i = 1; i < count - 3; ++i) at = strstr(at + 1, ".ts");
-    p = at + 1;
-  }
-  int32_t k = 0;
-  while (k < static_cast<int32_t>(kMaxChunks)) {
-    const char* ts = strstr(p, ".ts");
-    if (ts == nullptr) break;
-    const char* lineEnd = strchr(ts, '\n');
-    if (lineEnd == nullptr) break;
-    const char* before = LineFeedBefore(text, ts);
-    if (before == nullptr) break;
-    const char* line = before + 1;
-    size_t length = static_cast<size_t>(lineEnd - line);
-    size_t baseLength = strlen(_OrvadoURLXXX);
-    bool absolute = StartsWithHttp(line);
-    if ((absolute ? length : baseLength + 1 + length) >= StreamUrlSize) {
-      Status("URL >> 2");
-      return -1;
-    }
-    char* url = chunk[k];
-    if (absolute) {
-      CopyLine(url, line, length);
-    } else {
-      memcpy(url, _OrvadoURLXXX, baseLength);
-      url[baseLength] = '/';
-      CopyLine(url + baseLength + 1, line, length);
-    }
-    if (!ShellSafe(url)) {
-      Status("URL >> 2");
-      return -1;
-    }
-    ++k;
-    p = lineEnd;
-  }
-  return k;
-}
-
-bool LogShowsFailure(const char* log) {
-  const char* first = strstr(log, "Read error");
-  if (first != nullptr && strstr(first + 1, "Read error") != nullptr) return true;
-  static const char* const kFailures[] = {"ERROR",     "Connection closed",      "error",
-                                          "Giving up", "Network is unreachable", "failed:"};
-  for (const char* failure : kFailures)
-    if (strstr(log, failure) != nullptr) return true;
-  return false;
-}
-
 // Appends finished chunks in number order until one is missing, still
 // loading or failed; starts the player once Stream.ts is large enough.
 void AppendFinishedChunks(void) {
@@ -355,7 +365,7 @@ void stream(void) {
 
   char* list = FetchChunkList();
   if (list == nullptr) return;
-  char chunk[kMaxChunks][StreamUrlSize];
+  char chunk[StreamMaxChunks][StreamUrlSize];
   int32_t k = SelectChunks(list, chunk);
   TAP_MemFree(list);
   if (k < 0) return;
