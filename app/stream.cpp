@@ -215,6 +215,29 @@ using namespace stream_internal;
 
 namespace {
 
+// Runs a synchronous fetch into the settings folder and loads the file; null,
+// after the status message that says where it failed, when the step ends.
+char* FetchText(const char* command, const char* name, const char* fetchError, const char* missingError,
+                const char* shortError) {
+  if (system(command) != 0) {
+    Status(fetchError);
+    return nullptr;
+  }
+  HDD_ChangeDir(kSettingsDir);
+  if (!TAP_Hdd_Exist(name)) {
+    Status(missingError);
+    return nullptr;
+  }
+  char* text = nullptr;
+  switch (ReadText(name, kMinListLength, &text)) {
+    case READ_OK: return text;
+    case READ_CANNOT_OPEN: Status(missingError); return nullptr;
+    case READ_TOO_SHORT: Status(shortError); return nullptr;
+    case READ_NO_MEMORY: return nullptr;
+  }
+  return nullptr;
+}
+
 // First step of a channel: base URL, playlist, and for a master playlist the
 // variant. False when the step ends.
 bool Prepare(void) {
@@ -242,22 +265,8 @@ bool Prepare(void) {
     Status("URL >> 1");
     return false;
   }
-  if (system(command) != 0) {
-    Status("Pl 2\tError");
-    return false;
-  }
-  HDD_ChangeDir(kSettingsDir);
-  if (!TAP_Hdd_Exist("playlist.txt")) {
-    Status("Pl 3 Error");
-    return false;
-  }
-  char* text = nullptr;
-  switch (ReadText("playlist.txt", kMinListLength, &text)) {
-    case READ_OK: break;
-    case READ_CANNOT_OPEN: Status("Pl 3 Error"); return false;
-    case READ_TOO_SHORT: Status("Pl 4 Error"); return false;
-    case READ_NO_MEMORY: return false;
-  }
+  char* text = FetchText(command, "playlist.txt", "Pl 2\tError", "Pl 3 Error", "Pl 4 Error");
+  if (text == nullptr) return false;
   // Attribute lists fall apart into one item a line.
   ReplaceAll(text, '\r', '\n');
   ReplaceAll(text, ',', '\n');
@@ -294,23 +303,8 @@ char* FetchChunkList(void) {
     Status("URL >> 1");
     return nullptr;
   }
-  if (system(command) != 0) {
-    Status("CL 2 Error");
-    return nullptr;
-  }
-  HDD_ChangeDir(kSettingsDir);
-  if (!TAP_Hdd_Exist("chlist.txt")) {
-    Status("CL 3 Error");
-    return nullptr;
-  }
-  char* text = nullptr;
-  switch (ReadText("chlist.txt", kMinListLength, &text)) {
-    case READ_OK: break;
-    case READ_CANNOT_OPEN: Status("CL 3 Error"); return nullptr;
-    case READ_TOO_SHORT: Status("CL 4 Error"); return nullptr;
-    case READ_NO_MEMORY: return nullptr;
-  }
-  ReplaceAll(text, '\r', '\n');
+  char* text = FetchText(command, "chlist.txt", "CL 2 Error", "CL 3 Error", "CL 4 Error");
+  if (text != nullptr) ReplaceAll(text, '\r', '\n');
   return text;
 }
 
