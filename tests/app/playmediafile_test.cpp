@@ -8,6 +8,7 @@
 #include "app/PlayMediaFile.h"
 #include "lib/files/files.h"
 #include "support/testing.h"
+#include "support/trace_capture.h"
 
 using namespace orvado_test;
 
@@ -23,17 +24,9 @@ std::string transportStream(size_t packets) {
 
 // The firmware's player and work-folder calls as the trace shows them: one
 // line per call, its name and its text arguments.
-struct Calls {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* stream = open_memstream(&text, &size);
-  ~Calls() {
-    fclose(stream);
-    free(text);
-  }
+struct Calls : orvado_test::TraceCapture {
   std::string firmware() {
-    fflush(stream);
-    std::string all(text, size), out;
+    std::string all = text(), out;
     for (size_t at = all.find("] "); at != std::string::npos; at = all.find("] ", at)) {
       at += 2;
       std::string line = all.substr(at, all.find('\n', at) - at);
@@ -58,7 +51,7 @@ struct Calls {
 void receiver(Calls& calls, std::set<std::string> leaveOut = {}) {
   emu::Config c = virtualConfig();
   c.trace = true;
-  c.traceOut = calls.stream;
+  c.traceOut = calls.stream();
   c.leaveOut = std::move(leaveOut);
   freshReceiver(c);
   removeAll("/mnt/hd/MediaFiles");

@@ -17,6 +17,7 @@
 #include "app/orvado.h"
 #include "lib/firmware/fwaccess.h"
 #include "support/testing.h"
+#include "support/trace_capture.h"
 
 using namespace orvado_test;
 
@@ -430,23 +431,9 @@ TEST(StreamPipeline, LogScanKeepsNumberOrder) {
 }
 
 // Starts of the firmware's player, as the trace shows them.
-struct PlayerStarts {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* stream = open_memstream(&text, &size);
-  ~PlayerStarts() {
-    fclose(stream);
-    free(text);
-  }
-  emu::Config config() {
-    emu::Config c = virtualConfig();
-    c.trace = true;
-    c.traceOut = stream;
-    return c;
-  }
+struct PlayerStarts : orvado_test::TraceCapture {
   int count() {
-    fflush(stream);
-    std::string all(text, size);
+    std::string all = text();
     int n = 0;
     const std::string call = "] Appl_StartPlayback";
     for (size_t at = all.find(call); at != std::string::npos; at = all.find(call, at + 1)) ++n;

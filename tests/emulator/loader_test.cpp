@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "support/testing.h"
+#include "support/trace_capture.h"
 
 using namespace orvado_test;
 
@@ -107,12 +108,8 @@ TEST(TapFile, LoaderRefusesWrongMagicAndNonTaps) {
 }
 
 TEST(TapRun, ScriptedKeysAndExit) {
-  emu::Config config = virtualConfig();
-  config.trace = true;
-  std::string traced = "/mnt/hd/trace.txt";
-  config.traceOut = std::fopen(traced.c_str(), "w");
-  ASSERT_NE(config.traceOut, nullptr);
-  freshReceiver(config);
+  TraceCapture trace;
+  freshReceiver(trace.config());
   emu::RunOptions run;
   run.tapPath = ORVADO_TAP_FILE;
   run.keys = {{200, RKEY_1}, {400, RKEY_Exit}, {600, RKEY_Exit}};
@@ -121,13 +118,12 @@ TEST(TapRun, ScriptedKeysAndExit) {
   run.screenshotAtTick = 100;
   std::string error;
   ASSERT_TRUE(emu::runTap(run, &error)) << error;
-  std::fclose(config.traceOut);
   EXPECT_TRUE(emu::tapEnded()) << "Exit in the menu ends the TAP";
   emu::Image shot;
   ASSERT_TRUE(emu::loadPng("/mnt/hd/shot.png", shot, &error)) << error;
   EXPECT_EQ(shot.width, 720u);
   EXPECT_EQ(shot.height, 576u);
-  std::string log = readFile(traced);
+  std::string log = trace.text();
   EXPECT_NE(log.find("__TAP_Init_() = 0"), std::string::npos);
   EXPECT_NE(log.find("TAP_Main() = 1"), std::string::npos);
   EXPECT_NE(log.find("event 0x100 (0x10001, 0x0) = 0x0"), std::string::npos) << "digit consumed";
