@@ -6,3 +6,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
 "$root/build/tests/strtoutf8_bench"
 "$root/build/tests/fonts_bench"
+
+echo "== web front end: key-to-picture latency and frame rate in chromium, CPU cost"
+"$root/scripts/build.sh" orvado-emu
+ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node --test "$root/tests/browser/page.test.mjs" >"$root/out/web-bench-test.log" 2>&1 ||
+  { cat "$root/out/web-bench-test.log"; exit 1; }
+echo "browser test (out/web-figures.json): $(tr -d '\n ' <"$root/out/web-figures.json")"
+ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node "$root/tests/browser/cpu-bench.mjs"

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace emu {
 
@@ -51,6 +53,21 @@ std::string keptDiskMessage(const std::string& dir);
 // not root. Returns false with a message on failure; the process may then be
 // half set up and should end.
 bool enterSandboxInPlace(const SandboxOptions& options, std::string* error);
+
+// One process of the sandbox, as a front end lists it.
+struct SandboxProcess {
+  int pid = 0;
+  std::string name;                 // the command's name, such as "wget"
+  std::vector<std::string> args;    // its command line
+  // The files it writes, as wget names them (-O FILE, --output-document=FILE,
+  // -o/-a for its log), each with its size now (-1 while it does not exist).
+  std::vector<std::pair<std::string, long long>> files;
+};
+
+// The processes that this process's /proc shows (inside a sandbox: the
+// sandbox's own), those named `name` only unless it is empty, by process id.
+// A process that ends while it is read is left out.
+std::vector<SandboxProcess> sandboxProcesses(const std::string& name = "");
 
 // True inside a sandbox made by runSandboxed, also in programs started there.
 bool inSandbox();
