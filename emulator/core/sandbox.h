@@ -33,7 +33,8 @@ struct SandboxOptions {
 // PID 2 of the sandbox; PID 1 reaps whatever it leaves behind, and every
 // process of the sandbox ends with the worker. A SIGINT, SIGTERM or SIGHUP to
 // the caller meanwhile goes on to the worker, which has the caller's handlers,
-// so the body may stop in its own way; a second one, or a worker still running
+// so the body may stop in its own way (a SIGINT as SIGTERM, unless the caller
+// ignores that: system() in the body ignores SIGINT while its command runs); a second one, or a worker still running
 // 5 s later, kills the whole sandbox and gives 128 + the signal. The folders
 // are removed in every case; a kept image is announced on stderr with
 // keptDiskMessage. The caller's own namespaces never change, so it may make
