@@ -42,13 +42,14 @@ async function measure(source, web) {
   }
   // The player starts about 8 s after the key; measure from 15 s to 35 s.
   await sleep(15000 - (Date.now() - started));
-  const t0 = cpuTicks(template), f0 = page ? await page.evaluate(() => window.orvado.frames) : 0;
+  const published = async () => (web ? (await (await fetch(emulator.match[1] + 'api/state')).json()).frame : 0);
+  const t0 = cpuTicks(template), f0 = page ? await page.evaluate(() => window.orvado.frames) : 0, p0 = await published();
   await sleep(20000);
-  const t1 = cpuTicks(template), f1 = page ? await page.evaluate(() => window.orvado.frames) : 0;
+  const t1 = cpuTicks(template), f1 = page ? await page.evaluate(() => window.orvado.frames) : 0, p1 = await published();
   await browser?.close();
   await stop(emulator, 'SIGINT', 20000);
   fs.rmSync(template, { recursive: true, force: true });
-  return { core: (t1 - t0) / ticksPerSecond / 20, fps: (f1 - f0) / 20 };
+  return { core: (t1 - t0) / ticksPerSecond / 20, fps: (f1 - f0) / 20, published: (p1 - p0) / 20 };
 }
 
 const source = await startSource();
@@ -58,7 +59,7 @@ try {
   const pct = (x) => (100 * x).toFixed(1) + '%';
   console.log(`emulator CPU while the picture moves, share of one core over 20 s of playback:`);
   console.log(`  without --web:              ${pct(plain.core)}`);
-  console.log(`  with --web, a page watching: ${pct(web.core)} (${web.fps.toFixed(1)} frames/s reached the page)`);
+  console.log(`  with --web, a page watching: ${pct(web.core)} (${web.published.toFixed(1)} frames/s made, ${web.fps.toFixed(1)} drawn by the page)`);
   console.log(`  the web front end's cost:    ${pct(web.core - plain.core)} of one core` +
     (plain.core > 0 ? ` (ratio ${(web.core / plain.core).toFixed(2)}x)` : ''));
 } finally {
