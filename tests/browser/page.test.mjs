@@ -115,6 +115,12 @@ test('the page stops the TAP and starts it again', async () => {
   await page.click('#tap-restart');
   await until('the TAP running again', async () => (await page.textContent('#tap-state')) === 'TAP running');
   await until('the menu of the restarted TAP', async () => isMenu(await look()), 15000);
+  // Exit in the menu ends the TAP itself; the page stays and can start it again.
+  await page.click('button[data-key="exit"]');
+  await until('the TAP ended', async () => (await page.textContent('#tap-state')) === 'TAP ended');
+  await page.click('#tap-restart');
+  await until('the TAP running once more', async () => (await page.textContent('#tap-state')) === 'TAP running');
+  await until('the menu once more', async () => isMenu(await look()), 15000);
 });
 
 test('the screenshot button gives the screen as PNG', async () => {
