@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/build/tests/fonts_bench"
 
 echo "== web front end: key-to-picture latency and frame rate in chromium, CPU cost"
-"$root/scripts/build.sh" orvado-emu
+"$root/scripts/build.sh" orvado-emu Orvado disk
 ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node --test "$root/tests/browser/page.test.mjs" >"$root/out/web-bench-test.log" 2>&1 ||
   { cat "$root/out/web-bench-test.log"; exit 1; }
 echo "browser test (out/web-figures.json): $(tr -d '\n ' <"$root/out/web-figures.json")"

@@ -17,7 +17,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 web=""
 if [ "${1:-}" = "--web" ]; then web="${2:-8080}"; fi
-"$root/scripts/build.sh" orvado-emu
+"$root/scripts/build.sh" orvado-emu Orvado disk
 out="$root/out"
 mkdir -p "$out"
 rm -f "$out/menu.png" "$out/playing.png"

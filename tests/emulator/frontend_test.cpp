@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/internal.h"
+#include "core/emulator.h"
 #include "core/sandbox.h"
 #include "support/hls_server.h"
 #include "support/testing.h"
@@ -39,9 +39,9 @@ bool consoleHas(const std::string& text) {
 void play(const std::string& dir, const std::string& name) {
   uint8_t record[16] = {};
   std::memcpy(record, &FW_FolderRecordMarker, 4);
-  ASSERT_EQ(emu::detail::fwSelectFolder(record, dir.c_str() + 1), 0);
-  emu::detail::fwSetWorkFolder(record);
-  ASSERT_EQ(emu::detail::fwStartPlaybackMedia(name.c_str(), 0, false, false), 0);
+  ASSERT_EQ(emu::firmware::selectFolder(record, dir.c_str() + 1), 0);
+  emu::firmware::setWorkFolder(record);
+  ASSERT_EQ(emu::firmware::startPlaybackMedia(name.c_str(), 0, false, false), 0);
 }
 
 }  // namespace
