@@ -72,6 +72,23 @@ test('another page cannot press keys, stop the TAP or read the state', async () 
   assert.equal(await request('GET /api/key?key=1 HTTP/1.1'), 404);
 });
 
+test('the live picture sends nothing while the screen stands still', async () => {
+  await until('a still screen', async () => (await (await fetch(emulator.url + 'api/state')).json()).fps === 0, 15000, 250);
+  const ctl = new AbortController();
+  const res = await fetch(emulator.url + 'stream.mjpg', { signal: ctl.signal });
+  assert.match(res.headers.get('content-type'), /^multipart\/x-mixed-replace; boundary=/);
+  const reader = res.body.getReader();
+  let text = '';
+  const end = Date.now() + 1500;
+  while (Date.now() < end) {
+    const chunk = await Promise.race([reader.read(), new Promise((r) => setTimeout(() => r(null), end - Date.now()))]);
+    if (!chunk || chunk.done) break;
+    text += Buffer.from(chunk.value).toString('latin1');
+  }
+  ctl.abort();
+  assert.equal(text.match(/\r\nX-Frame: /g)?.length, 1, 'only the picture as it stands');
+});
+
 test('malformed requests get 400 and the emulator goes on', async () => {
   const slow = await raw(`GET /api/state HTTP/1.1\r\nHost: ${host()}\r\n`, { keepOpen: true });  // never finished
   assert.equal(await raw('\x00\x01\x02 garbage\r\n\r\n'), 400);
