@@ -26,6 +26,7 @@ fi
 # playwright-core for the browser tests, at the version the lock file names;
 # it drives Debian's chromium, so it downloads no browser.
 browser_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
-if [ ! -f "$browser_tests/node_modules/playwright-core/package.json" ]; then
+if [ ! -f "$browser_tests/node_modules/.package-lock.json" ] ||
+   [ "$browser_tests/package-lock.json" -nt "$browser_tests/node_modules/.package-lock.json" ]; then
   (cd "$browser_tests" && npm ci --no-audit --no-fund --loglevel=error)
 fi
