@@ -354,10 +354,10 @@ void StopForFullDisk(void) {
   system("rm -f /mnt/hd/MediaFiles/tmp/tmp*.ts");
 }
 
-// Appends chunk file `name` (in the media folder, the current directory) of
-// `bytes` bytes to Stream.ts; false, with Stream.ts as it was, when the disk
-// cannot take it whole.
-bool AppendChunk(uint32_t n, int64_t bytes) {
+// Appends chunk n of `bytes` bytes to Stream.ts (the media folder is the
+// current directory) and gives Stream.ts's new size; false, with Stream.ts as
+// it was, when the disk cannot take the chunk whole.
+bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
   int64_t room = FreeDiskBytes("/mnt/hd/MediaFiles/tmp");
   if (room >= 0 && room < bytes) return false;
   uint64_t before = 0;
@@ -367,6 +367,7 @@ bool AppendChunk(uint32_t n, int64_t bytes) {
   system(command);
   uint64_t after = 0;
   HDD_GetFileSizeAndInode("Stream.ts", nullptr, &after);
+  *size = after;
   if (after == before + static_cast<uint64_t>(bytes)) return true;
   // Cut back to the last whole chunk. dd truncates at its seek offset, and
   // unlike truncate(1) it is in every shell's tool set.
@@ -406,19 +407,17 @@ void AppendFinishedChunks(void) {
       if (status == kWgetFileError) StopForFullDisk();
       return;
     }
-    HDD_ChangeDir(kSettingsDir);
-    TAP_SPrint(name, "%u.lok", n);
-    TAP_Hdd_Delete(name);
-    HDD_ChangeDir(kMediaTmpDir);
-    if (!AppendChunk(n, bytes)) {
+    uint64_t size = 0;
+    if (!AppendChunk(n, bytes, &size)) {
       StopForFullDisk();
       return;
     }
-    TAP_SPrint(name, "tmp%u.ts", n);
+    _StreamFileSize = static_cast<int64_t>(size);
+    TAP_Hdd_Delete(name);
+    HDD_ChangeDir(kSettingsDir);
+    TAP_SPrint(name, "%u.lok", n);
     TAP_Hdd_Delete(name);
     _Stream_Block_Ok = n + 1;
-    uint64_t size = 0;
-    if (HDD_GetFileSizeAndInode("Stream.ts", nullptr, &size)) _StreamFileSize = static_cast<int64_t>(size);
     if (_PlayFile.playMode != 0) continue;
     TAP_SPrint(message, "%d: %d kB", static_cast<int>(_Stream_Block_Ok), static_cast<int>(_StreamFileSize / 1024));
     SetStatusAusgabe(message, kProgressSeconds);
