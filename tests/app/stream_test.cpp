@@ -577,6 +577,15 @@ TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
     writeFile(kSettings + "/" + std::to_string(n) + ".lok", "wget exit 0 but more follows\n");
     EXPECT_EQ(step(), std::vector<std::string>{}) << "only a last line of its own counts";
     EXPECT_EQ(_Stream_Block_Ok, n);
+    // wget could not write its file: the disk is full, and the run stops.
+    writeFile(kSettings + "/" + std::to_string(n) + ".lok",
+              finished(3, "Cannot write to '/mnt/hd/MediaFiles/tmp/tmp10.ts' (No space left on device).\n"));
+    writeFile(kTmp + "/tmp11.ts", chunk('g'));
+    EXPECT_EQ(step(), (std::vector<std::string>{std::to_string(n) + " Read err", "Disk full"}));
+    writeFile(kSettings + "/" + std::to_string(n + 1) + ".lok", finished(0));
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "no later step of the run appends";
+    EXPECT_FALSE(exists(kTmp + "/tmp11.ts")) << "what the run's downloads left goes";
+    EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b') + chunk('d'));
     noHandleComplaints();
   });
 }
@@ -1125,6 +1134,20 @@ TEST(StreamPipeline, FullDiskStopsTheRunCleanly) {
     EXPECT_EQ(step(), std::vector<std::string>{}) << "no further step of the run";
     EXPECT_EQ(_Stream_Block, started);
     EXPECT_EQ(readFile(kStreamTs), file);
+    system(("umount " + kTmp).c_str());
+  });
+  // A disk too small for the first chunk: the start says why and leaves no
+  // cut Stream.ts.
+  inFreshProcess([] {
+    freshStart();
+    ASSERT_EQ(system(("mkdir -p " + kTmp + " && mount -t tmpfs -o size=16k orvado-test " + kTmp).c_str()), 0);
+    HttpServer server;
+    serve("f/s0.ts", chunk('a', 200));
+    serve("f/i.m3u8", mediaList({"s0.ts"}));
+    startChannel(server.url("f/i.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err", "Disk full"}));
+    EXPECT_FALSE(exists(kStreamTs));
+    EXPECT_EQ(_Stream_Block, 0u) << "the start is tried again";
     system(("umount " + kTmp).c_str());
   });
 }
