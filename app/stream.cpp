@@ -37,6 +37,9 @@ constexpr int64_t kPlayThreshold = 7000000;
 // the first step of a channel, the longest, within about 15 seconds.
 constexpr uint32_t kPlaylistSeconds = 3;
 constexpr uint32_t kFirstChunkSeconds = 8;
+// A background job's whole life: -T30 -t2 bound each wait and the tries, but
+// not a server that trickles, and every later chunk waits behind this one.
+constexpr uint32_t kBackgroundSeconds = 90;
 // wget's status for a file it could not write.
 constexpr int kWgetFileError = 3;
 
@@ -468,9 +471,9 @@ void stream(void) {
     // The job's shell writes wget's exit status as the log's last line, so
     // the scan can tell a finished download from one still retrying.
     Format(command,
-           "(wget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
+           "(%swget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
            "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
-           n, chunk[i], ChunkExitMarker, n);
+           TimeLimit(kBackgroundSeconds), n, chunk[i], ChunkExitMarker, n);
     system(command);
     ++_Stream_Block;
   }
