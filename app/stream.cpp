@@ -210,7 +210,16 @@ int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlS
     // A segment URI is relative to the chunk list that holds it.
     if (!ResolveUrl(_OrvadoChunkListURL, line, length, chunk[k], StreamUrlSize) || !ShellSafe(chunk[k])) {
       chunk[k][0] = '\0';
-      Status("URL >> 2");
+      // The line stays in the list for a few steps; it is told once.
+      static uint32_t told[StreamMaxChunks + 1];
+      static uint32_t next = 0;
+      uint32_t hash = HashText(line, length);
+      bool known = false;
+      for (uint32_t h : told) known = known || h == hash;
+      if (!known) {
+        told[next++ % (StreamMaxChunks + 1)] = hash;
+        Status("URL >> 2");
+      }
       continue;
     }
     ++k;

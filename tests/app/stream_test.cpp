@@ -714,6 +714,42 @@ TEST(StreamPipeline, ChunkSelection) {
   });
 }
 
+namespace {
+
+// Runs steps, waiting for the background jobs after each, until Stream.ts
+// holds `expected` or `steps` steps have run. Returns every message shown.
+std::vector<std::string> runUntil(const std::string& expected, int steps = 6) {
+  std::vector<std::string> all;
+  for (int i = 0; i < steps && readFile(kStreamTs) != expected; ++i) {
+    std::vector<std::string> shown = step();
+    all.insert(all.end(), shown.begin(), shown.end());
+    waitForDownloads();
+  }
+  return all;
+}
+
+// Milliseconds that one pipeline step takes on the wall clock.
+long long timedStep(std::vector<std::string>* shown) {
+  auto start = std::chrono::steady_clock::now();
+  *shown = step();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Three chunks served under live/, listed by `list` at `path` in the form
+// `line(i)` gives; the test expects them whole and in order in Stream.ts.
+void servesThreeChunks(const std::string& path, const std::function<std::string(int)>& line) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 3; ++i) {
+    serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('0' + i), 10 * i));
+    lines.push_back(line(i));
+  }
+  serve(path, mediaList(lines));
+}
+
+const std::string kThreeChunks = chunk('1', 10) + chunk('2', 20) + chunk('3', 30);
+
+}  // namespace
+
 // One scenario of the pipeline, run in a fresh process by a parameterised
 // test named after it.
 struct Scenario {
@@ -883,51 +919,20 @@ const Scenario kFailures[] = {
      [] {
        freshStart();
        HttpServer server;
-       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "-c.ts"}));
+       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "c.ts"}));
        serve("b.ts", chunk('b'));
+       serve("c.ts", chunk('c'));
        startChannel(server.url("l.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
        EXPECT_FALSE(exists("/mnt/hd/injected"));
        EXPECT_EQ(readFile(kStreamTs), chunk('b'));
+       std::vector<std::string> later = runUntil(chunk('b') + chunk('c'));
+       EXPECT_EQ(readFile(kStreamTs), chunk('b') + chunk('c'));
+       EXPECT_FALSE(shows(later, "URL >> 2")) << "the line is told once: " << joined(later);
      }},
 };
 INSTANTIATE_TEST_SUITE_P(Scenario, StreamFailures, testing::ValuesIn(kFailures), scenarioName);
 
-namespace {
-
-// Runs steps, waiting for the background jobs after each, until Stream.ts
-// holds `expected` or `steps` steps have run. Returns every message shown.
-std::vector<std::string> runUntil(const std::string& expected, int steps = 6) {
-  std::vector<std::string> all;
-  for (int i = 0; i < steps && readFile(kStreamTs) != expected; ++i) {
-    std::vector<std::string> shown = step();
-    all.insert(all.end(), shown.begin(), shown.end());
-    waitForDownloads();
-  }
-  return all;
-}
-
-// Milliseconds that one pipeline step takes on the wall clock.
-long long timedStep(std::vector<std::string>* shown) {
-  auto start = std::chrono::steady_clock::now();
-  *shown = step();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Three chunks served under live/, listed by `list` at `path` in the form
-// `line(i)` gives; the test expects them whole and in order in Stream.ts.
-void servesThreeChunks(const std::string& path, const std::function<std::string(int)>& line) {
-  std::vector<std::string> lines;
-  for (int i = 1; i <= 3; ++i) {
-    serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('0' + i), 10 * i));
-    lines.push_back(line(i));
-  }
-  serve(path, mediaList(lines));
-}
-
-const std::string kThreeChunks = chunk('1', 10) + chunk('2', 20) + chunk('3', 30);
-
-}  // namespace
 
 // Layouts that real servers write, and what real networks do to them.
 class StreamLayouts : public testing::TestWithParam<Scenario> {};
