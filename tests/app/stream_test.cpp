@@ -1,6 +1,8 @@
 // The download pipeline against a real HTTP server on loopback and real wget:
-// playlist and chunk-list modes, in-order appends, live lists, playback
-// start, the error words, and the chunk ring.
+// URI resolution, playlist and chunk-list modes, in-order appends, live
+// lists, playback start, the error words, the chunk ring, and what real
+// servers and networks do (layouts, cut and chunked answers, error pages,
+// hangs, a full disk, stale and ended lists).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
