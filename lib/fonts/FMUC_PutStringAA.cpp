@@ -65,10 +65,9 @@ bool isClean(const char* text, size_t& length) {
       if (n == 1) return false;
       p += n;
     }
-    if (p - reinterpret_cast<const uint8_t*>(text) > 126) return false;
   }
   length = size_t(p - reinterpret_cast<const uint8_t*>(text));
-  return true;
+  return length <= 126;
 }
 
 // The working copy as conversion and filtering make it, or null when it

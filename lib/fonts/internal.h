@@ -67,12 +67,17 @@ inline GlyphDataUC* cachedGlyph(const FontDataUC* font, uint32_t codePoint) {
 }
 
 // FMUC_GetGlyphData for the character at `text` (not empty), with the
-// common case, a cached ASCII character, done in line.
+// common cases, a cached character of one or two bytes, done in line.
 inline GlyphDataUC* glyphAt(FontDataUC* font, const char* text, uint8_t* byteCount) {
   uint8_t c = uint8_t(text[0]);
-  if (c >= 0x20 && c < 0x80 && font->GlyphCache != nullptr) {
-    *byteCount = 1;
-    if (GlyphDataUC* g = cachedGlyph(font, c)) return g;
+  if (font->GlyphCache != nullptr) {
+    if (c >= 0x20 && c < 0x80) {
+      *byteCount = 1;
+      if (GlyphDataUC* g = cachedGlyph(font, c)) return g;
+    } else if (c >= 0xC0 && c < 0xE0 && (uint8_t(text[1]) & 0xC0) == 0x80) {
+      *byteCount = 2;
+      if (GlyphDataUC* g = cachedGlyph(font, uint32_t(c & 0x1F) << 6 | (uint8_t(text[1]) & 0x3F))) return g;
+    }
   }
   return FMUC_GetGlyphData(font, text, byteCount);
 }
