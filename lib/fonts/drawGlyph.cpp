@@ -1,7 +1,5 @@
 // The pixel path of FMUC_PutStringAA. Each kind of blend has a loop of its
 // own, chosen once per glyph, so no pixel tests what is fixed for the line.
-#include <cstring>
-
 #include "lib/fonts/internal.h"
 
 namespace fonts_internal {
@@ -17,46 +15,35 @@ struct TableBlend {
 // multiplication and green has one of its own: each channel's sum
 // (255 - a) * b + a * f stays below 2^16, so no lane spills into the next,
 // and the result is FM_AlphaBlendRGB's to the bit. Plain 32-bit arithmetic,
-// as fast on the receiver's MIPS as on the PC.
-inline uint32_t packedBlend(uint32_t a, uint32_t f, uint32_t below) {
-  uint32_t rest = 255 - a;
-  uint32_t rb = ((below & 0x00FF00FFu) * rest + (f & 0x00FF00FFu) * a) >> 8 & 0x00FF00FFu;
-  uint32_t g = ((below & 0x0000FF00u) * rest + (f & 0x0000FF00u) * a) >> 8 & 0x0000FF00u;
-  return (f & 0xFF000000u) | rb | g;
-}
-
-// Text over flat stretches of picture blends the same pairs again and
-// again, so each coverage keeps its last pixel beneath and the blend over
-// it; only a change of either is worked out. Every entry is always a true
-// blend: they start out over clear black, what an empty region holds.
-struct Memo {
-  uint32_t below[256];
-  uint32_t result[256];
+// as fast on the receiver's MIPS as on the PC. The foreground's share of
+// each coverage (a times its red and blue, a times its green) is worked out
+// when the foreground changes.
+struct Shares {
+  uint32_t redBlue[256];
+  uint32_t green[256];
   uint32_t foreground;
   bool kept;
 };
 
-Memo g_memo;
+Shares g_shares;
 
-void keepMemoFor(uint32_t foreground) {
-  if (g_memo.kept && foreground == g_memo.foreground) return;
-  for (uint32_t a = 1; a < 255; ++a) {
-    g_memo.below[a] = 0;
-    g_memo.result[a] = packedBlend(a, foreground, 0);
+void keepSharesFor(uint32_t foreground) {
+  if (g_shares.kept && foreground == g_shares.foreground) return;
+  for (uint32_t a = 0; a < 256; ++a) {
+    g_shares.redBlue[a] = (foreground & 0x00FF00FFu) * a;
+    g_shares.green[a] = (foreground & 0x0000FF00u) * a;
   }
-  g_memo.foreground = foreground;
-  g_memo.kept = true;
-}
-
-// Out of line: the loop that meets a change keeps its values in registers.
-__attribute__((noinline)) uint32_t blendAndKeep(uint32_t a, uint32_t below) {
-  g_memo.below[a] = below;
-  return g_memo.result[a] = packedBlend(a, g_memo.foreground, below);
+  g_shares.foreground = foreground;
+  g_shares.kept = true;
 }
 
 struct PackedOver {
+  uint32_t alpha;  // the foreground's alpha byte
   uint32_t operator()(uint32_t a, uint32_t below) const {
-    return g_memo.below[a] == below ? g_memo.result[a] : blendAndKeep(a, below);
+    uint32_t rest = 255 - a;
+    uint32_t rb = ((below & 0x00FF00FFu) * rest + g_shares.redBlue[a]) >> 8 & 0x00FF00FFu;
+    uint32_t g = ((below & 0x0000FF00u) * rest + g_shares.green[a]) >> 8 & 0x0000FF00u;
+    return alpha | rb | g;
   }
 };
 
@@ -140,8 +127,8 @@ void drawGlyph(const Canvas& cv, const GlyphDataUC* g, int32_t pen) {
     blendGlyph(cv, g, pen, TableBlend{PackedAlphaLUT});
   } else {
     if (cv.colourFactor == 1.0f) {
-      keepMemoFor(cv.foreground);
-      blendGlyph(cv, g, pen, PackedOver{});
+      keepSharesFor(cv.foreground);
+      blendGlyph(cv, g, pen, PackedOver{cv.foreground & 0xFF000000u});
     } else {
       blendGlyph(cv, g, pen, ScaledOver{cv.foreground, cv.colourFactor});
     }
