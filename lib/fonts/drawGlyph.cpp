@@ -15,12 +15,13 @@ struct TableBlend {
 // multiplication and green has one of its own: each channel's sum
 // (255 - a) * b + a * f stays below 2^16, so no lane spills into the next,
 // and the result is FM_AlphaBlendRGB's to the bit. Plain 32-bit arithmetic,
-// as fast on the receiver's MIPS as on the PC. The foreground's share of
-// each coverage (a times its red and blue, a times its green) is worked out
-// when the foreground changes.
+// as fast on the receiver's MIPS as on the PC. What depends on the
+// coverage alone (255 - a, and a times the foreground's red and blue and
+// its green) is looked up, worked out when the foreground changes.
 struct Shares {
-  uint32_t redBlue[256];
-  uint32_t green[256];
+  uint32_t rest[256];     // 255 - a
+  uint32_t redBlue[256];  // a * 0x00RR00BB of the foreground
+  uint32_t green[256];    // a * GG of the foreground
   uint32_t foreground;
   bool kept;
 };
@@ -30,8 +31,9 @@ Shares g_shares;
 void keepSharesFor(uint32_t foreground) {
   if (g_shares.kept && foreground == g_shares.foreground) return;
   for (uint32_t a = 0; a < 256; ++a) {
+    g_shares.rest[a] = 255 - a;
     g_shares.redBlue[a] = (foreground & 0x00FF00FFu) * a;
-    g_shares.green[a] = (foreground & 0x0000FF00u) * a;
+    g_shares.green[a] = (foreground >> 8 & 0xFFu) * a;
   }
   g_shares.foreground = foreground;
   g_shares.kept = true;
@@ -40,9 +42,8 @@ void keepSharesFor(uint32_t foreground) {
 struct PackedOver {
   uint32_t alpha;  // the foreground's alpha byte
   uint32_t operator()(uint32_t a, uint32_t below) const {
-    uint32_t rest = 255 - a;
-    uint32_t rb = ((below & 0x00FF00FFu) * rest + g_shares.redBlue[a]) >> 8 & 0x00FF00FFu;
-    uint32_t g = ((below & 0x0000FF00u) * rest + g_shares.green[a]) >> 8 & 0x0000FF00u;
+    uint32_t rb = ((below & 0x00FF00FFu) * g_shares.rest[a] + g_shares.redBlue[a]) >> 8 & 0x00FF00FFu;
+    uint32_t g = ((below >> 8 & 0xFFu) * g_shares.rest[a] + g_shares.green[a]) & 0x0000FF00u;
     return alpha | rb | g;
   }
 };
