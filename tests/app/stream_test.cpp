@@ -499,13 +499,16 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
     EXPECT_LE(steps, 8);
     // From the next event on the play record shows the playback: appends go
     // on without a word.
-    int first = steps + 1;
-    slide(first);
-    step();
-    waitForDownloads();
-    slide(first + 1);
+    // A job may finish before or after the scan of its own step, so the
+    // last of these steps only scans.
     int64_t before = _StreamFileSize;
-    std::vector<std::string> shown = step();
+    std::vector<std::string> shown;
+    for (int first = steps + 1; first <= steps + 3; ++first) {
+      slide(std::min(first, steps + 2));
+      std::vector<std::string> more = step();
+      shown.insert(shown.end(), more.begin(), more.end());
+      waitForDownloads();
+    }
     EXPECT_GT(_StreamFileSize, before);
     for (const std::string& m : shown) EXPECT_EQ(m.find("kB"), std::string::npos) << m;
     EXPECT_TRUE(emu::playing());
