@@ -47,7 +47,7 @@ void compareMany(FontDataUC* font, uint32_t seed) {
     std::string line = randomLine(rng);
     std::vector<uint32_t> picture = randomPicture(rng);
     TAP_Osd_RestoreBox(rgn, 0, 0, kW, kH, picture.data());
-    uint32_t x = rng() % 60, maxX = x + 1 + rng() % 260, y = rng() % 30;
+    uint32_t x = uint32_t(rng() % 60), maxX = x + 1 + uint32_t(rng() % 260), y = uint32_t(rng() % 30);
     uint32_t fg = uint32_t(rng()) | (rng() % 2 ? 0xFF000000u : 0);
     uint32_t bg = rng() % 2 ? 0 : uint32_t(rng()) | 0x01000000u;
     float factor = rng() % 4 == 0 ? 0.6f : 1.0f;
