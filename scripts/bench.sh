@@ -6,6 +6,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
 "$root/build/tests/strtoutf8_bench"
 "$root/build/tests/fonts_bench"
+# Instructions per line of the font benchmark, when valgrind is there.
+if command -v valgrind >/dev/null; then "$root/scripts/fonts-callgrind.sh" 300; fi
 
 echo "== web front end: key-to-picture latency and frame rate in chromium, CPU cost"
 "$root/scripts/build.sh" orvado-emu Orvado disk

@@ -95,7 +95,8 @@ PlayState playState() {
   state.file = playingFile();
   state.position = uint64_t{info.currentBlock} * kPacket;
   struct stat st;
-  state.size = stat(state.file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : uint64_t{info.totalBlock} * kPacket;
+  state.size =
+      stat(state.file.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : uint64_t{info.totalBlock} * kPacket;
   // Probed once per file; again at most once a second while the file is too
   // young to hold its tables.
   if (state.file != g_probedFile || (g_codec.empty() && ticks() - g_probedAt >= 100)) {

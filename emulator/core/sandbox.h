@@ -58,8 +58,8 @@ bool enterSandboxInPlace(const SandboxOptions& options, std::string* error);
 // One process of the sandbox, as a front end lists it.
 struct SandboxProcess {
   int pid = 0;
-  std::string name;                 // the command's name, such as "wget"
-  std::vector<std::string> args;    // its command line
+  std::string name;               // the command's name, such as "wget"
+  std::vector<std::string> args;  // its command line
   // The files it writes, as wget names them (-O FILE, --output-document=FILE,
   // -o/-a for its log), each with its size now (-1 while it does not exist).
   std::vector<std::pair<std::string, long long>> files;

@@ -57,10 +57,14 @@ std::vector<SandboxProcess> sandboxProcesses(const std::string& name) {
     for (size_t i = 0; i < p.args.size(); ++i) {
       const std::string& a = p.args[i];
       std::string file;
-      if ((a == "-O" || a == "-o" || a == "-a") && i + 1 < p.args.size()) file = p.args[++i];
-      else if (a.size() > 2 && (a.rfind("-O", 0) == 0 || a.rfind("-o", 0) == 0) && a[1] != '-') file = a.substr(2);
-      else if (a.rfind("--output-document=", 0) == 0) file = a.substr(18);
-      else continue;
+      if ((a == "-O" || a == "-o" || a == "-a") && i + 1 < p.args.size())
+        file = p.args[++i];
+      else if (a.size() > 2 && (a.rfind("-O", 0) == 0 || a.rfind("-o", 0) == 0) && a[1] != '-')
+        file = a.substr(2);
+      else if (a.rfind("--output-document=", 0) == 0)
+        file = a.substr(18);
+      else
+        continue;
       p.files.emplace_back(file, sizeOf(p.pid, file));
     }
     out.push_back(std::move(p));

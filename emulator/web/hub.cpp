@@ -140,12 +140,13 @@ std::string Hub::stateJson(uint64_t since) {
   std::vector<SandboxProcess> downloads = sandboxProcesses("wget");
   std::lock_guard<std::mutex> guard(lock_);
   int64_t now = nowMs();
-  size_t fps = static_cast<size_t>(std::count_if(frameTimes_.begin(), frameTimes_.end(), [&](int64_t t) { return t > now - 1000; }));
+  size_t fps = static_cast<size_t>(
+      std::count_if(frameTimes_.begin(), frameTimes_.end(), [&](int64_t t) { return t > now - 1000; }));
   std::string out = "{\"tap\":" + jsonString(tapState_) + ",\"tapDetail\":" + jsonString(tapDetail_);
   out += ",\"frame\":" + std::to_string(latest_ ? latest_->seq : 0) + ",\"fps\":" + std::to_string(fps);
   out += ",\"keys\":" + std::to_string(keysTaken_);
-  out += ",\"play\":{\"playing\":" + std::string(play_.playing ? "true" : "false") + ",\"file\":" +
-         jsonString(play_.file) + ",\"position\":" + std::to_string(play_.position) +
+  out += ",\"play\":{\"playing\":" + std::string(play_.playing ? "true" : "false") +
+         ",\"file\":" + jsonString(play_.file) + ",\"position\":" + std::to_string(play_.position) +
          ",\"size\":" + std::to_string(play_.size) + ",\"codec\":" + jsonString(play_.codec) + "}";
   out += ",\"downloads\":[";
   for (size_t i = 0; i < downloads.size(); ++i) {
@@ -153,14 +154,15 @@ std::string Hub::stateJson(uint64_t since) {
     std::string url;
     for (const std::string& a : p.args)
       if (a.find("://") != std::string::npos) url = a;
-    out += (i ? "," : "") + std::string("{\"pid\":") + std::to_string(p.pid) + ",\"url\":" + jsonString(url) + ",\"files\":[";
+    out += (i ? "," : "") + std::string("{\"pid\":") + std::to_string(p.pid) + ",\"url\":" + jsonString(url) +
+           ",\"files\":[";
     for (size_t f = 0; f < p.files.size(); ++f)
       out += (f ? "," : "") + std::string("{\"name\":") + jsonString(p.files[f].first) +
              ",\"size\":" + std::to_string(p.files[f].second) + "}";
     out += "]}";
   }
-  out += "],\"console\":{\"first\":" + std::to_string(consoleFirst_) + ",\"next\":" +
-         std::to_string(consoleFirst_ + console_.size()) + ",\"lines\":[";
+  out += "],\"console\":{\"first\":" + std::to_string(consoleFirst_) +
+         ",\"next\":" + std::to_string(consoleFirst_ + console_.size()) + ",\"lines\":[";
   uint64_t from = std::max(since, consoleFirst_);
   for (uint64_t n = from; n < consoleFirst_ + console_.size(); ++n)
     out += (n > from ? "," : "") + jsonString(console_[n - consoleFirst_]);

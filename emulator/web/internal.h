@@ -19,8 +19,8 @@ namespace emu::web {
 // One screen as the page sees it. Immutable once published; its JPEG is made
 // on first demand by whichever HTTP thread needs it.
 struct Frame {
-  uint64_t seq = 0;     // 1, 2, ... in order of publication
-  uint64_t keys = 0;    // keys the TAP had been given when it was taken
+  uint64_t seq = 0;   // 1, 2, ... in order of publication
+  uint64_t keys = 0;  // keys the TAP had been given when it was taken
   uint32_t width = 0, height = 0;
   std::vector<uint32_t> pixels;  // ARGB
   std::once_flag jpegOnce;

@@ -15,7 +15,8 @@ void sendText(httplib::Response& res, int status, const std::string& text) {
 }
 
 const std::string& jpegOf(Frame& frame) {
-  std::call_once(frame.jpegOnce, [&] { frame.jpeg = encodeJpeg(frame.pixels, frame.width, frame.height, kJpegQuality); });
+  std::call_once(frame.jpegOnce,
+                 [&] { frame.jpeg = encodeJpeg(frame.pixels, frame.width, frame.height, kJpegQuality); });
   return frame.jpeg;
 }
 
@@ -67,18 +68,20 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
   server_.Get("/stream.mjpg", [this](const httplib::Request&, httplib::Response& res) {
     uint64_t id = hub_.openStream();
     auto last = std::make_shared<uint64_t>(0);
-    res.set_chunked_content_provider(std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
-                                     [this, id, last](size_t, httplib::DataSink& sink) {
-      if (hub_.streamEvicted(id)) return false;
-      std::shared_ptr<Frame> frame = hub_.frameAfter(*last, std::chrono::milliseconds(500));
-      if (!frame) return !hub_.quitting() && sink.is_writable();
-      const std::string& jpeg = jpegOf(*frame);
-      std::string head = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                         std::to_string(jpeg.size()) + "\r\nX-Frame: " + std::to_string(frame->seq) +
-                         "\r\nX-Key: " + std::to_string(frame->keys) + "\r\n\r\n";
-      *last = frame->seq;
-      return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) && sink.write("\r\n", 2);
-    });
+    res.set_chunked_content_provider(
+        std::string("multipart/x-mixed-replace; boundary=") + kBoundary,
+        [this, id, last](size_t, httplib::DataSink& sink) {
+          if (hub_.streamEvicted(id)) return false;
+          std::shared_ptr<Frame> frame = hub_.frameAfter(*last, std::chrono::milliseconds(500));
+          if (!frame) return !hub_.quitting() && sink.is_writable();
+          const std::string& jpeg = jpegOf(*frame);
+          std::string head = std::string("--") + kBoundary +
+                             "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
+                             "\r\nX-Frame: " + std::to_string(frame->seq) +
+                             "\r\nX-Key: " + std::to_string(frame->keys) + "\r\n\r\n";
+          *last = frame->seq;
+          return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) && sink.write("\r\n", 2);
+        });
   });
 
   server_.Get("/frame.jpg", [this](const httplib::Request&, httplib::Response& res) {
@@ -104,11 +107,13 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
     if (!req.has_param("key")) return sendText(res, 400, "missing key, such as key=1, key=ok or key=0x1003C");
     std::string name = req.get_param_value("key");
     uint32_t code = 0;
-    if (name.size() > 16 || !parseKey(name, code)) return sendText(res, 400, "unknown key \"" + name.substr(0, 16) + "\"");
+    if (name.size() > 16 || !parseKey(name, code))
+      return sendText(res, 400, "unknown key \"" + name.substr(0, 16) + "\"");
     uint64_t number = hub_.queueKey(code);
     if (number == Hub::kNoTap) return sendText(res, 409, "no TAP is running");
     if (number == 0) return sendText(res, 503, "too many keys waiting");
-    res.set_content("{\"key\":" + std::to_string(number) + ",\"code\":" + std::to_string(code) + "}\n", "application/json");
+    res.set_content("{\"key\":" + std::to_string(number) + ",\"code\":" + std::to_string(code) + "}\n",
+                    "application/json");
   });
 
   server_.Post("/api/tap/stop", [this](const httplib::Request&, httplib::Response& res) {
@@ -140,7 +145,9 @@ bool WebServer::bind(const Address& address, std::string* error) {
     port_ = server_.bind_to_port(host_, address.port) ? address.port : -1;
   }
   if (port_ <= 0) {
-    if (error) *error = "cannot listen on " + host_ + ":" + std::to_string(address.port) + " (in use, or not an address of this machine)";
+    if (error)
+      *error = "cannot listen on " + host_ + ":" + std::to_string(address.port) +
+               " (in use, or not an address of this machine)";
     return false;
   }
   thread_ = std::thread([this] { server_.listen_after_bind(); });

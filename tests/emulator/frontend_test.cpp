@@ -104,7 +104,7 @@ TEST(FrontEndHooks, ScreenChangesFollowDrawingAndPlayback) {
   int rgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
   EXPECT_NE(emu::screenChanges(), c);
   c = emu::screenChanges();
-  TAP_Osd_FillBox(rgn, 10, 10, 50, 50, 0xFFFF0000);
+  TAP_Osd_FillBox(static_cast<uint16_t>(rgn), 10, 10, 50, 50, 0xFFFF0000);
   EXPECT_NE(emu::screenChanges(), c);
   c = emu::screenChanges();
   emu::advanceTicks(100);
@@ -146,7 +146,9 @@ TEST(FrontEndHooks, StreamsOfTheTestSourceAndOfBrokenTables) {
   cut[188 + 14] = '\xB1';  // PMT section longer than its packet
   EXPECT_EQ(codecs(cut), "");
   EXPECT_EQ(codecs(segment.substr(0, 187)), "");
-  EXPECT_EQ(codecs("not a transport stream at all, but long enough to hold a packet of 188 bytes" + std::string(120, 'x')), "");
+  EXPECT_EQ(
+      codecs("not a transport stream at all, but long enough to hold a packet of 188 bytes" + std::string(120, 'x')),
+      "");
 }
 
 // A running wget shows with the file it writes and that file's size.
@@ -154,7 +156,8 @@ TEST(FrontEndHooks, DownloadsInTheSandbox) {
   HlsServer server({"--segment-bytes", "200000", "--slow", "1:4"});
   ASSERT_FALSE(server.url().empty()) << server.line();
   removeAll("/mnt/hd/dl");
-  commandOutput("mkdir -p /mnt/hd/dl && cd /mnt/hd/dl && (wget -q -O part.ts " + server.url() + "v0_1.ts >/dev/null 2>&1 &)");
+  commandOutput("mkdir -p /mnt/hd/dl && cd /mnt/hd/dl && (wget -q -O part.ts " + server.url() +
+                "v0_1.ts >/dev/null 2>&1 &)");
   std::vector<emu::SandboxProcess> found;
   for (int i = 0; i < 100 && found.empty(); ++i) {
     found = emu::sandboxProcesses("wget");
