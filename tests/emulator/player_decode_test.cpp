@@ -1,0 +1,135 @@
+// The player decodes real H.264 + AAC segments made by ffmpeg (the HLS test
+// source's real video), paced by the virtual clock: the picture, its place in
+// the plane, a growing file, a cut in the middle and the decoded tone.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
+#include "core/internal.h"
+#include "support/media.h"
+#include "support/testing.h"
+
+using namespace orvado_test;
+
+namespace {
+
+const std::string kDir = "/mnt/hd/MediaFiles/decodetest";
+
+void startPlaying(const std::string& content, const emu::Config& config = virtualConfig()) {
+  freshReceiver(config);
+  removeAll(kDir);
+  writeFile(kDir + "/film.ts", content);
+  uint8_t record[16] = {};
+  std::memcpy(record, &FW_FolderRecordMarker, 4);
+  ASSERT_EQ(emu::detail::fwSelectFolder(record, kDir.c_str() + 1), 0);
+  emu::detail::fwSetWorkFolder(record);
+  ASSERT_EQ(emu::detail::fwStartPlaybackMedia("film.ts", 0, true, false), 0);
+}
+
+std::string consoleWith(const std::string& text) {
+  for (const auto& line : emu::consoleLines())
+    if (line.find(text) != std::string::npos) return line;
+  return "";
+}
+
+// Advances the virtual clock a tick at a time, as the idle events would.
+void run(uint32_t ticks) {
+  for (uint32_t i = 0; i < ticks; i += 10) emu::advanceTicks(10);
+}
+
+}  // namespace
+
+TEST(PlayerDecode, ShowsThePicturesAtTheStreamsPaceAndEndsWhenTheFileStopsGrowing) {
+  const RealSegments& seg = realSegments();
+  startPlaying(seg.joined(0, seg.count()));
+  emu::PlayerStatus s = emu::playerStatus();
+  EXPECT_EQ(s.pictures, 0u);
+  EXPECT_EQ(emu::screen().pixels[100 * 720 + 10], 0xFFBFBFBFu) << "colour bars before the first picture";
+
+  run(100);
+  s = emu::playerStatus();
+  EXPECT_EQ(s.videoCodec, "h264");
+  EXPECT_EQ(s.audioCodec, "aac");
+  EXPECT_EQ(s.width, seg.width);
+  EXPECT_EQ(s.height, seg.height);
+  EXPECT_NE(s.firstPictureTick, 0u);
+  uint64_t early = s.pictures;
+  uint32_t earlyBlock = s.currentBlock;
+  run(100);
+  s = emu::playerStatus();
+  // One second of a 25-frame stream later, about 25 pictures more: paced by
+  // the timestamps, not as fast as the decoder goes.
+  EXPECT_NEAR(static_cast<double>(s.pictures - early), 25.0, 3.0);
+  EXPECT_NEAR(s.audioSeconds, (s.pictures + 0.0) / 25, 0.5);
+  EXPECT_GT(s.currentBlock, earlyBlock);
+  EXPECT_LT(s.currentBlock, s.totalBlock);
+  TYPE_PlayInfo info;
+  TAP_Hdd_GetPlayInfo(&info);
+  EXPECT_EQ(info.totalBlock, seg.joined(0, seg.count()).size() / 188);
+  EXPECT_EQ(info.currentBlock, s.currentBlock);
+
+  // The picture fills the plane's width; a 16:9 picture is letterboxed.
+  emu::Image shot = emu::screen();
+  EXPECT_EQ(shot.pixels[10 * 720 + 360], 0xFF000000u) << "black bar above the picture";
+  EXPECT_NE(shot.pixels[100 * 720 + 10], 0xFFBFBFBFu) << "no colour bars once pictures come";
+  double psnr = bestPsnr(shot, seg.files, 100, 476);
+  EXPECT_GE(psnr, 30.0) << "the plane shows one of the pictures that ffmpeg decodes";
+
+  // Played out, the file does not grow: the player waits, then gives up.
+  run(static_cast<uint32_t>(seg.count() * seg.segmentSeconds * 100));
+  EXPECT_TRUE(emu::playing()) << "waits at the end of the data for a while";
+  run(emu::config().playerGiveUpTicks + 100);
+  EXPECT_FALSE(emu::playing());
+  std::string ended = consoleWith("playback ended, the file has not grown for 10 s");
+  EXPECT_NE(ended.find("video h264"), std::string::npos) << ended;
+  EXPECT_NE(ended.find("audio aac"), std::string::npos) << ended;
+}
+
+TEST(PlayerDecode, FollowsAGrowingFile) {
+  const RealSegments& seg = realSegments();
+  startPlaying(seg.joined(0, 2));
+  run(400);
+  uint64_t before = emu::playerStatus().pictures;
+  EXPECT_LE(before, 2 * seg.segmentSeconds * 25 + 1) << "two segments hold no more";
+  EXPECT_TRUE(emu::playing());
+  writeFile(kDir + "/film.ts", seg.joined(0, 4));
+  run(300);
+  emu::PlayerStatus s = emu::playerStatus();
+  EXPECT_GE(s.pictures, before + 40) << "goes on with what was appended";
+  EXPECT_EQ(s.damagedStretches, 0u);
+}
+
+TEST(PlayerDecode, SkipsACutStretchAndPlaysOnPastIt) {
+  const RealSegments& seg = realSegments();
+  std::string middle = seg.segment(2);
+  // A download that lost the middle third of a segment.
+  std::string cut = middle.substr(0, middle.size() / 3 / 188 * 188) + middle.substr(middle.size() * 2 / 3 / 188 * 188);
+  std::string file = seg.joined(0, 2) + cut + seg.joined(3, seg.count());
+  startPlaying(file);
+  run(static_cast<uint32_t>(seg.count() * seg.segmentSeconds * 100) + 300);
+  emu::PlayerStatus s = emu::playerStatus();
+  EXPECT_TRUE(s.playing);
+  EXPECT_GE(s.damagedStretches, 1u);
+  EXPECT_NE(consoleWith("damaged video at block"), "");
+  EXPECT_NE(consoleWith("pictures again from block"), "");
+  // Every picture after the cut segment is shown: the last segment's too.
+  EXPECT_GE(s.pictures, (seg.count() - 1) * seg.segmentSeconds * 25 - 2);
+  EXPECT_EQ(s.currentBlock, s.totalBlock) << "played to the end";
+}
+
+TEST(PlayerDecode, WritesTheDecodedToneAsWav) {
+  const RealSegments& seg = realSegments();
+  char name[] = "/tmp/orvado-wav-XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  emu::Config config = virtualConfig();
+  config.audioFile = std::string(name) + "/sound.wav";
+  startPlaying(seg.joined(0, seg.count()), config);
+  run(300);
+  Wav wav = readWav(config.audioFile);
+  ASSERT_EQ(wav.rate, 48000u);
+  ASSERT_GE(wav.left.size(), 48000u * 2) << "two seconds and more";
+  EXPECT_NEAR(dominantFrequency(wav.left, wav.rate), 1000.0, 20.0);
+  removeAll(name);
+}
