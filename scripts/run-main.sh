@@ -17,11 +17,11 @@ mkdir -p "$out"
 rm -f "$out/menu.png" "$out/playing.png"
 
 python3 "$root/tools/hlssource/hlssource.py" --port 0 --mode live --segment-seconds 2 \
-  --segment-bytes 2500000 --stop-after 180 >"$out/hlssource.log" 2>&1 &
+  --video real --stop-after 180 >"$out/hlssource.log" 2>&1 &
 server=$!
 trap 'kill "$server" 2>/dev/null || true' EXIT
 url=""
-for _ in $(seq 100); do
+for _ in $(seq 600); do  # the first run makes the real video (some seconds)
   url=$(sed -n 's/^serving \(http[^ ]*\).*/\1/p' "$out/hlssource.log" | head -n 1)
   [ -n "$url" ] && break
   sleep 0.1
@@ -34,6 +34,6 @@ rm -rf "$template"
 cp -r "$root/build/disk" "$template"
 sed "s|@LIVE@|${url}index.m3u8|" "$root/scripts/sample-orvado.ini" >"$template/ProgramFiles/orvado.ini"
 
-"$root/build/orvado-emu" --template "$template" --keys "3s:1,35s:exit,38s:exit" \
-  --shot "2s:$out/menu.png" --shot "33s:$out/playing.png" "$root/build/Orvado.tap" 2>"$out/shell.log"
+"$root/build/orvado-emu" --template "$template" --keys "3s:1,35s:exit,38s:exit" --audio "$out/audio.wav" \
+  --shot "2s:$out/menu.png" --shot "12s:$out/playing.png" "$root/build/Orvado.tap" 2>"$out/shell.log"
 echo "Screenshots: $out/menu.png $out/playing.png"

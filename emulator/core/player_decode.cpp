@@ -161,20 +161,20 @@ bool Playback::Impl::readPacket(uint32_t now) {
   }
 }
 
-void Playback::Impl::damage(const char* what, uint64_t at) {
+void Playback::Impl::damage(const char* what, uint64_t at, const char* how) {
   bool& flag = std::string(what) == "video" ? videoDamaged : audioDamaged;
   if (flag) return;
   flag = true;
   ++damaged;
-  console("Player: %s: damaged %s at block %u: skipped up to the next good %s", name.c_str(), what, block(at),
-          std::string(what) == "video" ? "picture" : "sound");
+  console("Player: %s: damaged %s at block %u (%s): skipped up to the next good %s", name.c_str(), what, block(at),
+          how, std::string(what) == "video" ? "picture" : "sound");
 }
 
 void Playback::Impl::play(uint32_t now) {
   havePacket = false;
   uint64_t at = packet->pos >= 0 ? static_cast<uint64_t>(packet->pos) : played;
   played = std::max(played, std::min(at + 188, size));
-  if (packet->flags & AV_PKT_FLAG_CORRUPT) damage(packet->stream_index == video ? "video" : "audio", at);
+  if (packet->flags & AV_PKT_FLAG_CORRUPT) damage(packet->stream_index == video ? "video" : "audio", at, "packets lost");
   if (packet->stream_index == video) {
     decodeVideo(now, packet);
   } else if (!(packet->flags & AV_PKT_FLAG_CORRUPT)) {
@@ -186,10 +186,10 @@ void Playback::Impl::play(uint32_t now) {
 void Playback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
   uint64_t at = pkt->pos >= 0 ? static_cast<uint64_t>(pkt->pos) : played;
   int r = avcodec_send_packet(videoCodec, pkt);
-  if (r < 0 && r != AVERROR(EAGAIN)) damage("video", at);
+  if (r < 0 && r != AVERROR(EAGAIN)) damage("video", at, "undecodable");
   while (avcodec_receive_frame(videoCodec, frame) >= 0) {
     bool bad = frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT);
-    if (bad) damage("video", at);
+    if (bad) damage("video", at, "broken picture");
     if (bad || (videoDamaged && !frame->key_frame)) {
       ++skippedPictures;
       av_frame_unref(frame);
@@ -216,7 +216,7 @@ void Playback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
 void Playback::Impl::decodeAudio(const AVPacket* pkt) {
   uint64_t at = pkt->pos >= 0 ? static_cast<uint64_t>(pkt->pos) : played;
   int r = avcodec_send_packet(audioCodec, pkt);
-  if (r < 0 && r != AVERROR(EAGAIN)) damage("audio", at);
+  if (r < 0 && r != AVERROR(EAGAIN)) damage("audio", at, "undecodable");
   while (avcodec_receive_frame(audioCodec, frame) >= 0) {
     audioDamaged = false;
     if (frame->sample_rate > 0) {

@@ -76,7 +76,7 @@ struct Playback::Impl {
   void play(uint32_t now);        // the held packet, now due
   void decodeVideo(uint32_t now, const AVPacket* pkt);
   void decodeAudio(const AVPacket* pkt);
-  void damage(const char* what, uint64_t at);
+  void damage(const char* what, uint64_t at, const char* how);
   uint32_t block(uint64_t bytes) const { return static_cast<uint32_t>(bytes / 188); }
 
   // player_clock.cpp: when a packet is due, following jumps and stalls.

@@ -133,3 +133,13 @@ TEST(PlayerDecode, WritesTheDecodedToneAsWav) {
   EXPECT_NEAR(dominantFrequency(wav.left, wav.rate), 1000.0, 20.0);
   removeAll(name);
 }
+
+TEST(PlayerDecode, ScratchHd) {
+  RealSegments seg = makeRealSegments(1280, 720, 16000000, 8, 2);
+  emu::Config c; 
+  startPlaying(seg.joined(0, 3), c);
+  for (int i = 0; i < 300; ++i) { usleep(10000); emu::playerStatus(); }
+  emu::PlayerStatus s = emu::playerStatus();
+  for (auto& l : emu::consoleLines()) printf("%s\n", l.c_str());
+  printf("pictures %llu damaged %llu\n", (unsigned long long)s.pictures, (unsigned long long)s.damagedStretches);
+}

@@ -26,7 +26,7 @@ import sys
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 TONE_HZ = 1000
 FPS = 25
-DEFAULT_VARIANTS = "320x180@3000000,640x360@6000000,1280x720@12000000"
+DEFAULT_VARIANTS = "320x180@4000000,640x360@8000000,1280x720@16000000"
 DEFAULT_CACHE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build", "hlssource-cache")
 
 
@@ -177,7 +177,8 @@ class RealVideo:
         out = bytearray(data)
         for off in range(0, len(out) - 187, 188):
             pid = ((out[off + 1] & 0x1F) << 8) | out[off + 2]
-            if pid in shift and out[off + 3] & 0x10:
+            # Packets without payload repeat the counter: they move with it.
+            if pid in shift:
                 out[off + 3] = (out[off + 3] & 0xF0) | (((out[off + 3] & 0x0F) + shift[pid]) & 0x0F)
         return bytes(out)
 
