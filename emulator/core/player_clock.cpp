@@ -7,9 +7,10 @@
 namespace emu::detail {
 namespace {
 
-// Timestamps of audio and video run a little apart; only a larger jump is a
-// break in the stream.
-constexpr int64_t kJumpUs = 5 * 1000000;
+// Timestamps of audio and video run a little apart, and a stream may skip a
+// little ahead; only a larger step is a break in the stream.
+constexpr int64_t kJumpAheadUs = 5 * 1000000;
+constexpr int64_t kJumpBackUs = 2 * 1000000;
 // How far behind the real clock the player may fall before it skips ahead.
 constexpr int64_t kBehindTicks = 200;
 
@@ -23,9 +24,12 @@ int64_t Playback::Impl::dueTick(const AVPacket* pkt, uint32_t now) {
     anchored = true;
     anchorUs = us;
     anchorTick = now;
-  } else if (haveLast && (us - lastUs > kJumpUs || lastUs - us > kJumpUs)) {
-    console("Player: %s: timestamps jump by %+.1f s at block %u: following the new ones", name.c_str(),
-            static_cast<double>(us - lastUs) / 1e6, block(static_cast<uint64_t>(std::max<int64_t>(pkt->pos, 0))));
+  } else if (haveLast && (us - lastUs > kJumpAheadUs || lastUs - us > kJumpBackUs)) {
+    console(
+        "Player: %s: timestamps jump by %+.1f s at block %u: following the "
+        "new ones",
+        name.c_str(), static_cast<double>(us - lastUs) / 1e6,
+        block(static_cast<uint64_t>(std::max<int64_t>(pkt->pos, 0))));
     anchorTick = tickOf(lastUs);
     anchorUs = us;
   }
@@ -38,8 +42,10 @@ int64_t Playback::Impl::dueTick(const AVPacket* pkt, uint32_t now) {
     due = now;
   } else if (options.realTime && now - due > kBehindTicks) {
     if (now - lastBehindNote >= 1000 || lastBehindNote == 0) {
-      console("Player: %s: decoding fell %.1f s behind the stream: going on from here", name.c_str(),
-              static_cast<double>(now - due) / 100);
+      console(
+          "Player: %s: decoding fell %.1f s behind the stream: going on "
+          "from here",
+          name.c_str(), static_cast<double>(now - due) / 100);
       lastBehindNote = now;
     }
     anchorTick += now - due;

@@ -117,8 +117,10 @@ bool Playback::Impl::open(uint32_t now) {
   if (video < 0 && audio < 0) {
     blind = true;
     blindSince = now;
-    console("Player: %s holds no audio or video that the player can decode: it plays without picture or sound",
-            name.c_str());
+    console(
+        "Player: %s holds no audio or video that the player can decode: it "
+        "plays without picture or sound",
+        name.c_str());
     return false;
   }
   std::string what;
@@ -131,7 +133,7 @@ bool Playback::Impl::open(uint32_t now) {
   if (audioCodec) {
     if (!what.empty()) what += ", ";
     what += detail::format("audio %s %d Hz %d ch", codecName(audioCodec).c_str(), audioCodec->sample_rate,
-                    audioCodec->ch_layout.nb_channels);
+                           audioCodec->ch_layout.nb_channels);
   }
   console("Player: %s: %s", name.c_str(), what.c_str());
   return true;
@@ -166,15 +168,16 @@ void Playback::Impl::damage(const char* what, uint64_t at, const char* how) {
   if (flag) return;
   flag = true;
   ++damaged;
-  console("Player: %s: damaged %s at block %u (%s): skipped up to the next good %s", name.c_str(), what, block(at),
-          how, std::string(what) == "video" ? "picture" : "sound");
+  console("Player: %s: damaged %s at block %u (%s): skipped up to the next good %s", name.c_str(), what, block(at), how,
+          std::string(what) == "video" ? "picture" : "sound");
 }
 
 void Playback::Impl::play(uint32_t now) {
   havePacket = false;
   uint64_t at = packet->pos >= 0 ? static_cast<uint64_t>(packet->pos) : played;
   played = std::max(played, std::min(at + 188, size));
-  if (packet->flags & AV_PKT_FLAG_CORRUPT) damage(packet->stream_index == video ? "video" : "audio", at, "packets lost");
+  if (packet->flags & AV_PKT_FLAG_CORRUPT)
+    damage(packet->stream_index == video ? "video" : "audio", at, "packets lost");
   if (packet->stream_index == video) {
     decodeVideo(now, packet);
   } else if (!(packet->flags & AV_PKT_FLAG_CORRUPT)) {
@@ -197,8 +200,10 @@ void Playback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
     }
     if (videoDamaged) {
       videoDamaged = false;
-      console("Player: %s: pictures again from block %u (%llu damaged ones skipped)", name.c_str(), block(at),
-              static_cast<unsigned long long>(skippedPictures));
+      console(
+          "Player: %s: pictures again from block %u (%llu damaged ones "
+          "skipped)",
+          name.c_str(), block(at), static_cast<unsigned long long>(skippedPictures));
     }
     av_frame_unref(shown);
     av_frame_move_ref(shown, frame);
@@ -243,8 +248,8 @@ void Playback::Impl::decodeAudio(const AVPacket* pkt) {
         if (room > 0) {
           pcm.resize(static_cast<size_t>(room) * 2);
           uint8_t* out = reinterpret_cast<uint8_t*>(pcm.data());
-          int n = swr_convert(resampler, &out, room, const_cast<const uint8_t**>(frame->extended_data),
-                              frame->nb_samples);
+          int n =
+              swr_convert(resampler, &out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
           if (n > 0) wav->write(pcm.data(), static_cast<size_t>(n));
         }
       }

@@ -22,10 +22,10 @@ struct Playback::Impl {
 
   // ---- the growing file ----
   int fd = -1;
-  uint64_t size = 0;      // as last seen
-  uint32_t grewAt = 0;    // tick when the size last changed
-  uint64_t handedOut = 0; // bytes given to the demuxer
-  uint64_t played = 0;    // end of the last packet played, in bytes
+  uint64_t size = 0;       // as last seen
+  uint32_t grewAt = 0;     // tick when the size last changed
+  uint64_t handedOut = 0;  // bytes given to the demuxer
+  uint64_t played = 0;     // end of the last packet played, in bytes
 
   // ---- demuxer and decoders ----
   AVIOContext* io = nullptr;

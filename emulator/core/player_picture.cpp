@@ -32,9 +32,9 @@ void Playback::drawPicture(Image& out) {
     const AVFrame* f = p.shown;
     uint32_t w, h;
     pictureFit(static_cast<uint32_t>(f->width), static_cast<uint32_t>(f->height), f->sample_aspect_ratio, w, h);
-    p.scaler = sws_getCachedContext(p.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                    static_cast<int>(w), static_cast<int>(h), AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR,
-                                    nullptr, nullptr, nullptr);
+    p.scaler =
+        sws_getCachedContext(p.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format), static_cast<int>(w),
+                             static_cast<int>(h), AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
     if (p.scaler) {
       // BGRA bytes are ARGB words on this little-endian machine.
       uint32_t x = (OSD_ScreenWidth - w) / 2, y = (OSD_ScreenHeight - h) / 2;

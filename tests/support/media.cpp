@@ -45,32 +45,38 @@ const RealSegments& realSegments() {
   return seg;
 }
 
-double bestPsnr(const emu::Image& shot, const std::vector<std::string>& files, uint32_t rowFrom, uint32_t rowTo) {
-  if (files.empty() || shot.pixels.size() != 720u * 576u || rowTo <= rowFrom || rowTo > 576) return 0;
+std::vector<double> bestPsnr(const std::vector<emu::Image>& shots, const std::vector<std::string>& files, Area area) {
+  std::vector<double> best(shots.size(), 0.0);
+  if (files.empty() || area.bottom <= area.top || area.bottom > 576 || area.right <= area.left || area.right > 720)
+    return best;
   // Every picture into the plane as the player lays it: as wide (or as high)
   // as fits with square pixels, even sizes, centred, black around.
   std::string input = "concat:";
   for (size_t i = 0; i < files.size(); ++i) input += (i ? "|" : "") + files[i];
   std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -i '" + input +
                         "' -an -vf \"scale='if(gte(iw*576,720*ih),720,trunc(576*iw/ih/2)*2)':"
-                        "'if(gte(iw*576,720*ih),trunc(720*ih/iw/2+0.25)*2,576)':flags=fast_bilinear,"
+                        "'if(gte(iw*576,720*ih),trunc(720*ih/iw/"
+                        "2+0.25)*2,576)':flags=fast_bilinear,"
                         "pad=720:576:(720-iw)/2:(576-ih)/2:black\" -pix_fmt bgra -f rawvideo -";
   FILE* p = popen(command.c_str(), "r");
-  if (!p) return 0;
+  if (!p) return best;
   std::vector<uint32_t> frame(720u * 576u);
-  double best = 0;
   while (std::fread(frame.data(), 4, frame.size(), p) == frame.size()) {
-    double sum = 0;
-    for (uint32_t y = rowFrom; y < rowTo; ++y)
-      for (uint32_t x = 0; x < 720; ++x) {
-        uint32_t a = shot.pixels[y * 720 + x], b = frame[y * 720 + x];
-        for (int shift : {0, 8, 16}) {
-          double d = static_cast<double>((a >> shift) & 0xFF) - static_cast<double>((b >> shift) & 0xFF);
-          sum += d * d;
+    for (size_t i = 0; i < shots.size(); ++i) {
+      const emu::Image& shot = shots[i];
+      if (shot.pixels.size() != frame.size()) continue;
+      double sum = 0;
+      for (uint32_t y = area.top; y < area.bottom; ++y)
+        for (uint32_t x = area.left; x < area.right; ++x) {
+          uint32_t a = shot.pixels[y * 720 + x], b = frame[y * 720 + x];
+          for (int shift : {0, 8, 16}) {
+            double d = static_cast<double>((a >> shift) & 0xFF) - static_cast<double>((b >> shift) & 0xFF);
+            sum += d * d;
+          }
         }
-      }
-    double mse = sum / (3.0 * 720 * (rowTo - rowFrom));
-    best = std::max(best, mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse));
+      double mse = sum / (3.0 * (area.right - area.left) * (area.bottom - area.top));
+      best[i] = std::max(best[i], mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse));
+    }
   }
   pclose(p);
   return best;

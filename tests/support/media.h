@@ -31,10 +31,16 @@ RealSegments makeRealSegments(uint32_t width, uint32_t height, uint32_t muxRate,
 // The small variant most tests use: 320x180, 4 segments of 1 s.
 const RealSegments& realSegments();
 
-// The best PSNR (dB, over R, G and B) between rows [rowFrom, rowTo) of `shot`
-// and the same rows of every picture that ffmpeg decodes from `files`
-// (appended), each scaled into the 720 x 576 plane as the player places it.
-double bestPsnr(const emu::Image& shot, const std::vector<std::string>& files, uint32_t rowFrom, uint32_t rowTo);
+// A part of the screen: columns [left, right), rows [top, bottom).
+struct Area {
+  uint32_t left, top, right, bottom;
+};
+
+// For each shot, the best PSNR (dB, over R, G and B) between its `area` and
+// the same area of every picture that ffmpeg decodes from `files` (appended),
+// each scaled into the 720 x 576 plane as the player places it. 0 for a shot
+// that is not 720 x 576.
+std::vector<double> bestPsnr(const std::vector<emu::Image>& shots, const std::vector<std::string>& files, Area area);
 
 struct Wav {
   uint32_t rate = 0;
