@@ -133,3 +133,31 @@ TEST(PlayerDecode, WritesTheDecodedToneAsWav) {
   EXPECT_NEAR(dominantFrequency(wav.left, wav.rate), 1000.0, 20.0);
   removeAll(name);
 }
+
+TEST(PlayerDecode, DecodesMpeg2WithMp2AndAc3Sound) {
+  struct Case {
+    const char* audio;
+    const char* name;
+  } cases[] = {{"mp2", "mp2"}, {"ac3", "ac3"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A portrait picture, so that it is pillarboxed.
+    std::string path = "/tmp/orvado-mpeg2-" + std::string(c.name) + ".ts";
+    ASSERT_EQ(system(("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=240x320:rate=25 "
+                      "-f lavfi -i sine=frequency=1000:sample_rate=48000 -t 2 -c:v mpeg2video -b:v 1M -c:a " +
+                      std::string(c.audio) + " -f mpegts " + path)
+                         .c_str()),
+              0);
+    startPlaying(readFile(path));
+    removeAll(path);
+    run(150);
+    emu::PlayerStatus s = emu::playerStatus();
+    EXPECT_EQ(s.videoCodec, "mpeg2video");
+    EXPECT_EQ(s.audioCodec, c.name);
+    EXPECT_NEAR(static_cast<double>(s.pictures), 30.0, 8.0) << "1.3 s of pictures";
+    EXPECT_GT(s.audioSeconds, 0.8);
+    emu::Image shot = emu::screen();
+    EXPECT_EQ(shot.pixels[288 * 720 + 100], 0xFF000000u) << "black beside the picture";
+    EXPECT_NE(shot.pixels[288 * 720 + 360], 0xFF000000u);
+  }
+}
