@@ -4,5 +4,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
+"$root/scripts/build.sh" player_bench orvado-emu
 "$root/build/tests/strtoutf8_bench"
 "$root/build/tests/fonts_bench"
+"$root/build/tests/player_bench"
+python3 "$root/tests/bench/first_picture.py" "$root/build"
