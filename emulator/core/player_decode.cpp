@@ -40,6 +40,9 @@ AVCodecContext* openDecoder(const AVStream* stream, int threads) {
   AVCodecContext* c = avcodec_alloc_context3(codec);
   if (!c) return nullptr;
   c->thread_count = threads;
+  // Nothing a receiver shows is larger; a damaged header asking for more is
+  // refused rather than allocated.
+  c->max_pixels = 4096 * 2304;
   if (avcodec_parameters_to_context(c, stream->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0)
     avcodec_free_context(&c);
   return c;
