@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/player_internal.h"
+#include "core/emulator.h"
 
 namespace {
 
@@ -66,18 +66,11 @@ std::string media(const std::string& folder, int w, int h, const char* rate) {
 double playerCpu(const std::string& path, uint64_t& pictures) {
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
-  emu::detail::Playback::Options options;
-  options.giveUpTicks = 100;
-  emu::detail::Playback playback(path, 0, options);
+  emu::FilePlayback playback(path, 0, 100);
   emu::Image plane;
-  plane.width = 720;
-  plane.height = 576;
-  for (uint32_t now = 0; now < (kSeconds + 5) * 100 && playback.advance(now); now += 4)
-    if (playback.hasPicture()) playback.drawPicture(plane);
+  for (uint32_t now = 0; now < (kSeconds + 5) * 100 && playback.advance(now); now += 4) playback.picture(plane);
   getrusage(RUSAGE_SELF, &after);
-  emu::PlayerStatus status;
-  playback.fillStatus(status);
-  pictures = status.pictures;
+  pictures = playback.status().pictures;
   return cpuSeconds(after) - cpuSeconds(before);
 }
 

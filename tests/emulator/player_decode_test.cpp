@@ -7,7 +7,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "core/internal.h"
+#include "core/emulator.h"
 #include "support/media.h"
 #include "support/testing.h"
 
@@ -23,9 +23,9 @@ void startPlaying(const std::string& content, const emu::Config& config = virtua
   writeFile(kDir + "/film.ts", content);
   uint8_t record[16] = {};
   std::memcpy(record, &FW_FolderRecordMarker, 4);
-  ASSERT_EQ(emu::detail::fwSelectFolder(record, kDir.c_str() + 1), 0);
-  emu::detail::fwSetWorkFolder(record);
-  ASSERT_EQ(emu::detail::fwStartPlaybackMedia("film.ts", 0, true, false), 0);
+  ASSERT_EQ(emu::firmware::selectFolder(record, kDir.c_str() + 1), 0);
+  emu::firmware::setWorkFolder(record);
+  ASSERT_EQ(emu::firmware::startPlaybackMedia("film.ts", 0, true, false), 0);
 }
 
 std::string consoleWith(const std::string& text) {

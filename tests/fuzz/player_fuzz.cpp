@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/player_internal.h"
+#include "core/emulator.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,23 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::fwrite(data, 1, size, f) == size);
   std::fclose(f);
 
-  emu::detail::Playback::Options options;
-  options.giveUpTicks = 200;
-  emu::detail::Playback playback(path, 1000, options);
+  emu::FilePlayback playback(path, 1000, 200);
   emu::Image plane;
-  plane.width = 720;
-  plane.height = 576;
-  plane.pixels.assign(720u * 576u, 0xFF000000u);
   // Ten seconds of stream time at most, in steps of an idle event.
   for (uint32_t now = 1000; now <= 2000 && playback.advance(now); now += 10) {
-    FUZZ_CHECK(playback.bytesPlayed(now) <= playback.fileBytes());
-    if (playback.hasPicture() && now % 200 == 0) {
-      playback.drawPicture(plane);
-      FUZZ_CHECK(plane.pixels.size() == 720u * 576u);
-    }
+    emu::PlayerStatus status = playback.status();
+    FUZZ_CHECK(status.currentBlock <= status.totalBlock);
+    if (now % 200 == 0 && playback.picture(plane)) FUZZ_CHECK(plane.pixels.size() == 720u * 576u);
   }
-  emu::PlayerStatus status;
-  playback.fillStatus(status);
+  emu::PlayerStatus status = playback.status();
   FUZZ_CHECK(status.currentBlock <= status.totalBlock);
   FUZZ_CHECK(status.totalBlock == size / 188);
   FUZZ_CHECK(!playback.summary().empty());
