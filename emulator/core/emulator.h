@@ -160,6 +160,8 @@ struct PlayerStatus {
   uint32_t firstPictureTick = 0;   // when its first picture was shown; 0 before
 };
 // The player's state now (decodes what is due first). Empty when nothing plays.
+// Like screen(), call it from the thread that runs the TAP: the player decodes
+// on that thread as the clock moves on.
 PlayerStatus playerStatus();
 
 namespace detail {
