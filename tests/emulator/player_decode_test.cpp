@@ -161,3 +161,26 @@ TEST(PlayerDecode, DecodesMpeg2WithMp2AndAc3Sound) {
     EXPECT_NE(shot.pixels[288 * 720 + 360], 0xFF000000u);
   }
 }
+
+TEST(PlayerDecode, TheVirtualClockMakesEveryRunTheSame) {
+  const RealSegments& seg = realSegments();
+  writeFile("/tmp/orvado-same.ts", seg.joined(0, seg.count()));
+  uint64_t pictures = 0;
+  auto trace = [&pictures] {
+    emu::FilePlayback playback("/tmp/orvado-same.ts", 0, 100);
+    std::ostringstream out;
+    emu::Image plane;
+    for (uint32_t now = 0; now < 300 && playback.advance(now); now += 10) {
+      emu::PlayerStatus s = playback.status();
+      out << now << ": " << s.currentBlock << " " << s.pictures << " " << s.audioSeconds;
+      if (now % 50 == 0 && playback.picture(plane)) out << " " << plane.pixels[300 * 720 + 200];
+      out << "\n";
+      pictures = s.pictures;
+    }
+    return out.str();
+  };
+  std::string first = trace();
+  EXPECT_GT(pictures, 50u) << first;
+  EXPECT_EQ(trace(), first) << "the decoding threads never change what is shown when";
+  removeAll("/tmp/orvado-same.ts");
+}
