@@ -171,6 +171,7 @@ void Playback::Impl::damage(const char* what, uint64_t at, const char* how) {
   if (flag) return;
   flag = true;
   ++damaged;
+  if (&flag == &videoDamaged) skippedBefore = skippedPictures;
   console("Player: %s: damaged %s at block %u (%s): skipped up to the next good %s", name.c_str(), what, block(at), how,
           std::string(what) == "video" ? "picture" : "sound");
 }
@@ -203,10 +204,8 @@ void Playback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
     }
     if (videoDamaged) {
       videoDamaged = false;
-      console(
-          "Player: %s: pictures again from block %u (%llu damaged ones "
-          "skipped)",
-          name.c_str(), block(at), static_cast<unsigned long long>(skippedPictures));
+      console("Player: %s: pictures again from block %u (%llu damaged ones skipped)", name.c_str(), block(at),
+              static_cast<unsigned long long>(skippedPictures - skippedBefore));
     }
     av_frame_unref(shown);
     av_frame_move_ref(shown, frame);

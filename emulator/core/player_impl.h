@@ -62,6 +62,7 @@ struct Playback::Impl {
 
   // ---- what was decoded ----
   uint64_t pictures = 0, skippedPictures = 0, damaged = 0;
+  uint64_t skippedBefore = 0;  // skipped pictures when the damage began
   bool videoDamaged = false, audioDamaged = false;
   uint64_t audioSamples = 0;
   uint32_t sampleRate = 0;
