@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The main job: plays a live channel in the receiver emulator.
 #
-# The local HLS test source serves a live stream on 127.0.0.1. Orvado runs on
+# The local HLS test source serves a live stream of real video (made once by
+# ffmpeg, H.264 and AAC) on 127.0.0.1. Orvado runs on
 # a fresh disk image whose settings file, in its old place, names that stream
 # as channel 1 (the TAP moves the file into its settings folder and shows the
 # menu). Digit 1 starts the channel: the TAP downloads the stream with wget and
-# starts the player once the file is large enough. Exit stops the stream and
-# Exit in the menu ends the TAP. The receiver's console is printed; the
-# screenshots out/menu.png and out/playing.png are saved, and out/shell.log
-# holds what the shell commands printed.
+# starts the player once the file is large enough; the player decodes it.
+# Exit stops the stream and Exit in the menu ends the TAP. The receiver's
+# console is printed; the screenshots out/menu.png and out/playing.png and the
+# decoded sound out/audio.wav are saved, and out/shell.log holds what the
+# shell commands printed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" orvado-emu
