@@ -55,8 +55,8 @@ std::string media(const std::string& folder, int w, int h, const char* rate) {
     childCpu("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=" + std::to_string(w) + "x" +
              std::to_string(h) + ":rate=" + std::to_string(kFps) +
              " -f lavfi -i sine=frequency=1000:sample_rate=48000 -t " + std::to_string(kSeconds) +
-             " -c:v libx264 -preset veryfast -b:v " + rate + " -g 50 -c:a aac -b:a 128k -f mpegts " + path + ".part && mv " +
-             path + ".part " + path);
+             " -c:v libx264 -preset veryfast -b:v " + rate + " -g 50 -c:a aac -b:a 128k -f mpegts " + path +
+             ".part && mv " + path + ".part " + path);
   }
   return path;
 }
@@ -95,15 +95,17 @@ int main() {
     }
     const std::string ff = "ffmpeg -nostdin -hide_banner -loglevel error -threads 2 -i " + path;
     double plain = childCpu(ff + " -f null -");
-    double scaled =
-        childCpu(ff + " -vf scale=720:" + std::to_string(720 * c.h / c.w / 2 * 2) + ":flags=fast_bilinear -pix_fmt bgra -f null -");
+    double scaled = childCpu(ff + " -vf scale=720:" + std::to_string(720 * c.h / c.w / 2 * 2) +
+                             ":flags=fast_bilinear -pix_fmt bgra -f null -");
     double media = static_cast<double>(kSeconds);
-    std::printf("%dp H.264 %s: player (decode + scale every picture, %llu pictures) %.3f of one core per second; "
-                "ffmpeg -f null %.3f, ffmpeg with the same scaling %.3f\n",
-                c.h, c.rate, static_cast<unsigned long long>(pictures), ours / seconds, plain / media, scaled / media);
-    std::printf("%dp player cost against ffmpeg -f null: %.2fx (against ffmpeg scaling too: %.2fx; goal: below 1.5x, "
-                "and below 1 core for real time)\n",
-                c.h, (ours / seconds) / (plain / media), (ours / seconds) / (scaled / media));
+    std::printf(
+        "%dp H.264 %s: player (decode + scale every picture, %llu pictures) %.3f of one core per second; "
+        "ffmpeg -f null %.3f, ffmpeg with the same scaling %.3f\n",
+        c.h, c.rate, static_cast<unsigned long long>(pictures), ours / seconds, plain / media, scaled / media);
+    std::printf(
+        "%dp player cost against ffmpeg -f null: %.2fx (against ffmpeg scaling too: %.2fx; goal: below 1.5x, "
+        "and below 1 core for real time)\n",
+        c.h, (ours / seconds) / (plain / media), (ours / seconds) / (scaled / media));
   }
   return 0;
 }

@@ -62,7 +62,7 @@ TEST(PlayerDecode, ShowsThePicturesAtTheStreamsPaceAndEndsWhenTheFileStopsGrowin
   // One second of a 25-frame stream later, about 25 pictures more: paced by
   // the timestamps, not as fast as the decoder goes.
   EXPECT_NEAR(static_cast<double>(s.pictures - early), 25.0, 3.0);
-  EXPECT_NEAR(s.audioSeconds, (s.pictures + 0.0) / 25, 0.5);
+  EXPECT_NEAR(s.audioSeconds, static_cast<double>(s.pictures) / 25, 0.5);
   EXPECT_GT(s.currentBlock, earlyBlock);
   EXPECT_LT(s.currentBlock, s.totalBlock);
   TYPE_PlayInfo info;
@@ -78,7 +78,7 @@ TEST(PlayerDecode, ShowsThePicturesAtTheStreamsPaceAndEndsWhenTheFileStopsGrowin
   EXPECT_GE(psnr, 30.0) << "the plane shows one of the pictures that ffmpeg decodes";
 
   // Played out, the file does not grow: the player waits, then gives up.
-  run(static_cast<uint32_t>(seg.count() * seg.segmentSeconds * 100));
+  run(static_cast<uint32_t>(static_cast<double>(seg.count()) * seg.segmentSeconds * 100));
   EXPECT_TRUE(emu::playing()) << "waits at the end of the data for a while";
   run(emu::config().playerGiveUpTicks + 100);
   EXPECT_FALSE(emu::playing());
@@ -108,7 +108,7 @@ TEST(PlayerDecode, SkipsACutStretchAndPlaysOnPastIt) {
   std::string cut = middle.substr(0, middle.size() / 3 / 188 * 188) + middle.substr(middle.size() * 2 / 3 / 188 * 188);
   std::string file = seg.joined(0, 2) + cut + seg.joined(3, seg.count());
   startPlaying(file);
-  run(static_cast<uint32_t>(seg.count() * seg.segmentSeconds * 100) + 300);
+  run(static_cast<uint32_t>(static_cast<double>(seg.count()) * seg.segmentSeconds * 100) + 300);
   emu::PlayerStatus s = emu::playerStatus();
   EXPECT_TRUE(s.playing);
   EXPECT_GE(s.damagedStretches, 1u);
@@ -118,7 +118,7 @@ TEST(PlayerDecode, SkipsACutStretchAndPlaysOnPastIt) {
   // The pictures of the cut part of the segment and those that lean on them.
   EXPECT_EQ(again.find("(0 damaged"), std::string::npos) << again;
   // Every picture after the cut segment is shown: the last segment's too.
-  EXPECT_GE(s.pictures, (seg.count() - 1) * seg.segmentSeconds * 25 - 2);
+  EXPECT_GE(static_cast<double>(s.pictures), static_cast<double>(seg.count() - 1) * seg.segmentSeconds * 25 - 2);
   EXPECT_EQ(s.currentBlock, s.totalBlock) << "played to the end";
 }
 
