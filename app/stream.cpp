@@ -317,8 +317,11 @@ bool Prepare(void) {
   // Commas stay: the variant choice reads attribute lists, whose quoted
   // values may hold commas, and a URI line may hold them too.
   ReplaceAll(text, '\r', '\n');
+  // A master playlist holds variants, a media playlist segments; only a list
+  // with neither tag is told by a ".ts" in it.
+  bool master = HasTagLine(text, kStreamInf);
   bool ok = true;
-  if (strstr(text, ".ts") != nullptr) {
+  if (!master && (HasTagLine(text, "#EXTINF:") || strstr(text, ".ts") != nullptr)) {
     Status("Playlistmode");
   } else {
     Status("Chunklistmode");

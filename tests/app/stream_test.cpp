@@ -1026,6 +1026,19 @@ const Scenario kLayouts[] = {
        EXPECT_EQ(all[1], "2500 kb/s");
        EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear2/prog_index.m3u8"));
      }},
+    {"MasterWithTsInCommentsAndNames",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n# made from studio.ts\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhd.ts.m3u8\n");
+       servesThreeChunks("tv/hd.ts.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("tv/master.m3u8"));
+       std::vector<std::string> all = runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       ASSERT_GE(all.size(), 2u);
+       EXPECT_EQ(all[0], "Chunklistmode");
+       EXPECT_EQ(all[1], "900 kb/s");
+     }},
     {"VariantOnAnotherAddressByAbsoluteUrl",
      [] {
        freshStart();
