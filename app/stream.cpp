@@ -191,9 +191,39 @@ bool ChooseVariant(const char* text) {
   return true;
 }
 
-// The last three chunk URLs of the list, in list order; a line that cannot
-// be used is left out with one message, and the others still count.
-int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
+// Resolves one chunk line into `url`; false, told once while the line stays
+// listed, when it cannot be used.
+bool UsableChunk(const char* base, const char* line, size_t length, char* url) {
+  // A segment URI is relative to the chunk list that holds it.
+  if (ResolveUrl(base, line, length, url, StreamUrlSize) && ShellSafe(url)) return true;
+  url[0] = '\0';
+  static uint32_t told[StreamMaxChunks + 1];
+  static uint32_t next = 0;
+  uint32_t hash = HashText(line, length);
+  bool known = false;
+  for (uint32_t h : told) known = known || h == hash;
+  if (!known) {
+    told[next++ % (StreamMaxChunks + 1)] = hash;
+    Status("URL >> 2");
+  }
+  return false;
+}
+
+// The segment lines of a media playlist: the URI lines after its first
+// #EXTINF, whatever they are named, tags between them allowed. Returns the
+// next one at or after *p, or one not found.
+PlaylistLine NextSegmentLine(const char** p, bool* afterInf) {
+  for (PlaylistLine line = NextPlaylistLine(p); line.found; line = NextPlaylistLine(p)) {
+    if (IsTag(line, "#EXTINF:")) *afterInf = true;
+    if (line.length == 0 || line.at[0] == '#') continue;
+    if (*afterInf) return line;
+  }
+  return PlaylistLine();
+}
+
+// A list without #EXTINF: its lines that hold ".ts", as the simplest lists
+// write them.
+int32_t SelectTsLines(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
   uint32_t count = 0;
   for (const char* at = strstr(text, ".ts"); at != nullptr; at = strstr(at + 1, ".ts")) ++count;
   const char* p = text;
@@ -213,22 +243,28 @@ int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlS
     const char* line = before + 1;
     size_t length = static_cast<size_t>(lineEnd - line);
     p = lineEnd;
-    // A segment URI is relative to the chunk list that holds it.
-    if (!ResolveUrl(_OrvadoChunkListURL, line, length, chunk[k], StreamUrlSize) || !ShellSafe(chunk[k])) {
-      chunk[k][0] = '\0';
-      // The line stays in the list for a few steps; it is told once.
-      static uint32_t told[StreamMaxChunks + 1];
-      static uint32_t next = 0;
-      uint32_t hash = HashText(line, length);
-      bool known = false;
-      for (uint32_t h : told) known = known || h == hash;
-      if (!known) {
-        told[next++ % (StreamMaxChunks + 1)] = hash;
-        Status("URL >> 2");
-      }
-      continue;
-    }
-    ++k;
+    if (UsableChunk(base, line, length, chunk[k])) ++k;
+  }
+  return k;
+}
+
+// The last three chunk URLs of the list, in list order; a line that cannot
+// be used is left out with one message, and the others still count.
+int32_t SelectChunks(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
+  if (!HasTagLine(text, "#EXTINF:")) return SelectTsLines(text, base, chunk);
+  uint32_t count = 0;
+  bool afterInf = false;
+  const char* p = text;
+  while (NextSegmentLine(&p, &afterInf).found) ++count;
+  uint32_t skip = count > StreamMaxChunks ? count - StreamMaxChunks : 0;
+  int32_t k = 0;
+  afterInf = false;
+  p = text;
+  for (uint32_t i = 0; i < count; ++i) {
+    PlaylistLine line = NextSegmentLine(&p, &afterInf);
+    // A last line without its line feed may still be being written.
+    if (i < skip || !line.terminated) continue;
+    if (UsableChunk(base, line.at, line.length, chunk[k])) ++k;
   }
   return k;
 }
@@ -462,7 +498,7 @@ void stream(void) {
   if (list == nullptr) return;
   WatchPlaylist(list, _tick);
   char chunk[StreamMaxChunks][StreamUrlSize];
-  int32_t k = SelectChunks(list, chunk);
+  int32_t k = SelectChunks(list, _OrvadoChunkListURL, chunk);
   TAP_MemFree(list);
 
   int32_t background = k;

@@ -44,11 +44,14 @@ bool AttributeValue(const char* list, size_t length, const char* name, const cha
 bool ChooseVariant(const char* text);
 
 // The last three chunk lines of a chunk list (carriage returns already turned
-// into line feeds), in list order, resolved against _OrvadoChunkListURL.
+// into line feeds), in list order, resolved against `base`, the URL the list
+// came from. In a list with #EXTINF the chunk lines are the URI lines after
+// the first #EXTINF; in one without, the lines that hold ".ts". A last line
+// without its line feed is counted but not used.
 // A line whose URL does not fit or cannot be quoted for the shell is left out,
 // with "URL >> 2" the first time it is met. Returns how many URLs (0 to 3)
 // were stored.
-int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
+int32_t SelectChunks(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
 
 // True when `url` can stand between single quotes on a shell line and cannot
 // be taken for an option: no quote, no leading "-".

@@ -523,6 +523,65 @@ TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
 INSTANTIATE_TEST_SUITE_P(RealWorld, MasterPlaylists, testing::ValuesIn(kMasters),
                          [](const testing::TestParamInfo<MasterCase>& p) { return std::string(p.param.name); });
 
+// Media playlists as real servers write them: the chunks are the URI lines
+// after #EXTINF, whatever their names hold; the last three are taken.
+struct MediaCase {
+  const char* name;
+  const char* text;
+  std::vector<std::string> chunks;  // resolved against http://h/tv/i.m3u8
+};
+void PrintTo(const MediaCase& c, std::ostream* out) { *out << c.name; }
+
+const MediaCase kMediaLists[] = {
+    {"NamesWithoutTs",
+     "#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6.0,\nsegment_121\n#EXTINF:6.0,\nsegment_122\n"
+     "#EXTINF:6.0,\nsegment_123\n#EXTINF:6.0,\nsegment_124\n",
+     {"http://h/tv/segment_122", "http://h/tv/segment_123", "http://h/tv/segment_124"}},
+    {"CommasInQueries",
+     "#EXTM3U\n#EXTINF:2.0,title, with comma\nchunk.ts?token=a,b\n#EXTINF:2.0,\n/x/chunk2.ts?t=c,d\n",
+     {"http://h/tv/chunk.ts?token=a,b", "http://h/x/chunk2.ts?t=c,d"}},
+    {"TagsBetweenInfAndUri",
+     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:4,\n#EXT-X-PROGRAM-DATE-TIME:2026-12-07T10:00:00.000Z\n"
+     "  a.aac.ts  \n\n#EXT-X-DISCONTINUITY\n#EXTINF:4,\n# the next one\nb.m4s\n",
+     {"http://h/tv/a.aac.ts", "http://h/tv/b.m4s"}},
+    {"TsInCommentsAndTitles",
+     "#EXTM3U\n# from encoder.ts\n#EXTINF:2.0,show.ts\nv/1\n#EXTINF:2.0,\nv/2\n#EXT-X-ENDLIST\n",
+     {"http://h/tv/v/1", "http://h/tv/v/2"}},
+};
+
+class MediaPlaylists : public testing::TestWithParam<MediaCase> {};
+TEST_P(MediaPlaylists, GiveTheirLastThreeChunks) {
+  inFreshProcess([] {
+    const MediaCase& c = GetParam();
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    char chunks[StreamMaxChunks][StreamUrlSize];
+    int32_t k = stream_internal::SelectChunks(text.data(), "http://h/tv/i.m3u8", chunks);
+    std::vector<std::string> got(chunks, chunks + k);
+    EXPECT_EQ(got, c.chunks);
+  });
+}
+INSTANTIATE_TEST_SUITE_P(RealWorld, MediaPlaylists, testing::ValuesIn(kMediaLists),
+                         [](const testing::TestParamInfo<MediaCase>& p) { return std::string(p.param.name); });
+
+// Two thousand segments named without ".ts": still the last three.
+TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) names.push_back("media_" + std::to_string(i) + "?sig=" + std::to_string(i * 7));
+    serve("long/i.m3u8", mediaList(names));
+    serve("long/media_1997", chunk('x'));
+    startChannel(server.url("long/i.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(readFile(kStreamTs), chunk('x'));
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("long/media_1998?sig=13986").c_str());
+    waitForDownloads();
+  });
+}
+
 TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
   inFreshProcess([] {
     freshStart();
@@ -754,11 +813,23 @@ TEST(StreamPipeline, ChunkSelection) {
     EXPECT_EQ(readFile(kStreamTs), chunk('8'));
     EXPECT_EQ(_Stream_Block, 1u) << "n9 waits, tail is never used";
   });
-  // A ".ts" on the first line ends the selection: no chunk at all.
+  // A line before the first #EXTINF is no chunk, and the chunks after it
+  // still count.
   inFreshProcess([] {
     freshStart();
     HttpServer server;
     serve("f.m3u8", "first.ts\n" + mediaList({"a.ts", "b.ts"}));
+    serve("first.ts", chunk('f'));
+    serve("a.ts", chunk('a'));
+    startChannel(server.url("f.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode"}));
+    EXPECT_EQ(readFile(kStreamTs), chunk('a'));
+  });
+  // A list without #EXTINF: a ".ts" on the first line ends the selection.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("f.m3u8", "first.ts\n#EXTM3U\na.ts\nb.ts\n");
     serve("first.ts", chunk('f'));
     serve("a.ts", chunk('a'));
     startChannel(server.url("f.m3u8"));

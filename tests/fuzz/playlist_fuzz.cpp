@@ -74,11 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(std::memchr(_OrvadoChunkListURL, '\0', sizeof _OrvadoChunkListURL) != nullptr);
   std::free(master);
 
-  std::strcpy(_OrvadoChunkListURL, base);
   char* list = loaded(body, bodySize);
   replaceAll(list, '\r', '\n');
   char chunk[StreamMaxChunks][StreamUrlSize] = {};
-  int32_t k = stream_internal::SelectChunks(list, chunk);
+  int32_t k = stream_internal::SelectChunks(list, base, chunk);
   FUZZ_CHECK(k >= 0 && k <= static_cast<int32_t>(StreamMaxChunks));
   for (int32_t i = 0; i < k; ++i) checkUsable(chunk[i]);
   std::free(list);
