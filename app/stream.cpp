@@ -292,15 +292,21 @@ const char* TimeLimit(uint32_t seconds) {
 // wget's exit status from a system() result; -1 when it did not exit.
 int ExitStatus(int result) { return result >= 0 && WIFEXITED(result) ? WEXITSTATUS(result) : -1; }
 
-// Runs a synchronous fetch into the settings folder and loads the file; null,
-// after the status message that says where it failed, when the step ends.
-char* FetchText(const char* command, const char* name, const char* fetchError, const char* missingError,
-                const char* shortError) {
+// Runs a synchronous fetch of `requested` into the settings folder and loads
+// the file; null, after the status message that says where it failed, when
+// the step ends. `finalUrl` receives the URL that wget's redirects, told in
+// its log `logName`, led to: what the file's relative URIs resolve against.
+char* FetchText(const char* command, const char* requested, const char* logName, char* finalUrl, const char* name,
+                const char* fetchError, const char* missingError, const char* shortError) {
   if (system(command) != 0) {
     Status(fetchError);
     return nullptr;
   }
   HDD_ChangeDir(kSettingsDir);
+  char* log = nullptr;
+  if (TAP_Hdd_Exist(logName)) ReadText(logName, 1, &log);
+  FollowRedirects(log, requested, finalUrl, StreamUrlSize);
+  if (log != nullptr) TAP_MemFree(log);
   if (!TAP_Hdd_Exist(name)) {
     Status(missingError);
     return nullptr;
@@ -343,12 +349,16 @@ bool Prepare(void) {
   }
   char command[kCommandSize];
   if (!ShellSafe(_OrvadoChunkListURL) ||
-      !Format(command, "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s'",
+      !Format(command,
+              "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s' "
+              "2>/mnt/hd/ProgramFiles/Settings/orvado/playlist.log",
               TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoURLXXX, _OrvadoChunkName)) {
     Status("URL >> 1");
     return false;
   }
-  char* text = FetchText(command, "playlist.txt", "Pl 2\tError", "Pl 3 Error", "Pl 4 Error");
+  char finalUrl[StreamUrlSize];
+  char* text = FetchText(command, _OrvadoChunkListURL, "playlist.log", finalUrl, "playlist.txt", "Pl 2\tError",
+                         "Pl 3 Error", "Pl 4 Error");
   if (text == nullptr) return false;
   // Commas stay: the variant choice reads attribute lists, whose quoted
   // values may hold commas, and a URI line may hold them too.
@@ -356,6 +366,8 @@ bool Prepare(void) {
   // A master playlist holds variants, a media playlist segments; only a list
   // with neither tag is told by a ".ts" in it.
   bool master = HasTagLine(text, kStreamInf);
+  // Variants resolve against where a redirect led.
+  if (master) strcpy(_OrvadoChunkListURL, finalUrl);
   bool ok = true;
   if (!master && (HasTagLine(text, "#EXTINF:") || strstr(text, ".ts") != nullptr)) {
     Status("Playlistmode");
@@ -367,6 +379,10 @@ bool Prepare(void) {
   return ok;
 }
 
+// The URL the chunk list came from in this step, after redirects: its chunk
+// lines resolve against it.
+char chunkListBase[StreamUrlSize];
+
 // Fetches and loads the chunk list; null when the step ends.
 char* FetchChunkList(void) {
   HDD_ChangeDir(kSettingsDir);
@@ -377,12 +393,15 @@ char* FetchChunkList(void) {
   }
   char command[kCommandSize];
   if (!ShellSafe(_OrvadoChunkListURL) ||
-      !Format(command, "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s'",
+      !Format(command,
+              "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s' "
+              "2>/mnt/hd/ProgramFiles/Settings/orvado/chlist.log",
               TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoChunkListURL)) {
     Status("URL >> 1");
     return nullptr;
   }
-  char* text = FetchText(command, "chlist.txt", "CL 2 Error", "CL 3 Error", "CL 4 Error");
+  char* text = FetchText(command, _OrvadoChunkListURL, "chlist.log", chunkListBase, "chlist.txt", "CL 2 Error",
+                         "CL 3 Error", "CL 4 Error");
   if (text != nullptr) ReplaceAll(text, '\r', '\n');
   return text;
 }
@@ -498,7 +517,7 @@ void stream(void) {
   if (list == nullptr) return;
   WatchPlaylist(list, _tick);
   char chunk[StreamMaxChunks][StreamUrlSize];
-  int32_t k = SelectChunks(list, _OrvadoChunkListURL, chunk);
+  int32_t k = SelectChunks(list, chunkListBase, chunk);
   TAP_MemFree(list);
 
   int32_t background = k;

@@ -76,6 +76,13 @@ int64_t FreeDiskBytes(const char* linuxDir);
 // A 32-bit hash of `length` bytes of `text` (FNV-1a).
 uint32_t HashText(const char* text, size_t length);
 
+// The URL that a wget fetch of `requested` ended at, from wget's log `log`
+// (may be null): each "Location: X [following]" line resolved against the
+// URL before it. Into `out` (`outSize` bytes); a redirect that cannot be
+// resolved within StreamUrlSize ends the chain there. False, with `out`
+// empty, only when `requested` does not fit.
+bool FollowRedirects(const char* log, const char* requested, char* out, size_t outSize);
+
 // Forgets the chunk list of the last channel (at each channel start).
 void ResetPlaylistWatch(void);
 // Looks at a freshly fetched chunk list at tick `now`: shows "Playlist ended"

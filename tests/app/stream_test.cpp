@@ -61,7 +61,9 @@ int freePort() {
 //   /trickle/...  answers the headers and then one byte a second;
 //   /chunked/P    serves P with chunked transfer encoding, no Content-Length;
 //   /once/P       promises P whole but closes halfway at the first request;
-//   /short/P      does that at every request.
+//   /short/P      does that at every request;
+//   /moved/P      redirects a playlist (P ends in .m3u8) with 302 to "/P",
+//                 or to "<U>P" with the query "to=<U>"; anything else is 404.
 const char kServerScript[] = R"PY(
 import http.server, os, socketserver, sys, time
 root, host, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -79,6 +81,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             for _ in range(120):
                 self.wfile.write(b"#"); self.wfile.flush(); time.sleep(1)
             return
+        if fault == "moved":
+            query = self.path.partition("?")[2]
+            self.send_response(302 if rest.endswith(".m3u8") else 404)
+            if rest.endswith(".m3u8"):
+                self.send_header("Location", (query[3:] if query.startswith("to=") else "/") + rest)
+            self.send_header("Content-Length", "0"); self.end_headers(); return
         if fault not in ("chunked", "once", "short"):
             fault, rest = "", path.lstrip("/")
         name = os.path.join(root, rest)
@@ -313,6 +321,27 @@ TEST(ResolveUrl, RefusesWhatDoesNotFitAndNeverOverruns) {
   char url[StreamUrlSize];
   EXPECT_FALSE(ResolveUrl("http://a/", longLine.c_str(), longLine.size(), url, sizeof url));
   EXPECT_FALSE(ResolveUrl(nullptr, "g", 1, url, sizeof url));
+}
+
+TEST(FollowRedirects, ResolvesEachLocationAgainstTheUrlBefore) {
+  char out[StreamUrlSize];
+  const char* log =
+      "--2026-12-07 12:32:32--  http://a/moved/x/b.m3u8\nHTTP request sent, awaiting response... 302 Found\n"
+      "Location: /x/b.m3u8?s=1 [following]\n--2026-12-07 12:32:32--  http://a/x/b.m3u8?s=1\n"
+      "HTTP request sent, awaiting response... 301 Moved Permanently\r\n"
+      "Location: https://cdn.example:8443/live/c/b.m3u8 [following]\nLocation: unspecified\n"
+      "Location: ../d/e.m3u8 [following]\n200 OK\n";
+  std::string text(log);
+  std::replace(text.begin(), text.end(), '\r', '\n');
+  ASSERT_TRUE(stream_internal::FollowRedirects(text.c_str(), "http://a/moved/x/b.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "https://cdn.example:8443/live/d/e.m3u8");
+  ASSERT_TRUE(stream_internal::FollowRedirects("Saving to: 'x'\n", "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "no redirect";
+  ASSERT_TRUE(stream_internal::FollowRedirects(nullptr, "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "no log";
+  std::string tooLong = "Location: http://a/" + std::string(StreamUrlSize, 'p') + " [following]\n";
+  ASSERT_TRUE(stream_internal::FollowRedirects(tooLong.c_str(), "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "a target that does not fit ends the chain";
 }
 
 TEST(StreamRing, KeepsTheLastTenAndDropsTheOldest) {
@@ -1122,6 +1151,29 @@ const Scenario kLayouts[] = {
        runUntil(kThreeChunks);
        EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
        EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the variant's host";
+     }},
+    {"RedirectedPlaylistsResolveWhereTheyLed",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\ngear/i.m3u8\n");
+       servesThreeChunks("tv/gear/i.m3u8", [](int i) { return "../../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("moved/moved/tv/master.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear/i.m3u8")) << "the variant, after two redirects";
+     }},
+    {"ChunkListRedirectedToAnotherHost",
+     [] {
+       freshStart();
+       HttpServer server;
+       HttpServer other("127.0.0.2");
+       ASSERT_TRUE(other.up());
+       servesThreeChunks("cdn/i.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("moved/cdn/i.m3u8?to=" + other.url("")));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the host it led to";
      }},
     {"RootRelativeChunks",
      [] {
