@@ -81,4 +81,20 @@ bool AttributeValue(const char* list, size_t length, const char* name, const cha
   return false;
 }
 
+bool Encrypted(const char* text) {
+  // Each key holds for the segments after it, so the last one decides.
+  bool encrypted = false;
+  const char* p = text;
+  const char kKey[] = "#EXT-X-KEY:";
+  const size_t tagLength = strlen(kKey);
+  for (PlaylistLine line = NextPlaylistLine(&p); line.found; line = NextPlaylistLine(&p)) {
+    if (!IsTag(line, kKey)) continue;
+    const char* method = nullptr;
+    size_t length = 0;
+    encrypted = AttributeValue(line.at + tagLength, line.length - tagLength, "METHOD", &method, &length) &&
+                !(length == 4 && memcmp(method, "NONE", 4) == 0);
+  }
+  return encrypted;
+}
+
 }  // namespace stream_internal

@@ -516,6 +516,13 @@ void stream(void) {
   char* list = FetchChunkList();
   if (list == nullptr) return;
   WatchPlaylist(list, _tick);
+  // Encrypted chunks would only ever be "Read err": the user is told why
+  // instead, and nothing is fetched.
+  if (Encrypted(list)) {
+    TAP_MemFree(list);
+    StatusUnlessShown("Encrypted");
+    return;
+  }
   char chunk[StreamMaxChunks][StreamUrlSize];
   int32_t k = SelectChunks(list, chunkListBase, chunk);
   TAP_MemFree(list);

@@ -33,6 +33,10 @@ bool HasTagLine(const char* text, const char* tag);
 // *value and *valueLength; false when the list holds no such attribute.
 bool AttributeValue(const char* list, size_t length, const char* name, const char** value, size_t* valueLength);
 
+// True when the newest segments of a media playlist are encrypted: its last
+// #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
+bool Encrypted(const char* text);
+
 // Master playlist (carriage returns already turned into line feeds): each
 // #EXT-X-STREAM-INF line is a variant, its URI the next line that is neither
 // blank nor a tag; the variant with the highest BANDWIDTH attribute becomes

@@ -594,6 +594,18 @@ TEST_P(MediaPlaylists, GiveTheirLastThreeChunks) {
 INSTANTIATE_TEST_SUITE_P(RealWorld, MediaPlaylists, testing::ValuesIn(kMediaLists),
                          [](const testing::TestParamInfo<MediaCase>& p) { return std::string(p.param.name); });
 
+TEST(MediaPlaylists, EncryptedByTheirLastKey) {
+  const std::pair<const char*, bool> lists[] = {
+      {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:URI=\"k\",METHOD=SAMPLE-AES\n#EXTINF:2,\na.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\nb.ts\n", false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\nb.ts\n", true},
+      {"#EXTM3U\n# #EXT-X-KEY:METHOD=AES-128\n#EXTINF:2,\na.ts\n", false},
+  };
+  for (const auto& [text, encrypted] : lists) EXPECT_EQ(stream_internal::Encrypted(text), encrypted) << text;
+}
+
 // Two thousand segments named without ".ts": still the last three.
 TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
   inFreshProcess([] {
@@ -1061,6 +1073,19 @@ const Scenario kFailures[] = {
        int lines = 0;
        for (int i = 0; i < 10; ++i) lines += _StatusausgabeTick[i] != 0 && std::string(_StatusausgabeText[i]) == "No URL set";
        EXPECT_EQ(lines, 1) << "the notice does not stack up while it shows";
+     }},
+    {"EncryptedListIsToldAndNotFetched",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/key?a,b\",IV=0x1\n" +
+                           mediaList({"a.ts", "b.ts"}).substr(8));
+       serve("a.ts", std::string(1880, 'e'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"}));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"})) << "said at every try";
+       EXPECT_FALSE(exists(kStreamTs));
+       EXPECT_EQ(_Stream_Block, 0u);
      }},
     {"QuoteInChannelUrlIsRefused",
      [] {
