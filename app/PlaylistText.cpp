@@ -97,4 +97,21 @@ bool Encrypted(const char* text) {
   return encrypted;
 }
 
+bool FragmentedMp4(const char* text) {
+  const char* p = text;
+  const char kMap[] = "#EXT-X-MAP:";
+  const size_t tagLength = strlen(kMap);
+  for (PlaylistLine line = NextPlaylistLine(&p); line.found; line = NextPlaylistLine(&p)) {
+    if (!IsTag(line, kMap)) continue;
+    const char* uri = nullptr;
+    size_t length = 0;
+    if (!AttributeValue(line.at + tagLength, line.length - tagLength, "URI", &uri, &length)) continue;
+    // A transport stream may have its tables in a map of its own.
+    size_t path = 0;
+    while (path < length && uri[path] != '?' && uri[path] != '#') ++path;
+    if (!(path >= 3 && memcmp(uri + path - 3, ".ts", 3) == 0)) return true;
+  }
+  return false;
+}
+
 }  // namespace stream_internal

@@ -523,6 +523,12 @@ void stream(void) {
     StatusUnlessShown("Encrypted");
     return;
   }
+  // So would fragmented MP4 chunks.
+  if (FragmentedMp4(list)) {
+    TAP_MemFree(list);
+    StatusUnlessShown("No TS stream");
+    return;
+  }
   char chunk[StreamMaxChunks][StreamUrlSize];
   int32_t k = SelectChunks(list, chunkListBase, chunk);
   TAP_MemFree(list);

@@ -37,6 +37,10 @@ bool AttributeValue(const char* list, size_t length, const char* name, const cha
 // #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
 bool Encrypted(const char* text);
 
+// True when a media playlist's segments are fragmented MP4, which the
+// receiver's player cannot play: an #EXT-X-MAP whose URI is no ".ts".
+bool FragmentedMp4(const char* text);
+
 // Master playlist (carriage returns already turned into line feeds): each
 // #EXT-X-STREAM-INF line is a variant, its URI the next line that is neither
 // blank nor a tag; the variant with the highest BANDWIDTH attribute becomes

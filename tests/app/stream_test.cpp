@@ -606,6 +606,16 @@ TEST(MediaPlaylists, EncryptedByTheirLastKey) {
   for (const auto& [text, encrypted] : lists) EXPECT_EQ(stream_internal::Encrypted(text), encrypted) << text;
 }
 
+TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
+  const std::pair<const char*, bool> lists[] = {
+      {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
+      {"#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\na.m4s\n", true},
+      {"#EXTM3U\n#EXT-X-MAP:BYTERANGE=\"720@0\",URI=\"main.mp4?t=1\"\n#EXTINF:2,\na\n", true},
+      {"#EXTM3U\n#EXT-X-MAP:URI=\"tables.ts?t=1\"\n#EXTINF:2,\na.ts\n", false},
+  };
+  for (const auto& [text, fmp4] : lists) EXPECT_EQ(stream_internal::FragmentedMp4(text), fmp4) << text;
+}
+
 // Two thousand segments named without ".ts": still the last three.
 TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
   inFreshProcess([] {
@@ -1084,6 +1094,18 @@ const Scenario kFailures[] = {
        startChannel(server.url("l.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"}));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"})) << "said at every try";
+       EXPECT_FALSE(exists(kStreamTs));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
+    {"FragmentedMp4ListIsToldAndNotFetched",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-MAP:URI=\"init.mp4\"\n" +
+                           mediaList({"a.m4s", "b.m4s"}).substr(8));
+       serve("a.m4s", std::string(1880, 'm'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "No TS stream"}));
        EXPECT_FALSE(exists(kStreamTs));
        EXPECT_EQ(_Stream_Block, 0u);
      }},

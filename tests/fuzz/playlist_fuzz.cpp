@@ -77,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* list = loaded(body, bodySize);
   replaceAll(list, '\r', '\n');
   stream_internal::Encrypted(list);
+  stream_internal::FragmentedMp4(list);
   char chunk[StreamMaxChunks][StreamUrlSize] = {};
   int32_t k = stream_internal::SelectChunks(list, base, chunk);
   FUZZ_CHECK(k >= 0 && k <= static_cast<int32_t>(StreamMaxChunks));
