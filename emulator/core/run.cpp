@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/internal.h"
+#include "core/player_internal.h"
 #include "core/sandbox.h"
 
 namespace emu {
@@ -229,6 +229,7 @@ bool runTap(const RunOptions& options, std::string* error) {
     console("stopping the TAP (stop event)");
   }
   unloadTap();
+  detail::playerFinishRun();
   drain();
   if (!shotError.empty()) {
     if (error) *error = shotError;

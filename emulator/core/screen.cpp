@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/player_internal.h"
 #include "core/screen_internal.h"
 
 namespace emu {
@@ -203,8 +204,9 @@ void resetScreen(OsdRegionInfo* regionTable) {
 
 namespace {
 
-// Seven bars at 75 % (white, yellow, cyan, green, magenta, red, blue) and a
-// progress bar of the played share of the file along the bottom.
+// Before the first picture: seven bars at 75 % (white, yellow, cyan, green,
+// magenta, red, blue) and a progress bar of the played share of the file
+// along the bottom.
 void paintVideoPlane(Image& image) {
   static constexpr uint32_t kBars[7] = {0xFFBFBFBF, 0xFFBFBF00, 0xFF00BFBF, 0xFF00BF00,
                                         0xFFBF00BF, 0xFFBF0000, 0xFF0000BF};
@@ -219,11 +221,12 @@ void paintVideoPlane(Image& image) {
       image.pixels[size_t(y) * OSD_ScreenWidth + x] = x - 20 < filled ? 0xFFE0E0E0u : 0xFF404040u;
 }
 
-// What decides the video plane's picture: nothing plays, or the bars with
-// this much of the progress bar filled. Kept beside paintVideoPlane, which
-// draws from the same numbers.
+// What decides the video plane's picture: nothing plays, the player's
+// decoded picture by its number, or before it the bars with this much of the
+// progress bar filled (as paintVideoPlane draws them).
 uint64_t videoPlaneKey() {
   if (!playing()) return 0;
+  if (uint64_t pictures = playerStatus().pictures) return (uint64_t{1} << 40) + pictures;
   TYPE_PlayInfo info = playInfo();
   return 1 + (info.totalBlock ? uint64_t(OSD_ScreenWidth - 40) * info.currentBlock / info.totalBlock : 0);
 }
@@ -244,7 +247,7 @@ Image screen() {
   image.width = OSD_ScreenWidth;
   image.height = OSD_ScreenHeight;
   image.pixels.assign(static_cast<size_t>(OSD_ScreenWidth) * OSD_ScreenHeight, 0xFF000000u);
-  if (playing()) paintVideoPlane(image);
+  if (playing() && !detail::playerPicture(image)) paintVideoPlane(image);
   std::vector<detail::OsdRegion*> shown;
   for (auto& r : g_regions)
     if (r && r->shown()) shown.push_back(r.get());

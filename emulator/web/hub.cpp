@@ -50,7 +50,7 @@ void Hub::look() {
   }
   if (now - lastPlayMs_ >= 200) {
     lastPlayMs_ = now;
-    PlayState play = playState();
+    PlayerStatus play = playerStatus();
     std::lock_guard<std::mutex> guard(lock_);
     play_ = std::move(play);
   }
@@ -145,9 +145,15 @@ std::string Hub::stateJson(uint64_t since) {
   std::string out = "{\"tap\":" + jsonString(tapState_) + ",\"tapDetail\":" + jsonString(tapDetail_);
   out += ",\"frame\":" + std::to_string(latest_ ? latest_->seq : 0) + ",\"fps\":" + std::to_string(fps);
   out += ",\"keys\":" + std::to_string(keysTaken_);
+  std::string codec = play_.videoCodec;
+  if (!codec.empty() && play_.width) codec += " " + std::to_string(play_.width) + "x" + std::to_string(play_.height);
+  if (!play_.audioCodec.empty())
+    codec += (codec.empty() ? "" : ", ") + play_.audioCodec +
+             (play_.sampleRate ? " " + std::to_string(play_.sampleRate) + " Hz" : std::string());
   out += ",\"play\":{\"playing\":" + std::string(play_.playing ? "true" : "false") +
-         ",\"file\":" + jsonString(play_.file) + ",\"position\":" + std::to_string(play_.position) +
-         ",\"size\":" + std::to_string(play_.size) + ",\"codec\":" + jsonString(play_.codec) + "}";
+         ",\"file\":" + jsonString(play_.file) + ",\"position\":" + std::to_string(uint64_t{play_.currentBlock} * 188) +
+         ",\"size\":" + std::to_string(uint64_t{play_.totalBlock} * 188) + ",\"codec\":" + jsonString(codec) +
+         ",\"pictures\":" + std::to_string(play_.pictures) + "}";
   out += ",\"downloads\":[";
   for (size_t i = 0; i < downloads.size(); ++i) {
     const SandboxProcess& p = downloads[i];

@@ -89,7 +89,7 @@ class Hub {
 
   // state
   std::string tapState_ = "starting", tapDetail_;
-  PlayState play_;
+  PlayerStatus play_;
   int64_t lastPlayMs_ = 0;
   std::deque<std::string> console_;
   uint64_t consoleFirst_ = 0;  // number of console_.front()

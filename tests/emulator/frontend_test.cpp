@@ -9,8 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -23,11 +21,6 @@ using namespace orvado_test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string corpusFile(const std::string& name) {
-  std::ifstream in(std::string(ORVADO_SOURCE_DIR) + "/tests/fuzz/corpus/tscodecs/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool consoleHas(const std::string& text) {
   for (const auto& line : emu::consoleLines())
@@ -112,43 +105,17 @@ TEST(FrontEndHooks, ScreenChangesFollowDrawingAndPlayback) {
 
   const std::string dir = "/mnt/hd/MediaFiles/fronttest";
   removeAll(dir);
-  std::string ts = corpusFile("h264_aac_unknown.ts");
-  ts += std::string(188 * 198, '\0');
-  for (size_t i = 376; i < ts.size(); i += 188) ts[i] = 0x47;
+  std::string ts(188 * 2000, '\x11');
+  for (size_t i = 0; i < ts.size(); i += 188) ts[i] = 0x47;
   writeFile(dir + "/film.ts", ts);
   play(dir, "film.ts");
   EXPECT_NE(emu::screenChanges(), c) << "the video plane appeared";
   c = emu::screenChanges();
-  emu::advanceTicks(1);
-  EXPECT_NE(emu::screenChanges(), c) << "the progress moved";
-  emu::advanceTicks(100);  // played to the end
-  c = emu::screenChanges();
-  emu::advanceTicks(10);
-  EXPECT_EQ(emu::screenChanges(), c) << "a played-out file shows a still picture";
-
-  emu::PlayState state = emu::playState();
-  EXPECT_TRUE(state.playing);
-  EXPECT_EQ(state.file, dir + "/film.ts");
-  EXPECT_EQ(state.size, 200u * 188);
-  EXPECT_EQ(state.position, 200u * 188);
-  EXPECT_EQ(state.codec, "H.264 video, AAC audio, stream type 0x99");
   TAP_Hdd_StopTs();
-  EXPECT_FALSE(emu::playState().playing);
-}
-
-TEST(FrontEndHooks, StreamsOfTheTestSourceAndOfBrokenTables) {
-  std::string segment = corpusFile("hlssource_segment_head.ts");
-  auto codecs = [](const std::string& s) {
-    return emu::transportStreamCodecs(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-  };
-  EXPECT_EQ(codecs(segment), "private data");
-  std::string cut = corpusFile("h264_aac_unknown.ts");
-  cut[188 + 14] = '\xB1';  // PMT section longer than its packet
-  EXPECT_EQ(codecs(cut), "");
-  EXPECT_EQ(codecs(segment.substr(0, 187)), "");
-  EXPECT_EQ(
-      codecs("not a transport stream at all, but long enough to hold a packet of 188 bytes" + std::string(120, 'x')),
-      "");
+  EXPECT_NE(emu::screenChanges(), c) << "the video plane went black";
+  c = emu::screenChanges();
+  emu::advanceTicks(5);
+  EXPECT_EQ(emu::screenChanges(), c) << "nothing plays: the black plane stays";
 }
 
 // A running wget shows with the file it writes and that file's size.
