@@ -53,7 +53,7 @@ export function stop(child, signal = 'SIGINT', graceMs = 15000) {
 export async function startSource(extra = []) {
   const child = await startUntil('python3', [path.join(sourceDir, 'tools/hlssource/hlssource.py'), '--port', '0',
     '--mode', 'live', '--segment-seconds', '2', '--segment-bytes', '2500000', '--stop-after', '600', ...extra],
-  /serving (http:\/\/127\.0\.0\.1:\d+\/)/);
+  /serving (http:\/\/127\.0\.0\.1:\d+\/)/, 120000);
   child.url = child.match[1];
   return child;
 }

@@ -44,7 +44,7 @@ before(async () => {
   // Later segments come slowly, so the downloads panel has wget at work to show.
   const slow = [];
   for (let n = 4; n < 60; n++) slow.push('--slow', `${n}:1.2`);
-  source = await startSource(slow);
+  source = await startSource(['--video', 'real', ...slow]);
   template = makeTemplate(source.url + 'index.m3u8');
   emulator = await startEmulator(template);
   browser = await launchBrowser();
