@@ -4,7 +4,10 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
+"$root/scripts/build.sh" player_bench orvado-emu
 "$root/build/tests/strtoutf8_bench"
 "$root/build/tests/fonts_bench"
 # Instructions per line of the font benchmark, when valgrind is there.
 if command -v valgrind >/dev/null; then "$root/scripts/fonts-callgrind.sh" 300; fi
+"$root/build/tests/player_bench"
+python3 "$root/tests/bench/first_picture.py" "$root/build"

@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
   clang-format clang-tidy
 )
 missing=()
