@@ -3,6 +3,13 @@
 # would pick instead, measured in the same run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# --soak: only the long live-HLS soak (SOAK_MINUTES, default 10).
+if [ "${1:-}" = "--soak" ]; then "$root/scripts/build.sh" && exec python3 "$root/tests/bench/hls_bench.py" soak; fi
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
 "$root/build/tests/strtoutf8_bench"
 "$root/build/tests/fonts_bench"
+# Live HLS: key to picture against streamlink and ffmpeg, and what a step costs.
+"$root/scripts/build.sh" Orvado orvado-emu disk hls_step_bench
+python3 "$root/tests/bench/hls_bench.py" key-to-picture
+"$root/build/tests/hls_step_bench"
+"$root/tests/bench/hls_idle_callgrind.sh" "$root/build/tests/hls_step_bench" 500

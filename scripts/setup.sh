@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
+  streamlink ffmpeg
 )
 missing=()
 for p in "${packages[@]}"; do
