@@ -62,7 +62,10 @@ void liststream(void);
 constexpr uint32_t StreamUrlSize = 512;   // URL buffers, terminator included
 constexpr uint32_t StreamRingSize = 10;   // chunk URLs remembered as started
 extern char _OrvadoURLXXX[StreamUrlSize];     // base URL: the channel URL up to its last "/"
-extern char _OrvadoChunkName[StreamUrlSize];  // chunk list, relative to the base URL or a full http URL
+extern char _OrvadoChunkName[StreamUrlSize];  // the playlist's name, or the chosen variant's line as written
+// The chunk list's URL: the channel URL, or the chosen variant resolved
+// against it. Segment lines resolve against this URL.
+extern char _OrvadoChunkListURL[StreamUrlSize];
 // The chunk ring: URLs of the last ten chunks started, oldest in entry 0.
 extern char _OrvadoDlTsFileName_OK[StreamRingSize][StreamUrlSize];
 extern uint32_t _Stream_Block_Ok;  // number of the next chunk log to examine
@@ -70,9 +73,11 @@ extern int64_t _StreamFileSize;    // size of Stream.ts after the last append
 // One pipeline step for channel _StreamNr: on the first step of a channel the
 // playlist (and, for a master playlist, the variant with the highest
 // bandwidth), then in every step the chunk list, background downloads of new
-// chunks, and the in-order append of finished chunks to
-// /mnt/hd/MediaFiles/tmp/Stream.ts; starts the player on it once it holds
-// more than 7,000,000 bytes. Reports through the status line only.
+// chunks, and the in-order append of finished, whole transport-stream chunks
+// to /mnt/hd/MediaFiles/tmp/Stream.ts; starts the player on it once per
+// channel start, when it first holds more than 7,000,000 bytes. Each
+// synchronous fetch is bounded in time. A full disk stops the channel's
+// downloads. Reports through the status line only.
 void stream(void);
 // Returns 1 when `url` is not in the chunk ring, which then drops its oldest
 // entry and keeps `url` as the newest; 0 when it is there already (or null).

@@ -1,6 +1,10 @@
 // The download pipeline: one step per call. wget fetches the playlists and
-// the first chunk synchronously and every later chunk in the background; the
-// step appends finished chunks to Stream.ts in the order they were started.
+// the first chunk synchronously, each within a time limit, and every later
+// chunk in the background; the step appends finished chunks to Stream.ts in
+// the order they were started. URIs resolve against the playlist that holds
+// them (RFC 8216 section 4.1).
+#include <sys/wait.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -8,12 +12,14 @@
 #include <cstring>
 
 #include "app/PlayMediaFile.h"
+#include "app/ResolveUrl.h"
 #include "app/orvado.h"
 #include "app/stream_internal.h"
 #include "lib/files/files.h"
 
 char _OrvadoURLXXX[StreamUrlSize];
 char _OrvadoChunkName[StreamUrlSize];
+char _OrvadoChunkListURL[StreamUrlSize];
 uint32_t _Stream_Block_Ok = 0;
 int64_t _StreamFileSize = 0;
 
@@ -27,7 +33,26 @@ constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
 
+// Seconds that each synchronous fetch may take at most. Together they keep
+// the first step of a channel, the longest, within about 15 seconds.
+constexpr uint32_t kPlaylistSeconds = 3;
+constexpr uint32_t kFirstChunkSeconds = 8;
+// wget's status for a file it could not write.
+constexpr int kWgetFileError = 3;
+
+// Channel-run state: reset when the first chunk of a channel start arrives.
+bool playerStarted = false;  // the player was started for this run
+bool diskFull = false;       // the run was stopped for want of disk space
+
 void Status(const char* text) { SetStatusAusgabe(text, _StatusShowTime); }
+
+// For a notice that would otherwise stack up while its cause lasts: shown
+// unless a live line already says it.
+void StatusUnlessShown(const char* text) {
+  for (int i = 0; i < 10; ++i)
+    if (_StatusausgabeTick[i] > _tick && strcmp(_StatusausgabeText[i], text) == 0) return;
+  Status(text);
+}
 
 // Formats a shell command; false when it would not fit the buffer.
 bool Format(char (&command)[kCommandSize], const char* format, ...) {
@@ -37,12 +62,6 @@ bool Format(char (&command)[kCommandSize], const char* format, ...) {
   va_end(args);
   return n >= 0 && static_cast<uint32_t>(n) < sizeof command;
 }
-
-// Every URL goes into the shell between single quotes; a quote of its own
-// would end them and let the rest run as commands.
-bool ShellSafe(const char* url) { return strchr(url, '\'') == nullptr; }
-
-bool StartsWithHttp(const char* text) { return strncmp(text, "http", 4) == 0; }
 
 // The handle's memory stays with the TAP after the close.
 void CloseFile(TYPE_File* file) {
@@ -151,11 +170,20 @@ bool ChooseVariant(const char* text) {
   char message[32];
   TAP_SPrint(message, "%u kb/s", best / 1000);
   Status(message);
+  if (best == 0) return true;  // the master playlist itself stays the chunk list
+  // The variant's URI is relative to the master playlist that holds it.
+  char resolved[StreamUrlSize];
+  if (!ResolveUrl(_OrvadoChunkListURL, _OrvadoChunkName, strlen(_OrvadoChunkName), resolved, sizeof resolved) ||
+      !ShellSafe(resolved)) {
+    Status("URL >> 1");
+    return false;
+  }
+  strcpy(_OrvadoChunkListURL, resolved);
   return true;
 }
 
-// The last three chunk URLs of the list, in list order. Returns how many
-// (0 to 3), or -1 when the step ends.
+// The last three chunk URLs of the list, in list order; a line that cannot
+// be used is left out with one message, and the others still count.
 int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
   uint32_t count = 0;
   for (const char* at = strstr(text, ".ts"); at != nullptr; at = strstr(at + 1, ".ts")) ++count;
@@ -166,7 +194,7 @@ int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlS
     p = at + 1;
   }
   int32_t k = 0;
-  while (k < static_cast<int32_t>(StreamMaxChunks)) {
+  for (uint32_t tries = 0; tries < StreamMaxChunks; ++tries) {
     const char* ts = strstr(p, ".ts");
     if (ts == nullptr) break;
     const char* lineEnd = strchr(ts, '\n');
@@ -175,45 +203,40 @@ int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlS
     if (before == nullptr) break;
     const char* line = before + 1;
     size_t length = static_cast<size_t>(lineEnd - line);
-    size_t baseLength = strlen(_OrvadoURLXXX);
-    bool absolute = StartsWithHttp(line);
-    if ((absolute ? length : baseLength + 1 + length) >= StreamUrlSize) {
+    p = lineEnd;
+    // A segment URI is relative to the chunk list that holds it.
+    if (!ResolveUrl(_OrvadoChunkListURL, line, length, chunk[k], StreamUrlSize) || !ShellSafe(chunk[k])) {
+      chunk[k][0] = '\0';
       Status("URL >> 2");
-      return -1;
-    }
-    char* url = chunk[k];
-    if (absolute) {
-      CopyLine(url, line, length);
-    } else {
-      memcpy(url, _OrvadoURLXXX, baseLength);
-      url[baseLength] = '/';
-      CopyLine(url + baseLength + 1, line, length);
-    }
-    if (!ShellSafe(url)) {
-      Status("URL >> 2");
-      return -1;
+      continue;
     }
     ++k;
-    p = lineEnd;
   }
   return k;
 }
 
-bool LogShowsFailure(const char* log) {
-  const char* first = strstr(log, "Read error");
-  if (first != nullptr && strstr(first + 1, "Read error") != nullptr) return true;
-  static const char* const kFailures[] = {"ERROR",     "Connection closed",      "error",
-                                          "Giving up", "Network is unreachable", "failed:"};
-  for (const char* failure : kFailures)
-    if (strstr(log, failure) != nullptr) return true;
-  return false;
-}
+bool ShellSafe(const char* url) { return strchr(url, '\'') == nullptr && url[0] != '-'; }
 
 }  // namespace stream_internal
 
 using namespace stream_internal;
 
 namespace {
+
+// "timeout N " in front of a synchronous wget where the shell has a timeout
+// that takes that form: wget's -T bounds each wait but not a server that
+// trickles. Without it, -T and -t alone bound the fetch.
+const char* TimeLimit(uint32_t seconds) {
+  static int usable = -1;
+  if (usable < 0) usable = system("timeout 5 true >/dev/null 2>&1") == 0;
+  static char prefix[24];
+  if (!usable) return "";
+  TAP_SPrint(prefix, "timeout %u ", seconds);
+  return prefix;
+}
+
+// wget's exit status from a system() result; -1 when it did not exit.
+int ExitStatus(int result) { return result >= 0 && WIFEXITED(result) ? WEXITSTATUS(result) : -1; }
 
 // Runs a synchronous fetch into the settings folder and loads the file; null,
 // after the status message that says where it failed, when the step ends.
@@ -242,10 +265,16 @@ char* FetchText(const char* command, const char* name, const char* fetchError, c
 // variant. False when the step ends.
 bool Prepare(void) {
   system("rm /mnt/hd/ProgramFiles/Settings/orvado/*.lok");
+  ResetPlaylistWatch();
   const char* url = _OrvadoURL[_StreamNr - 1];
   CopyLine(_OrvadoURLXXX, url, strnlen(url, StreamUrlSize - 1));
   char* slash = strrchr(_OrvadoURLXXX, '/');
-  if (slash == nullptr) return false;
+  if (slash == nullptr) {
+    StatusUnlessShown("No URL set");
+    return false;
+  }
+  // The playlist itself, until a master playlist names a variant.
+  strcpy(_OrvadoChunkListURL, _OrvadoURLXXX);
   strcpy(_OrvadoChunkName, slash + 1);
   *slash = '\0';
   if (system("chmod 755 /mnt/hd/ProgramFiles/wget") != 0) {
@@ -259,9 +288,9 @@ bool Prepare(void) {
     return false;
   }
   char command[kCommandSize];
-  if (!ShellSafe(_OrvadoURLXXX) || !ShellSafe(_OrvadoChunkName) ||
-      !Format(command, "wget -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s'", _OrvadoURLXXX,
-              _OrvadoChunkName)) {
+  if (!ShellSafe(_OrvadoChunkListURL) ||
+      !Format(command, "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s'",
+              TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoURLXXX, _OrvadoChunkName)) {
     Status("URL >> 1");
     return false;
   }
@@ -290,16 +319,9 @@ char* FetchChunkList(void) {
     return nullptr;
   }
   char command[kCommandSize];
-  bool fits;
-  bool safe = ShellSafe(_OrvadoChunkName);
-  if (StartsWithHttp(_OrvadoChunkName)) {
-    fits = Format(command, "wget -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s'", _OrvadoChunkName);
-  } else {
-    safe = safe && ShellSafe(_OrvadoURLXXX);
-    fits = Format(command, "wget -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s/%s'", _OrvadoURLXXX,
-                  _OrvadoChunkName);
-  }
-  if (!safe || !fits) {
+  if (!ShellSafe(_OrvadoChunkListURL) ||
+      !Format(command, "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s'",
+              TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoChunkListURL)) {
     Status("URL >> 1");
     return nullptr;
   }
@@ -308,11 +330,56 @@ char* FetchChunkList(void) {
   return text;
 }
 
+// The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
+// when it did not come whole or is no transport stream.
+bool FetchFirstChunk(const char* url) {
+  char command[kCommandSize];
+  Format(command, "%swget -T%u -t1 -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'", TimeLimit(kFirstChunkSeconds),
+         kFirstChunkSeconds, url);
+  int result = system(command);
+  HDD_ChangeDir(kMediaTmpDir);
+  if (result == 0 && TransportStreamSize("Stream.ts") > 0) return true;
+  TAP_Hdd_Delete("Stream.ts");
+  Status("Start ts err");
+  if (ExitStatus(result) == kWgetFileError) StatusUnlessShown("Disk full");
+  return false;
+}
+
+// The disk takes no more: the run's downloads stop and what they left goes,
+// so the player keeps what Stream.ts holds.
+void StopForFullDisk(void) {
+  Status("Disk full");
+  diskFull = true;
+  KillTask("wget");
+  system("rm -f /mnt/hd/MediaFiles/tmp/tmp*.ts");
+}
+
+// Appends chunk file `name` (in the media folder, the current directory) of
+// `bytes` bytes to Stream.ts; false, with Stream.ts as it was, when the disk
+// cannot take it whole.
+bool AppendChunk(uint32_t n, int64_t bytes) {
+  int64_t room = FreeDiskBytes("/mnt/hd/MediaFiles/tmp");
+  if (room >= 0 && room < bytes) return false;
+  uint64_t before = 0;
+  if (!HDD_GetFileSizeAndInode("Stream.ts", nullptr, &before)) before = 0;
+  char command[kCommandSize];
+  Format(command, "cat /mnt/hd/MediaFiles/tmp/tmp%u.ts >> /mnt/hd/MediaFiles/tmp/Stream.ts", n);
+  system(command);
+  uint64_t after = 0;
+  HDD_GetFileSizeAndInode("Stream.ts", nullptr, &after);
+  if (after == before + static_cast<uint64_t>(bytes)) return true;
+  // Cut back to the last whole chunk. dd truncates at its seek offset, and
+  // unlike truncate(1) it is in every shell's tool set.
+  Format(command, "dd if=/dev/null of=/mnt/hd/MediaFiles/tmp/Stream.ts bs=1 seek=%llu 2>/dev/null",
+         static_cast<unsigned long long>(before));
+  system(command);
+  return false;
+}
+
 // Appends finished chunks in number order until one is missing, still
 // loading or failed; starts the player once Stream.ts is large enough.
 void AppendFinishedChunks(void) {
   char name[32];
-  char command[kCommandSize];
   char message[32];
   for (;;) {
     HDD_ChangeDir(kSettingsDir);
@@ -321,20 +388,32 @@ void AppendFinishedChunks(void) {
     if (!TAP_Hdd_Exist(name)) return;
     char* log = nullptr;
     if (ReadText(name, 1, &log) != READ_OK) return;  // nothing written yet
-    bool complete = strstr(log, "100%") != nullptr;
-    bool failed = !complete && LogShowsFailure(log);
+    int32_t status = -1;
+    ChunkLogState state = JudgeChunkLog(log, &status);
     TAP_MemFree(log);
-    if (failed) {
+    if (state == CHUNK_LOADING) return;
+    int64_t bytes = -1;
+    if (state == CHUNK_COMPLETE) {
+      HDD_ChangeDir(kMediaTmpDir);
+      TAP_SPrint(name, "tmp%u.ts", n);
+      bytes = TransportStreamSize(name);
+    }
+    if (bytes < 0) {
+      // Failed, or not video: left out, its log and file stay for a look.
       TAP_SPrint(message, "%u Read err", n);
       SetStatusAusgabe(message, kProgressSeconds);
       _Stream_Block_Ok = n + 1;
+      if (status == kWgetFileError) StopForFullDisk();
       return;
     }
-    if (!complete) return;
+    HDD_ChangeDir(kSettingsDir);
+    TAP_SPrint(name, "%u.lok", n);
     TAP_Hdd_Delete(name);
-    Format(command, "cat /mnt/hd/MediaFiles/tmp/tmp%u.ts >> /mnt/hd/MediaFiles/tmp/Stream.ts", n);
-    system(command);
     HDD_ChangeDir(kMediaTmpDir);
+    if (!AppendChunk(n, bytes)) {
+      StopForFullDisk();
+      return;
+    }
     TAP_SPrint(name, "tmp%u.ts", n);
     TAP_Hdd_Delete(name);
     _Stream_Block_Ok = n + 1;
@@ -343,10 +422,11 @@ void AppendFinishedChunks(void) {
     if (_PlayFile.playMode != 0) continue;
     TAP_SPrint(message, "%d: %d kB", static_cast<int>(_Stream_Block_Ok), static_cast<int>(_StreamFileSize / 1024));
     SetStatusAusgabe(message, kProgressSeconds);
-    if (_StreamFileSize > kPlayThreshold) {
+    // Once per run: the play record shows a start only from the next event.
+    if (_StreamFileSize > kPlayThreshold && !playerStarted) {
       cls();
       HDD_ChangeDir(kMediaTmpDir);
-      PlayMediaFile("Stream.ts");
+      playerStarted = PlayMediaFile("Stream.ts") == 1;
     }
   }
 }
@@ -355,16 +435,16 @@ void AppendFinishedChunks(void) {
 
 void stream(void) {
   if (_StreamNr < 1 || _StreamNr > 9) return;
+  if (_Stream_Block != 0 && diskFull) return;
   if (_Stream_Block == 0 && !Prepare()) return;
 
   char* list = FetchChunkList();
   if (list == nullptr) return;
+  WatchPlaylist(list, _tick);
   char chunk[StreamMaxChunks][StreamUrlSize];
   int32_t k = SelectChunks(list, chunk);
   TAP_MemFree(list);
-  if (k < 0) return;
 
-  char command[kCommandSize];
   int32_t background = k;
   if (_Stream_Block == 0) {
     // No chunk in the list: nothing to start from, so the start is retried.
@@ -372,24 +452,26 @@ void stream(void) {
       Status("Start ts err");
       return;
     }
-    Format(command, "wget -T60 -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'", chunk[0]);
-    if (system(command) != 0) {
-      Status("Start ts err");
-      return;
-    }
+    if (!FetchFirstChunk(chunk[0])) return;
     strcpy(_OrvadoDlTsFileName_OK[StreamRingSize - 1], chunk[0]);
     _Stream_Block = 1;
     _Stream_Block_Ok = 1;
+    playerStarted = false;
+    diskFull = false;
     // The newest chunk waits for the next step.
     background = k - 1;
   }
 
+  char command[kCommandSize];
   for (int32_t i = 0; i < background; ++i) {
     if (StremDlTest(chunk[i]) == 0) continue;
     uint32_t n = _Stream_Block;
+    // The job's shell writes wget's exit status as the log's last line, so
+    // the scan can tell a finished download from one still retrying.
     Format(command,
-           "wget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s' 2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &", n,
-           chunk[i], n);
+           "(wget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
+           "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
+           n, chunk[i], ChunkExitMarker, n);
     system(command);
     ++_Stream_Block;
   }

@@ -1,4 +1,4 @@
-// The parsers of the download pipeline, open to the tests and fuzz targets.
+// The download pipeline's helpers, open to the tests and fuzz targets.
 #pragma once
 
 #include <cstdint>
@@ -6,21 +6,52 @@
 #include "app/orvado.h"
 
 constexpr uint32_t StreamMaxChunks = 3;  // chunk URLs taken from each chunk list
+// The last line that a background job's shell writes into its log once wget
+// has ended, followed by wget's exit status.
+constexpr const char* ChunkExitMarker = "wget exit ";
 
 namespace stream_internal {
 
 // Master playlist (carriage returns and commas already turned into line
 // feeds): the variant with the highest BANDWIDTH= becomes _OrvadoChunkName, of
-// equal ones the earlier; shows "%u kb/s". False when the step ends (a variant
-// line that cannot be found, or "URL >> 1").
+// equal ones the earlier; shows "%u kb/s". The chosen line is then resolved
+// against _OrvadoChunkListURL (the master playlist's URL) into
+// _OrvadoChunkListURL. False when the step ends (a variant line that cannot be
+// found, or "URL >> 1" for one that is too long, cannot be resolved within
+// 511 characters or cannot be quoted for the shell).
 bool ChooseVariant(const char* text);
 
-// The last three chunk URLs of a chunk list (carriage returns already turned
-// into line feeds), in list order, joined to _OrvadoURLXXX when relative.
-// Returns how many (0 to 3), or -1 when the step ends ("URL >> 2").
+// The last three chunk lines of a chunk list (carriage returns already turned
+// into line feeds), in list order, resolved against _OrvadoChunkListURL.
+// A line whose URL does not fit or cannot be quoted for the shell is left out
+// with "URL >> 2". Returns how many URLs (0 to 3) were stored.
 int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
 
-// True when a chunk log shows that its download failed.
-bool LogShowsFailure(const char* log);
+// True when `url` can stand between single quotes on a shell line and cannot
+// be taken for an option: no quote, no leading "-".
+bool ShellSafe(const char* url);
+
+enum ChunkLogState { CHUNK_LOADING, CHUNK_COMPLETE, CHUNK_FAILED };
+// Judges a chunk log by how its download ended: complete when its last line
+// is ChunkExitMarker with status 0, failed with any other status, loading
+// while that line has not come. `status` (may be null) receives the exit
+// status, or -1 while loading.
+ChunkLogState JudgeChunkLog(const char* log, int32_t* status);
+
+// Size of the file `name` in the TAP's current directory when it is whole
+// MPEG transport stream packets (a sync byte 0x47 every 188 bytes, at least
+// one packet); -1 when it is not, or cannot be read.
+int64_t TransportStreamSize(const char* name);
+
+// Bytes free for an unprivileged writer on the file system that holds the
+// Linux folder `linuxDir`, as df reports them; -1 when unknown.
+int64_t FreeDiskBytes(const char* linuxDir);
+
+// Forgets the chunk list of the last channel (at each channel start).
+void ResetPlaylistWatch(void);
+// Looks at a freshly fetched chunk list at tick `now`: shows "Playlist ended"
+// once for a list with #EXT-X-ENDLIST, and "Playlist stale" once when the
+// list has not changed for three target durations (until it changes again).
+void WatchPlaylist(const char* text, uint32_t now);
 
 }  // namespace stream_internal

@@ -10,11 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/ResolveUrl.h"
 #include "app/orvado.h"
+#include "app/stream_internal.h"
 #include "lib/firmware/fwaccess.h"
 #include "support/testing.h"
 #include "support/trace_capture.h"
@@ -36,17 +40,6 @@ std::string chunk(char mark, size_t packets = 10) {
   return ts;
 }
 
-bool connects(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
 int freePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -59,35 +52,98 @@ int freePort() {
   return ntohs(a.sin_port);
 }
 
-// python3 -m http.server on loopback, serving kWww, stopped when it goes.
+// A small HTTP server for the tests, on loopback. It serves the files of
+// kWww (a query is ignored), and faults under path prefixes:
+//   /hang/...     accepts and reads the request, then never answers;
+//   /trickle/...  answers the headers and then one byte a second;
+//   /chunked/P    serves P with chunked transfer encoding, no Content-Length;
+//   /once/P       promises P whole but closes halfway at the first request;
+//   /short/P      does that at every request.
+const char kServerScript[] = R"PY(
+import http.server, os, socketserver, sys, time
+root, host, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
+seen = set()
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def log_message(self, *args): pass
+    def do_GET(self):
+        path = self.path.split("?", 1)[0].split("#", 1)[0]
+        fault, _, rest = path.lstrip("/").partition("/")
+        if fault == "hang":
+            time.sleep(120); return
+        if fault == "trickle":
+            self.send_response(200); self.send_header("Content-Length", "100000"); self.end_headers()
+            for _ in range(120):
+                self.wfile.write(b"#"); self.wfile.flush(); time.sleep(1)
+            return
+        if fault not in ("chunked", "once", "short"):
+            fault, rest = "", path.lstrip("/")
+        name = os.path.join(root, rest)
+        if not os.path.isfile(name):
+            self.send_response(404); self.send_header("Content-Length", "0"); self.end_headers(); return
+        body = open(name, "rb").read()
+        self.send_response(200)
+        if fault == "chunked":
+            self.send_header("Transfer-Encoding", "chunked"); self.end_headers()
+            for at in range(0, len(body), 1000):
+                piece = body[at:at + 1000]
+                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            self.wfile.write(b"0\r\n\r\n"); return
+        self.send_header("Content-Length", str(len(body))); self.send_header("Connection", "close"); self.end_headers()
+        cut = fault == "short" or (fault == "once" and path not in seen)
+        seen.add(path)
+        self.wfile.write(body[:len(body) // 2] if cut else body)
+        self.close_connection = True
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+Server((host, port), Handler).serve_forever()
+)PY";
+
+bool connects(const std::string& host, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
 struct HttpServer {
+  std::string host;
   int port = freePort();
   pid_t pid = -1;
-  HttpServer() {
+  explicit HttpServer(std::string address = "127.0.0.1") : host(std::move(address)) {
+    writeFile("/mnt/hd/test_server.py", kServerScript);
     std::string p = std::to_string(port);
     pid = fork();
     if (pid == 0) {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execlp("python3", "python3", "-m", "http.server", "--bind", "127.0.0.1", p.c_str(), "--directory",
-             kWww.c_str(), static_cast<char*>(nullptr));
+      execlp("python3", "python3", "/mnt/hd/test_server.py", kWww.c_str(), host.c_str(), p.c_str(),
+             static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 500 && !connects(port); ++i) usleep(10000);
+    for (int i = 0; i < 500 && !connects(host, port); ++i) usleep(10000);
   }
   ~HttpServer() {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
   }
-  bool up() const { return connects(port); }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + "/" + path; }
+  bool up() const { return connects(host, port); }
+  std::string url(const std::string& path) const {
+    return "http://" + host + ":" + std::to_string(port) + "/" + path;
+  }
 };
 
 void serve(const std::string& path, const std::string& content) { writeFile(kWww + "/" + path, content); }
 
-std::string mediaList(const std::vector<std::string>& lines) {
-  std::string s = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+// A media playlist. Lists that stay the same over the steps of a test say a
+// long target duration, so that they do not count as stale.
+std::string mediaList(const std::vector<std::string>& lines, int target = 60) {
+  std::string s = "#EXTM3U\n#EXT-X-TARGETDURATION:" + std::to_string(target) + "\n";
   for (const std::string& l : lines) s += "#EXTINF:2.0,\n" + l + "\n";
   return s;
 }
@@ -153,12 +209,17 @@ void waitForDownloads() {
     bool done = commandOutput("pidof wget").empty();
     for (uint32_t n = _Stream_Block_Ok; done && n < _Stream_Block; ++n) {
       std::string log = readFile(kSettings + "/" + std::to_string(n) + ".lok");
-      done = log.find("saved [") != std::string::npos || log.find("ERROR") != std::string::npos;
+      done = stream_internal::JudgeChunkLog(log.c_str(), nullptr) != stream_internal::CHUNK_LOADING;
     }
     if (done) return;
     usleep(10000);
   }
   ADD_FAILURE() << "downloads still running after 5 s";
+}
+
+// The log of a background job that has ended with wget's exit `status`.
+std::string finished(int status, const std::string& before = "     0K .......... 100% 1M=0s\n") {
+  return before + "\n" + ChunkExitMarker + std::to_string(status) + "\n";
 }
 
 // The progress word after an append: the next log's number and the size in KiB.
@@ -174,6 +235,82 @@ void noHandleComplaints() {
 }
 
 }  // namespace
+
+// URI resolution: the examples of RFC 3986 section 5.4 (base
+// http://a/b/c/d;p?q), and the forms that HLS servers write.
+struct Resolution {
+  const char* base;
+  const char* reference;
+  const char* expected;
+};
+
+void PrintTo(const Resolution& r, std::ostream* out) { *out << r.base << " + " << r.reference; }
+
+class ResolveUrlExamples : public testing::TestWithParam<Resolution> {};
+
+TEST_P(ResolveUrlExamples, GiveTheTargetUrl) {
+  const Resolution& r = GetParam();
+  char out[StreamUrlSize];
+  ASSERT_TRUE(ResolveUrl(r.base, r.reference, strlen(r.reference), out, sizeof out));
+  EXPECT_STREQ(out, r.expected);
+}
+
+constexpr const char* kRfcBase = "http://a/b/c/d;p?q";
+const Resolution kRfc3986Normal[] = {
+    {kRfcBase, "g:h", "g:h"},           {kRfcBase, "g", "http://a/b/c/g"},
+    {kRfcBase, "./g", "http://a/b/c/g"}, {kRfcBase, "g/", "http://a/b/c/g/"},
+    {kRfcBase, "/g", "http://a/g"},      {kRfcBase, "//g", "http://g"},
+    {kRfcBase, "?y", "http://a/b/c/d;p?y"}, {kRfcBase, "g?y", "http://a/b/c/g?y"},
+    {kRfcBase, "#s", "http://a/b/c/d;p?q#s"}, {kRfcBase, "g#s", "http://a/b/c/g#s"},
+    {kRfcBase, "g?y#s", "http://a/b/c/g?y#s"}, {kRfcBase, ";x", "http://a/b/c/;x"},
+    {kRfcBase, "g;x", "http://a/b/c/g;x"}, {kRfcBase, "g;x?y#s", "http://a/b/c/g;x?y#s"},
+    {kRfcBase, "", "http://a/b/c/d;p?q"}, {kRfcBase, ".", "http://a/b/c/"},
+    {kRfcBase, "./", "http://a/b/c/"},    {kRfcBase, "..", "http://a/b/"},
+    {kRfcBase, "../", "http://a/b/"},     {kRfcBase, "../g", "http://a/b/g"},
+    {kRfcBase, "../..", "http://a/"},     {kRfcBase, "../../", "http://a/"},
+    {kRfcBase, "../../g", "http://a/g"},
+};
+const Resolution kRfc3986Abnormal[] = {
+    {kRfcBase, "../../../g", "http://a/g"},   {kRfcBase, "../../../../g", "http://a/g"},
+    {kRfcBase, "/./g", "http://a/g"},         {kRfcBase, "/../g", "http://a/g"},
+    {kRfcBase, "g.", "http://a/b/c/g."},      {kRfcBase, ".g", "http://a/b/c/.g"},
+    {kRfcBase, "g..", "http://a/b/c/g.."},    {kRfcBase, "..g", "http://a/b/c/..g"},
+    {kRfcBase, "./../g", "http://a/b/g"},     {kRfcBase, "./g/.", "http://a/b/c/g/"},
+    {kRfcBase, "g/./h", "http://a/b/c/g/h"},  {kRfcBase, "g/../h", "http://a/b/c/h"},
+    {kRfcBase, "g;x=1/./y", "http://a/b/c/g;x=1/y"}, {kRfcBase, "g;x=1/../y", "http://a/b/c/y"},
+    {kRfcBase, "g?y/./x", "http://a/b/c/g?y/./x"},   {kRfcBase, "g?y/../x", "http://a/b/c/g?y/../x"},
+    {kRfcBase, "g#s/./x", "http://a/b/c/g#s/./x"},   {kRfcBase, "g#s/../x", "http://a/b/c/g#s/../x"},
+    {kRfcBase, "http:g", "http:g"},
+};
+const Resolution kHlsForms[] = {
+    {"http://127.0.0.1:8080/tv/master.m3u8", "gear1/prog_index.m3u8", "http://127.0.0.1:8080/tv/gear1/prog_index.m3u8"},
+    {"http://127.0.0.1:8080/tv/gear1/prog_index.m3u8", "fileSequence0.ts", "http://127.0.0.1:8080/tv/gear1/fileSequence0.ts"},
+    {"http://127.0.0.1:8080/tv/gear1/i.m3u8", "/live/seg1.ts", "http://127.0.0.1:8080/live/seg1.ts"},
+    {"http://127.0.0.1:8080/tv/gear1/i.m3u8", "../seg1.ts", "http://127.0.0.1:8080/tv/seg1.ts"},
+    {"http://127.0.0.1:8080/tv/i.m3u8", "//127.0.0.2:9000/x/s.ts", "http://127.0.0.2:9000/x/s.ts"},
+    {"http://127.0.0.1:8080/tv/i.m3u8", "http://127.0.0.2:9000/y/s.ts", "http://127.0.0.2:9000/y/s.ts"},
+    {"http://127.0.0.1:8080/tv/m.m3u8?token=a/b", "v/i.m3u8?k=1/2", "http://127.0.0.1:8080/tv/v/i.m3u8?k=1/2"},
+    {"http://127.0.0.1:8080/tv/i.m3u8?token=a/b", "s1.ts", "http://127.0.0.1:8080/tv/s1.ts"},
+    {"http://127.0.0.1:8080", "s1.ts", "http://127.0.0.1:8080/s1.ts"},
+};
+INSTANTIATE_TEST_SUITE_P(Rfc3986Normal, ResolveUrlExamples, testing::ValuesIn(kRfc3986Normal));
+INSTANTIATE_TEST_SUITE_P(Rfc3986Abnormal, ResolveUrlExamples, testing::ValuesIn(kRfc3986Abnormal));
+INSTANTIATE_TEST_SUITE_P(HlsForms, ResolveUrlExamples, testing::ValuesIn(kHlsForms));
+
+TEST(ResolveUrl, RefusesWhatDoesNotFitAndNeverOverruns) {
+  char out[16];
+  std::memset(out, 'x', sizeof out);
+  EXPECT_TRUE(ResolveUrl("http://a/b", "c/d.ts", 6, out, sizeof out));  // 15 characters
+  EXPECT_STREQ(out, "http://a/c/d.ts");
+  EXPECT_FALSE(ResolveUrl("http://a/b", "c/de.ts", 7, out, sizeof out));
+  EXPECT_STREQ(out, "") << "nothing half-made is left";
+  EXPECT_TRUE(ResolveUrl("http://a/b", "x/../c.ts?#", 9, out, sizeof out)) << "only `length` bytes count";
+  EXPECT_STREQ(out, "http://a/c.ts");
+  std::string longLine(StreamUrlSize, 'a');
+  char url[StreamUrlSize];
+  EXPECT_FALSE(ResolveUrl("http://a/", longLine.c_str(), longLine.size(), url, sizeof url));
+  EXPECT_FALSE(ResolveUrl(nullptr, "g", 1, url, sizeof url));
+}
 
 TEST(StreamRing, KeepsTheLastTenAndDropsTheOldest) {
   inFreshProcess([] {
@@ -234,7 +371,8 @@ TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
     EXPECT_EQ(shown, std::vector<std::string>{});
     // Jobs may finish before the scan of the step that started them.
     size_t a = chunk('A').size(), b = chunk('B', 20).size(), c = chunk('C', 30).size();
-    EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", kB(2, a + b), kB(3, a + b + c)}));
+    EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", "Playlist ended", kB(2, a + b), kB(3, a + b + c)}))
+        << "the list's end is told once";
     EXPECT_EQ(_Stream_Block, 3u);
     EXPECT_EQ(_Stream_Block_Ok, 3u);
     EXPECT_EQ(readFile(kStreamTs), chunk('A') + chunk('B', 20) + chunk('C', 30));
@@ -251,7 +389,7 @@ TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
     EXPECT_EQ(_stream_load_flag, 0u);
     EXPECT_FALSE(exists(kStreamTs));
     ASSERT_EQ(TAP_EventHandler(EVT_KEY, RKEY_1, 0), 0u);
-    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Playlist ended"}));
     EXPECT_EQ(readFile(kStreamTs), chunk('A'));
     EXPECT_EQ(_Stream_Block, 1u) << "seg/b.ts is still in the ring";
     EXPECT_EQ(_Stream_Block_Ok, 1u);
@@ -268,9 +406,9 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
           "#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360,CODECS=\"avc1.4d401e,mp4a.40.2\"\r\n"
           "low/index.m3u8\r\n#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=1200000\r\nhi/index.m3u8\r\n"
           "#EXT-X-STREAM-INF:BANDWIDTH=1200000\r\nhi2/index.m3u8\r\n");
-    // Chunk names are joined to the channel's base URL, not the variant's.
-    serve("tv/hi/index.m3u8", mediaList({"hi/1.ts", "hi/2.ts"}));
-    serve("tv/low/index.m3u8", mediaList({"low/1.ts", "low/2.ts"}));
+    // Chunk names resolve against the variant's URL.
+    serve("tv/hi/index.m3u8", mediaList({"1.ts", "2.ts"}));
+    serve("tv/low/index.m3u8", mediaList({"1.ts", "2.ts"}));
     serve("tv/hi/1.ts", chunk('H'));
     serve("tv/hi/2.ts", chunk('I'));
     startChannel(server.url("tv/master.m3u8"));
@@ -378,7 +516,9 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
   });
 }
 
-TEST(StreamPipeline, LogScanKeepsNumberOrder) {
+// Chunks are judged by how their download ended: the exit status that the
+// job's shell writes last, not the words met on the way.
+TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
   inFreshProcess([] {
     freshStart();
     HttpServer server;
@@ -389,24 +529,26 @@ TEST(StreamPipeline, LogScanKeepsNumberOrder) {
     ASSERT_EQ(readFile(kStreamTs), chunk('1'));
     ASSERT_EQ(_Stream_Block, 1u);
     // The list holds only the first chunk, which is in the ring: no further
-    // downloads start, and the logs below stand in for jobs 1 to 3.
+    // downloads start, and the logs below stand in for the jobs.
     writeFile(kSettings + "/1.lok", "     0K .......... 45% 1M 0s\n");
     writeFile(kTmp + "/tmp1.ts", chunk('a'));
-    writeFile(kSettings + "/2.lok", "     0K ...  100% 1M=0s\n");
+    writeFile(kSettings + "/2.lok", finished(0));
     writeFile(kTmp + "/tmp2.ts", chunk('b'));
     writeFile(kSettings + "/3.lok", "");
     writeFile(kTmp + "/tmp3.ts", chunk('c'));
     EXPECT_EQ(step(), std::vector<std::string>{}) << "log 1 still loading holds back log 2";
+    writeFile(kSettings + "/1.lok", "  0K .. 26% 632M=0s\n(632 MB/s) - Connection closed at byte 50000. Retrying.\n");
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "while wget retries, the chunk is still loading";
+    writeFile(kSettings + "/1.lok", "  0K .... 100% 1M=0s\n");
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "100% before wget has ended is not yet the end";
     EXPECT_EQ(readFile(kStreamTs), chunk('1'));
-    writeFile(kSettings + "/1.lok", "Read error at byte 5\n 100% 1M=0s\n");
-    std::vector<std::string> shown = step();
-    EXPECT_EQ(shown, (std::vector<std::string>{kB(2, 188 * 20), kB(3, 188 * 30)}))
-        << "100% counts before any error word; an empty log ends the scan";
+    writeFile(kSettings + "/1.lok", finished(0, "Connection closed at byte 5. Retrying.\n- 'tmp1.ts' saved [1880]\n"));
+    EXPECT_EQ(step(), (std::vector<std::string>{kB(2, 188 * 20), kB(3, 188 * 30)}))
+        << "a retry that succeeded is complete; an empty log ends the scan";
     EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b'));
     EXPECT_EQ(_Stream_Block_Ok, 3u);
-    EXPECT_TRUE(exists(kSettings + "/3.lok"));
-    writeFile(kSettings + "/3.lok", "Connecting... Connection closed at byte 0. Retrying.\n");
-    writeFile(kSettings + "/4.lok", "100%\n");
+    writeFile(kSettings + "/3.lok", finished(8, "ERROR 404: Not Found.\n"));
+    writeFile(kSettings + "/4.lok", finished(0));
     writeFile(kTmp + "/tmp4.ts", chunk('d'));
     EXPECT_EQ(step(), std::vector<std::string>{"3 Read err"}) << "a failed chunk ends the step";
     EXPECT_EQ(_StatusausgabeTick[0], _tick + 1000u - (StreamStepTicks + 1)) << "shown for 10 seconds";
@@ -414,17 +556,25 @@ TEST(StreamPipeline, LogScanKeepsNumberOrder) {
     EXPECT_TRUE(exists(kTmp + "/tmp3.ts"));
     EXPECT_EQ(step(), std::vector<std::string>{kB(5, 188 * 40)});
     EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b') + chunk('d'));
-    // Each failure word alone marks a failure; one "Read error" is "error".
-    const char* failures[] = {"ERROR 404", "Giving up.", "Network is unreachable", "connect failed: x",
-                              "Read error (x)", "an error"};
+    // Only whole transport-stream packets go in: an error page served with
+    // 200, a chunk cut within a packet, an empty one, a missing one, and any
+    // exit status but 0 are each left out.
+    std::string cut = chunk('e');
+    cut.pop_back();
+    std::string html = "<html><body>Service unavailable</body></html>\n";
+    html.resize(188, ' ');
+    const std::pair<std::string, std::string> dropped[] = {
+        {finished(0), html}, {finished(0), cut}, {finished(0), ""}, {finished(0), "-"}, {finished(4), chunk('f')}};
     uint32_t n = 5;
-    for (const char* text : failures) {
-      writeFile(kSettings + "/" + std::to_string(n) + ".lok", text);
-      EXPECT_EQ(step(), std::vector<std::string>{std::to_string(n) + " Read err"}) << text;
+    for (const auto& [log, file] : dropped) {
+      writeFile(kSettings + "/" + std::to_string(n) + ".lok", log);
+      if (file != "-") writeFile(kTmp + "/tmp" + std::to_string(n) + ".ts", file);
+      EXPECT_EQ(step(), std::vector<std::string>{std::to_string(n) + " Read err"}) << n;
       ++n;
     }
-    writeFile(kSettings + "/" + std::to_string(n) + ".lok", "Read Error, still loading\n");
-    EXPECT_EQ(step(), std::vector<std::string>{}) << "the words are case-sensitive";
+    EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b') + chunk('d')) << "nothing of them went in";
+    writeFile(kSettings + "/" + std::to_string(n) + ".lok", "wget exit 0 but more follows\n");
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "only a last line of its own counts";
     EXPECT_EQ(_Stream_Block_Ok, n);
     noHandleComplaints();
   });
@@ -442,9 +592,10 @@ struct PlayerStarts : orvado_test::TraceCapture {
 };
 
 TEST(StreamPipeline, PlayerStartRules) {
-  // Further complete chunks in the step that crossed the size start the
-  // player again: the play record is refreshed only between events. From the
-  // next event on appends go on without a word.
+  // The player starts once, on the append that crosses the size; further
+  // complete chunks in that step do not start it again, although the play
+  // record is refreshed only between events. From the next event on appends
+  // go on without a word.
   inFreshProcess([] {
     PlayerStarts starts;
     freshStart(starts.config());
@@ -455,21 +606,21 @@ TEST(StreamPipeline, PlayerStartRules) {
     step();
     const size_t big = 37234;  // with the first chunk just above 7,000,000 bytes
     writeFile(kTmp + "/tmp1.ts", chunk('a', big));
-    writeFile(kSettings + "/1.lok", "100%");
+    writeFile(kSettings + "/1.lok", finished(0));
     writeFile(kTmp + "/tmp2.ts", chunk('b'));
-    writeFile(kSettings + "/2.lok", "100%");
+    writeFile(kSettings + "/2.lok", finished(0));
     size_t size1 = (10 + big) * 188, size2 = size1 + 10 * 188;
     ASSERT_GT(size1, 7000000u);
     ASSERT_LT(size1 - 10 * 188, 7000000u);
     EXPECT_EQ(step(), (std::vector<std::string>{kB(2, size1), kB(3, size2)}));
-    EXPECT_EQ(starts.count(), 2);
+    EXPECT_EQ(starts.count(), 1);
     EXPECT_TRUE(emu::playing());
     EXPECT_EQ(emu::playingFile(), kStreamTs);
     writeFile(kTmp + "/tmp3.ts", chunk('c'));
-    writeFile(kSettings + "/3.lok", "100%");
+    writeFile(kSettings + "/3.lok", finished(0));
     EXPECT_EQ(step(), std::vector<std::string>{});
     EXPECT_EQ(_StreamFileSize, static_cast<int64_t>(size2 + 10 * 188));
-    EXPECT_EQ(starts.count(), 2);
+    EXPECT_EQ(starts.count(), 1);
     noHandleComplaints();
   });
   // Another playback in the firmware: the pipeline appends but never starts
@@ -492,7 +643,7 @@ TEST(StreamPipeline, PlayerStartRules) {
     step();  // the play record shows the playback from this event on
     int before = starts.count();
     writeFile(kTmp + "/tmp1.ts", chunk('a', 37234));
-    writeFile(kSettings + "/1.lok", "100%");
+    writeFile(kSettings + "/1.lok", finished(0));
     EXPECT_EQ(step(), std::vector<std::string>{});
     EXPECT_GT(_StreamFileSize, 7000000);
     EXPECT_EQ(starts.count(), before);
@@ -553,139 +704,181 @@ TEST(StreamPipeline, ChunkSelection) {
   });
 }
 
-TEST(StreamPipeline, ErrorWords) {
-  // A playlist shorter than 10 bytes; the start is tried again next step.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("p.m3u8", "#EXTM3U\n");
-    startChannel(server.url("p.m3u8"));
-    EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
-    EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
-    EXPECT_EQ(_Stream_Block, 0u);
-  });
-  // A playlist that is not there; the word holds a tab.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    startChannel(server.url("none.m3u8"));
-    EXPECT_EQ(step(), std::vector<std::string>{"Pl 2\tError"});
-  });
-  // A chunk list that is not there (404).
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000\nmissing.m3u8\n");
-    startChannel(server.url("m.m3u8"));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"}));
-    EXPECT_EQ(_Stream_Block, 0u);
-    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"})) << "start again";
-  });
-  // The first chunk fails: start again from the playlist.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("l.m3u8", mediaList({"gone.ts", "b.ts"}));
-    startChannel(server.url("l.m3u8"));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
-    EXPECT_EQ(_Stream_Block, 0u);
-    serve("gone.ts", chunk('g'));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode"}));
-    EXPECT_EQ(readFile(kStreamTs), chunk('g'));
-    EXPECT_EQ(_Stream_Block, 1u) << "b.ts waits for the next step";
-  });
-  // A chunk whose download fails (404) is skipped; later chunks go on.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("l.m3u8", mediaList({"old.ts", "a.ts", "missing.ts", "c.ts"}));
-    serve("a.ts", chunk('a'));
-    serve("c.ts", chunk('c'));
-    startChannel(server.url("l.m3u8"));
-    // Each download may fail or finish before the scan of its own step.
-    std::vector<std::string> all;
-    for (int i = 0; i < 3; ++i) {
-      std::vector<std::string> shown = step();
-      all.insert(all.end(), shown.begin(), shown.end());
-      if (shows(shown, "1 Read err")) {
-        EXPECT_EQ(shown.back(), "1 Read err") << "a failed chunk ends the step";
-        EXPECT_EQ(_StatusausgabeTick[shown.size() - 1], _tick + 1000u - (StreamStepTicks + 1)) << "shown for 10 s";
-      }
-      waitForDownloads();
-    }
-    EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", "1 Read err", kB(3, 2 * chunk('a').size())}));
-    EXPECT_TRUE(exists(kSettings + "/1.lok"));
-    EXPECT_TRUE(exists(kTmp + "/tmp1.ts"));
-    EXPECT_NE(readFile(kSettings + "/1.lok").find("404"), std::string::npos);
-    EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('c'));
-  });
-  // Over-long variant and chunk URLs.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n" + std::string(507, 'v') + ".m3u8\n");
-    startChannel(server.url("m.m3u8"));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "URL >> 1"}));
-    EXPECT_EQ(_Stream_Block, 0u);
-  });
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("l.m3u8", mediaList({"a.ts", std::string(490, 'x') + ".ts"}));
-    serve("a.ts", chunk('a'));
-    startChannel(server.url("l.m3u8"));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
-    EXPECT_FALSE(exists(kStreamTs)) << "the step ends before the first chunk";
-    EXPECT_EQ(_Stream_Block, 0u);
-  });
-  // A base URL and a variant name that together do not fit a command line.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    std::string dir = std::string(230, 'p') + "/" + std::string(230, 'q');
-    serve(dir + "/m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n" + std::string(500, 'v') + ".m3u8\n");
-    startChannel(server.url(dir + "/m.m3u8"));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "1 kb/s", "URL >> 1"}));
-    EXPECT_FALSE(exists(kSettings + "/chlist.txt"));
-    EXPECT_EQ(_Stream_Block, 0u);
-  });
-  // No downloader beside the TAP.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    removeAll("/mnt/hd/ProgramFiles/wget");
-    serve("l.m3u8", mediaList({"a.ts"}));
-    startChannel(server.url("l.m3u8"));
-    EXPECT_EQ(step(), std::vector<std::string>{"wget Error"});
-  });
-}
+// One scenario of the pipeline, run in a fresh process by a parameterised
+// test named after it.
+struct Scenario {
+  const char* name;
+  void (*run)();
+};
 
-TEST(StreamPipeline, UnusableChannelUrls) {
-  // No "/" in the URL (an unset channel): the step ends without a word,
-  // after the old logs have gone.
-  inFreshProcess([] {
-    freshStart();
-    startChannel("---");
-    writeFile(kSettings + "/3.lok", "x");
-    EXPECT_EQ(step(), std::vector<std::string>{});
-    EXPECT_FALSE(exists(kSettings + "/3.lok"));
-    EXPECT_FALSE(exists(kSettings + "/playlist.txt"));
-    EXPECT_EQ(_Stream_Block, 0u);
-  });
-  // A quote would leave the shell's quotes: such URLs are refused.
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    startChannel(server.url("x';touch /mnt/hd/injected;'.m3u8"));
-    EXPECT_EQ(step(), std::vector<std::string>{"URL >> 1"});
-    EXPECT_FALSE(exists("/mnt/hd/injected"));
-  });
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts"}));
-    startChannel(server.url("l.m3u8"));
-    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
-    EXPECT_FALSE(exists("/mnt/hd/injected"));
-  });
-}
+std::string scenarioName(const testing::TestParamInfo<Scenario>& info) { return info.param.name; }
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+class StreamFailures : public testing::TestWithParam<Scenario> {};
+TEST_P(StreamFailures, ShowItsWordAndGoOn) { inFreshProcess(GetParam().run); }
+
+const Scenario kFailures[] = {
+    {"PlaylistShorterThanTenBytesIsTriedAgain",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("p.m3u8", "#EXTM3U\n");
+       startChannel(server.url("p.m3u8"));
+       EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
+       EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
+    {"MissingPlaylistWordHoldsATab",
+     [] {
+       freshStart();
+       HttpServer server;
+       startChannel(server.url("none.m3u8"));
+       EXPECT_EQ(step(), std::vector<std::string>{"Pl 2\tError"});
+     }},
+    {"MissingChunkListStartsAgain",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000\nmissing.m3u8\n");
+       startChannel(server.url("m.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"}));
+       EXPECT_EQ(_Stream_Block, 0u);
+       EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"})) << "start again";
+     }},
+    {"FailedFirstChunkStartsAgain",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", mediaList({"gone.ts", "b.ts"}));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+       EXPECT_EQ(_Stream_Block, 0u);
+       EXPECT_FALSE(exists(kStreamTs)) << "no cut first chunk is left";
+       serve("gone.ts", chunk('g'));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode"}));
+       EXPECT_EQ(readFile(kStreamTs), chunk('g'));
+       EXPECT_EQ(_Stream_Block, 1u) << "b.ts waits for the next step";
+     }},
+    {"FirstChunkThatIsNoVideoStartsAgain",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", mediaList({"page.ts", "b.ts"}));
+       serve("page.ts", "<html><body>Not here</body></html>\n");
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+       EXPECT_EQ(_Stream_Block, 0u);
+       EXPECT_FALSE(exists(kStreamTs)) << "the page never reaches Stream.ts";
+     }},
+    {"FailedChunkIsSkippedAndLaterOnesGoOn",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", mediaList({"old.ts", "a.ts", "missing.ts", "c.ts"}));
+       serve("a.ts", chunk('a'));
+       serve("c.ts", chunk('c'));
+       startChannel(server.url("l.m3u8"));
+       // Each download may fail or finish before the scan of its own step.
+       std::vector<std::string> all;
+       for (int i = 0; i < 3; ++i) {
+         std::vector<std::string> shown = step();
+         all.insert(all.end(), shown.begin(), shown.end());
+         if (shows(shown, "1 Read err")) {
+           EXPECT_EQ(shown.back(), "1 Read err") << "a failed chunk ends the step";
+           EXPECT_EQ(_StatusausgabeTick[shown.size() - 1], _tick + 1000u - (StreamStepTicks + 1)) << "10 s";
+         }
+         waitForDownloads();
+       }
+       EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", "1 Read err", kB(3, 2 * chunk('a').size())}));
+       EXPECT_TRUE(exists(kSettings + "/1.lok"));
+       EXPECT_TRUE(exists(kTmp + "/tmp1.ts"));
+       EXPECT_NE(readFile(kSettings + "/1.lok").find("404"), std::string::npos) << "wget's own log is kept";
+       EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('c'));
+     }},
+    {"OverlongVariantUrl",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n" + std::string(507, 'v') + ".m3u8\n");
+       startChannel(server.url("m.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "URL >> 1"}));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
+    {"OverlongChunkUrlIsSkippedAlone",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", mediaList({std::string(490, 'x') + ".ts", "a.ts", "b.ts"}));
+       serve("a.ts", chunk('a'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
+       EXPECT_EQ(readFile(kStreamTs), chunk('a')) << "the next chunk starts the stream";
+       EXPECT_EQ(_Stream_Block, 1u);
+     }},
+    {"VariantUrlThatDoesNotFitWithItsBase",
+     [] {
+       freshStart();
+       HttpServer server;
+       std::string dir = std::string(230, 'p') + "/" + std::string(230, 'q');
+       serve(dir + "/m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n" + std::string(500, 'v') + ".m3u8\n");
+       startChannel(server.url(dir + "/m.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "1 kb/s", "URL >> 1"}));
+       EXPECT_FALSE(exists(kSettings + "/chlist.txt"));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
+    {"NoDownloaderBesideTheTap",
+     [] {
+       freshStart();
+       HttpServer server;
+       removeAll("/mnt/hd/ProgramFiles/wget");
+       serve("l.m3u8", mediaList({"a.ts"}));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), std::vector<std::string>{"wget Error"});
+     }},
+    {"ChannelWithoutUrlSaysSoOnce",
+     [] {
+       // "---" is what the settings give a channel without its key.
+       freshStart();
+       startChannel("---");
+       writeFile(kSettings + "/3.lok", "x");
+       EXPECT_EQ(step(), std::vector<std::string>{"No URL set"});
+       EXPECT_FALSE(exists(kSettings + "/3.lok")) << "old logs go first";
+       EXPECT_FALSE(exists(kSettings + "/playlist.txt"));
+       EXPECT_EQ(_Stream_Block, 0u);
+       // The step clears the status line first; here it stays as it was.
+       emu::advanceTicks(StreamStepTicks + 1);
+       TAP_EventHandler(EVT_IDLE, 0, 0);
+       int lines = 0;
+       for (int i = 0; i < 10; ++i) lines += _StatusausgabeTick[i] != 0 && std::string(_StatusausgabeText[i]) == "No URL set";
+       EXPECT_EQ(lines, 1) << "the notice does not stack up while it shows";
+     }},
+    {"QuoteInChannelUrlIsRefused",
+     [] {
+       freshStart();
+       HttpServer server;
+       startChannel(server.url("x';touch /mnt/hd/injected;'.m3u8"));
+       EXPECT_EQ(step(), std::vector<std::string>{"URL >> 1"});
+       EXPECT_FALSE(exists("/mnt/hd/injected"));
+     }},
+    {"QuoteInVariantLineIsRefused",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nv';touch /mnt/hd/injected;'.m3u8\n");
+       startChannel(server.url("m.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "1 kb/s", "URL >> 1"}));
+       EXPECT_FALSE(exists("/mnt/hd/injected"));
+     }},
+    {"QuoteInChunkLineSkipsOnlyThatChunk",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "-c.ts"}));
+       serve("b.ts", chunk('b'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
+       EXPECT_FALSE(exists("/mnt/hd/injected"));
+       EXPECT_EQ(readFile(kStreamTs), chunk('b'));
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(Scenario, StreamFailures, testing::ValuesIn(kFailures), scenarioName);

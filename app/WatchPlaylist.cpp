@@ -1,0 +1,60 @@
+// Tells the user when a live chunk list stops moving or says it has ended;
+// without these the picture just stops, or never comes, without a word.
+#include <cstdlib>
+#include <cstring>
+
+#include "app/stream_internal.h"
+
+namespace {
+
+uint32_t listHash = 0;
+uint32_t listChangedTick = 0;
+bool listSeen = false;
+bool staleShown = false;
+bool endShown = false;
+
+uint32_t Fnv1a(const char* text) {
+  uint32_t h = 2166136261u;
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) h = (h ^ *c) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+namespace stream_internal {
+
+void ResetPlaylistWatch(void) {
+  listSeen = staleShown = endShown = false;
+  listHash = listChangedTick = 0;
+}
+
+void WatchPlaylist(const char* text, uint32_t now) {
+  if (text == nullptr) return;
+  if (strstr(text, "#EXT-X-ENDLIST") != nullptr) {
+    if (!endShown) SetStatusAusgabe("Playlist ended", _StatusShowTime);
+    endShown = true;
+    return;
+  }
+  uint32_t hash = Fnv1a(text);
+  if (!listSeen || hash != listHash) {
+    listSeen = true;
+    listHash = hash;
+    listChangedTick = now;
+    staleShown = false;
+    return;
+  }
+  // A list without a target duration is given the common 10 seconds.
+  int64_t target = 10;
+  const char* tag = strstr(text, "#EXT-X-TARGETDURATION:");
+  if (tag != nullptr) {
+    target = strtol(tag + strlen("#EXT-X-TARGETDURATION:"), nullptr, 10);
+    if (target < 1) target = 1;
+    if (target > 3600) target = 3600;
+  }
+  if (!staleShown && now - listChangedTick >= static_cast<uint32_t>(3 * target * 100)) {
+    SetStatusAusgabe("Playlist stale", _StatusShowTime);
+    staleShown = true;
+  }
+}
+
+}  // namespace stream_internal
