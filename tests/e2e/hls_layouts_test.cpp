@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
@@ -332,6 +333,7 @@ TEST(HlsDisk, FullDiskStopsTheStreamCleanly) {
   inFreshProcess([] {
     // The media folder on a small tmpfs of its own: this process has a mount
     // namespace of its own, so the mount ends with it.
+    std::filesystem::create_directories(kTmp);
     ASSERT_EQ(mount("tmpfs", kTmp.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=2m"), 0) << strerror(errno);
     struct Unmount {
       ~Unmount() { umount2(kTmp.c_str(), MNT_DETACH); }
