@@ -111,6 +111,15 @@ Image screen();
 Image regionImage(uint16_t rgn);
 bool savePng(const Image& image, const std::string& path, std::string* error = nullptr);
 bool loadPng(const std::string& path, Image& image, std::string* error = nullptr);
+// Widens an ARGB 1555 pixel of a graphic record to ARGB: alpha bit 1 is
+// opaque, 0 all clear; 5-bit channels widen as (v << 3) | (v >> 2).
+uint32_t argbFrom1555(uint16_t pixel);
+// Unpacks the pixels of graphic record `gd` (TAP_Osd_PutGd's format,
+// platform/tap.h) from `stream` of `length` bytes, without a region: width x
+// height ARGB pixels, row by row. *complete (out) tells whether the stream
+// held every pixel; the missing ones stay all clear. An unknown format gives
+// an empty result.
+std::vector<uint32_t> unpackGraphic(const TYPE_GrData& gd, const uint8_t* stream, size_t length, bool* complete);
 // The region table as the firmware keeps it (OSD_RegionTableSize entries).
 const OsdRegionInfo* regionTable();
 int syncCount();  // TAP_Osd_Sync calls since reset
@@ -125,6 +134,27 @@ bool playing();
 TYPE_PlayInfo playInfo();
 std::string playingFile();        // Linux path, empty when nothing plays
 std::string workFolder();         // Linux path of the firmware's work folder
+
+// ---- the firmware's own functions ---------------------------------------------
+
+// What the TAP reaches by symbol name (platform/firmware.h), callable here
+// without a symbol look-up, so a front end or test can drive the firmware
+// directly. Each does exactly what the exported symbol does.
+namespace firmware {
+void saveWorkFolder();     // ApplHdd_SaveWorkFolder
+void restoreWorkFolder();  // ApplHdd_RestoreWorkFolder
+// ApplHdd_SelectFolder: selects Linux folder `path` (no leading "/") into the
+// 16-byte record `folder`. Returns 0 when selected.
+int selectFolder(void* folder, const char* path);
+void setWorkFolder(void* folder);  // ApplHdd_SetWorkFolder
+// Appl_StartPlayback: plays `name` of the work folder. Returns 0 when started.
+int startPlayback(const char* name, unsigned int a, bool b);
+// Appl_StartPlaybackMedia: plays media file `name` of the work folder.
+// Returns 0 when started.
+int startPlaybackMedia(const char* name, unsigned int a, bool b, bool c);
+// Appl_ConvertToValidUTF8Str: mends `text` (of `length` bytes) into valid UTF-8.
+int convertToValidUTF8Str(unsigned char* text, int length);
+}  // namespace firmware
 
 // ---- firmware records -------------------------------------------------------
 

@@ -63,8 +63,9 @@ int tapMemFree(const void* block) {
   if (!guardIntact(block, it->second)) reportOverrun(block, it->second);
   g_liveBytes -= it->second;
   g_blocks.erase(it);
-  std::free(const_cast<void*>(block));
+  // Traced before the block goes: a pointer's value is not to be read once freed.
   trace("TAP_MemFree(%p) = 1", block);
+  std::free(const_cast<void*>(block));
   return 1;
 }
 

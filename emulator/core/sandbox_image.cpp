@@ -1,5 +1,6 @@
 // The sandbox's disk image: where its parts come from, how it is filled, and
 // the temporary folders around it.
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,12 +18,23 @@ namespace fs = std::filesystem;
 
 namespace emu {
 
+// Found at run time, not fixed at build time, so the emulator runs any TAP
+// from wherever it is installed: the folder "disk" beside the running program
+// (orvado-emu), else beside the folder of the core library (the build's lib/,
+// for the test programs).
 std::string defaultDiskTemplate() {
-#ifdef ORVADO_DISK_TEMPLATE
-  return ORVADO_DISK_TEMPLATE;
-#else
+  std::error_code ec;
+  std::vector<fs::path> candidates;
+  fs::path program = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec) candidates.push_back(program.parent_path() / "disk");
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&defaultDiskTemplate), &info) && info.dli_fname) {
+    fs::path core = fs::absolute(info.dli_fname, ec);
+    if (!ec) candidates.push_back(core.parent_path().parent_path() / "disk");
+  }
+  for (const fs::path& dir : candidates)
+    if (fs::is_directory(dir, ec)) return dir.string();
   return "";
-#endif
 }
 
 namespace sandbox_detail {
@@ -56,7 +68,11 @@ std::string systemError(const std::string& what) { return what + ": " + strerror
 bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::string* error) {
   source->templateDir = options.diskTemplate.empty() ? defaultDiskTemplate() : options.diskTemplate;
   std::error_code ec;
-  if (source->templateDir.empty() || !fs::is_directory(source->templateDir, ec)) {
+  if (source->templateDir.empty()) {
+    *error = "No disk template: there is no folder \"disk\" beside the program or its core library, and none was named";
+    return false;
+  }
+  if (!fs::is_directory(source->templateDir, ec)) {
     *error = "The disk template \"" + source->templateDir + "\" is not a folder (build the disk target or name a template)";
     return false;
   }

@@ -12,14 +12,15 @@ void ReadRemoteType() {
   uint8_t* records = nullptr;
   if (!LoadFirmwareDat(&header, &records, nullptr)) return;
   uint32_t count;
-  memcpy(&count, header + 12, 4);
+  memcpy(&count, header + FWDAT_CountOffset, sizeof count);
   // Compare as the model number: the low 16 bits of the system id.
   uint16_t sysId = GetSysID();
   for (uint32_t i = 0; i < count; i++) {
     const uint8_t* rec = records + static_cast<size_t>(i) * FWDAT_RecordSize;
-    uint16_t id = static_cast<uint16_t>(rec[0] | rec[1] << 8);
+    uint16_t id;
+    memcpy(&id, rec + FWDAT_SystemIdOffset, sizeof id);
     if (id == sysId) {
-      memcpy(&RemoteType, rec + FWDAT_RemoteTypeOffset, 4);
+      memcpy(&RemoteType, rec + FWDAT_RemoteTypeOffset, sizeof RemoteType);
       return;
     }
   }

@@ -48,10 +48,9 @@ bool ReadImage() {
   fclose(f);
   if (items != 1) return false;
 
-  if (Word(FWDATBin) != FWDAT_Magic || Word(FWDATBin + 8) != 0) return false;
+  if (Word(FWDATBin) != FWDAT_Magic || Word(FWDATBin + FWDAT_ZeroOffset) != 0) return false;
   // Records that would lie beyond the end of the file make the image invalid.
-  uint64_t needed = FWDAT_HeaderSize + static_cast<uint64_t>(Word(FWDATBin + 12)) * FWDAT_RecordSize;
-  return needed <= size;
+  return FWDAT_TailOffset(Word(FWDATBin + FWDAT_CountOffset)) <= size;
 }
 
 }  // namespace
@@ -63,6 +62,6 @@ bool LoadFirmwareDat(uint8_t** header, uint8_t** records, uint8_t** tail) {
   }
   if (header != nullptr) *header = FWDATBin;
   if (records != nullptr) *records = FWDATBin + FWDAT_HeaderSize;
-  if (tail != nullptr) *tail = FWDATBin + FWDAT_HeaderSize + Word(FWDATBin + 12) * FWDAT_RecordSize;
+  if (tail != nullptr) *tail = FWDATBin + FWDAT_TailOffset(Word(FWDATBin + FWDAT_CountOffset));
   return true;
 }

@@ -1,21 +1,15 @@
 // The firmware description file and the translation of remote-control keys.
 //
-// FirmwareTMS.dat (little-endian) lists receiver models: a 20-byte header
-// (magic 0x12345678 at 0, a word that must be 0 at 8, the record count at
-// 12), then one 348-byte record per model (system id as 16 bits at 0, remote
-// type as 32 bits at 320), then further data. Remote types 2 and 3 send some
-// keys under other codes; the hook in front of the TAP's event handler gives
-// the handler the codes it expects.
+// FirmwareTMS.dat lists receiver models with their remote types; its layout
+// is formats/firmware_dat.h. Remote types 2 and 3 send some keys under other
+// codes; the hook in front of the TAP's event handler gives the handler the
+// codes it expects.
 #pragma once
 
 #include <cstdint>
 
+#include "formats/firmware_dat.h"
 #include "platform/tap.h"
-
-constexpr uint32_t FWDAT_Magic = 0x12345678;
-constexpr uint32_t FWDAT_HeaderSize = 20;
-constexpr uint32_t FWDAT_RecordSize = 348;
-constexpr uint32_t FWDAT_RemoteTypeOffset = 320;
 
 // The loaded description file (TAP_MemAlloc), or null. Kept once valid.
 extern uint8_t* FWDATBin;

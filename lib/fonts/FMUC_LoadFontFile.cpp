@@ -46,10 +46,10 @@ int FMUC_LoadFontFile(const char* fontName, FontDataUC* font) {
     return 0;
   }
 
-  char magic[4] = {};
+  char magic[sizeof UFNT_Magic] = {};
   int32_t count = 0;
-  if (!readAll(font->FileHandle, magic, 4) || memcmp(magic, "UFNT", 4) != 0 ||
-      !readAll(font->FileHandle, &count, 4)) {
+  if (!readAll(font->FileHandle, magic, sizeof magic) || memcmp(magic, UFNT_Magic, sizeof magic) != 0 ||
+      !readAll(font->FileHandle, &count, sizeof count)) {
     closeFile(font);
     LogEntryZindraPrintf(1, "FontManager UC: '%s' has invalid header", name);
     return 0;
@@ -60,7 +60,8 @@ int FMUC_LoadFontFile(const char* fontName, FontDataUC* font) {
   // file holds is refused like a table that cannot be reserved.
   struct stat st;
   int64_t tableBytes = int64_t(count) * int64_t(sizeof(FontDefUC));
-  bool plausible = count >= 0 && fstat(font->FileHandle, &st) == 0 && 8 + tableBytes <= int64_t(st.st_size);
+  bool plausible = count >= 0 && fstat(font->FileHandle, &st) == 0 &&
+                   int64_t(UFNT_HeaderSize) + tableBytes <= int64_t(st.st_size);
   if (plausible)
     font->FontDef = static_cast<FontDefUC*>(FMUC_ReserveMemory("FMUC_LoadFontFile FontDef", uint32_t(tableBytes)));
   if (font->FontDef != nullptr && !readAll(font->FileHandle, font->FontDef, size_t(tableBytes))) {

@@ -1,27 +1,14 @@
 // Unicode fonts in the UFNT format, their glyph cache, and measuring and
 // anti-aliased drawing of one line of text ("FontManager UC").
 //
-// UFNT file, little-endian: "UFNT", a signed 32-bit entry count N, N FontDef
-// entries of 12 bytes, and the glyph bitmaps (width x height coverage bytes
-// each, row by row) wherever the entries point. A glyph has no bearings: it
-// is drawn with its left column at the pen and its top row at the top of the
-// line, and its width is also the pen advance.
+// The UFNT file layout and its FontDef entry (FontDefUC) are defined once,
+// in formats/ufnt.h, which the font converter includes too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// One FontDef entry, exactly as stored in the file.
-struct FontDefUC {
-  uint32_t Unicode;       // code point
-  uint32_t BitmapOffset;  // absolute offset of the bitmap in the file
-  uint16_t Width;         // bitmap width in pixels, also the pen advance
-  uint16_t Height;        // bitmap height in pixels
-};
-static_assert(sizeof(FontDefUC) == 12, "a FontDef entry is 12 bytes");
-static_assert(offsetof(FontDefUC, BitmapOffset) == 4 && offsetof(FontDefUC, Width) == 8 &&
-                  offsetof(FontDefUC, Height) == 10,
-              "FontDef layout");
+#include "formats/ufnt.h"
 
 // One glyph cache entry: the FontDef entry with the bitmap held in memory.
 struct GlyphDataUC {

@@ -1,34 +1,10 @@
-// Shared by the files of lib/text: the code tables and the inline forms of the
-// character rules, so the conversion loop needs no call per byte.
+// Shared by the files of lib/text: the inline forms of the character rules,
+// so the conversion loop needs no call per byte.
 #pragma once
 
 #include <cstdint>
 
-// Upper halves (byte 0xA0..0xFF at index byte - 0xA0) as code points, 0 where
-// unassigned. Part 7 is the 1987 edition.
-extern const uint16_t UTFLookupISO8859_1[96];
-extern const uint16_t UTFLookupISO8859_2[96];
-extern const uint16_t UTFLookupISO8859_3[96];
-extern const uint16_t UTFLookupISO8859_4[96];
-extern const uint16_t UTFLookupISO8859_5[96];
-extern const uint16_t UTFLookupISO8859_6[96];
-extern const uint16_t UTFLookupISO8859_7[96];
-extern const uint16_t UTFLookupISO8859_8[96];
-extern const uint16_t UTFLookupISO8859_9[96];
-extern const uint16_t UTFLookupISO8859_10[96];
-extern const uint16_t UTFLookupISO8859_11[96];
-extern const uint16_t UTFLookupISO8859_13[96];
-extern const uint16_t UTFLookupISO8859_14[96];
-extern const uint16_t UTFLookupISO8859_15[96];
-extern const uint16_t UTFLookupISO8859_16[96];
-extern const uint16_t UTFLookupISO6937[96];
-
-// Composition pairs of ISO 6937: entry i is key[3i] (mark byte 0xC1..0xCB),
-// key[3i + 1] (ASCII base letter); the precomposed letter's two UTF-8 bytes
-// are value[3i], value[3i + 1]. Entries are separated by a space.
-constexpr int ISO6937_CompositionCount = 53;
-extern const char ISO6937_CompositionKeys[];
-extern const char ISO6937_CompositionValues[];
+#include "lib/text/tables.h"
 
 namespace text_internal {
 

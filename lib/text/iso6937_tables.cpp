@@ -1,7 +1,7 @@
 // ISO/IEC 6937 as broadcast text uses it: the euro sign at 0xA4, 0xA6
 // unassigned, U+03B4 at 0xF3, and the non-spacing marks 0xC1..0xCF as Unicode
 // combining marks (they stand before their letter). 0 = unassigned.
-#include "lib/text/internal.h"
+#include "lib/text/tables.h"
 
 const uint16_t UTFLookupISO6937[96] = {
     0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AC, 0x00A5, 0x0000, 0x00A7, 0x00A4, 0x2018, 0x201C, 0x00AB, 0x2190, 0x2191, 0x2192, 0x2193,  // 0xA0

@@ -69,7 +69,7 @@ const char* kMediaRun =
 
 }  // namespace
 
-TEST(PlayMediaFile, ChoosesTheStarterByTheSideFile) {
+TEST(PlayMediaFile, WithoutSideFileStartsAsMedia) {
   inFreshProcess([] {
     Calls calls;
     receiver(calls);
@@ -81,6 +81,9 @@ TEST(PlayMediaFile, ChoosesTheStarterByTheSideFile) {
     EXPECT_EQ(emu::workFolder(), before) << "the work folder is put back";
     EXPECT_EQ(emu::currentDir(), kTmp);
   });
+}
+
+TEST(PlayMediaFile, WithInfSideFileStartsAsRecording) {
   inFreshProcess([] {
     Calls calls;
     receiver(calls);
@@ -127,19 +130,25 @@ TEST(PlayMediaFile, RefusalsRestoreTheWorkFolder) {
   });
 }
 
-TEST(PlayMediaFile, MissingFirmwareFunctions) {
+TEST(PlayMediaFile, WithoutStartPlaybackMediaNothingStarts) {
   inFreshProcess([] {
     Calls calls;
     receiver(calls, {FW_Appl_StartPlaybackMedia});
     EXPECT_EQ(PlayMediaFile("Stream.ts"), 0) << "the wrapper's 1 means not started";
     EXPECT_FALSE(emu::playing());
   });
+}
+
+TEST(PlayMediaFile, WithoutStartPlaybackARecordingDoesNotStart) {
   inFreshProcess([] {
     Calls calls;
     receiver(calls, {FW_Appl_StartPlayback});
     writeFile(kTmp + "/Stream.ts.inf", "");
     EXPECT_EQ(PlayMediaFile("Stream.ts"), 0) << "the wrapper's -1 means not started";
   });
+}
+
+TEST(PlayMediaFile, WithoutSelectFolderTheFileIsNotFound) {
   inFreshProcess([] {
     // Without the selection the record stays unfilled; the player then looks
     // in the old work folder and does not find the file.
@@ -148,8 +157,10 @@ TEST(PlayMediaFile, MissingFirmwareFunctions) {
     EXPECT_EQ(PlayMediaFile("Stream.ts"), 0);
     EXPECT_FALSE(emu::playing());
   });
+}
+
+TEST(PlayMediaFile, WithoutSaveAndRestoreItStillPlays) {
   inFreshProcess([] {
-    // Without save and restore the playback still starts.
     Calls calls;
     receiver(calls, {FW_ApplHdd_SaveWorkFolder, FW_ApplHdd_RestoreWorkFolder});
     EXPECT_EQ(PlayMediaFile("Stream.ts"), 1);

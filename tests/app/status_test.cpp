@@ -30,7 +30,7 @@ bool boxAt(int k) {
 
 }  // namespace
 
-TEST(StatusLine, StartShowsItsMessages) {
+TEST(StatusLine, StartShowsTheFoldersItMakesAndItsStart) {
   inFreshProcess([] {
     freshReceiver(virtualConfig());
     removeAll("/mnt/hd/ProgramFiles/Settings/orvado");
@@ -43,6 +43,9 @@ TEST(StatusLine, StartShowsItsMessages) {
     EXPECT_TRUE(boxAt(0) && boxAt(1) && boxAt(2));
     EXPECT_FALSE(boxAt(3));
   });
+}
+
+TEST(StatusLine, StartWithItsFoldersInPlaceShowsOnlyItsStart) {
   inFreshProcess([] {
     freshReceiver(virtualConfig());
     ASSERT_EQ(system("mkdir -p /mnt/hd/ProgramFiles/Settings/orvado /mnt/hd/MediaFiles/tmp"), 0);

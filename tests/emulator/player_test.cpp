@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/internal.h"
+#include "core/emulator.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -40,8 +40,8 @@ bool consoleHas(const std::string& text) {
 // Selects kDir and makes it the work folder.
 void intoWorkFolder() {
   Record r;
-  ASSERT_EQ(emu::detail::fwSelectFolder(r.bytes, "mnt/hd/MediaFiles/playertest"), 0);
-  emu::detail::fwSetWorkFolder(r.bytes);
+  ASSERT_EQ(emu::firmware::selectFolder(r.bytes, "mnt/hd/MediaFiles/playertest"), 0);
+  emu::firmware::setWorkFolder(r.bytes);
   ASSERT_EQ(emu::workFolder(), kDir);
 }
 
@@ -51,7 +51,7 @@ TEST(WorkFolder, SelectOnlyExistingFoldersWithTheMarker) {
   receiver();
   std::string start = emu::workFolder();
   Record r;
-  EXPECT_EQ(emu::detail::fwSelectFolder(r.bytes, "mnt/hd/MediaFiles/playertest"), 0);
+  EXPECT_EQ(emu::firmware::selectFolder(r.bytes, "mnt/hd/MediaFiles/playertest"), 0);
   uint8_t zero[12] = {};
   EXPECT_NE(std::memcmp(r.bytes + 4, zero, 12), 0) << "the record is filled after its marker";
   uint32_t marker;
@@ -60,32 +60,32 @@ TEST(WorkFolder, SelectOnlyExistingFoldersWithTheMarker) {
   EXPECT_EQ(emu::workFolder(), start) << "selecting does not change the work folder";
 
   Record missing;
-  EXPECT_NE(emu::detail::fwSelectFolder(missing.bytes, "mnt/hd/NoSuchFolder"), 0);
+  EXPECT_NE(emu::firmware::selectFolder(missing.bytes, "mnt/hd/NoSuchFolder"), 0);
   EXPECT_EQ(std::memcmp(missing.bytes + 4, zero, 12), 0);
-  EXPECT_NE(emu::detail::fwSelectFolder(missing.bytes, "mnt/hd/MediaFiles/playertest/film.ts"), 0);
-  EXPECT_NE(emu::detail::fwSelectFolder(missing.bytes, nullptr), 0);
-  EXPECT_NE(emu::detail::fwSelectFolder(nullptr, "mnt/hd"), 0);
+  EXPECT_NE(emu::firmware::selectFolder(missing.bytes, "mnt/hd/MediaFiles/playertest/film.ts"), 0);
+  EXPECT_NE(emu::firmware::selectFolder(missing.bytes, nullptr), 0);
+  EXPECT_NE(emu::firmware::selectFolder(nullptr, "mnt/hd"), 0);
   uint8_t unmarked[16] = {};
-  EXPECT_NE(emu::detail::fwSelectFolder(unmarked, "mnt/hd"), 0);
+  EXPECT_NE(emu::firmware::selectFolder(unmarked, "mnt/hd"), 0);
   EXPECT_TRUE(consoleHas("0xBACAED31"));
 
   // Only a record that the selection filled sets the work folder.
-  emu::detail::fwSetWorkFolder(missing.bytes);
+  emu::firmware::setWorkFolder(missing.bytes);
   EXPECT_EQ(emu::workFolder(), start);
   EXPECT_TRUE(consoleHas("not filled"));
-  emu::detail::fwSetWorkFolder(r.bytes);
+  emu::firmware::setWorkFolder(r.bytes);
   EXPECT_EQ(emu::workFolder(), kDir);
 }
 
 TEST(WorkFolder, RestorePutsBackWhatSaveRemembered) {
   receiver();
   std::string start = emu::workFolder();
-  emu::detail::fwSaveWorkFolder();
+  emu::firmware::saveWorkFolder();
   intoWorkFolder();
-  emu::detail::fwRestoreWorkFolder();
+  emu::firmware::restoreWorkFolder();
   EXPECT_EQ(emu::workFolder(), start);
   intoWorkFolder();
-  emu::detail::fwRestoreWorkFolder();
+  emu::firmware::restoreWorkFolder();
   EXPECT_EQ(emu::workFolder(), kDir) << "nothing saved: nothing to put back";
 }
 
@@ -93,7 +93,7 @@ TEST(Player, PlaysTransportStreamsOfTheWorkFolder) {
   receiver();
   intoWorkFolder();
   TYPE_PlayInfo info;
-  EXPECT_EQ(emu::detail::fwStartPlaybackMedia("film.ts", 0, true, false), 0);
+  EXPECT_EQ(emu::firmware::startPlaybackMedia("film.ts", 0, true, false), 0);
   EXPECT_TRUE(emu::playing());
   EXPECT_EQ(emu::playingFile(), kDir + "/film.ts");
   TAP_Hdd_GetPlayInfo(&info);
@@ -132,7 +132,7 @@ TEST(Player, RefusesWhatIsNoTransportStreamAndSaysWhy) {
   writeFile(kDir + "/late.ts", transportStream(2000) + std::string(188, 'x'));
   intoWorkFolder();
 
-  EXPECT_EQ(emu::detail::fwStartPlayback("cut.ts", 0, true), 0) << "a packet cut short at the end is fine";
+  EXPECT_EQ(emu::firmware::startPlayback("cut.ts", 0, true), 0) << "a packet cut short at the end is fine";
   TAP_Hdd_StopTs();
   struct Refused {
     const char* name;
@@ -144,17 +144,17 @@ TEST(Player, RefusesWhatIsNoTransportStreamAndSaysWhy) {
                  {"missing.ts", "no such file"},
                  {"", "no file name"}};
   for (const Refused& r : refused) {
-    EXPECT_NE(emu::detail::fwStartPlaybackMedia(r.name, 0, true, false), 0) << r.name;
+    EXPECT_NE(emu::firmware::startPlaybackMedia(r.name, 0, true, false), 0) << r.name;
     EXPECT_TRUE(consoleHas(r.why)) << r.name << ": " << r.why;
     EXPECT_FALSE(emu::playing()) << r.name;
   }
-  EXPECT_NE(emu::detail::fwStartPlayback(nullptr, 0, true), 0);
+  EXPECT_NE(emu::firmware::startPlayback(nullptr, 0, true), 0);
 }
 
 TEST(Player, ADeletedFileEndsThePlayback) {
   receiver();
   intoWorkFolder();
-  ASSERT_EQ(emu::detail::fwStartPlaybackMedia("film.ts", 0, true, false), 0);
+  ASSERT_EQ(emu::firmware::startPlaybackMedia("film.ts", 0, true, false), 0);
   removeAll(kDir + "/film.ts");
   TYPE_PlayInfo info;
   TAP_Hdd_GetPlayInfo(&info);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/screen_internal.h"
+#include "core/emulator.h"
 #include "support/testing.h"
 
 namespace {
@@ -62,9 +62,9 @@ class Graphic : public ::testing::Test {
 constexpr uint32_t R = 0xFFFF0000, G = 0xFF00FF00, D = 0xFF080084, B = 0xFF0000FF;
 
 TEST_F(Graphic, UnpacksLiteralAndRepeatBlocksAcrossRowEndsKeepingClearPixels) {
-  EXPECT_EQ(emu::detail::argbFrom1555(kDim), D) << "5-bit channels widen as (v << 3) | (v >> 2)";
-  EXPECT_EQ(emu::detail::argbFrom1555(0xFFFF), 0xFFFFFFFFu);
-  EXPECT_EQ(emu::detail::argbFrom1555(kClear), 0u);
+  EXPECT_EQ(emu::argbFrom1555(kDim), D) << "5-bit channels widen as (v << 3) | (v >> 2)";
+  EXPECT_EQ(emu::argbFrom1555(0xFFFF), 0xFFFFFFFFu);
+  EXPECT_EQ(emu::argbFrom1555(kClear), 0u);
 
   int rgn = TAP_Osd_Create(0, 0, 10, 10, 0, 0);
   TAP_Osd_FillBox(rgn, 0, 0, 10, 10, B);
@@ -92,7 +92,7 @@ TEST_F(Graphic, UnpacksLiteralAndRepeatBlocksAcrossRowEndsKeepingClearPixels) {
   std::vector<uint8_t> over = {0xFF};
   put(over, kRed);
   bool complete = false;
-  auto pixels = emu::detail::unpackGraphic(record(over, 3, 2), over.data(), over.size(), &complete);
+  auto pixels = emu::unpackGraphic(record(over, 3, 2), over.data(), over.size(), &complete);
   EXPECT_TRUE(complete);
   EXPECT_EQ(pixels, std::vector<uint32_t>(6, R));
 }
@@ -100,12 +100,12 @@ TEST_F(Graphic, UnpacksLiteralAndRepeatBlocksAcrossRowEndsKeepingClearPixels) {
 TEST_F(Graphic, AStreamThatEndsEarlyLeavesTheRestClear) {
   auto stream = sampleStream();
   bool complete = false;
-  auto whole = emu::detail::unpackGraphic(record(stream, 4, 3), stream.data(), stream.size(), &complete);
+  auto whole = emu::unpackGraphic(record(stream, 4, 3), stream.data(), stream.size(), &complete);
   EXPECT_TRUE(complete);
   // Bytes of the stream kept -> pixels that come out of them.
   const std::pair<size_t, size_t> cuts[] = {{0, 0}, {1, 0}, {4, 1}, {7, 3}, {8, 3}, {10, 9}, {15, 11}};
   for (auto [cut, good] : cuts) {
-    auto pixels = emu::detail::unpackGraphic(record(stream, 4, 3), stream.data(), cut, &complete);
+    auto pixels = emu::unpackGraphic(record(stream, 4, 3), stream.data(), cut, &complete);
     EXPECT_FALSE(complete) << cut;
     ASSERT_EQ(pixels.size(), 12u);
     for (size_t i = 0; i < 12; ++i) EXPECT_EQ(pixels[i], i < good ? whole[i] : 0u) << "cut " << cut << " pixel " << i;
@@ -138,7 +138,7 @@ TEST_F(Graphic, PicturesAreClippedToTheRegionAndBadRecordsFail) {
   s.push_back(11);
   for (uint16_t i = 0; i < 12; ++i) put(s, static_cast<uint16_t>(0x8000 | i));
   TYPE_GrData gd = record(s, 4, 3);
-  auto colour = [](uint32_t i) { return emu::detail::argbFrom1555(static_cast<uint16_t>(0x8000 | i)); };
+  auto colour = [](uint32_t i) { return emu::argbFrom1555(static_cast<uint16_t>(0x8000 | i)); };
 
   EXPECT_EQ(TAP_Osd_PutGd(rgn, -2, -1, &gd, false), 0);
   EXPECT_EQ(pixel(rgn, 0, 0), colour(1 * 4 + 2));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -133,25 +134,28 @@ TEST(KeyTranslate, EnableTwiceAndDisable) {
   });
 }
 
-TEST(KeyTranslate, DescriptionFileLocations) {
+TEST(KeyTranslate, WithoutDescriptionFileInstallsWithKeysUnchanged) {
   inFreshProcess([] {
-    // No file at all: installed, keys unchanged.
     receiver(22120);
     EXPECT_EQ(KeyTranslate(true, handler), 1);
     EXPECT_EQ(RemoteType, 1);
     EXPECT_EQ(FWDATBin, nullptr);
     EXPECT_EQ(delivered(0x1003F), 0x1003Fu);
   });
+}
+
+TEST(KeyTranslate, SettingsFolderCopyWinsOverProgramFiles) {
   inFreshProcess([] {
-    // In both folders the settings folder's copy counts.
     receiver(22120);
     writeFile(kSettingsDat, image({{22120, 2}}));
     writeFile(kProgramDat, image({{22120, 3}}));
     EXPECT_EQ(KeyTranslate(true, handler), 1);
     EXPECT_EQ(RemoteType, 2);
   });
+}
+
+TEST(KeyTranslate, UnlistedModelKeepsRemoteTypeOne) {
   inFreshProcess([] {
-    // A model that is not listed keeps remote type 1.
     receiver(30000);
     writeFile(kSettingsDat, image({{22120, 2}}));
     EXPECT_EQ(KeyTranslate(true, handler), 1);
@@ -175,34 +179,54 @@ TEST(KeyTranslate, ShippedDescriptionFile) {
   }
 }
 
-TEST(LoadFirmwareDat, RejectedImagesAreFreedAndReadAgain) {
+// An image that LoadFirmwareDat must reject, made by `make`.
+struct BadImage {
+  const char* name;
+  std::string (*make)();
+};
+
+std::string goodImage() { return image({{22120, 2}, {22010, 1}}); }
+
+const BadImage kBadImages[] = {
+    {"NonzeroWordAtOffset8", [] { return image({{22120, 2}}, 0x12345678, 1); }},
+    {"WrongMagic", [] { return image({{22120, 2}}, 0x87654321); }},
+    {"ShorterThanItsHeader", [] { return goodImage().substr(0, 19); }},
+    {"Empty", [] { return std::string(); }},
+    {"MoreRecordsThanTheFileHolds", [] { return image({{22120, 2}}, 0x12345678, 0, 2); }},
+    {"RecordCutShort", [] { return goodImage().substr(0, goodImage().size() - 1); }},
+    {"CountThatWraps", [] { return image({{22120, 2}}, 0x12345678, 0, 0x2F2F2F2F); }},
+};
+
+void PrintTo(const BadImage& bad, std::ostream* out) { *out << bad.name; }
+
+class RejectedImage : public testing::TestWithParam<BadImage> {};
+
+TEST_P(RejectedImage, IsFreedAndTheFileReadAgain) {
+  const BadImage bad = GetParam();
+  inFreshProcess([bad] {
+    receiver(22120);
+    writeFile(kSettingsDat, bad.make());
+    uint8_t* header = reinterpret_cast<uint8_t*>(1);
+    EXPECT_FALSE(LoadFirmwareDat(&header, nullptr, nullptr));
+    EXPECT_EQ(header, reinterpret_cast<uint8_t*>(1)) << "out-pointers stay untouched";
+    EXPECT_EQ(FWDATBin, nullptr);
+    EXPECT_EQ(emu::liveBlocks(), 0u) << "the rejected image is freed";
+    EXPECT_EQ(KeyTranslate(true, handler), 1);
+    EXPECT_EQ(RemoteType, 1);
+    ASSERT_EQ(KeyTranslate(false, handler), 1);
+
+    writeFile(kSettingsDat, goodImage());
+    EXPECT_TRUE(LoadFirmwareDat(nullptr, nullptr, nullptr)) << "the next call reads the file again";
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(LoadFirmwareDat, RejectedImage, testing::ValuesIn(kBadImages),
+                         [](const testing::TestParamInfo<BadImage>& info) { return std::string(info.param.name); });
+
+TEST(LoadFirmwareDat, ValidImageIsKeptWithItsTail) {
   inFreshProcess([] {
     receiver(22120);
-    const std::string good = image({{22120, 2}, {22010, 1}});
-    struct Bad {
-      const char* why;
-      std::string content;
-    } bad[] = {
-        {"word at offset 8", image({{22120, 2}}, 0x12345678, 1)},
-        {"magic", image({{22120, 2}}, 0x87654321)},
-        {"shorter than its header", good.substr(0, 19)},
-        {"empty", ""},
-        {"more records than the file holds", image({{22120, 2}}, 0x12345678, 0, 2)},
-        {"a record cut short", good.substr(0, good.size() - 1)},
-        {"a count that wraps", image({{22120, 2}}, 0x12345678, 0, 0x2F2F2F2F)},
-    };
-    for (const Bad& b : bad) {
-      writeFile(kSettingsDat, b.content);
-      uint8_t* header = reinterpret_cast<uint8_t*>(1);
-      EXPECT_FALSE(LoadFirmwareDat(&header, nullptr, nullptr)) << b.why;
-      EXPECT_EQ(header, reinterpret_cast<uint8_t*>(1)) << b.why;
-      EXPECT_EQ(FWDATBin, nullptr) << b.why;
-      EXPECT_EQ(emu::liveBlocks(), 0u) << b.why;
-      EXPECT_EQ(KeyTranslate(true, handler), 1) << b.why;
-      EXPECT_EQ(RemoteType, 1) << b.why;
-      ASSERT_EQ(KeyTranslate(false, handler), 1);
-    }
-
+    const std::string good = goodImage();
     writeFile(kSettingsDat, good + "tail");
     uint8_t *header = nullptr, *records = nullptr, *tail = nullptr;
     ASSERT_TRUE(LoadFirmwareDat(&header, &records, &tail));
@@ -218,18 +242,24 @@ TEST(LoadFirmwareDat, RejectedImagesAreFreedAndReadAgain) {
   });
 }
 
-TEST(KeyTranslate, MissingFirmwareRecords) {
+TEST(KeyTranslate, WithoutTapTableNothingChanges) {
   inFreshProcess([] {
     receiver(22120, {FW_tapTask});
     writeFile(kSettingsDat, image({{22120, 2}}));
     EXPECT_EQ(KeyTranslate(true, handler), 0);
     EXPECT_EQ(RemoteType, 2) << "the remote type is read all the same";
   });
+}
+
+TEST(KeyTranslate, WithoutCurrentTaskTheSlotIsUnknown) {
   inFreshProcess([] {
     receiver(22120, {FW_curTapTask});
     EXPECT_EQ(KeyTranslate(true, handler), -3);
     EXPECT_EQ(TAP_TableIndex, -1);
   });
+}
+
+TEST(KeyTranslate, SlotOutsideTheTableIsUnknown) {
   inFreshProcess([] {
     receiver(22120);
     emu::curTapTask() = 99;

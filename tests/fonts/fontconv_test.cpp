@@ -7,7 +7,7 @@
 #include <cstring>
 #include <set>
 
-#include "lib/text/internal.h"
+#include "lib/text/tables.h"
 #include "lib/text/text.h"
 #include "support/testing.h"
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/ufnt.h"
 #include "support/testing.h"
 
 namespace fonts_test {
@@ -18,24 +19,15 @@ struct TestGlyph {
   uint8_t fill = 255;
 };
 
-inline void put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(char(v >> (8 * i)));
-}
-inline void put16(std::string& s, uint16_t v) {
-  s.push_back(char(v));
-  s.push_back(char(v >> 8));
-}
-
 // Header, table and the bitmaps one after the other in table order.
 inline std::string makeUfnt(const std::vector<TestGlyph>& glyphs) {
-  std::string s = "UFNT";
-  put32(s, uint32_t(glyphs.size()));
-  uint32_t offset = 8 + 12 * uint32_t(glyphs.size());
+  std::string s;
+  auto put = [&s](const auto& record) { s.append(reinterpret_cast<const char*>(&record), sizeof record); };
+  UFNT_Header header{{'U', 'F', 'N', 'T'}, int32_t(glyphs.size())};
+  put(header);
+  uint32_t offset = uint32_t(UFNT_TableEnd(glyphs.size()));
   for (const TestGlyph& g : glyphs) {
-    put32(s, g.cp);
-    put32(s, offset);
-    put16(s, g.width);
-    put16(s, g.height);
+    put(FontDefUC{g.cp, offset, g.width, g.height});
     offset += uint32_t(g.width) * g.height;
   }
   for (const TestGlyph& g : glyphs) {

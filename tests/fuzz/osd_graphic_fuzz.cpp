@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/screen_internal.h"
+#include "core/emulator.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t length = size - 5;
 
   bool complete = false;
-  std::vector<uint32_t> pixels = emu::detail::unpackGraphic(gd, stream, length, &complete);
+  std::vector<uint32_t> pixels = emu::unpackGraphic(gd, stream, length, &complete);
   FUZZ_CHECK(pixels.size() == size_t{gd.width} * gd.height);
   for (uint32_t p : pixels) FUZZ_CHECK(p == 0 || (p >> 24) == 0xFF);
   if (gd.compressMethod == 0) FUZZ_CHECK(complete == (length >= gd.size));

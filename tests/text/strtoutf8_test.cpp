@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "guarded.h"
-#include "lib/text/internal.h"
+#include "lib/text/tables.h"
 #include "lib/text/text.h"
 #include "support/testing.h"
 

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/ufnt.h"
+
 namespace {
 
 const char* const kUsage =
@@ -235,24 +237,23 @@ Glyph render(const Face& face, uint32_t cp, int ascent, int lineHeight, int& cli
   return g;
 }
 
-void put32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(char(v >> (8 * i)));
-}
-void put16(std::string& out, uint16_t v) {
-  out.push_back(char(v));
-  out.push_back(char(v >> 8));
+// Appends the bytes of a layout struct (formats/ufnt.h: little-endian, no padding).
+template <typename T>
+void putStruct(std::string& out, const T& value) {
+  out.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 std::string encode(const std::vector<Glyph>& glyphs) {
-  std::string out = "UFNT";
-  put32(out, uint32_t(glyphs.size()));
-  uint64_t offset = 8 + 12 * uint64_t(glyphs.size());
+  std::string out;
+  UFNT_Header header{};
+  std::memcpy(header.Magic, UFNT_Magic, sizeof header.Magic);
+  if (glyphs.size() > size_t(INT32_MAX)) throw Error("too many glyphs for UFNT");
+  header.FontDefCount = int32_t(glyphs.size());
+  putStruct(out, header);
+  uint64_t offset = UFNT_TableEnd(glyphs.size());
   for (const Glyph& g : glyphs) {
     if (offset > 0xFFFFFFFFu) throw Error("the font is too large for UFNT's 32-bit offsets");
-    put32(out, g.cp);
-    put32(out, uint32_t(offset));
-    put16(out, g.width);
-    put16(out, g.height);
+    putStruct(out, FontDefUC{g.cp, uint32_t(offset), g.width, g.height});
     offset += g.coverage.size();
   }
   for (const Glyph& g : glyphs) out.append(reinterpret_cast<const char*>(g.coverage.data()), g.coverage.size());

@@ -1,10 +1,8 @@
 // Writes the firmware description file FirmwareTMS.dat that the disk image
 // ships: a few receiver models, each with its remote type.
 //
-// Layout (little-endian): a 20-byte header (magic 0x12345678, format version
-// 1, a zero word, the record count, a zero word), then one 348-byte record
-// per model: the system id as 16 bits at 0, the model name (NUL-padded, 32
-// bytes) at 2, the remote type as 32 bits at 320. Nothing follows the records.
+// The layout is defined once, in formats/firmware_dat.h, which the TAP's
+// reader includes too.
 //
 // The models:
 //   22010  TMS-2100 (remote type 1), the emulator's default system id
@@ -21,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/firmware_dat.h"
+
 namespace {
 
 struct Model {
@@ -36,20 +36,6 @@ constexpr Model kModels[] = {
     {22580, "TMS-2500 Plus", 1},
 };
 
-constexpr size_t kHeaderSize = 20;
-constexpr size_t kRecordSize = 348;
-constexpr size_t kNameSize = 32;
-constexpr size_t kRemoteTypeOffset = 320;
-
-void put16(std::vector<uint8_t>& out, size_t at, uint16_t v) {
-  out[at] = static_cast<uint8_t>(v);
-  out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,16 +44,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   constexpr size_t count = sizeof kModels / sizeof kModels[0];
-  std::vector<uint8_t> image(kHeaderSize + count * kRecordSize, 0);
-  put32(image, 0, 0x12345678);
-  put32(image, 4, 1);
-  put32(image, 8, 0);
-  put32(image, 12, static_cast<uint32_t>(count));
+  std::vector<uint8_t> image(FWDAT_TailOffset(count), 0);
+  const FWDAT_Header header{FWDAT_Magic, 1, 0, static_cast<uint32_t>(count), 0};
+  std::memcpy(image.data(), &header, sizeof header);
   for (size_t i = 0; i < count; ++i) {
-    size_t at = kHeaderSize + i * kRecordSize;
-    put16(image, at, kModels[i].systemId);
-    std::memcpy(&image[at + 2], kModels[i].name, std::min(std::strlen(kModels[i].name), kNameSize - 1));
-    put32(image, at + kRemoteTypeOffset, static_cast<uint32_t>(kModels[i].remoteType));
+    FWDAT_Record record{};
+    record.SystemId = kModels[i].systemId;
+    std::strncpy(record.Name, kModels[i].name, sizeof record.Name - 1);
+    record.RemoteType = kModels[i].remoteType;
+    std::memcpy(&image[FWDAT_HeaderSize + i * FWDAT_RecordSize], &record, sizeof record);
   }
 
   std::filesystem::path out = argv[1];
