@@ -10,7 +10,7 @@ against the local HLS test source, measured in the same run.
   hls_bench.py soak [--minutes M]
       M minutes of live streaming (default 10, or $SOAK_MINUTES) with a fault
       every minute from the test source's list; segments lost, duplicated and
-      cut for each client side by side.
+      cut for each client side by side ($SOAK_KEEP=1 keeps the outputs).
 """
 
 import argparse
@@ -290,7 +290,10 @@ def soak(args):
           % (len(listed), len(unobtainable)))
     for name, r in results.items():
         print("  %-10s got %4d  lost %3d  duplicated %3d  cut %3d" % (name, r["got"], r["lost"], r["dup"], r["cut"]))
-    shutil.rmtree(work, ignore_errors=True)
+    if os.environ.get("SOAK_KEEP"):
+        print("outputs kept in %s" % work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def main():
