@@ -69,9 +69,7 @@ class Channel {
     std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
     uint32_t before = _Stream_Block;
     emu::advanceTicks(StreamStepTicks + 1);
-    auto start = std::chrono::steady_clock::now();
     TAP_EventHandler(EVT_IDLE, 0, 0);
-    longestStep = std::max(longestStep, std::chrono::steady_clock::now() - start);
     for (int i = 0; i < 10; ++i)
       if (_StatusausgabeTick[i] != 0) shown.push_back(_StatusausgabeText[i]);
     // The ring holds the URLs started, newest last: the first chunk and the
@@ -126,7 +124,6 @@ class Channel {
 
   std::vector<std::string> shown;
   std::map<uint32_t, std::string> jobUrl;  // job 0 is the first chunk
-  std::chrono::steady_clock::duration longestStep{};
 
  private:
   HlsServer& server_;
