@@ -160,10 +160,11 @@ def key_to_picture(args):
         # What bounds Orvado by design: a step every 3 seconds, and the first
         # step fetches one listed segment and starts one more, so the steps
         # at 0, 3 and 6 s hold at most 1, 2 and 3 of the segments listed at
-        # the key; later ones wait for the live edge and then the next step.
+        # the key; a later one waits for the live edge, then for a step to
+        # start its download and the next step to append it.
         pace = 3 * (min(needed, 3) - 1)
         print("  bounds for Orvado: the 3-second pace alone %d s; live edge plus pace %d to %d s"
-              % (pace, max(pace, floor - SECONDS), max(pace, floor + 3)))
+              % (pace, max(pace, floor - SECONDS), max(pace, floor + 6)))
         print("  key to picture, %g Mbit/s, against streamlink: %.2fx (goal: at least 1x)"
               % (rate, median["streamlink"] / median["Orvado"]))
         print("  key to picture, %g Mbit/s, against ffmpeg: %.2fx" % (rate, median["ffmpeg"] / median["Orvado"]))
