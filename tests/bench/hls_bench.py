@@ -241,8 +241,8 @@ FAULTS = [
     ("segment=S&html=1", "HTML page with 200"),
     ("segment=S&hang=20&times=1", "server hangs mid-segment once"),
     ("segment=S&slow=6", "segment takes 6 s"),
-    ("playlist=v2.m3u8&fail=500&times=2", "media playlist 500 twice"),
-    ("playlist=v2.m3u8&hang=8&times=1", "media playlist hangs once"),
+    ("playlist=v0.m3u8&fail=500&times=2", "media playlist 500 twice"),
+    ("playlist=v0.m3u8&hang=8&times=1", "media playlist hangs once"),
     ("stale=8", "playlist stale for 8 s"),
     ("segment=S&quote=1", "segment line with a quote"),
     ("segment=S&truncate=0&times=2", "connection closed twice"),
@@ -274,7 +274,10 @@ def soak(args):
         time.sleep(max(0, start + 30 + 60 * i - time.monotonic()))
         query, note = FAULTS[i % len(FAULTS)]
         target = source.newest() + 3
-        source.control(query.replace("S", str(target)))
+        try:
+            source.control(query.replace("S", str(target)))
+        except OSError as error:
+            print("  the source refused %s: %s" % (query, error))
         if "fail=404" in query or "html" in query or "quote" in query:
             unobtainable.add(target)
         print("  %5.0f s: %s (segment %d)" % (time.monotonic() - start, note, target))
