@@ -89,7 +89,7 @@ static uint32_t MenuKey(uint32_t key) {
   return key;
 }
 
-uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t param2) {
+uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t /*param2*/) {
   event &= 0xFFFF;
   if (event == EVT_STOP) {
     KillTask("wget");

@@ -37,6 +37,9 @@ constexpr int64_t kPlayThreshold = 7000000;
 // the first step of a channel, the longest, within about 15 seconds.
 constexpr uint32_t kPlaylistSeconds = 3;
 constexpr uint32_t kFirstChunkSeconds = 8;
+// A background job's whole life: -T30 -t2 bound each wait and the tries, but
+// not a server that trickles, and every later chunk waits behind this one.
+constexpr uint32_t kBackgroundSeconds = 90;
 // wget's status for a file it could not write.
 constexpr int kWgetFileError = 3;
 
@@ -207,7 +210,16 @@ int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlS
     // A segment URI is relative to the chunk list that holds it.
     if (!ResolveUrl(_OrvadoChunkListURL, line, length, chunk[k], StreamUrlSize) || !ShellSafe(chunk[k])) {
       chunk[k][0] = '\0';
-      Status("URL >> 2");
+      // The line stays in the list for a few steps; it is told once.
+      static uint32_t told[StreamMaxChunks + 1];
+      static uint32_t next = 0;
+      uint32_t hash = HashText(line, length);
+      bool known = false;
+      for (uint32_t h : told) known = known || h == hash;
+      if (!known) {
+        told[next++ % (StreamMaxChunks + 1)] = hash;
+        Status("URL >> 2");
+      }
       continue;
     }
     ++k;
@@ -354,10 +366,10 @@ void StopForFullDisk(void) {
   system("rm -f /mnt/hd/MediaFiles/tmp/tmp*.ts");
 }
 
-// Appends chunk file `name` (in the media folder, the current directory) of
-// `bytes` bytes to Stream.ts; false, with Stream.ts as it was, when the disk
-// cannot take it whole.
-bool AppendChunk(uint32_t n, int64_t bytes) {
+// Appends chunk n of `bytes` bytes to Stream.ts (the media folder is the
+// current directory) and gives Stream.ts's new size; false, with Stream.ts as
+// it was, when the disk cannot take the chunk whole.
+bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
   int64_t room = FreeDiskBytes("/mnt/hd/MediaFiles/tmp");
   if (room >= 0 && room < bytes) return false;
   uint64_t before = 0;
@@ -367,6 +379,7 @@ bool AppendChunk(uint32_t n, int64_t bytes) {
   system(command);
   uint64_t after = 0;
   HDD_GetFileSizeAndInode("Stream.ts", nullptr, &after);
+  *size = after;
   if (after == before + static_cast<uint64_t>(bytes)) return true;
   // Cut back to the last whole chunk. dd truncates at its seek offset, and
   // unlike truncate(1) it is in every shell's tool set.
@@ -406,19 +419,17 @@ void AppendFinishedChunks(void) {
       if (status == kWgetFileError) StopForFullDisk();
       return;
     }
-    HDD_ChangeDir(kSettingsDir);
-    TAP_SPrint(name, "%u.lok", n);
-    TAP_Hdd_Delete(name);
-    HDD_ChangeDir(kMediaTmpDir);
-    if (!AppendChunk(n, bytes)) {
+    uint64_t size = 0;
+    if (!AppendChunk(n, bytes, &size)) {
       StopForFullDisk();
       return;
     }
-    TAP_SPrint(name, "tmp%u.ts", n);
+    _StreamFileSize = static_cast<int64_t>(size);
+    TAP_Hdd_Delete(name);
+    HDD_ChangeDir(kSettingsDir);
+    TAP_SPrint(name, "%u.lok", n);
     TAP_Hdd_Delete(name);
     _Stream_Block_Ok = n + 1;
-    uint64_t size = 0;
-    if (HDD_GetFileSizeAndInode("Stream.ts", nullptr, &size)) _StreamFileSize = static_cast<int64_t>(size);
     if (_PlayFile.playMode != 0) continue;
     TAP_SPrint(message, "%d: %d kB", static_cast<int>(_Stream_Block_Ok), static_cast<int>(_StreamFileSize / 1024));
     SetStatusAusgabe(message, kProgressSeconds);
@@ -469,9 +480,9 @@ void stream(void) {
     // The job's shell writes wget's exit status as the log's last line, so
     // the scan can tell a finished download from one still retrying.
     Format(command,
-           "(wget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
+           "(%swget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
            "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
-           n, chunk[i], ChunkExitMarker, n);
+           TimeLimit(kBackgroundSeconds), n, chunk[i], ChunkExitMarker, n);
     system(command);
     ++_Stream_Block;
   }

@@ -1,6 +1,7 @@
 // The download pipeline's helpers, open to the tests and fuzz targets.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "app/orvado.h"
@@ -23,8 +24,9 @@ bool ChooseVariant(const char* text);
 
 // The last three chunk lines of a chunk list (carriage returns already turned
 // into line feeds), in list order, resolved against _OrvadoChunkListURL.
-// A line whose URL does not fit or cannot be quoted for the shell is left out
-// with "URL >> 2". Returns how many URLs (0 to 3) were stored.
+// A line whose URL does not fit or cannot be quoted for the shell is left out,
+// with "URL >> 2" the first time it is met. Returns how many URLs (0 to 3)
+// were stored.
 int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
 
 // True when `url` can stand between single quotes on a shell line and cannot
@@ -46,6 +48,9 @@ int64_t TransportStreamSize(const char* name);
 // Bytes free for an unprivileged writer on the file system that holds the
 // Linux folder `linuxDir`, as df reports them; -1 when unknown.
 int64_t FreeDiskBytes(const char* linuxDir);
+
+// A 32-bit hash of `length` bytes of `text` (FNV-1a).
+uint32_t HashText(const char* text, size_t length);
 
 // Forgets the chunk list of the last channel (at each channel start).
 void ResetPlaylistWatch(void);

@@ -8,6 +8,8 @@ if [ "${1:-}" = "--soak" ]; then "$root/scripts/build.sh" && exec python3 "$root
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
 "$root/build/tests/strtoutf8_bench"
 "$root/build/tests/fonts_bench"
+# Instructions per line of the font benchmark, when valgrind is there.
+if command -v valgrind >/dev/null; then "$root/scripts/fonts-callgrind.sh" 300; fi
 # Live HLS: key to picture against streamlink and ffmpeg, and what a step costs.
 "$root/scripts/build.sh" Orvado orvado-emu disk hls_step_bench
 python3 "$root/tests/bench/hls_bench.py" key-to-picture

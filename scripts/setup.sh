@@ -7,6 +7,7 @@ packages=(
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
   streamlink ffmpeg
+  clang-format clang-tidy
 )
 missing=()
 for p in "${packages[@]}"; do

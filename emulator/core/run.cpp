@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -78,12 +79,13 @@ bool parseTicks(const std::string& text, uint32_t& ticks) {
   std::string t = lower(trim(text));
   char* end = nullptr;
   double v = std::strtod(t.c_str(), &end);
-  if (end == t.c_str() || v < 0 || v > 4e7) return false;
+  // Written so that "nan" fails too: a NaN passes neither comparison.
+  if (end == t.c_str() || !(v >= 0 && v <= 4e7)) return false;
   std::string unit = end;
   if (unit == "s") v *= 100;
   else if (unit == "ms") v /= 10;
   else if (unit != "t") return false;
-  ticks = static_cast<uint32_t>(v + 0.5);
+  ticks = static_cast<uint32_t>(std::llround(v));
   return true;
 }
 

@@ -90,15 +90,25 @@ int osdCopy(uint16_t srcRgn, uint16_t dstRgn, uint32_t srcX, uint32_t srcY, uint
   detail::OsdRegion* dst = detail::osdRegion(dstRgn);
   if (src && dst && w > 0 && h > 0 && inside(srcX, srcY, w, h, src->w, src->h) &&
       inside(dstX, dstY, w, h, dst->w, dst->h)) {
-    // Through a copy, so a rectangle may overlap itself within one region.
-    std::vector<uint32_t> block(static_cast<size_t>(w) * h);
-    for (uint32_t row = 0; row < h; ++row)
-      std::copy_n(&src->at(srcX, srcY + row), w, block.begin() + static_cast<ptrdiff_t>(row) * w);
-    for (uint32_t row = 0; row < h; ++row) {
-      const uint32_t* from = block.data() + static_cast<size_t>(row) * w;
-      uint32_t* to = &dst->at(dstX, dstY + row);
-      for (uint32_t c = 0; c < w; ++c)
-        if (!sprite || (from[c] >> 24) != 0) to[c] = from[c];  // a sprite keeps what lies under its clear pixels
+    if (!sprite) {
+      // Row by row, in the order that reads every row of a rectangle that
+      // overlaps itself before it is written.
+      bool upwards = src == dst && dstY > srcY;
+      for (uint32_t i = 0; i < h; ++i) {
+        uint32_t row = upwards ? h - 1 - i : i;
+        std::memmove(&dst->at(dstX, dstY + row), &src->at(srcX, srcY + row), size_t{w} * 4);
+      }
+    } else {
+      // Through a copy, so a rectangle may overlap itself within one region.
+      std::vector<uint32_t> block(static_cast<size_t>(w) * h);
+      for (uint32_t row = 0; row < h; ++row)
+        std::memcpy(&block[static_cast<size_t>(row) * w], &src->at(srcX, srcY + row), size_t{w} * 4);
+      for (uint32_t row = 0; row < h; ++row) {
+        const uint32_t* from = block.data() + static_cast<size_t>(row) * w;
+        uint32_t* to = &dst->at(dstX, dstY + row);
+        for (uint32_t c = 0; c < w; ++c)
+          if ((from[c] >> 24) != 0) to[c] = from[c];  // a sprite keeps what lies under its clear pixels
+      }
     }
     result = 0;
   }
@@ -114,7 +124,8 @@ uint32_t* osdSaveBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t 
   if (r && w > 0 && h > 0 && inside(x, y, w, h, r->w, r->h)) {
     block = static_cast<uint32_t*>(memAlloc(w * h * 4));
     if (block)
-      for (uint32_t row = 0; row < h; ++row) std::copy_n(&r->at(x, y + row), w, block + static_cast<size_t>(row) * w);
+      for (uint32_t row = 0; row < h; ++row)
+        std::memcpy(block + static_cast<size_t>(row) * w, &r->at(x, y + row), size_t{w} * 4);
   }
   trace("TAP_Osd_SaveBox(%u, %u, %u, %u, %u) = %p", rgn, x, y, w, h, static_cast<void*>(block));
   return block;
@@ -127,7 +138,7 @@ void osdRestoreBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
     cols = static_cast<uint32_t>(std::min<uint64_t>(w, r->w - x));
     rows = static_cast<uint32_t>(std::min<uint64_t>(h, r->h - y));
     for (uint32_t row = 0; row < rows; ++row)
-      std::copy_n(data + static_cast<size_t>(row) * w, cols, &r->at(x, y + row));
+      std::memcpy(&r->at(x, y + row), data + static_cast<size_t>(row) * w, size_t{cols} * 4);
   }
   trace("TAP_Osd_RestoreBox(%u, %u, %u, %u, %u, %p) wrote %u x %u", rgn, x, y, w, h, static_cast<const void*>(data),
         cols, rows);

@@ -59,7 +59,7 @@ void chooseSize(FT_Face face, uint32_t lineHeight, FontSize& size) {
 }
 
 Font& font() {
-  static Font f = [] {
+  static Font shared = [] {
     Font f;
     FT_Error e = FT_Init_FreeType(&f.library);
     if (e == 0) e = FT_New_Face(f.library, ORVADO_OSD_FONT, 0, &f.face);
@@ -72,7 +72,7 @@ Font& font() {
     f.ok = true;
     return f;
   }();
-  return f;
+  return shared;
 }
 
 int sizeIndex(uint8_t fntSize) { return fntSize > 2 ? 2 : fntSize; }
@@ -178,7 +178,7 @@ int osdPutS(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const char* str
     int64_t right = std::min<int64_t>(maxX, r->w);
     int64_t bottom = std::min<int64_t>(int64_t{y} + kLineHeights[sizeIdx], r->h);
     if ((bg >> 24) != 0)
-      for (int64_t py = y; py < bottom; ++py) std::fill(&r->at(x, py), &r->at(x, py) + (right - x), bg);
+      for (int64_t py = y; py < bottom; ++py) std::fill(&r->at(x, uint32_t(py)), &r->at(x, uint32_t(py)) + (right - x), bg);
 
     int64_t baseline = int64_t{y} + font().sizes[sizeIdx].baseline;
     uint32_t fgAlpha = fg >> 24;

@@ -1,9 +1,40 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "lib/fonts/fonts.h"
+#include "lib/fonts/internal.h"
 #include "lib/log/log.h"
 #include "lib/text/text.h"
+
+namespace {
+
+using fonts_internal::GlyphFacts;
+using fonts_internal::InkSpan;
+
+// The facts of a glyph whose coverage bytes have just been read.
+void computeFacts(GlyphDataUC* g) {
+  GlyphFacts* f = reinterpret_cast<GlyphFacts*>(g->GlyphData + fonts_internal::factsOffset(g->Width, g->Height));
+  InkSpan* span = reinterpret_cast<InkSpan*>(f + 1);
+  f->mark = uint8_t(FMUC_IsDiacriticalMark(g->Unicode));
+  f->inkTop = f->inkBottom = 0;
+  bool inked = false;
+  for (uint32_t r = 0; r < g->Height; ++r) {
+    const uint8_t* row = g->GlyphData + size_t(r) * g->Width;
+    uint32_t first = 0, end = g->Width;
+    while (first < end && row[first] == 0) ++first;
+    while (end > first && row[end - 1] == 0) --end;
+    if (first == end) first = end = 0;
+    else {
+      if (!inked) f->inkTop = uint16_t(r);
+      inked = true;
+      f->inkBottom = uint16_t(r + 1);
+    }
+    span[r] = InkSpan{uint16_t(first), uint16_t(end)};
+  }
+  // The spans are kept from the top ink row on.
+  for (uint32_t r = f->inkTop; r < f->inkBottom; ++r) span[r - f->inkTop] = span[r];
+}
+
+}  // namespace
 
 GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byteCount) {
   if (font == nullptr || text == nullptr || text[0] == 0) return nullptr;
@@ -13,12 +44,12 @@ GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byte
     return nullptr;
   }
   uint8_t length = 1;
-  uint32_t codePoint = UTF8ToUTF32(text, &length);
+  uint32_t codePoint = first < 0x80 ? first : UTF8ToUTF32(text, &length);
   if (byteCount) *byteCount = length;
 
   GlyphDataUC* cache = font->GlyphCache;
-  for (int32_t i = 0; cache != nullptr && i < font->GlyphCacheCount; ++i)
-    if (cache[i].Unicode == codePoint) return &cache[i];
+  if (cache != nullptr)
+    if (GlyphDataUC* hit = fonts_internal::cachedGlyph(font, codePoint)) return hit;
 
   const FontDefUC* def = nullptr;
   for (int32_t i = 0; font->FontDef != nullptr && i < font->FontDefCount; ++i)
@@ -48,7 +79,11 @@ GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byte
   slot->Unicode = codePoint;
   slot->Width = def->Width;
   slot->Height = def->Height;
-  slot->GlyphData = static_cast<uint8_t*>(FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData", size));
+  // The block holds the glyph's facts behind its coverage bytes.
+  uint64_t blockBytes = fonts_internal::glyphBlockBytes(def->Width, def->Height);
+  slot->GlyphData = blockBytes > UINT32_MAX ? nullptr
+                                            : static_cast<uint8_t*>(FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData",
+                                                                                       uint32_t(blockBytes)));
   if (slot->GlyphData == nullptr) {
     LogEntryZindraPrintf(1, "FontManager UC: failed to reserve %d bytes for a glyph", int(size));
     return nullptr;
@@ -60,6 +95,8 @@ GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byte
     slot->GlyphData = nullptr;
     return nullptr;
   }
+  computeFacts(slot);
+  fonts_internal::indexGlyph(font, font->GlyphCacheCount);
   ++font->GlyphCacheCount;
   return slot;
 }

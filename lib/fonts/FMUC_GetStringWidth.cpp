@@ -1,4 +1,4 @@
-#include "lib/fonts/fonts.h"
+#include "lib/fonts/internal.h"
 
 uint32_t FMUC_GetStringWidth(const char* text, FontDataUC* font) {
   if (text == nullptr || font == nullptr) return 0;
@@ -6,7 +6,7 @@ uint32_t FMUC_GetStringWidth(const char* text, FontDataUC* font) {
   while (*text != 0) {
     uint8_t n = 1;
     const GlyphDataUC* glyph = FMUC_GetGlyphData(font, text, &n);
-    if (glyph != nullptr && !FMUC_IsDiacriticalMark(glyph->Unicode)) width += glyph->Width;
+    if (glyph != nullptr && !fonts_internal::facts(glyph)->mark) width += glyph->Width;
     text += n;
   }
   return width;

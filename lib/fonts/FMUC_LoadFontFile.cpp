@@ -77,7 +77,12 @@ int FMUC_LoadFontFile(const char* fontName, FontDataUC* font) {
 
   font->GlyphCacheCount = 0;
   uint32_t cacheBytes = uint32_t(count) * uint32_t(sizeof(GlyphDataUC));
-  font->GlyphCache = static_cast<GlyphDataUC*>(FMUC_ReserveMemory("FMUC_LoadFontFile GlyphCache", cacheBytes));
+  // One block for the slots and the index from code point to slot behind them.
+  uint64_t blockBytes = fonts_internal::cacheBlockBytes(count);
+  if (blockBytes <= UINT32_MAX)
+    font->GlyphCache =
+        static_cast<GlyphDataUC*>(FMUC_ReserveMemory("FMUC_LoadFontFile GlyphCache", uint32_t(blockBytes)));
+  if (font->GlyphCache != nullptr) fonts_internal::clearIndex(font);
   if (font->GlyphCache == nullptr) {
     LogEntryZindraPrintf(1, "FontManager UC: failed to allocate %d bytes for the FontCache table of '%s'",
                          int(cacheBytes), name);

@@ -18,22 +18,76 @@ char* previousChar(char* start, char* p) {
   return p;
 }
 
+using fonts_internal::facts;
+
 // Marks take no room in the measured width, so dropping one must not narrow
 // the rectangle either.
-uint32_t advanceOf(const GlyphDataUC* glyph) { return FMUC_IsDiacriticalMark(glyph->Unicode) ? 0 : glyph->Width; }
+uint32_t advanceOf(const GlyphDataUC* glyph) { return facts(glyph)->mark ? 0 : glyph->Width; }
 
-// FMUC_GetStringWidth and FMUC_GetStringHeight in one walk.
-void measure(const char* text, FontDataUC* font, uint32_t& width, uint32_t& height) {
-  width = height = 0;
+// The filter lets at most 129 bytes through and an ellipsis adds 3, so a
+// line never has more glyphs than this.
+constexpr int kMaxGlyphs = 160;
+
+// A measured line: its glyphs in order, found once and drawn from here.
+struct Line {
+  const GlyphDataUC* glyphs[kMaxGlyphs];
+  int count;
+  uint32_t width, height;  // width without the marks; height with them
+};
+
+void measure(const char* text, FontDataUC* font, Line& line) {
+  line.count = 0;
+  line.width = line.height = 0;
   while (*text != 0) {
     uint8_t n = 1;
-    const GlyphDataUC* glyph = FMUC_GetGlyphData(font, text, &n);
-    if (glyph != nullptr) {
-      if (!FMUC_IsDiacriticalMark(glyph->Unicode)) width += glyph->Width;
-      if (glyph->Height > height) height = glyph->Height;
-    }
+    const GlyphDataUC* glyph = fonts_internal::glyphAt(font, text, &n);
     text += n;
+    if (glyph == nullptr) continue;
+    if (!facts(glyph)->mark) line.width += glyph->Width;
+    if (glyph->Height > line.height) line.height = glyph->Height;
+    if (line.count < kMaxGlyphs) line.glyphs[line.count++] = glyph;
   }
+}
+
+// True when conversion and filtering would hand the text back unchanged:
+// printable ASCII and whole UTF-8 sequences only (so it is not read as 8-bit
+// text), no selector, and no more bytes than the filter lets through.
+// `length` receives its length then.
+bool isClean(const char* text, size_t& length) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
+  while (*p != 0) {
+    if (*p < 0x80) {
+      if (*p < 0x20 || *p == 0x7F) return false;
+      ++p;
+    } else {
+      uint8_t n = 1;
+      UTF8ToUTF32(reinterpret_cast<const char*>(p), &n);
+      if (n == 1) return false;
+      p += n;
+    }
+  }
+  length = size_t(p - reinterpret_cast<const uint8_t*>(text));
+  return length <= 126;
+}
+
+// The working copy as conversion and filtering make it, or null when it
+// cannot be had.
+char* workingCopy(const char* text) {
+  // The 0x00 of a 0x10 selector would hide the rest of the text from strlen.
+  const char* body = SkipCharTableBytes(text);
+  size_t length = static_cast<size_t>(body - text) + strlen(body);
+  if (length > 0x3FFFFFF0u / 4) return nullptr;
+  int hasAnsi = 0, hasUtf8 = 0;
+  GetStringEncoding(text, &hasAnsi, &hasUtf8);
+  bool convert = hasAnsi && !hasUtf8;
+  char* copy = static_cast<char*>(TAP_MemAlloc(uint32_t(convert ? 4 * length + 20 : length + 20)));
+  if (copy == nullptr) return nullptr;
+  if (convert)
+    StrToUTF8(text, copy, 9);
+  else
+    memcpy(copy, text, length + 1);  // selector, text and terminator
+  MakeValidFileName(copy, 3);
+  return copy;
 }
 
 // Modes 0 and 1: drop characters from the end, never the first one.
@@ -78,92 +132,6 @@ void cutStart(char* copy, FontDataUC* font, uint64_t& right, uint32_t maxX) {
   InsertAt(copy, 0, "...");
 }
 
-// The rectangle being drawn into (stride pixels wide, rows high) and the
-// one-entry memo of blends without a background.
-struct Canvas {
-  uint32_t* box;
-  int32_t stride, rows;
-  uint32_t foreground, alpha;
-  bool solid;
-  float colourFactor;
-  uint8_t lastA;
-  uint32_t lastBelow, lastResult;
-  uint64_t spreadForeground;
-};
-
-// The first and one past the last row of a bitmap that hold any ink. Cells
-// are as high as the line, and most of them is empty space above and below
-// the ink, which this skips eight bytes at a time.
-void inkRows(const uint8_t* bits, uint32_t width, uint32_t height, int32_t& top, int32_t& bottom) {
-  size_t size = size_t(width) * height, first = 0, last = size;
-  while (first + 8 <= size) {
-    uint64_t w;
-    memcpy(&w, bits + first, 8);
-    if (w != 0) break;
-    first += 8;
-  }
-  while (first < size && bits[first] == 0) ++first;
-  while (last >= first + 8) {
-    uint64_t w;
-    memcpy(&w, bits + last - 8, 8);
-    if (w != 0) break;
-    last -= 8;
-  }
-  while (last > first && bits[last - 1] == 0) --last;
-  if (first == last) {
-    top = bottom = 0;
-    return;
-  }
-  top = int32_t(first / width);
-  bottom = int32_t((last - 1) / width) + 1;
-}
-
-// The three channels of a colour 21 bits apart, so that one multiplication
-// scales all of them without one spilling into the next.
-inline uint64_t spread(uint32_t c) {
-  return uint64_t(c & 0xFF0000u) << 26 | uint64_t(c & 0xFF00u) << 13 | (c & 0xFFu);
-}
-
-// f over b at coverage a, channel by channel, exactly as FM_AlphaBlendRGB
-// gives it with a colour factor of 1: each channel's sum stays below 2^16.
-inline uint32_t blendPlain(uint32_t a, uint64_t spreadF, uint32_t b) {
-  uint64_t s = (spreadF * a + spread(b) * (255 - a)) >> 8;
-  return uint32_t((s >> 42) & 0xFF) << 16 | uint32_t((s >> 21) & 0xFF) << 8 | uint32_t(s & 0xFF);
-}
-
-// Blends one glyph with its left column at `pen`, clipped to the rectangle.
-void drawGlyph(Canvas& cv, const GlyphDataUC* g, int32_t pen) {
-  int32_t c0 = pen < 0 ? -pen : 0;
-  int32_t c1 = g->Width;
-  if (pen + c1 > cv.stride) c1 = cv.stride - pen;
-  if (c0 >= c1 || g->GlyphData == nullptr) return;
-  int32_t top, bottom;
-  inkRows(g->GlyphData, g->Width, g->Height, top, bottom);
-  if (bottom > cv.rows) bottom = cv.rows;
-  const bool plain = cv.colourFactor == 1.0f;
-  for (int32_t r = top; r < bottom; ++r) {
-    const uint8_t* src = g->GlyphData + size_t(r) * g->Width;
-    uint32_t* dst = cv.box + size_t(r) * cv.stride + pen;
-    for (int32_t c = c0; c < c1; ++c) {
-      uint32_t a = src[c];
-      if (a == 0) continue;
-      if (cv.solid) {
-        dst[c] = fonts_internal::PackedAlphaLUT[a];
-      } else if (a == 255) {
-        dst[c] = cv.foreground;
-      } else if (a != cv.lastA || dst[c] != cv.lastBelow) {
-        cv.lastA = uint8_t(a);
-        cv.lastBelow = dst[c];
-        cv.lastResult = cv.alpha | (plain ? blendPlain(a, cv.spreadForeground, dst[c])
-                                          : FM_AlphaBlendRGB(uint8_t(a), cv.foreground, dst[c], cv.colourFactor));
-        dst[c] = cv.lastResult;
-      } else {
-        dst[c] = cv.lastResult;
-      }
-    }
-  }
-}
-
 }  // namespace
 
 void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const char* text, uint32_t foreground,
@@ -174,43 +142,42 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   // The field can vanish when the region is narrower than x.
   if (x >= maxX) return;
 
-  // The 0x00 of a 0x10 selector would hide the rest of the text from strlen.
-  const char* body = SkipCharTableBytes(text);
-  size_t length = static_cast<size_t>(body - text) + strlen(body);
-  if (length > 0x3FFFFFF0u / 4) return;
-  int hasAnsi = 0, hasUtf8 = 0;
-  GetStringEncoding(text, &hasAnsi, &hasUtf8);
-  bool convert = hasAnsi && !hasUtf8;
-  char* copy = static_cast<char*>(TAP_MemAlloc(uint32_t(convert ? 4 * length + 20 : length + 20)));
-  if (copy == nullptr) return;
-  if (convert)
-    StrToUTF8(text, copy, 9);
-  else
-    memcpy(copy, text, length + 1);  // selector, text and terminator
-  MakeValidFileName(copy, 3);
+  // Clean text is measured and drawn where it is; a copy is made only for
+  // text that needs converting or filtering, or cutting.
+  size_t length = 0;
+  char* copy = nullptr;
+  if (!isClean(text, length)) {
+    copy = workingCopy(text);
+    if (copy == nullptr) return;
+  }
 
-  uint32_t textWidth, height;
-  measure(copy, font, textWidth, height);
-  uint64_t right = uint64_t(x) + textWidth;
-  bool cut = right > maxX;
-  if (cut) {
+  Line line;
+  measure(copy ? copy : text, font, line);
+  uint64_t right = uint64_t(x) + line.width;
+  if (right > maxX && truncation <= 2) {
+    if (copy == nullptr) {
+      copy = static_cast<char*>(TAP_MemAlloc(uint32_t(length + 20)));
+      if (copy == nullptr) return;
+      memcpy(copy, text, length + 1);
+    }
     if (truncation == 0) {
       cutEnd(copy, font, right, maxX);
     } else if (truncation == 1) {
       right += FMUC_GetStringWidth("... ", font);
       cutEnd(copy, font, right, maxX);
       strcat(copy, "...");
-    } else if (truncation == 2) {
+    } else {
       right += FMUC_GetStringWidth("...", font);
       cutStart(copy, font, right, maxX);
     }
+    measure(copy, font, line);
   }
   if (right > maxX) {
-    TAP_MemFree(copy);
+    if (copy) TAP_MemFree(copy);
     return;
   }
 
-  if (cut) height = FMUC_GetStringHeight(copy, font);
+  uint32_t height = line.height;
   uint32_t width = uint32_t(right - x);
   uint32_t start = align == 1 ? x + uint32_t((maxX - right) / 2) : align == 2 ? maxX - width : x;
 
@@ -221,22 +188,18 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   }
   uint32_t* box = TAP_Osd_SaveBox(rgn, start, y, width + 1, height + 1);
   if (box == nullptr) {
-    TAP_MemFree(copy);
+    if (copy) TAP_MemFree(copy);
     return;
   }
 
-  Canvas canvas{box, int32_t(width + 1), int32_t(height + 1), foreground, foreground & 0xFF000000u, solid,
-                colourFactor, 0, 0, 0, spread(foreground)};
+  fonts_internal::Canvas canvas{box, int32_t(width + 1), int32_t(height + 1), foreground, solid, colourFactor};
   int32_t pen = 0, markCentre = 0;
-  for (const char* p = copy; *p != 0;) {
-    uint8_t n = 1;
-    const GlyphDataUC* glyph = FMUC_GetGlyphData(font, p, &n);
-    p += n;
-    if (glyph == nullptr) continue;
-    if (FMUC_IsDiacriticalMark(glyph->Unicode)) {
-      drawGlyph(canvas, glyph, markCentre - glyph->Width / 2);
+  for (int i = 0; i < line.count; ++i) {
+    const GlyphDataUC* glyph = line.glyphs[i];
+    if (facts(glyph)->mark) {
+      fonts_internal::drawGlyph(canvas, glyph, markCentre - glyph->Width / 2);
     } else {
-      drawGlyph(canvas, glyph, pen);
+      fonts_internal::drawGlyph(canvas, glyph, pen);
       markCentre = pen + glyph->Width / 2;
       pen += glyph->Width;
     }
@@ -244,5 +207,5 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
 
   TAP_Osd_RestoreBox(rgn, start, y, width + 1, height + 1, box);
   TAP_MemFree(box);
-  TAP_MemFree(copy);
+  if (copy) TAP_MemFree(copy);
 }

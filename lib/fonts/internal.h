@@ -1,6 +1,7 @@
 // Shared by the files of lib/fonts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "lib/fonts/fonts.h"
@@ -16,5 +17,124 @@ extern uint32_t PackedAlphaLUT[256];
 // The program name of the TAP's header, or "" where none is linked in (the
 // unit tests link the library without the TAP's registration).
 const char* programName();
+
+// ---- glyph index ------------------------------------------------------------
+// The cache block holds the N slots and, behind them, an open-addressing
+// table from code point to slot: its mask (entries - 1), then 2^k entries
+// (2^k >= 2N) of slot + 1, 0 for empty. A slot never moves, so an entry
+// never goes stale.
+
+// Entries of the index of a font with `count` FontDef entries (0 for none).
+inline uint32_t indexEntries(int32_t count) {
+  if (count <= 0) return 0;
+  if (count > (1 << 28)) return 1u << 30;  // far beyond any loadable font
+  return count == 1 ? 2u : 2u << (32 - __builtin_clz(uint32_t(count - 1)));
+}
+
+// Bytes of the cache block: the slots, the mask and the index.
+inline uint64_t cacheBlockBytes(int32_t count) {
+  return uint64_t(count) * sizeof(GlyphDataUC) + (1 + uint64_t(indexEntries(count))) * sizeof(uint32_t);
+}
+
+// The index of a loaded font: the mask, then the entries.
+inline uint32_t* glyphIndex(const FontDataUC* font) {
+  return reinterpret_cast<uint32_t*>(font->GlyphCache + font->FontDefCount);
+}
+
+// An empty index for a cache block that has just been reserved.
+inline void clearIndex(FontDataUC* font) {
+  uint32_t* index = glyphIndex(font);
+  uint32_t entries = indexEntries(font->FontDefCount);
+  index[0] = entries - 1;
+  for (uint32_t i = 1; i <= entries; ++i) index[i] = 0;
+}
+
+inline uint32_t indexHash(uint32_t codePoint) {
+  uint32_t h = codePoint * 2654435761u;
+  return h ^ (h >> 15);
+}
+
+// The cached glyph of codePoint, or null when it is not cached yet.
+inline GlyphDataUC* cachedGlyph(const FontDataUC* font, uint32_t codePoint) {
+  if (font->GlyphCacheCount <= 0) return nullptr;
+  const uint32_t* index = glyphIndex(font);
+  uint32_t mask = index[0];
+  for (uint32_t i = indexHash(codePoint) & mask;; i = (i + 1) & mask) {
+    uint32_t slot = index[1 + i];
+    if (slot == 0) return nullptr;
+    if (font->GlyphCache[slot - 1].Unicode == codePoint) return &font->GlyphCache[slot - 1];
+  }
+}
+
+// FMUC_GetGlyphData for the character at `text` (not empty), with the
+// common cases, a cached character of one or two bytes, done in line.
+inline GlyphDataUC* glyphAt(FontDataUC* font, const char* text, uint8_t* byteCount) {
+  uint8_t c = uint8_t(text[0]);
+  if (font->GlyphCache != nullptr) {
+    if (c >= 0x20 && c < 0x80) {
+      *byteCount = 1;
+      if (GlyphDataUC* g = cachedGlyph(font, c)) return g;
+    } else if (c >= 0xC0 && c < 0xE0 && (uint8_t(text[1]) & 0xC0) == 0x80) {
+      *byteCount = 2;
+      if (GlyphDataUC* g = cachedGlyph(font, uint32_t(c & 0x1F) << 6 | (uint8_t(text[1]) & 0x3F))) return g;
+    }
+  }
+  return FMUC_GetGlyphData(font, text, byteCount);
+}
+
+// Enters cache slot `slot` into the index.
+inline void indexGlyph(FontDataUC* font, int32_t slot) {
+  uint32_t* index = glyphIndex(font);
+  uint32_t mask = index[0];
+  uint32_t i = indexHash(font->GlyphCache[slot].Unicode) & mask;
+  while (index[1 + i] != 0) i = (i + 1) & mask;
+  index[1 + i] = uint32_t(slot) + 1;
+}
+
+// ---- glyph facts --------------------------------------------------------------
+// Worked out once, when the bitmap is read, and kept in the bitmap's block
+// behind the coverage bytes: which rows hold ink, and where on each row it
+// starts and ends, so drawing visits only inked columns.
+
+struct InkSpan {
+  uint16_t first;  // first inked column
+  uint16_t end;    // one past the last; first == end for an empty row
+};
+
+struct GlyphFacts {
+  uint16_t inkTop, inkBottom;  // rows inkTop up to (not including) inkBottom hold ink
+  uint8_t mark;                // 1 for a combining mark
+  uint8_t unused[3];
+  // followed by one InkSpan per row from inkTop to inkBottom
+};
+static_assert(sizeof(GlyphFacts) == 8 && sizeof(InkSpan) == 4, "facts stay packed and aligned");
+
+inline size_t factsOffset(uint32_t width, uint32_t height) { return (size_t(width) * height + 3) & ~size_t(3); }
+
+// Bytes of a glyph's block: coverage, then the facts with a span per row.
+inline uint64_t glyphBlockBytes(uint32_t width, uint32_t height) {
+  return factsOffset(width, height) + sizeof(GlyphFacts) + uint64_t(height) * sizeof(InkSpan);
+}
+
+inline const GlyphFacts* facts(const GlyphDataUC* g) {
+  return reinterpret_cast<const GlyphFacts*>(g->GlyphData + factsOffset(g->Width, g->Height));
+}
+
+inline const InkSpan* spans(const GlyphFacts* f) { return reinterpret_cast<const InkSpan*>(f + 1); }
+
+// ---- drawing --------------------------------------------------------------------
+
+// The rectangle read back from the region, and how to blend into it.
+struct Canvas {
+  uint32_t* box;
+  int32_t stride, rows;
+  uint32_t foreground;  // taken as it is at coverage 255
+  bool solid;           // blend through PackedAlphaLUT
+  float colourFactor;
+};
+
+// Blends glyph `g` into the canvas with its left column at `pen` (which may
+// lie left of the rectangle); pixels outside the rectangle are not written.
+void drawGlyph(const Canvas& canvas, const GlyphDataUC* g, int32_t pen);
 
 }  // namespace fonts_internal

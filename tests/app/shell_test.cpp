@@ -131,7 +131,9 @@ TEST(ShellPacing, AtMostOneStepPer300Ticks) {
       idle();
       if (_Streamtick != last) {
         uint32_t now = emu::ticks();
-        if (steps > 0) EXPECT_GE(now - lastStepAt, StreamStepTicks);
+        if (steps > 0) {
+          EXPECT_GE(now - lastStepAt, StreamStepTicks);
+        }
         lastStepAt = now;
         last = _Streamtick;
         ++steps;

@@ -1,6 +1,8 @@
 // The download pipeline against a real HTTP server on loopback and real wget:
-// playlist and chunk-list modes, in-order appends, live lists, playback
-// start, the error words, and the chunk ring.
+// URI resolution, playlist and chunk-list modes, in-order appends, live
+// lists, playback start, the error words, the chunk ring, and what real
+// servers and networks do (layouts, cut and chunked answers, error pages,
+// hangs, a full disk, stale and ended lists).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -214,7 +217,7 @@ void waitForDownloads() {
     if (done) return;
     usleep(10000);
   }
-  ADD_FAILURE() << "downloads still running after 5 s";
+  ADD_FAILURE() << "downloads still running after 5 s: " << commandOutput("pidof wget; ls -l /mnt/hd/ProgramFiles/Settings/orvado/ /mnt/hd/MediaFiles/tmp; tail -n2 /mnt/hd/ProgramFiles/Settings/orvado/*.lok");
 }
 
 // The log of a background job that has ended with wget's exit `status`.
@@ -496,13 +499,16 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
     EXPECT_LE(steps, 8);
     // From the next event on the play record shows the playback: appends go
     // on without a word.
-    int first = steps + 1;
-    slide(first);
-    step();
-    waitForDownloads();
-    slide(first + 1);
+    // A job may finish before or after the scan of its own step, so the
+    // last of these steps only scans.
     int64_t before = _StreamFileSize;
-    std::vector<std::string> shown = step();
+    std::vector<std::string> shown;
+    for (int first = steps + 1; first <= steps + 3; ++first) {
+      slide(std::min(first, steps + 2));
+      std::vector<std::string> more = step();
+      shown.insert(shown.end(), more.begin(), more.end());
+      waitForDownloads();
+    }
     EXPECT_GT(_StreamFileSize, before);
     for (const std::string& m : shown) EXPECT_EQ(m.find("kB"), std::string::npos) << m;
     EXPECT_TRUE(emu::playing());
@@ -576,6 +582,15 @@ TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
     writeFile(kSettings + "/" + std::to_string(n) + ".lok", "wget exit 0 but more follows\n");
     EXPECT_EQ(step(), std::vector<std::string>{}) << "only a last line of its own counts";
     EXPECT_EQ(_Stream_Block_Ok, n);
+    // wget could not write its file: the disk is full, and the run stops.
+    writeFile(kSettings + "/" + std::to_string(n) + ".lok",
+              finished(3, "Cannot write to '/mnt/hd/MediaFiles/tmp/tmp10.ts' (No space left on device).\n"));
+    writeFile(kTmp + "/tmp11.ts", chunk('g'));
+    EXPECT_EQ(step(), (std::vector<std::string>{std::to_string(n) + " Read err", "Disk full"}));
+    writeFile(kSettings + "/" + std::to_string(n + 1) + ".lok", finished(0));
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "no later step of the run appends";
+    EXPECT_FALSE(exists(kTmp + "/tmp11.ts")) << "what the run's downloads left goes";
+    EXPECT_EQ(readFile(kStreamTs), chunk('1') + chunk('a') + chunk('b') + chunk('d'));
     noHandleComplaints();
   });
 }
@@ -703,6 +718,42 @@ TEST(StreamPipeline, ChunkSelection) {
     EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("d/y.ts").c_str());
   });
 }
+
+namespace {
+
+// Runs steps, waiting for the background jobs after each, until Stream.ts
+// holds `expected` or `steps` steps have run. Returns every message shown.
+std::vector<std::string> runUntil(const std::string& expected, int steps = 6) {
+  std::vector<std::string> all;
+  for (int i = 0; i < steps && readFile(kStreamTs) != expected; ++i) {
+    std::vector<std::string> shown = step();
+    all.insert(all.end(), shown.begin(), shown.end());
+    waitForDownloads();
+  }
+  return all;
+}
+
+// Milliseconds that one pipeline step takes on the wall clock.
+long long timedStep(std::vector<std::string>* shown) {
+  auto start = std::chrono::steady_clock::now();
+  *shown = step();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Three chunks served under live/, listed by `list` at `path` in the form
+// `line(i)` gives; the test expects them whole and in order in Stream.ts.
+void servesThreeChunks(const std::string& path, const std::function<std::string(int)>& line) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 3; ++i) {
+    serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('0' + i), 10 * i));
+    lines.push_back(line(i));
+  }
+  serve(path, mediaList(lines));
+}
+
+const std::string kThreeChunks = chunk('1', 10) + chunk('2', 20) + chunk('3', 30);
+
+}  // namespace
 
 // One scenario of the pipeline, run in a fresh process by a parameterised
 // test named after it.
@@ -873,12 +924,240 @@ const Scenario kFailures[] = {
      [] {
        freshStart();
        HttpServer server;
-       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "-c.ts"}));
+       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "c.ts"}));
        serve("b.ts", chunk('b'));
+       serve("c.ts", chunk('c'));
        startChannel(server.url("l.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
        EXPECT_FALSE(exists("/mnt/hd/injected"));
        EXPECT_EQ(readFile(kStreamTs), chunk('b'));
+       std::vector<std::string> later = runUntil(chunk('b') + chunk('c'));
+       EXPECT_EQ(readFile(kStreamTs), chunk('b') + chunk('c'));
+       EXPECT_FALSE(shows(later, "URL >> 2")) << "the line is told once: " << joined(later);
      }},
 };
 INSTANTIATE_TEST_SUITE_P(Scenario, StreamFailures, testing::ValuesIn(kFailures), scenarioName);
+
+
+// Layouts that real servers write, and what real networks do to them.
+class StreamLayouts : public testing::TestWithParam<Scenario> {};
+TEST_P(StreamLayouts, ReachStreamTsWholeAndInOrder) { inFreshProcess(GetParam().run); }
+
+const Scenario kLayouts[] = {
+    {"VariantsInSubfolders",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\ngear1/prog_index.m3u8\n"
+                               "#EXT-X-STREAM-INF:BANDWIDTH=2500000,CODECS=\"avc1.4d401f,mp4a.40.2\"\ngear2/prog_index.m3u8\n");
+       std::string expected;
+       std::vector<std::string> names;
+       for (int i = 0; i < 3; ++i) {
+         names.push_back("fileSequence" + std::to_string(i) + ".ts");
+         serve("tv/gear2/" + names.back(), chunk(static_cast<char>('a' + i)));
+         serve("tv/gear1/" + names.back(), chunk('x'));
+         expected += chunk(static_cast<char>('a' + i));
+       }
+       serve("tv/gear2/prog_index.m3u8", mediaList(names));
+       serve("tv/gear1/prog_index.m3u8", mediaList(names));
+       startChannel(server.url("tv/master.m3u8"));
+       std::vector<std::string> all = runUntil(expected);
+       EXPECT_EQ(readFile(kStreamTs), expected);
+       ASSERT_GE(all.size(), 2u);
+       EXPECT_EQ(all[1], "2500 kb/s");
+       EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear2/prog_index.m3u8"));
+     }},
+    {"VariantOnAnotherAddressByAbsoluteUrl",
+     [] {
+       freshStart();
+       HttpServer server;
+       HttpServer other("127.0.0.2");
+       ASSERT_TRUE(other.up());
+       serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n" + other.url("cdn/ch1/list.m3u8") + "\n");
+       servesThreeChunks("cdn/ch1/list.m3u8", [](int i) { return "../../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("tv/master.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the variant's host";
+     }},
+    {"RootRelativeChunks",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("tv/gear1/i.m3u8", [](int i) { return "/live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("tv/gear1/i.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+     }},
+    {"DotSegmentChunks",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("live/gear1/i.m3u8", [](int i) { return "./../s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("live/gear1/i.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+     }},
+    {"QueryStringsWithSlashes",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("live/i.m3u8", [](int i) { return "s" + std::to_string(i) + ".ts?sig=a/b&t=" + std::to_string(i); });
+       startChannel(server.url("live/i.m3u8?token=x/y/z"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("live/s3.ts?sig=a/b&t=3").c_str());
+     }},
+    {"ChunkedResponsesWithoutLength",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("live/i.m3u8", [](int i) { return "/chunked/live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("live/i.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_FALSE(exists(kTmp + "/tmp1.ts")) << "nothing piles up";
+     }},
+    {"ChunkCutOnceIsFetchedAgainByWget",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("live/i.m3u8", [](int i) { return (i == 2 ? "/once/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
+       startChannel(server.url("live/i.m3u8"));
+       std::vector<std::string> all = runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_FALSE(shows(all, "1 Read err")) << joined(all);
+       EXPECT_FALSE(exists(kTmp + "/tmp1.ts")) << "the good file is not left behind";
+     }},
+    {"ChunkAlwaysCutIsLeftOut",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("live/i.m3u8", [](int i) { return (i == 2 ? "/short/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
+       startChannel(server.url("live/i.m3u8"));
+       std::string expected = chunk('1', 10) + chunk('3', 30);
+       std::vector<std::string> all = runUntil(expected);
+       EXPECT_EQ(readFile(kStreamTs), expected);
+       EXPECT_TRUE(shows(all, "1 Read err")) << joined(all);
+     }},
+    {"ErrorPageServedWithOkIsLeftOut",
+     [] {
+       freshStart();
+       HttpServer server;
+       servesThreeChunks("live/i.m3u8", [](int i) { return "s" + std::to_string(i) + ".ts"; });
+       serve("live/s2.ts", "<!DOCTYPE html><html><body><h1>Session expired</h1></body></html>\n");
+       startChannel(server.url("live/i.m3u8"));
+       std::string expected = chunk('1', 10) + chunk('3', 30);
+       std::vector<std::string> all = runUntil(expected);
+       EXPECT_EQ(readFile(kStreamTs), expected);
+       EXPECT_TRUE(shows(all, "1 Read err")) << joined(all);
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(Scenario, StreamLayouts, testing::ValuesIn(kLayouts), scenarioName);
+
+// No step holds the receiver long, whatever the server does: each fetch in
+// a step has its own time limit (3 s for playlists, 8 s for the first chunk).
+TEST(StreamPipeline, StepsAreBoundedInTimeWhateverTheServerDoes) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    std::vector<std::string> shown;
+    startChannel(server.url("hang/p.m3u8"));
+    EXPECT_LT(timedStep(&shown), 5000) << "a server that never answers";
+    EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
+    std::strcpy(_OrvadoURL[0], server.url("trickle/p.m3u8").c_str());
+    EXPECT_LT(timedStep(&shown), 5000) << "a server that answers one byte a second";
+    EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
+    serve("l.m3u8", mediaList({"/hang/s1.ts", "s2.ts"}));
+    std::strcpy(_OrvadoURL[0], server.url("l.m3u8").c_str());
+    long long ms = timedStep(&shown);
+    EXPECT_GE(ms, 7000) << "the first chunk may take its 8 seconds";
+    EXPECT_LT(ms, 11000);
+    EXPECT_EQ(shown, (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+    EXPECT_FALSE(exists(kStreamTs));
+    EXPECT_EQ(commandOutput("pidof wget"), "") << "no fetch of the step is left running";
+  });
+}
+
+// A chunk list that stops changing, and one that has ended, are told once.
+TEST(StreamPipeline, StaleAndEndedListsAreTold) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    for (const char* name : {"a", "b", "c"}) serve(std::string("l/") + name + ".ts", chunk(name[0]));
+    serve("l/i.m3u8", mediaList({"a.ts"}, 1));
+    startChannel(server.url("l/i.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlist stale"}) << "unchanged for three target durations";
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "told once";
+    serve("l/i.m3u8", mediaList({"a.ts", "b.ts"}, 1));
+    std::vector<std::string> later = step();  // it moves again
+    waitForDownloads();
+    std::vector<std::string> more = step();
+    later.insert(later.end(), more.begin(), more.end());
+    // The append may come in either step, before or after the notice.
+    std::sort(later.begin(), later.end());
+    EXPECT_EQ(later, (std::vector<std::string>{kB(2, 2 * 1880), "Playlist stale"})) << "and stands still again";
+    serve("l/i.m3u8", mediaList({"a.ts", "b.ts", "c.ts"}, 1) + "#EXT-X-ENDLIST\n");
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlist ended"});
+    waitForDownloads();
+    EXPECT_EQ(step(), std::vector<std::string>{kB(3, 3 * 1880)}) << "an ended list is not called stale";
+    EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('b') + chunk('c'));
+  });
+}
+
+// A full disk stops the run's downloads with a word and leaves Stream.ts
+// ending on a whole chunk. The media folder is a small file system of its own.
+TEST(StreamPipeline, FullDiskStopsTheRunCleanly) {
+  inFreshProcess([] {
+    freshStart();
+    ASSERT_EQ(system(("mkdir -p " + kTmp + " && mount -t tmpfs -o size=256k orvado-test " + kTmp).c_str()), 0);
+    HttpServer server;
+    const size_t packets = 200;  // 37,600 bytes a chunk
+    std::vector<std::string> names;
+    for (int i = 0; i < 12; ++i) {
+      names.push_back("s" + std::to_string(i) + ".ts");
+      serve("f/" + names.back(), chunk(static_cast<char>('a' + i), packets));
+    }
+    auto window = [&](int first) {
+      serve("f/i.m3u8", mediaList(std::vector<std::string>(names.begin() + first, names.begin() + first + 3), 2));
+    };
+    window(0);
+    startChannel(server.url("f/i.m3u8"));
+    std::vector<std::string> all;
+    for (int first = 0; first < 9 && !shows(all, "Disk full"); ++first) {
+      window(first);
+      std::vector<std::string> shown = step();
+      all.insert(all.end(), shown.begin(), shown.end());
+      waitForDownloads();
+    }
+    ASSERT_TRUE(shows(all, "Disk full")) << joined(all);
+    EXPECT_EQ(commandOutput("pidof wget"), "") << "the run's downloads are stopped";
+    std::string file = readFile(kStreamTs);
+    const size_t size = packets * 188;
+    ASSERT_EQ(file.size() % size, 0u) << "Stream.ts ends on a whole chunk";
+    ASSERT_GE(file.size(), 2 * size);
+    for (size_t i = 0; i < file.size() / size; ++i)
+      EXPECT_EQ(file.substr(i * size, size), chunk(static_cast<char>('a' + i), packets)) << i;
+    uint32_t started = _Stream_Block;
+    window(9);
+    EXPECT_EQ(step(), std::vector<std::string>{}) << "no further step of the run";
+    EXPECT_EQ(_Stream_Block, started);
+    EXPECT_EQ(readFile(kStreamTs), file);
+    system(("umount " + kTmp).c_str());
+  });
+  // A disk too small for the first chunk: the start says why and leaves no
+  // cut Stream.ts.
+  inFreshProcess([] {
+    freshStart();
+    ASSERT_EQ(system(("mkdir -p " + kTmp + " && mount -t tmpfs -o size=16k orvado-test " + kTmp).c_str()), 0);
+    HttpServer server;
+    serve("f/s0.ts", chunk('a', 200));
+    serve("f/i.m3u8", mediaList({"s0.ts"}));
+    startChannel(server.url("f/i.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err", "Disk full"}));
+    EXPECT_FALSE(exists(kStreamTs));
+    EXPECT_EQ(_Stream_Block, 0u) << "the start is tried again";
+    system(("umount " + kTmp).c_str());
+  });
+}

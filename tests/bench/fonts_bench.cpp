@@ -1,15 +1,25 @@
-// One line of 30 mixed Latin characters drawn into a 720 x 576 region with
-// FMUC_PutString, with a solid background and over the picture, side by side
+// One line of 30 characters drawn into a 720 x 576 region with
+// FMUC_PutString, with a solid background and over a picture, side by side
 // with what a user would pick instead: FreeType's glyph cache (FTC_SBitCache)
 // rendering the same Carlito outlines at the same size, blended into an ARGB
-// buffer of the same size. The ratio is printed at the end (goal: at least
-// twice FreeType's speed).
+// buffer of the same size. The same line in Latin, Greek, Cyrillic and with
+// combining marks. The ratios are printed at the end (goal: at least twice
+// FreeType's speed).
 //
-//   fonts_bench                       the benchmarks and the ratios
-//   fonts_bench --callgrind LINES     draws LINES lines each way with the
+// Over a picture, each line is drawn on fresh picture: the lines go down the
+// screen, and the picture is painted again, outside the measurement, once
+// they reach the bottom. The picture is flat along its rows, as the
+// receiver's on-screen graphics are; a photograph, where every pixel differs,
+// is measured too.
+//
+//   fonts_bench                       the benchmarks and the ratios (5
+//                                     repetitions, interleaved, medians)
+//   fonts_bench --callgrind LINES     draws LINES lines of each kind with the
 //                                     collection of callgrind on only around
-//                                     them, for instructions per line:
-//   valgrind --tool=callgrind --collect-atstart=no fonts_bench --callgrind 1000
+//                                     them, one dump per kind, for
+//                                     instructions per line (scripts/bench.sh
+//                                     runs this and prints the ratios):
+//   valgrind --tool=callgrind --collect-atstart=no fonts_bench --callgrind 300
 //   fonts_bench --loop solid|over LINES
 //                                     FMUC_PutString alone, for a profiler
 #include <benchmark/benchmark.h>
@@ -21,25 +31,71 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "core/emulator.h"
 #include "core/sandbox.h"
 #include "lib/fonts/fonts.h"
-#include "bench/ratio_reporter.h"
 #include "lib/text/text.h"
 
 namespace {
 
-const char* const kLine = "Grüße aus Köln, Ça va? Øre 12€";
+struct Script {
+  const char* name;
+  const char* line;
+};
+const Script kScripts[] = {
+    {"latin", "Grüße aus Köln, Ça va? Øre 12€"},
+    {"greek", "Καλημέρα από την Αθήνα, 12€ ΟΚ"},
+    {"cyrillic", "Привет из Москвы, как дела 12€"},
+    {"marks", "Gru\xCC\x88" "ße aus Ko\xCC\x88" "ln, C\xCC\xA7" "a va? Øre 12€"},
+};
+
 constexpr int kPixels = 14;
+constexpr uint32_t kW = 720, kH = 576;
 constexpr uint32_t kX = 20, kY = 100, kMaxX = 700, kFg = 0xFFFFFFFF, kBg = 0xFF101010;
+// Over a picture the lines go down the screen, one slot each.
+constexpr uint32_t kSlotTop = 4, kSlotPitch = 22, kSlots = 26;
 const char* const kCarlito = "/usr/share/fonts/truetype/crosextra/Carlito-Regular.ttf";
+
+enum class Ground { Solid, Flat, Photo };
 
 FontDataUC g_font{};
 uint16_t g_rgn = 0;
+
+// ---- the pictures -----------------------------------------------------------
+
+// Rows of flat colour darkening downwards in bands, framed every slot.
+std::vector<uint32_t> flatPicture() {
+  std::vector<uint32_t> p(size_t(kW) * kH);
+  for (uint32_t y = 0; y < kH; ++y) {
+    uint32_t band = (y % kSlotPitch) / 3;
+    uint32_t c = y % kSlotPitch == 0 ? 0xFF9C9C9C : 0xFF000000u | (16u << 16) | (32u << 8) | (200 - 20 * band);
+    std::fill_n(&p[size_t(y) * kW], kW, c);
+  }
+  return p;
+}
+
+// Every pixel its own colour: gradients and noise.
+std::vector<uint32_t> photoPicture() {
+  std::vector<uint32_t> p(size_t(kW) * kH);
+  uint32_t seed = 12345;
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      uint32_t n = seed >> 26;  // 0..63
+      uint32_t r = (x * 255 / kW + n) & 0xFF, g = (y * 255 / kH + n) & 0xFF, b = ((x + y) / 5 + n) & 0xFF;
+      p[size_t(y) * kW + x] = 0xFF000000u | r << 16 | g << 8 | b;
+    }
+  return p;
+}
+
+const std::vector<uint32_t>& picture(Ground g) {
+  static const std::vector<uint32_t> flat = flatPicture(), photo = photoPicture();
+  return g == Ground::Photo ? photo : flat;
+}
 
 // ---- FreeType through its cache ------------------------------------------------
 
@@ -48,8 +104,7 @@ struct FreeTypeLine {
   FTC_Manager manager = nullptr;
   FTC_CMapCache cmap = nullptr;
   FTC_SBitCache sbits = nullptr;
-  std::vector<uint32_t> buffer = std::vector<uint32_t>(720 * 576, 0xFF336699);
-  std::u32string text;
+  std::vector<uint32_t> buffer = std::vector<uint32_t>(size_t(kW) * kH, 0xFF336699);
   int ascent = 0, lineHeight = 0;
 
   static FT_Error requester(FTC_FaceID, FT_Library library, FT_Pointer, FT_Face* face) {
@@ -69,17 +124,22 @@ struct FreeTypeLine {
     if (FTC_Manager_LookupSize(manager, &scaler, &size)) return false;
     ascent = int((size->metrics.ascender + 63) >> 6);
     lineHeight = ascent + int((-size->metrics.descender + 63) >> 6);
-    for (const char* p = kLine; *p;) {
-      uint8_t n = 1;
-      text.push_back(UTF8ToUTF32(p, &n));
-      p += n;
-    }
     return true;
   }
 
   ~FreeTypeLine() {
     if (manager) FTC_Manager_Done(manager);
     if (lib) FT_Done_FreeType(lib);
+  }
+
+  static std::u32string decode(const char* line) {
+    std::u32string text;
+    for (const char* p = line; *p;) {
+      uint8_t n = 1;
+      text.push_back(UTF8ToUTF32(p, &n));
+      p += n;
+    }
+    return text;
   }
 
   // Blends channel by channel, as the TAP's renderer does.
@@ -92,10 +152,9 @@ struct FreeTypeLine {
     return out;
   }
 
-  void draw(bool solid) {
+  void draw(const std::u32string& text, uint32_t y, bool solid) {
     if (solid)
-      for (int y = 0; y <= lineHeight; ++y)
-        std::fill_n(&buffer[size_t(kY + y) * 720 + kX], kMaxX - kX, kBg);
+      for (int r = 0; r <= lineHeight; ++r) std::fill_n(&buffer[size_t(y + r) * kW + kX], kMaxX - kX, kBg);
     FTC_ImageTypeRec type{};
     type.face_id = nullptr;
     type.width = 0;
@@ -106,10 +165,10 @@ struct FreeTypeLine {
       FT_UInt index = FTC_CMapCache_Lookup(cmap, nullptr, -1, cp);
       FTC_SBit sbit;
       if (FTC_SBitCache_Lookup(sbits, &type, index, &sbit, nullptr)) continue;
-      int top = int(kY) + ascent - sbit->top;
+      int top = int(y) + ascent - sbit->top;
       for (int r = 0; r < sbit->height; ++r) {
         const uint8_t* src = sbit->buffer + r * sbit->pitch;
-        uint32_t* dst = &buffer[size_t(top + r) * 720 + pen + sbit->left];
+        uint32_t* dst = &buffer[size_t(top + r) * kW + pen + sbit->left];
         for (int c = 0; c < sbit->width; ++c) {
           uint32_t a = src[c];
           if (a == 0) continue;
@@ -123,30 +182,66 @@ struct FreeTypeLine {
 
 FreeTypeLine* g_ft = nullptr;
 
-// ---- the benchmarks -----------------------------------------------------------------
+// ---- one kind of line, for either renderer --------------------------------------
 
-void BM_PutString_Solid(benchmark::State& state) {
-  for (auto _ : state) FMUC_PutString(g_rgn, kX, kY, kMaxX, kLine, kFg, kBg, &g_font, 0, 0);
-}
-void BM_PutString_Over(benchmark::State& state) {
-  for (auto _ : state) FMUC_PutString(g_rgn, kX, kY, kMaxX, kLine, kFg, 0, &g_font, 0, 0);
-}
-void BM_FreeType_Solid(benchmark::State& state) {
-  for (auto _ : state) {
-    g_ft->draw(true);
-    benchmark::DoNotOptimize(g_ft->buffer.data());
+// Draws lines of one kind, each over fresh picture; paint() puts the picture
+// back and is left out of the measurement by the caller.
+struct Drawer {
+  bool freetype;
+  Ground ground;
+  const char* line;
+  std::u32string decoded;
+  uint32_t slot = 0;
+
+  Drawer(bool ft, Ground g, const char* l) : freetype(ft), ground(g), line(l), decoded(FreeTypeLine::decode(l)) {}
+
+  void paint() {
+    slot = 0;
+    if (ground == Ground::Solid) return;
+    if (freetype)
+      g_ft->buffer = picture(ground);
+    else
+      TAP_Osd_RestoreBox(g_rgn, 0, 0, kW, kH, picture(ground).data());
   }
-}
-void BM_FreeType_Over(benchmark::State& state) {
-  for (auto _ : state) {
-    g_ft->draw(false);
-    benchmark::DoNotOptimize(g_ft->buffer.data());
+  bool needsPaint() const { return ground != Ground::Solid && slot == kSlots; }
+
+  void draw() {
+    uint32_t y = ground == Ground::Solid ? kY : kSlotTop + kSlotPitch * slot++;
+    if (freetype)
+      g_ft->draw(decoded, y, ground == Ground::Solid);
+    else
+      FMUC_PutString(g_rgn, kX, y, kMaxX, line, kFg, ground == Ground::Solid ? kBg : 0, &g_font, 0, 0);
   }
+};
+
+const char* groundName(Ground g) { return g == Ground::Solid ? "solid" : g == Ground::Flat ? "over" : "photo"; }
+
+std::string benchName(bool ft, Ground g, const char* script) {
+  return std::string(ft ? "freetype/" : "ours/") + groundName(g) + "/" + script;
 }
-BENCHMARK(BM_PutString_Solid);
-BENCHMARK(BM_FreeType_Solid);
-BENCHMARK(BM_PutString_Over);
-BENCHMARK(BM_FreeType_Over);
+
+void run(benchmark::State& state, bool ft, Ground g, const char* line) {
+  Drawer d(ft, g, line);
+  d.paint();
+  for (auto _ : state) {
+    d.draw();
+    if (d.needsPaint()) {
+      state.PauseTiming();
+      d.paint();
+      state.ResumeTiming();
+    }
+  }
+  benchmark::DoNotOptimize(g_ft->buffer.data());
+}
+
+// Every kind of line: each script solid and over the flat picture, and the
+// Latin line over the photograph.
+template <typename F>
+void forEachKind(F f) {
+  for (const Script& s : kScripts)
+    for (Ground g : {Ground::Solid, Ground::Flat}) f(g, s);
+  f(Ground::Photo, kScripts[0]);
+}
 
 bool setUp() {
   std::string error;
@@ -164,19 +259,42 @@ bool setUp() {
     std::fprintf(stderr, "fonts_bench: Calibri_14.ufnt is not in the disk template (build the 'disk' target)\n");
     return false;
   }
-  g_rgn = uint16_t(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
-  TAP_Osd_FillBox(g_rgn, 0, 0, 720, 576, 0xFF336699);
+  g_rgn = uint16_t(TAP_Osd_Create(0, 0, kW, kH, 0, 0));
+  TAP_Osd_FillBox(g_rgn, 0, 0, kW, kH, 0xFF336699);
   g_ft = new FreeTypeLine;
   if (!g_ft->open()) {
     std::fprintf(stderr, "fonts_bench: FreeType cannot open %s\n", kCarlito);
     return false;
   }
-  // Both draw the same characters: the line's glyphs are cached on both sides.
-  FMUC_PutString(g_rgn, kX, kY, kMaxX, kLine, kFg, kBg, &g_font, 0, 0);
-  g_ft->draw(true);
-  std::printf("line: \"%s\" (%u pixels wide in Calibri_14.ufnt, %d pixels per em in FreeType)\n", kLine,
-              FMUC_GetStringWidth(kLine, &g_font), kPixels);
+  // Both draw the same characters: the lines' glyphs are cached on both sides.
+  for (const Script& s : kScripts) {
+    FMUC_PutString(g_rgn, kX, kY, kMaxX, s.line, kFg, kBg, &g_font, 0, 0);
+    g_ft->draw(FreeTypeLine::decode(s.line), kY, true);
+    std::printf("%-8s \"%s\" (%u pixels wide in Calibri_14.ufnt, %d pixels per em in FreeType)\n", s.name, s.line,
+                FMUC_GetStringWidth(s.line, &g_font), kPixels);
+  }
   return true;
+}
+
+// Draws `lines` lines of every kind with callgrind collecting only around
+// the draws; one dump per kind, named after it.
+void callgrindRun(int lines) {
+  CALLGRIND_ZERO_STATS;
+  forEachKind([&](Ground g, const Script& s) {
+    for (bool ft : {false, true}) {
+      Drawer d(ft, g, s.line);
+      d.paint();
+      for (int i = 0; i < lines; ++i) {
+        CALLGRIND_TOGGLE_COLLECT;
+        d.draw();
+        CALLGRIND_TOGGLE_COLLECT;
+        if (d.needsPaint()) d.paint();
+      }
+      std::string name = benchName(ft, g, s.name);
+      CALLGRIND_DUMP_STATS_AT(name.c_str());
+    }
+  });
+  std::printf("drew %d lines of each kind; divide each dump's instruction count by %d\n", lines, lines);
 }
 
 }  // namespace
@@ -185,39 +303,39 @@ int main(int argc, char** argv) {
   if (!setUp()) return 1;
   if (argc == 4 && std::strcmp(argv[1], "--loop") == 0) {
     // Plain loop for a profiler: --loop solid|over LINES.
-    uint32_t bg = std::strcmp(argv[2], "solid") == 0 ? kBg : 0;
-    for (int i = std::atoi(argv[3]); i > 0; --i) FMUC_PutString(g_rgn, kX, kY, kMaxX, kLine, kFg, bg, &g_font, 0, 0);
+    Drawer d(false, std::strcmp(argv[2], "solid") == 0 ? Ground::Solid : Ground::Flat, kScripts[0].line);
+    d.paint();
+    for (int i = std::atoi(argv[3]); i > 0; --i) {
+      d.draw();
+      if (d.needsPaint()) d.paint();
+    }
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--callgrind") == 0) {
-    int lines = std::atoi(argv[2]);
-    CALLGRIND_ZERO_STATS;
-    CALLGRIND_TOGGLE_COLLECT;
-    for (int i = 0; i < lines; ++i) FMUC_PutString(g_rgn, kX, kY, kMaxX, kLine, kFg, kBg, &g_font, 0, 0);
-    CALLGRIND_TOGGLE_COLLECT;
-    CALLGRIND_DUMP_STATS_AT("FMUC_PutString solid");
-    CALLGRIND_TOGGLE_COLLECT;
-    for (int i = 0; i < lines; ++i) FMUC_PutString(g_rgn, kX, kY, kMaxX, kLine, kFg, 0, &g_font, 0, 0);
-    CALLGRIND_TOGGLE_COLLECT;
-    CALLGRIND_DUMP_STATS_AT("FMUC_PutString over");
-    CALLGRIND_TOGGLE_COLLECT;
-    for (int i = 0; i < lines; ++i) g_ft->draw(true);
-    CALLGRIND_TOGGLE_COLLECT;
-    CALLGRIND_DUMP_STATS_AT("FreeType solid");
-    CALLGRIND_TOGGLE_COLLECT;
-    for (int i = 0; i < lines; ++i) g_ft->draw(false);
-    CALLGRIND_TOGGLE_COLLECT;
-    CALLGRIND_DUMP_STATS_AT("FreeType over");
-    std::printf("drew %d lines each way; divide each dump's instruction count by %d\n", lines, lines);
+    callgrindRun(std::atoi(argv[2]));
     return 0;
   }
 
-  benchmark::Initialize(&argc, argv);
+  forEachKind([](Ground g, const Script& s) {
+    for (bool ft : {false, true})
+      benchmark::RegisterBenchmark(benchName(ft, g, s.name).c_str(), run, ft, g, s.line);
+  });
+  // Repetitions, interleaved so that a busy moment hits both sides, unless
+  // the command line says otherwise.
+  std::vector<char*> args(argv, argv + argc);
+  char reps[] = "--benchmark_repetitions=5", interleave[] = "--benchmark_enable_random_interleaving=true",
+       minTime[] = "--benchmark_min_time=0.2", aggregates[] = "--benchmark_display_aggregates_only=true";
+  args.insert(args.begin() + 1, {reps, interleave, minTime, aggregates});
+  int n = int(args.size());
+  benchmark::Initialize(&n, args.data());
   bench_support::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatio("BM_PutString_Solid", "BM_FreeType_Solid",
-                      "speed ratio FMUC_PutString / FreeType cache, solid background", 2);
-  reporter.printRatio("BM_PutString_Over", "BM_FreeType_Over",
-                      "speed ratio FMUC_PutString / FreeType cache, over the picture", 2);
+  forEachKind([&](Ground g, const Script& s) {
+    const char* what = g == Ground::Solid   ? "solid background"
+                       : g == Ground::Flat ? "over a picture"
+                                            : "over a photograph (every pixel differs)";
+    reporter.printRatio(benchName(false, g, s.name), benchName(true, g, s.name),
+                        std::string("speed ratio FMUC_PutString / FreeType cache, ") + what + ", " + s.name, 2);
+  });
   return 0;
 }

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("input: %zu bytes of ISO-8859-9 prose, %.1f%% bytes of 0xA0 or more; outputs identical\n", in.size(),
-              100.0 * high / in.size());
+              100.0 * double(high) / double(in.size()));
 
   benchmark::Initialize(&argc, argv);
   bench_support::RatioReporter reporter;

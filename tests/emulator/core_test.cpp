@@ -185,7 +185,8 @@ TEST(CoreParsing, KeysAndTimes) {
   EXPECT_EQ(t, 25u);
   EXPECT_TRUE(emu::parseTicks("40t", t));
   EXPECT_EQ(t, 40u);
-  for (const char* bad : {"", "2", "s", "-1s", "2h", "1e99s"}) EXPECT_FALSE(emu::parseTicks(bad, t)) << bad;
+  for (const char* bad : {"", "2", "s", "-1s", "2h", "1e99s", "nans", "infs"})
+    EXPECT_FALSE(emu::parseTicks(bad, t)) << bad;
 }
 
 TEST(CoreFirmware, ResetRefusesUnknownSymbolsAndBadSlots) {

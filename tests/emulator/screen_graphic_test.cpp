@@ -66,7 +66,7 @@ TEST_F(Graphic, UnpacksLiteralAndRepeatBlocksAcrossRowEndsKeepingClearPixels) {
   EXPECT_EQ(emu::argbFrom1555(0xFFFF), 0xFFFFFFFFu);
   EXPECT_EQ(emu::argbFrom1555(kClear), 0u);
 
-  int rgn = TAP_Osd_Create(0, 0, 10, 10, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 10, 10, 0, 0));
   TAP_Osd_FillBox(rgn, 0, 0, 10, 10, B);
   auto stream = sampleStream();
   TYPE_GrData gd = record(stream, 4, 3);
@@ -123,7 +123,7 @@ TEST_F(Graphic, AStreamThatEndsEarlyLeavesTheRestClear) {
   tail[2] = kRed >> 8;
   tail[3] = 0x05;  // 6 literal pixels, of which half of one is there
   tail[4] = kGreen & 0xFF;
-  int rgn = TAP_Osd_Create(0, 0, 8, 8, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 8, 8, 0, 0));
   TAP_Osd_FillBox(rgn, 0, 0, 8, 8, B);
   TYPE_GrData gd{1, 0, 0, 2, tail, 2 * 8 * 8, 8, 8};
   EXPECT_EQ(TAP_Osd_PutGd(rgn, 0, 0, &gd, false), 0);
@@ -133,7 +133,7 @@ TEST_F(Graphic, AStreamThatEndsEarlyLeavesTheRestClear) {
 }
 
 TEST_F(Graphic, PicturesAreClippedToTheRegionAndBadRecordsFail) {
-  int rgn = TAP_Osd_Create(100, 100, 6, 5, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(100, 100, 6, 5, 0, 0));
   std::vector<uint8_t> s;  // 4 x 3 picture, each pixel its own colour
   s.push_back(11);
   for (uint16_t i = 0; i < 12; ++i) put(s, static_cast<uint16_t>(0x8000 | i));

@@ -72,11 +72,12 @@ TEST_F(Screen, InvalidGeometryAndMissingRegionsFailAndChangeNothing) {
   EXPECT_EQ(TAP_Osd_Create(0, 0, 0xFFFFFFFFu, 1, 0, 0), -1);
   for (int n = 0; n < OSD_RegionTableSize; ++n) EXPECT_EQ(emu::regionTable()[n].width, 0);
 
-  int rgn = TAP_Osd_Create(0, 0, 8, 8, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 8, 8, 0, 0));
   ASSERT_EQ(rgn, 128);
   TAP_Osd_FillBox(rgn, 0, 0, 8, 8, 0xFF123456);
   // The firmware's own regions and numbers beyond the table do not exist.
-  for (uint16_t missing : {0, 2, 127, 129, 255, 256, 1000}) {
+  for (int number : {0, 2, 127, 129, 255, 256, 1000}) {
+    const auto missing = static_cast<uint16_t>(number);
     EXPECT_NE(TAP_Osd_Delete(missing), 0) << missing;
     EXPECT_NE(TAP_Osd_FillBox(missing, 0, 0, 720, 576, 0), 0) << missing;
     EXPECT_NE(TAP_Osd_Copy(missing, rgn, 0, 0, 1, 1, 0, 0, false), 0) << missing;
@@ -91,7 +92,7 @@ TEST_F(Screen, InvalidGeometryAndMissingRegionsFailAndChangeNothing) {
 }
 
 TEST_F(Screen, FillBoxWritesTheColourAsItIsClippedToTheRegion) {
-  int rgn = TAP_Osd_Create(100, 100, 10, 6, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(100, 100, 10, 6, 0, 0));
   EXPECT_EQ(TAP_Osd_FillBox(rgn, 0, 0, 10, 6, 0xFF0000FF), 0);
   EXPECT_EQ(TAP_Osd_FillBox(rgn, 2, 1, 3, 2, 0x40FF0000), 0);
   EXPECT_EQ(pixel(rgn, 2, 1), 0x40FF0000u) << "no blending with what lies beneath";
@@ -115,8 +116,8 @@ TEST_F(Screen, FillBoxWritesTheColourAsItIsClippedToTheRegion) {
 }
 
 TEST_F(Screen, CopyMovesRectanglesBetweenAndWithinRegionsOverlapSafe) {
-  int a = TAP_Osd_Create(0, 0, 16, 12, 0, 0);
-  int b = TAP_Osd_Create(0, 0, 8, 8, 0, OSD_Flag_WorkRegion);
+  uint16_t a = uint16_t(TAP_Osd_Create(0, 0, 16, 12, 0, 0));
+  uint16_t b = uint16_t(TAP_Osd_Create(0, 0, 8, 8, 0, OSD_Flag_WorkRegion));
   pattern(a);
   auto orig = emu::regionImage(a).pixels;
   auto at = [&](uint32_t x, uint32_t y) { return orig[y * 16 + x]; };
@@ -155,7 +156,7 @@ TEST_F(Screen, CopyMovesRectanglesBetweenAndWithinRegionsOverlapSafe) {
 }
 
 TEST_F(Screen, SaveBoxHandsOutAPixelBlockThatRestoreBoxWritesBackClipped) {
-  int rgn = TAP_Osd_Create(0, 0, 12, 10, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 12, 10, 0, 0));
   pattern(rgn);
   auto orig = emu::regionImage(rgn).pixels;
   long calls = emu::allocCalls();
@@ -201,11 +202,11 @@ TEST_F(Screen, ShownRegionsComposeInCreationOrderOverBlackWithoutWorkRegions) {
   ASSERT_EQ(s.height, 576u);
   for (uint32_t p : s.pixels) ASSERT_EQ(p, 0xFF000000u);
 
-  int low = TAP_Osd_Create(10, 10, 100, 100, 0, 0);  // 128
-  int work = TAP_Osd_Create(0, 0, 720, 576, 0, OSD_Flag_WorkRegion);
+  uint16_t low = uint16_t(TAP_Osd_Create(10, 10, 100, 100, 0, 0));  // 128
+  uint16_t work = uint16_t(TAP_Osd_Create(0, 0, 720, 576, 0, OSD_Flag_WorkRegion));
   TAP_Osd_FillBox(work, 0, 0, 720, 576, 0xFFFFFFFF);
   TAP_Osd_FillBox(low, 0, 0, 100, 100, 0xFFFF0000);
-  int high = TAP_Osd_Create(50, 50, 100, 100, 0, 0);
+  uint16_t high = uint16_t(TAP_Osd_Create(50, 50, 100, 100, 0, 0));
   TAP_Osd_FillBox(high, 0, 0, 100, 100, 0xFF00FF00);
   s = emu::screen();
   EXPECT_EQ(screenPixel(s, 9, 9), 0xFF000000u) << "the work region is never shown";
@@ -217,7 +218,7 @@ TEST_F(Screen, ShownRegionsComposeInCreationOrderOverBlackWithoutWorkRegions) {
 
   // A region made later under a lower number still lies on top.
   TAP_Osd_Delete(low);
-  int later = TAP_Osd_Create(40, 40, 30, 30, 0, 0);
+  uint16_t later = uint16_t(TAP_Osd_Create(40, 40, 30, 30, 0, 0));
   EXPECT_EQ(later, low);
   TAP_Osd_FillBox(later, 0, 0, 30, 30, 0xFF0000FF);
   // Half-transparent pixels blend with what lies beneath; clear ones show it.
@@ -235,7 +236,7 @@ TEST_F(Screen, ShownRegionsComposeInCreationOrderOverBlackWithoutWorkRegions) {
 }
 
 TEST_F(Screen, PngFilesRoundTripAndReportErrors) {
-  int rgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
   TAP_Osd_FillBox(rgn, 100, 50, 200, 80, 0xFF336699);
   TAP_Osd_FillBox(rgn, 400, 300, 20, 20, 0x80FF8000);
   emu::Image shot = emu::screen();
@@ -301,7 +302,7 @@ TEST_F(Screen, TraceLinesNameTheCallItsArgumentsAndResult) {
   config.trace = true;
   config.traceOut = out;
   orvado_test::freshReceiver(config);
-  int rgn = TAP_Osd_Create(1, 2, 30, 40, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(1, 2, 30, 40, 0, 0));
   TAP_Osd_FillBox(rgn, 0, 0, 5, 5, 0xFF00FF00);
   TAP_Osd_FillBox(7, 0, 0, 5, 5, 0);
   TAP_Osd_PutS(rgn, 0, 0, 30, "Hi \"you\"", 0xFFFFFFFF, 0, 0, 1, 0, 0);

@@ -71,7 +71,7 @@ TEST_F(Text, WidthsGrowWithTextAndSizeAndMatchTheDrawnText) {
 
   // The drawn ink spans about the measured width: no more than the advance,
   // and no glyph missing at either end.
-  for (uint8_t size : {0, 1, 2}) {
+  for (uint8_t size : {uint8_t{0}, uint8_t{1}, uint8_t{2}}) {
     int w = TAP_Osd_GetW("Hello, World", 0, size);
     Ink ink = draw("Hello, World", 20, 390, 0, size);
     ASSERT_TRUE(ink.any());
@@ -84,7 +84,7 @@ TEST_F(Text, WidthsGrowWithTextAndSizeAndMatchTheDrawnText) {
 
 TEST_F(Text, EachSizeFitsItsLineHeight) {
   const uint32_t heights[] = {19, 22, 26};
-  for (uint8_t size : {0, 1, 2}) {
+  for (uint8_t size : {uint8_t{0}, uint8_t{1}, uint8_t{2}}) {
     // Accented capitals and descenders reach the top and bottom of the line.
     Ink ink = draw("\xC3\x89gjp|\xC3\x85y", 10, 390, 0, size, 30);
     ASSERT_TRUE(ink.any());
@@ -136,7 +136,7 @@ TEST_F(Text, BackgroundFillsTheFieldAndTextIsCutAtMaxX) {
   // Too wide: drawn from x, cut at maxX, nothing beyond it.
   const char* longText = "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW";
   ASSERT_GT(TAP_Osd_GetW(longText, 0, 1), 100);
-  for (uint8_t align : {0, 1, 2}) {
+  for (uint8_t align : {uint8_t{0}, uint8_t{1}, uint8_t{2}}) {
     Ink ink = draw(longText, 50, 150, align);
     EXPECT_LE(ink.left, 52) << int(align);
     EXPECT_EQ(ink.right, 149) << int(align);

@@ -221,7 +221,7 @@ TEST_P(RejectedImage, IsFreedAndTheFileReadAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LoadFirmwareDat, RejectedImage, testing::ValuesIn(kBadImages),
-                         [](const testing::TestParamInfo<BadImage>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<BadImage>& p) { return std::string(p.param.name); });
 
 TEST(LoadFirmwareDat, ValidImageIsKeptWithItsTail) {
   inFreshProcess([] {

@@ -99,7 +99,9 @@ TEST(FontConverter, FallbackGlyphsShareTheBaseline) {
   for (size_t i = 0; i < e.size(); ++i) {
     EXPECT_EQ(e[i].h, e[0].h) << "every cell as high as the line";
     EXPECT_LE(e[i].offset + size_t(e[i].w) * e[i].h, file.size());
-    if (i) EXPECT_LT(e[i - 1].cp, e[i].cp);
+    if (i) {
+      EXPECT_LT(e[i - 1].cp, e[i].cp);
+    }
   }
   // A, B and C from Carlito and the note from DejaVu Sans stand on one line.
   int base = lowestInk(file, e[0]);

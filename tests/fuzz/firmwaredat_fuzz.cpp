@@ -11,7 +11,7 @@
 
 namespace {
 
-uint32_t handler(uint32_t event, uint32_t param1, uint32_t param2) { return param1; }
+uint32_t handler(uint32_t, uint32_t param1, uint32_t) { return param1; }
 
 }  // namespace
 

@@ -1,12 +1,14 @@
 // A random UFNT file is loaded, looked up, measured and drawn. The loader and
 // the glyph cache must keep their invariants, drawing must stay inside its
-// field, and freeing must give every block back.
+// field and give the plain rendering's pixels, and freeing must give every
+// block back.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 
+#include "fonts/reference_draw.h"
 #include "fuzz_support.h"
 #include "lib/fonts/fonts.h"
 #include "lib/text/text.h"
@@ -74,6 +76,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FMUC_PutString(uint16_t(rgn), x, 2, maxX, text.c_str(), 0xFFFFFFFF, bg, &font, uint8_t((mode + pass) % 4),
                      uint8_t((mode >> 2) % 3));
       checkOutside(uint16_t(rgn), x, maxX);
+    }
+    // The fast drawing path gives the plain rendering's pixels.
+    for (uint32_t bg : {0xFF101010u, 0u}) {
+      TAP_Osd_FillBox(uint16_t(rgn), 0, 0, kW, kH, kGround);
+      std::vector<uint32_t> expected = fonts_test::referenceDraw(std::vector<uint32_t>(size_t(kW) * kH, kGround), kW,
+                                                                 kH, 5, 2, 150, text.c_str(), 0xFFFFFFFF, bg, &font,
+                                                                 uint8_t(mode % 3), 1.0f);
+      FMUC_PutStringAA(uint16_t(rgn), 5, 2, 150, text.c_str(), 0xFFFFFFFF, bg, &font, 3, uint8_t(mode % 3), 1.0f);
+      FUZZ_CHECK(emu::regionImage(uint16_t(rgn)).pixels == expected);
     }
     TAP_Osd_Delete(uint16_t(rgn));
   }

@@ -151,6 +151,6 @@ TEST_P(GoldenScreen, MatchesItsReference) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenScreen, testing::ValuesIn(caseNames()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace

@@ -65,11 +65,11 @@ TEST_F(MessageWindow, StartUpBoxIsCentredAndThreeLinesHigh) {
   EXPECT_EQ(b.h, 88);
   EXPECT_EQ(b.y, 244);
   EXPECT_EQ(b.x, (720 - b.w) / 2);
-  EXPECT_EQ(GetOSDRegionWidth(zindra_rgn), uint32_t(b.w));
+  EXPECT_EQ(GetOSDRegionWidth(uint16_t(zindra_rgn)), uint32_t(b.w));
   EXPECT_EQ(liveRegions(), 1) << "the work region is gone";
 
   // Frame 5 pixels wide, then the dark blue panel; title and lines drawn in it.
-  emu::Image box = emu::regionImage(zindra_rgn);
+  emu::Image box = emu::regionImage(uint16_t(zindra_rgn));
   EXPECT_EQ(box.pixels[size_t(4) * box.width + 4], 0xFF9C9C9Cu);
   EXPECT_EQ(box.pixels[size_t(5) * box.width + 5], 0xFF192952u);
   EXPECT_GT(countColour(box, 0xFFFFFF52, 5, 31), 10) << "pale yellow title in the first row";
@@ -120,7 +120,9 @@ TEST_F(MessageWindow, SecondBoxReplacesTheFirst) {
   ShowMessageWin("Second", "b", "c", 0);
   EXPECT_NE(zindra_rgn, 0u);
   EXPECT_EQ(liveRegions(), 1);
-  if (zindra_rgn != first) EXPECT_EQ(GetOSDRegionWidth(first), 0u) << "the first box's region is deleted";
+  if (zindra_rgn != first) {
+    EXPECT_EQ(GetOSDRegionWidth(uint16_t(first)), 0u) << "the first box's region is deleted";
+  }
   EXPECT_EQ(shownBox().h, 88);
 }
 

@@ -26,7 +26,7 @@ int fakeCreate(uint32_t, uint32_t, uint32_t, uint32_t, uint8_t, int) { return fa
 }  // namespace
 
 TEST_F(Region, SizesFollowTheRegionTable) {
-  int rgn = TAP_Osd_Create(10, 20, 100, 50, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(10, 20, 100, 50, 0, 0));
   ASSERT_GE(rgn, 128);
   EXPECT_EQ(GetOSDRegionWidth(rgn), 100u);
   EXPECT_EQ(GetOSDRegionHeight(rgn), 50u);
@@ -71,7 +71,7 @@ TEST(RegionWithoutTable, EveryRegionIsZeroByZero) {
   emu::Config c = orvado_test::virtualConfig();
   c.leaveOut = {FW_osdInfo};
   orvado_test::freshReceiver(c);
-  int rgn = TAP_Osd_Create(0, 0, 720, 576, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
   EXPECT_EQ(GetOSDRegionWidth(rgn), 0u);
   EXPECT_EQ(GetOSDRegionHeight(rgn), 0u);
   EXPECT_EQ(isOSDRegionAlive(rgn), 0);
@@ -82,7 +82,7 @@ TEST(RegionWithoutTable, EveryRegionIsZeroByZero) {
 }
 
 TEST_F(Region, CreateChecksTheScreen) {
-  int rgn = TAP_Osd_Create_Chk("here", 700, 0, 20, 576, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create_Chk("here", 700, 0, 20, 576, 0, 0));
   EXPECT_GE(rgn, 128);
   EXPECT_EQ(logMessages(), Lines{});
 
@@ -121,7 +121,7 @@ TEST_F(Region, CreateReportsOnlyResultsBelow128) {
 }
 
 TEST_F(Region, FillBoxChecksTheRegion) {
-  int rgn = TAP_Osd_Create(0, 0, 100, 50, 0, 0);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 100, 50, 0, 0));
   EXPECT_EQ(TAP_Osd_FillBox_Chk("f", rgn, 90, 0, 10, 50, 0xFF00FF00), 0);
   EXPECT_EQ(logMessages(), Lines{});
   EXPECT_EQ(emu::regionImage(rgn).pixels[99], 0xFF00FF00u);
@@ -155,8 +155,8 @@ TEST_F(Region, FillBoxOnAnUndefinedRegionWarnsAndStillCalls) {
 }
 
 TEST_F(Region, CopyChecksBothRegions) {
-  int src = TAP_Osd_Create(0, 0, 40, 30, 0, OSD_Flag_WorkRegion);
-  int dst = TAP_Osd_Create(0, 0, 20, 10, 0, 0);
+  uint16_t src = uint16_t(TAP_Osd_Create(0, 0, 40, 30, 0, OSD_Flag_WorkRegion));
+  uint16_t dst = uint16_t(TAP_Osd_Create(0, 0, 20, 10, 0, 0));
   TAP_Osd_FillBox(src, 0, 0, 40, 30, 0xFFABCDEF);
   EXPECT_EQ(TAP_Osd_Copy_Chk("c", src, dst, 20, 20, 20, 10, 0, 0, false), 0);
   EXPECT_EQ(logMessages(), Lines{});
