@@ -32,6 +32,7 @@ constexpr uint32_t kMaxVariants = 20;
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
+const char kStreamInf[] = "#EXT-X-STREAM-INF:";
 
 // Seconds that each synchronous fetch may take at most. Together they keep
 // the first step of a channel, the longest, within about 15 seconds.
@@ -140,24 +141,29 @@ bool ChooseVariant(const char* text) {
   uint32_t bandwidth[kMaxVariants];
   uint32_t n = 0;
   const char* p = text;
+  const size_t tagLength = strlen(kStreamInf);
   while (n < kMaxVariants) {
-    const char* tag = strstr(p, "BANDWIDTH=");
-    if (tag == nullptr) break;
-    char* number = nullptr;
-    bandwidth[n++] = Bandwidth(tag + strlen("BANDWIDTH="), &number);
-    const char* name = strstr(number, ".m3u8");
-    if (name == nullptr) return false;
-    const char* lineEnd = strchr(name, '\n');
-    if (lineEnd == nullptr) return false;
-    const char* before = LineFeedBefore(text, name);
-    if (before == nullptr) return false;
-    size_t length = static_cast<size_t>(lineEnd - (before + 1));
-    if (length >= StreamUrlSize) {
+    PlaylistLine tag = NextPlaylistLine(&p);
+    if (!tag.found) break;
+    if (!IsTag(tag, kStreamInf)) continue;  // also I-frame and rendition entries
+    // BANDWIDTH by its whole name: AVERAGE-BANDWIDTH may come first.
+    const char* value = nullptr;
+    size_t valueLength = 0;
+    char digits[16] = "";
+    if (AttributeValue(tag.at + tagLength, tag.length - tagLength, "BANDWIDTH", &value, &valueLength))
+      CopyLine(digits, value, valueLength < sizeof digits ? valueLength : sizeof digits - 1);
+    bandwidth[n++] = Bandwidth(digits, nullptr);
+    // The URI is the next line that is neither blank nor a tag, whatever it
+    // is named; a variant without one ends the step.
+    PlaylistLine uri = NextPlaylistLine(&p);
+    while (uri.found && (uri.length == 0 || (uri.at[0] == '#' && !IsTag(uri, kStreamInf))))
+      uri = NextPlaylistLine(&p);
+    if (!uri.found || uri.at[0] == '#') return false;
+    if (uri.length >= StreamUrlSize) {
       Status("URL >> 1");
       return false;
     }
-    CopyLine(variant[n - 1], before + 1, length);
-    p = lineEnd;
+    CopyLine(variant[n - 1], uri.at, uri.length);
   }
   uint32_t best = 0;
   if (n > 0 && bandwidth[0] != 0) {
@@ -308,11 +314,14 @@ bool Prepare(void) {
   }
   char* text = FetchText(command, "playlist.txt", "Pl 2\tError", "Pl 3 Error", "Pl 4 Error");
   if (text == nullptr) return false;
-  // Attribute lists fall apart into one item a line.
+  // Commas stay: the variant choice reads attribute lists, whose quoted
+  // values may hold commas, and a URI line may hold them too.
   ReplaceAll(text, '\r', '\n');
-  ReplaceAll(text, ',', '\n');
+  // A master playlist holds variants, a media playlist segments; only a list
+  // with neither tag is told by a ".ts" in it.
+  bool master = HasTagLine(text, kStreamInf);
   bool ok = true;
-  if (strstr(text, ".ts") != nullptr) {
+  if (!master && (HasTagLine(text, "#EXTINF:") || strstr(text, ".ts") != nullptr)) {
     Status("Playlistmode");
   } else {
     Status("Chunklistmode");

@@ -13,9 +13,30 @@ constexpr const char* ChunkExitMarker = "wget exit ";
 
 namespace stream_internal {
 
-// Master playlist (carriage returns and commas already turned into line
-// feeds): the variant with the highest BANDWIDTH= becomes _OrvadoChunkName, of
-// equal ones the earlier; shows "%u kb/s". The chosen line is then resolved
+// One line of a playlist text, blanks around it left out.
+struct PlaylistLine {
+  const char* at = "";
+  size_t length = 0;
+  bool found = false;       // false past the end of the text
+  bool terminated = false;  // a line feed ends it (the last line may lack one)
+};
+// The line at *p (carriage returns already turned into line feeds), without
+// a leading byte-order mark; *p moves to the next line.
+PlaylistLine NextPlaylistLine(const char** p);
+// True when `line` begins with `tag` (such as "#EXTINF:").
+bool IsTag(const PlaylistLine& line, const char* tag);
+// True when a line of `text` begins with `tag`.
+bool HasTagLine(const char* text, const char* tag);
+// Looks up attribute `name` (any case, blanks around it allowed) in the
+// attribute list of `length` bytes at `list`; items are split at commas
+// outside double quotes. True with the value, its quotes taken off, in
+// *value and *valueLength; false when the list holds no such attribute.
+bool AttributeValue(const char* list, size_t length, const char* name, const char** value, size_t* valueLength);
+
+// Master playlist (carriage returns already turned into line feeds): each
+// #EXT-X-STREAM-INF line is a variant, its URI the next line that is neither
+// blank nor a tag; the variant with the highest BANDWIDTH attribute becomes
+// _OrvadoChunkName, of equal ones the earlier; shows "%u kb/s". The chosen line is then resolved
 // against _OrvadoChunkListURL (the master playlist's URL) into
 // _OrvadoChunkListURL. False when the step ends (a variant line that cannot be
 // found, or "URL >> 1" for one that is too long, cannot be resolved within

@@ -452,17 +452,76 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
     EXPECT_STREQ(_OrvadoChunkName, "m.m3u8");
     EXPECT_EQ(_Stream_Block, 0u);
   });
-  // Variant lines that cannot be found end the step without a word.
+  // A variant without its URI line ends the step without a word.
   inFreshProcess([] {
     freshStart();
     HttpServer server;
-    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhi.m3u\n");
+    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n\n#EXT-X-STREAM-INF:BANDWIDTH=1\n");
     startChannel(server.url("m.m3u8"));
     EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode"}));
     EXPECT_FALSE(exists(kSettings + "/chlist.txt"));
     EXPECT_EQ(_Stream_Block, 0u);
   });
 }
+
+// Master playlists as real servers write them: the variant is chosen by its
+// BANDWIDTH attribute alone, and only #EXT-X-STREAM-INF entries are variants.
+struct MasterCase {
+  const char* name;
+  const char* text;
+  const char* chosen;  // the variant's URI line
+  const char* shown;   // the "%u kb/s" notice
+};
+void PrintTo(const MasterCase& c, std::ostream* out) { *out << c.name; }
+
+const MasterCase kMasters[] = {
+    {"AverageBandwidthIsNotTheBandwidth",
+     "#EXTM3U\n#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=5000000,BANDWIDTH=1000000\nlow.m3u8\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=2000000,AVERAGE-BANDWIDTH=100\nhi.m3u8\n",
+     "hi.m3u8", "2000 kb/s"},
+    {"IFrameAndRenditionEntriesAreNoVariants",
+     "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"English\",URI=\"audio/eng.m3u8\"\n"
+     "#EXT-X-I-FRAME-STREAM-INF:BANDWIDTH=9000000,URI=\"iframe/hi.m3u8\"\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=1500000,AUDIO=\"aud\"\nvideo/hi.m3u8\n"
+     "#EXT-X-I-FRAME-STREAM-INF:BANDWIDTH=8000000,URI=\"iframe/lo.m3u8\"\n",
+     "video/hi.m3u8", "1500 kb/s"},
+    {"UriWithoutPlaylistExtension",
+     "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\nplay?id=7&q=lo\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n/live/ch1/hi\n",
+     "/live/ch1/hi", "900 kb/s"},
+    {"QuotedCommasInCodecs",
+     "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000,CODECS=\"avc1.4d401f,mp4a.40.2\",RESOLUTION=1280x720\nhd.m3u8\n"
+     "#EXT-X-STREAM-INF:CODECS=\"mp4a.40.2,avc1.42e00a\",BANDWIDTH=300000\nsd.m3u8\n",
+     "hd.m3u8", "900 kb/s"},
+    {"LowerCaseAndSpacedAttributes",
+     "#EXTM3U\n#EXT-X-STREAM-INF: bandwidth = 700000 ,resolution=640x360\na.m3u8\n"
+     "#EXT-X-STREAM-INF:PROGRAM-ID=1, Bandwidth=1700000\nb.m3u8\n",
+     "b.m3u8", "1700 kb/s"},
+    {"CommaInUriLine", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nv.m3u8?a=1,2\n", "v.m3u8?a=1,2", "1 kb/s"},
+    {"BlankAndCommentLinesBeforeTheLastUriWithoutLineFeed",
+     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n\n# low\n  v.m3u8 \n#EXT-X-STREAM-INF:BANDWIDTH=3000\nw.m3u8",
+     "w.m3u8", "3 kb/s"},
+};
+
+class MasterPlaylists : public testing::TestWithParam<MasterCase> {};
+TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
+  inFreshProcess([] {
+    const MasterCase& c = GetParam();
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
+    std::strcpy(_OrvadoChunkName, "master.m3u8");
+    std::strcpy(_OrvadoChunkListURL, "http://127.0.0.1:8080/tv/master.m3u8");
+    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    ASSERT_TRUE(stream_internal::ChooseVariant(text.data()));
+    EXPECT_STREQ(_OrvadoChunkName, c.chosen);
+    EXPECT_STREQ(_StatusausgabeText[0], c.shown);
+    char expected[StreamUrlSize];
+    ASSERT_TRUE(ResolveUrl("http://127.0.0.1:8080/tv/master.m3u8", c.chosen, std::strlen(c.chosen), expected, sizeof expected));
+    EXPECT_STREQ(_OrvadoChunkListURL, expected);
+  });
+}
+INSTANTIATE_TEST_SUITE_P(RealWorld, MasterPlaylists, testing::ValuesIn(kMasters),
+                         [](const testing::TestParamInfo<MasterCase>& p) { return std::string(p.param.name); });
 
 TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
   inFreshProcess([] {
@@ -966,6 +1025,19 @@ const Scenario kLayouts[] = {
        ASSERT_GE(all.size(), 2u);
        EXPECT_EQ(all[1], "2500 kb/s");
        EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear2/prog_index.m3u8"));
+     }},
+    {"MasterWithTsInCommentsAndNames",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n# made from studio.ts\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhd.ts.m3u8\n");
+       servesThreeChunks("tv/hd.ts.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("tv/master.m3u8"));
+       std::vector<std::string> all = runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       ASSERT_GE(all.size(), 2u);
+       EXPECT_EQ(all[0], "Chunklistmode");
+       EXPECT_EQ(all[1], "900 kb/s");
      }},
     {"VariantOnAnotherAddressByAbsoluteUrl",
      [] {

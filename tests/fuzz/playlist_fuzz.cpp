@@ -61,7 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(strnlen(out, outSize) < outSize);
   if (!fits) FUZZ_CHECK(out[0] == '\0');
   std::free(out);
-  std::free(reference);
 
   // The pipeline's parsers with that base.
   std::strcpy(_OrvadoURLXXX, "http://127.0.0.1:8080/live");
@@ -69,7 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::strcpy(_OrvadoChunkListURL, base);
   char* master = loaded(body, bodySize);
   replaceAll(master, '\r', '\n');
-  replaceAll(master, ',', '\n');
   if (stream_internal::ChooseVariant(master) && std::strcmp(_OrvadoChunkListURL, base) != 0)
     checkUsable(_OrvadoChunkListURL);
   FUZZ_CHECK(std::memchr(_OrvadoChunkName, '\0', sizeof _OrvadoChunkName) != nullptr);
@@ -85,11 +83,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t i = 0; i < k; ++i) checkUsable(chunk[i]);
   std::free(list);
 
+  // Attribute lists: a value found lies within the list.
+  const char* value = nullptr;
+  size_t valueLength = 0;
+  for (const char* name : {"BANDWIDTH", "METHOD", "URI"}) {
+    if (stream_internal::AttributeValue(reference, bodySize, name, &value, &valueLength)) {
+      FUZZ_CHECK(value >= reference && value + valueLength <= reference + bodySize);
+    }
+  }
+
   char* log = loaded(data, size);
   int32_t status = 0;
   stream_internal::ChunkLogState state = stream_internal::JudgeChunkLog(log, &status);
   FUZZ_CHECK((state == stream_internal::CHUNK_LOADING) == (status < 0));
   FUZZ_CHECK((state == stream_internal::CHUNK_COMPLETE) == (status == 0));
   std::free(log);
+  std::free(reference);
   return 0;
 }
