@@ -58,7 +58,7 @@ std::vector<Call> wgetCalls() {
     long long s = 0, e = 0;
     std::string err;
     fields >> s >> e >> err;
-    calls.push_back({s / 1e9, e / 1e9, err.find(".lok") != std::string::npos});
+    calls.push_back({static_cast<double>(s) / 1e9, static_cast<double>(e) / 1e9, err.find(".lok") != std::string::npos});
   }
   return calls;
 }
@@ -114,7 +114,7 @@ int measureSteps(double seconds) {
   std::printf("longest step holds events %.0f ms; its own wget calls alone %.0f ms; ratio %.2fx (goal: near 1x)\n",
               worst * 1e3, worstWget * 1e3, worstWget > 0 ? worst / worstWget : 0.0);
   std::printf("all steps: %.0f ms, their own wget calls %.0f ms; the rest %.1f ms per step\n", sumSteps * 1e3,
-              sumWget * 1e3, steps.empty() ? 0.0 : (sumSteps - sumWget) * 1e3 / steps.size());
+              sumWget * 1e3, steps.empty() ? 0.0 : (sumSteps - sumWget) * 1e3 / static_cast<double>(steps.size()));
   return 0;
 }
 

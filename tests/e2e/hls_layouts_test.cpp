@@ -103,7 +103,7 @@ class Channel {
     std::smatch m;
     for (const std::string& text : shown)
       if (std::regex_match(text, m, std::regex(R"((\d+) Read err)"))) {
-        auto job = jobUrl.find(std::stoul(m[1]));
+        auto job = jobUrl.find(static_cast<uint32_t>(std::stoul(m[1])));
         numbers.insert(job == jobUrl.end() ? -1 : numberInUrl(job->second));
       }
     return numbers;

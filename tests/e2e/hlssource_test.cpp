@@ -148,12 +148,6 @@ TsReport checkTs(const std::string& bytes, int packetsPerSegment) {
   return r;
 }
 
-int count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
-}
-
 // The media playlist's sequence number and its segment lines.
 struct Media {
   long sequence = -1;
@@ -468,7 +462,9 @@ TEST(HlsSource, LayoutsServeWhatTheirUrisResolveTo) {
     EXPECT_EQ(good.status, 0) << good.log;
     EXPECT_TRUE(good.body == server.get("raw?segment=4")) << "the same bytes in every layout";
     std::string naive = c.segmentLine[0] == '/' ? c.segmentLine.substr(1) : c.segmentLine;
-    if (naive != c.segment) EXPECT_NE(fetchSegment(server.url() + naive).status, 0) << naive;
+    if (naive != c.segment) {
+      EXPECT_NE(fetchSegment(server.url() + naive).status, 0) << naive;
+    }
   }
   HlsServer query({"--layout", "query", "--segment-bytes", "1880"});
   EXPECT_TRUE(contains(fetchSegment(query.url() + "v0_1.ts").log, "403")) << "a segment without its token";
