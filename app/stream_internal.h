@@ -33,6 +33,14 @@ bool HasTagLine(const char* text, const char* tag);
 // *value and *valueLength; false when the list holds no such attribute.
 bool AttributeValue(const char* list, size_t length, const char* name, const char** value, size_t* valueLength);
 
+// True when the newest segments of a media playlist are encrypted: its last
+// #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
+bool Encrypted(const char* text);
+
+// True when a media playlist's segments are fragmented MP4, which the
+// receiver's player cannot play: an #EXT-X-MAP whose URI is no ".ts".
+bool FragmentedMp4(const char* text);
+
 // Master playlist (carriage returns already turned into line feeds): each
 // #EXT-X-STREAM-INF line is a variant, its URI the next line that is neither
 // blank nor a tag; the variant with the highest BANDWIDTH attribute becomes
@@ -44,11 +52,14 @@ bool AttributeValue(const char* list, size_t length, const char* name, const cha
 bool ChooseVariant(const char* text);
 
 // The last three chunk lines of a chunk list (carriage returns already turned
-// into line feeds), in list order, resolved against _OrvadoChunkListURL.
+// into line feeds), in list order, resolved against `base`, the URL the list
+// came from. In a list with #EXTINF the chunk lines are the URI lines after
+// the first #EXTINF; in one without, the lines that hold ".ts". A last line
+// without its line feed is counted but not used.
 // A line whose URL does not fit or cannot be quoted for the shell is left out,
 // with "URL >> 2" the first time it is met. Returns how many URLs (0 to 3)
 // were stored.
-int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
+int32_t SelectChunks(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
 
 // True when `url` can stand between single quotes on a shell line and cannot
 // be taken for an option: no quote, no leading "-".
@@ -72,6 +83,13 @@ int64_t FreeDiskBytes(const char* linuxDir);
 
 // A 32-bit hash of `length` bytes of `text` (FNV-1a).
 uint32_t HashText(const char* text, size_t length);
+
+// The URL that a wget fetch of `requested` ended at, from wget's log `log`
+// (may be null): each "Location: X [following]" line resolved against the
+// URL before it. Into `out` (`outSize` bytes); a redirect that cannot be
+// resolved within StreamUrlSize ends the chain there. False, with `out`
+// empty, only when `requested` does not fit.
+bool FollowRedirects(const char* log, const char* requested, char* out, size_t outSize);
 
 // Forgets the chunk list of the last channel (at each channel start).
 void ResetPlaylistWatch(void);

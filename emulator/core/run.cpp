@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/internal.h"
+#include "core/player_internal.h"
 #include "core/sandbox.h"
 
 namespace emu {
@@ -166,6 +166,7 @@ bool runTap(const RunOptions& options, std::string* error) {
     console("stopping the TAP (stop event)");
   }
   unloadTap();
+  detail::playerFinishRun();
   drain();
   if (!shotError.empty()) {
     if (error) *error = shotError;

@@ -61,7 +61,9 @@ int freePort() {
 //   /trickle/...  answers the headers and then one byte a second;
 //   /chunked/P    serves P with chunked transfer encoding, no Content-Length;
 //   /once/P       promises P whole but closes halfway at the first request;
-//   /short/P      does that at every request.
+//   /short/P      does that at every request;
+//   /moved/P      redirects a playlist (P ends in .m3u8) with 302 to "/P",
+//                 or to "<U>P" with the query "to=<U>"; anything else is 404.
 const char kServerScript[] = R"PY(
 import http.server, os, socketserver, sys, time
 root, host, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -79,6 +81,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             for _ in range(120):
                 self.wfile.write(b"#"); self.wfile.flush(); time.sleep(1)
             return
+        if fault == "moved":
+            query = self.path.partition("?")[2]
+            self.send_response(302 if rest.endswith(".m3u8") else 404)
+            if rest.endswith(".m3u8"):
+                self.send_header("Location", (query[3:] if query.startswith("to=") else "/") + rest)
+            self.send_header("Content-Length", "0"); self.end_headers(); return
         if fault not in ("chunked", "once", "short"):
             fault, rest = "", path.lstrip("/")
         name = os.path.join(root, rest)
@@ -315,6 +323,27 @@ TEST(ResolveUrl, RefusesWhatDoesNotFitAndNeverOverruns) {
   EXPECT_FALSE(ResolveUrl(nullptr, "g", 1, url, sizeof url));
 }
 
+TEST(FollowRedirects, ResolvesEachLocationAgainstTheUrlBefore) {
+  char out[StreamUrlSize];
+  const char* log =
+      "--2026-12-07 12:32:32--  http://a/moved/x/b.m3u8\nHTTP request sent, awaiting response... 302 Found\n"
+      "Location: /x/b.m3u8?s=1 [following]\n--2026-12-07 12:32:32--  http://a/x/b.m3u8?s=1\n"
+      "HTTP request sent, awaiting response... 301 Moved Permanently\r\n"
+      "Location: https://cdn.example:8443/live/c/b.m3u8 [following]\nLocation: unspecified\n"
+      "Location: ../d/e.m3u8 [following]\n200 OK\n";
+  std::string text(log);
+  std::replace(text.begin(), text.end(), '\r', '\n');
+  ASSERT_TRUE(stream_internal::FollowRedirects(text.c_str(), "http://a/moved/x/b.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "https://cdn.example:8443/live/d/e.m3u8");
+  ASSERT_TRUE(stream_internal::FollowRedirects("Saving to: 'x'\n", "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "no redirect";
+  ASSERT_TRUE(stream_internal::FollowRedirects(nullptr, "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "no log";
+  std::string tooLong = "Location: http://a/" + std::string(StreamUrlSize, 'p') + " [following]\n";
+  ASSERT_TRUE(stream_internal::FollowRedirects(tooLong.c_str(), "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "a target that does not fit ends the chain";
+}
+
 TEST(StreamRing, KeepsTheLastTenAndDropsTheOldest) {
   inFreshProcess([] {
     freshReceiver(virtualConfig());
@@ -522,6 +551,92 @@ TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
 }
 INSTANTIATE_TEST_SUITE_P(RealWorld, MasterPlaylists, testing::ValuesIn(kMasters),
                          [](const testing::TestParamInfo<MasterCase>& p) { return std::string(p.param.name); });
+
+// Media playlists as real servers write them: the chunks are the URI lines
+// after #EXTINF, whatever their names hold; the last three are taken.
+struct MediaCase {
+  const char* name;
+  const char* text;
+  std::vector<std::string> chunks;  // resolved against http://h/tv/i.m3u8
+};
+void PrintTo(const MediaCase& c, std::ostream* out) { *out << c.name; }
+
+const MediaCase kMediaLists[] = {
+    {"NamesWithoutTs",
+     "#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6.0,\nsegment_121\n#EXTINF:6.0,\nsegment_122\n"
+     "#EXTINF:6.0,\nsegment_123\n#EXTINF:6.0,\nsegment_124\n",
+     {"http://h/tv/segment_122", "http://h/tv/segment_123", "http://h/tv/segment_124"}},
+    {"CommasInQueries",
+     "#EXTM3U\n#EXTINF:2.0,title, with comma\nchunk.ts?token=a,b\n#EXTINF:2.0,\n/x/chunk2.ts?t=c,d\n",
+     {"http://h/tv/chunk.ts?token=a,b", "http://h/x/chunk2.ts?t=c,d"}},
+    {"TagsBetweenInfAndUri",
+     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:4,\n#EXT-X-PROGRAM-DATE-TIME:2026-12-07T10:00:00.000Z\n"
+     "  a.aac.ts  \n\n#EXT-X-DISCONTINUITY\n#EXTINF:4,\n# the next one\nb.m4s\n",
+     {"http://h/tv/a.aac.ts", "http://h/tv/b.m4s"}},
+    {"LowLatencyPartsAreNoChunks",
+     "#EXTM3U\n#EXT-X-PART-INF:PART-TARGET=0.5\n#EXTINF:2,\ns1.ts\n#EXT-X-PART:DURATION=0.5,URI=\"s2.p0.ts\"\n"
+     "#EXT-X-PART:DURATION=0.5,URI=\"s2.p1.ts\"\n#EXTINF:2,\ns2.ts\n"
+     "#EXT-X-PRELOAD-HINT:TYPE=PART,URI=\"s3.p0.ts\"\n",
+     {"http://h/tv/s1.ts", "http://h/tv/s2.ts"}},
+    {"TsInCommentsAndTitles",
+     "#EXTM3U\n# from encoder.ts\n#EXTINF:2.0,show.ts\nv/1\n#EXTINF:2.0,\nv/2\n#EXT-X-ENDLIST\n",
+     {"http://h/tv/v/1", "http://h/tv/v/2"}},
+};
+
+class MediaPlaylists : public testing::TestWithParam<MediaCase> {};
+TEST_P(MediaPlaylists, GiveTheirLastThreeChunks) {
+  inFreshProcess([] {
+    const MediaCase& c = GetParam();
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    char chunks[StreamMaxChunks][StreamUrlSize];
+    int32_t k = stream_internal::SelectChunks(text.data(), "http://h/tv/i.m3u8", chunks);
+    std::vector<std::string> got(chunks, chunks + k);
+    EXPECT_EQ(got, c.chunks);
+  });
+}
+INSTANTIATE_TEST_SUITE_P(RealWorld, MediaPlaylists, testing::ValuesIn(kMediaLists),
+                         [](const testing::TestParamInfo<MediaCase>& p) { return std::string(p.param.name); });
+
+TEST(MediaPlaylists, EncryptedByTheirLastKey) {
+  const std::pair<const char*, bool> lists[] = {
+      {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:URI=\"k\",METHOD=SAMPLE-AES\n#EXTINF:2,\na.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\nb.ts\n", false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\nb.ts\n", true},
+      {"#EXTM3U\n# #EXT-X-KEY:METHOD=AES-128\n#EXTINF:2,\na.ts\n", false},
+  };
+  for (const auto& [text, encrypted] : lists) EXPECT_EQ(stream_internal::Encrypted(text), encrypted) << text;
+}
+
+TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
+  const std::pair<const char*, bool> lists[] = {
+      {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
+      {"#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\na.m4s\n", true},
+      {"#EXTM3U\n#EXT-X-MAP:BYTERANGE=\"720@0\",URI=\"main.mp4?t=1\"\n#EXTINF:2,\na\n", true},
+      {"#EXTM3U\n#EXT-X-MAP:URI=\"tables.ts?t=1\"\n#EXTINF:2,\na.ts\n", false},
+  };
+  for (const auto& [text, fmp4] : lists) EXPECT_EQ(stream_internal::FragmentedMp4(text), fmp4) << text;
+}
+
+// Two thousand segments named without ".ts": still the last three.
+TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) names.push_back("media_" + std::to_string(i) + "?sig=" + std::to_string(i * 7));
+    serve("long/i.m3u8", mediaList(names));
+    serve("long/media_1997", chunk('x'));
+    startChannel(server.url("long/i.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(readFile(kStreamTs), chunk('x'));
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("long/media_1998?sig=13986").c_str());
+    waitForDownloads();
+  });
+}
 
 TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
   inFreshProcess([] {
@@ -754,11 +869,23 @@ TEST(StreamPipeline, ChunkSelection) {
     EXPECT_EQ(readFile(kStreamTs), chunk('8'));
     EXPECT_EQ(_Stream_Block, 1u) << "n9 waits, tail is never used";
   });
-  // A ".ts" on the first line ends the selection: no chunk at all.
+  // A line before the first #EXTINF is no chunk, and the chunks after it
+  // still count.
   inFreshProcess([] {
     freshStart();
     HttpServer server;
     serve("f.m3u8", "first.ts\n" + mediaList({"a.ts", "b.ts"}));
+    serve("first.ts", chunk('f'));
+    serve("a.ts", chunk('a'));
+    startChannel(server.url("f.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode"}));
+    EXPECT_EQ(readFile(kStreamTs), chunk('a'));
+  });
+  // A list without #EXTINF: a ".ts" on the first line ends the selection.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("f.m3u8", "first.ts\n#EXTM3U\na.ts\nb.ts\n");
     serve("first.ts", chunk('f'));
     serve("a.ts", chunk('a'));
     startChannel(server.url("f.m3u8"));
@@ -962,6 +1089,31 @@ const Scenario kFailures[] = {
        for (int i = 0; i < 10; ++i) lines += _StatusausgabeTick[i] != 0 && std::string(_StatusausgabeText[i]) == "No URL set";
        EXPECT_EQ(lines, 1) << "the notice does not stack up while it shows";
      }},
+    {"EncryptedListIsToldAndNotFetched",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/key?a,b\",IV=0x1\n" +
+                           mediaList({"a.ts", "b.ts"}).substr(8));
+       serve("a.ts", std::string(1880, 'e'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"}));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"})) << "said at every try";
+       EXPECT_FALSE(exists(kStreamTs));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
+    {"FragmentedMp4ListIsToldAndNotFetched",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-MAP:URI=\"init.mp4\"\n" +
+                           mediaList({"a.m4s", "b.m4s"}).substr(8));
+       serve("a.m4s", std::string(1880, 'm'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "No TS stream"}));
+       EXPECT_FALSE(exists(kStreamTs));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
     {"QuoteInChannelUrlIsRefused",
      [] {
        freshStart();
@@ -1051,6 +1203,29 @@ const Scenario kLayouts[] = {
        runUntil(kThreeChunks);
        EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
        EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the variant's host";
+     }},
+    {"RedirectedPlaylistsResolveWhereTheyLed",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\ngear/i.m3u8\n");
+       servesThreeChunks("tv/gear/i.m3u8", [](int i) { return "../../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("moved/moved/tv/master.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear/i.m3u8")) << "the variant, after two redirects";
+     }},
+    {"ChunkListRedirectedToAnotherHost",
+     [] {
+       freshStart();
+       HttpServer server;
+       HttpServer other("127.0.0.2");
+       ASSERT_TRUE(other.up());
+       servesThreeChunks("cdn/i.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("moved/cdn/i.m3u8?to=" + other.url("")));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the host it led to";
      }},
     {"RootRelativeChunks",
      [] {

@@ -20,6 +20,8 @@ import threading
 import time
 import urllib.parse
 
+import realvideo
+
 PACKET = 188
 PAT_PID = 0x0000
 PMT_PID = 0x1000
@@ -352,9 +354,12 @@ class Source:
         self.seconds = args.segment_seconds
         self.segment_bytes = args.segment_bytes
         self.manual = args.clock == "manual"
-        self.layout = Layout(args.layout, len(self.bandwidths))
         self.started = time.monotonic()
         self.faults = Faults()
+        self.real = realvideo.RealVideo(args) if args.video == "real" else None
+        if self.real:
+            self.bandwidths = self.real.bandwidths()
+        self.layout = Layout(args.layout, len(self.bandwidths))
         self.playlists = {"index.m3u8"} | {self.layout.media_path(i) for i in range(len(self.bandwidths))}
         self.lock = threading.Lock()
         self.advanced = 0     # manual clock: segments added by /control?advance
@@ -420,22 +425,26 @@ class Source:
         lines = ["#EXTM3U", "#EXT-X-VERSION:3",
                  "#EXT-X-TARGETDURATION:%d" % math.ceil(self.seconds),
                  "#EXT-X-MEDIA-SEQUENCE:%d" % (first - self.restart)]
-        if self.restarts:
+        if self.real:
+            lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % (self.real.discontinuity_sequence(first) + self.restarts))
+        elif self.restarts:
             lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % (self.restarts - 1))
         if self.mode == "vod":
             lines.append("#EXT-X-PLAYLIST-TYPE:VOD")
         for content in range(first, newest + 1):
             number = content - self.restart
-            if self.restarts and content == self.restart:
+            if (self.restarts and content == self.restart) or (self.real and self.real.discontinuity(content)):
                 lines.append("#EXT-X-DISCONTINUITY")
             fault = self.faults.peek(("segment", number))
-            lines.append("#EXTINF:%.3f," % self.seconds)
+            lines.append("#EXTINF:%.3f," % (self.real.duration(content) if self.real else self.seconds))
             lines.append(self.layout.segment_line(variant, number, quote=bool(fault and "quote" in fault)))
         if self.mode == "vod":
             lines.append("#EXT-X-ENDLIST")
         return "".join(line + "\n" for line in lines)
 
-    def segment(self, content):
+    def segment(self, content, variant=0):
+        if self.real:
+            return self.real.segment(variant, content)
         return build_segment(content, self.segment_bytes, self.seconds)
 
 
@@ -489,7 +498,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_text(fault["fail"], "fault: segment %d answers %d\n" % (number, fault["fail"]), head)
         if fault and "html" in fault:
             return self.send_body(HTML_PAGE, "text/html; charset=utf-8", head, None)
-        self.send_body(source.segment(content), "video/mp2t", head, fault)
+        self.send_body(source.segment(content, where[1]), "video/mp2t", head, fault)
 
     def send_body(self, body, content_type, head, fault):
         """Status 200 with `body`, whole or damaged as `fault` says; chunked
@@ -693,6 +702,7 @@ def parse_args(argv):
     serving.add_argument("--clock", choices=("wall", "manual"), default="wall", help="live mode: a new segment every --segment-seconds (wall) or on /control?advance=K only (manual)")
     parser.add_argument("--stop-after", type=positive_float, metavar="SECONDS", help="stop by itself after SECONDS")
     parser.add_argument("--verbose", action="store_true", help="log every request on standard error")
+    realvideo.add_arguments(parser)
     args = parser.parse_args(argv)
     return parser, args
 
@@ -716,7 +726,11 @@ def listen(port, second_host):
 
 def main(argv):
     parser, args = parse_args(argv)
-    source = Source(args)
+    try:
+        source = Source(args)
+    except (OSError, RuntimeError) as error:
+        sys.stderr.write("hlssource.py: %s\n" % error)
+        return 1
     for kind, target, value in args.faults:
         params = {"playlist" if kind == "fail-playlist" else "segment": target,
                   "fail" if kind == "fail-playlist" else kind: value}
