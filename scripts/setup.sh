@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
-  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg streamlink
   clang-format clang-tidy
   libcpp-httplib-dev libturbojpeg0-dev chromium
 )
