@@ -18,7 +18,7 @@ TEST(Play, LiveChannelFromTheTestSourceReachesThePlayer) {
   ASSERT_EQ(system(("cp -r " + std::string(ORVADO_BINARY_DIR) + "/disk " + work + "/template").c_str()), 0);
   writeFile(work + "/template/ProgramFiles/Settings/orvado/orvado.ini",
             "tvname1=Live\ntvPL1=" + server.url() + "index.m3u8\n");
-  std::string out = commandOutput(std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " + work +
+  std::string out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " + work +
                                   "/template --keys 1s:1,20s:exit,21s:exit --shot 19s:" + work +
                                   "/playing.png " ORVADO_TAP_FILE " 2>/dev/null");
   EXPECT_NE(out.find("key 0x10001 consumed by the TAP"), std::string::npos) << out;
