@@ -13,12 +13,6 @@ bool listSeen = false;
 bool staleShown = false;
 bool endShown = false;
 
-uint32_t Fnv1a(const char* text) {
-  uint32_t h = 2166136261u;
-  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) h = (h ^ *c) * 16777619u;
-  return h;
-}
-
 }  // namespace
 
 namespace stream_internal {
@@ -35,7 +29,7 @@ void WatchPlaylist(const char* text, uint32_t now) {
     endShown = true;
     return;
   }
-  uint32_t hash = Fnv1a(text);
+  uint32_t hash = HashText(text, strlen(text));
   if (!listSeen || hash != listHash) {
     listSeen = true;
     listHash = hash;

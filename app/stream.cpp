@@ -32,6 +32,7 @@ constexpr uint32_t kMaxVariants = 20;
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
+const char kStreamInf[] = "#EXT-X-STREAM-INF:";
 
 // Seconds that each synchronous fetch may take at most. Together they keep
 // the first step of a channel, the longest, within about 15 seconds.
@@ -140,24 +141,29 @@ bool ChooseVariant(const char* text) {
   uint32_t bandwidth[kMaxVariants];
   uint32_t n = 0;
   const char* p = text;
+  const size_t tagLength = strlen(kStreamInf);
   while (n < kMaxVariants) {
-    const char* tag = strstr(p, "BANDWIDTH=");
-    if (tag == nullptr) break;
-    char* number = nullptr;
-    bandwidth[n++] = Bandwidth(tag + strlen("BANDWIDTH="), &number);
-    const char* name = strstr(number, ".m3u8");
-    if (name == nullptr) return false;
-    const char* lineEnd = strchr(name, '\n');
-    if (lineEnd == nullptr) return false;
-    const char* before = LineFeedBefore(text, name);
-    if (before == nullptr) return false;
-    size_t length = static_cast<size_t>(lineEnd - (before + 1));
-    if (length >= StreamUrlSize) {
+    PlaylistLine tag = NextPlaylistLine(&p);
+    if (!tag.found) break;
+    if (!IsTag(tag, kStreamInf)) continue;  // also I-frame and rendition entries
+    // BANDWIDTH by its whole name: AVERAGE-BANDWIDTH may come first.
+    const char* value = nullptr;
+    size_t valueLength = 0;
+    char digits[16] = "";
+    if (AttributeValue(tag.at + tagLength, tag.length - tagLength, "BANDWIDTH", &value, &valueLength))
+      CopyLine(digits, value, valueLength < sizeof digits ? valueLength : sizeof digits - 1);
+    bandwidth[n++] = Bandwidth(digits, nullptr);
+    // The URI is the next line that is neither blank nor a tag, whatever it
+    // is named; a variant without one ends the step.
+    PlaylistLine uri = NextPlaylistLine(&p);
+    while (uri.found && (uri.length == 0 || (uri.at[0] == '#' && !IsTag(uri, kStreamInf))))
+      uri = NextPlaylistLine(&p);
+    if (!uri.found || uri.at[0] == '#') return false;
+    if (uri.length >= StreamUrlSize) {
       Status("URL >> 1");
       return false;
     }
-    CopyLine(variant[n - 1], before + 1, length);
-    p = lineEnd;
+    CopyLine(variant[n - 1], uri.at, uri.length);
   }
   uint32_t best = 0;
   if (n > 0 && bandwidth[0] != 0) {
@@ -185,9 +191,39 @@ bool ChooseVariant(const char* text) {
   return true;
 }
 
-// The last three chunk URLs of the list, in list order; a line that cannot
-// be used is left out with one message, and the others still count.
-int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
+// Resolves one chunk line into `url`; false, told once while the line stays
+// listed, when it cannot be used.
+bool UsableChunk(const char* base, const char* line, size_t length, char* url) {
+  // A segment URI is relative to the chunk list that holds it.
+  if (ResolveUrl(base, line, length, url, StreamUrlSize) && ShellSafe(url)) return true;
+  url[0] = '\0';
+  static uint32_t told[StreamMaxChunks + 1];
+  static uint32_t next = 0;
+  uint32_t hash = HashText(line, length);
+  bool known = false;
+  for (uint32_t h : told) known = known || h == hash;
+  if (!known) {
+    told[next++ % (StreamMaxChunks + 1)] = hash;
+    Status("URL >> 2");
+  }
+  return false;
+}
+
+// The segment lines of a media playlist: the URI lines after its first
+// #EXTINF, whatever they are named, tags between them allowed. Returns the
+// next one at or after *p, or one not found.
+PlaylistLine NextSegmentLine(const char** p, bool* afterInf) {
+  for (PlaylistLine line = NextPlaylistLine(p); line.found; line = NextPlaylistLine(p)) {
+    if (IsTag(line, "#EXTINF:")) *afterInf = true;
+    if (line.length == 0 || line.at[0] == '#') continue;
+    if (*afterInf) return line;
+  }
+  return PlaylistLine();
+}
+
+// A list without #EXTINF: its lines that hold ".ts", as the simplest lists
+// write them.
+int32_t SelectTsLines(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
   uint32_t count = 0;
   for (const char* at = strstr(text, ".ts"); at != nullptr; at = strstr(at + 1, ".ts")) ++count;
   const char* p = text;
@@ -207,13 +243,28 @@ int32_t SelectChunks(const char* text, char (&chunk)[StreamMaxChunks][StreamUrlS
     const char* line = before + 1;
     size_t length = static_cast<size_t>(lineEnd - line);
     p = lineEnd;
-    // A segment URI is relative to the chunk list that holds it.
-    if (!ResolveUrl(_OrvadoChunkListURL, line, length, chunk[k], StreamUrlSize) || !ShellSafe(chunk[k])) {
-      chunk[k][0] = '\0';
-      Status("URL >> 2");
-      continue;
-    }
-    ++k;
+    if (UsableChunk(base, line, length, chunk[k])) ++k;
+  }
+  return k;
+}
+
+// The last three chunk URLs of the list, in list order; a line that cannot
+// be used is left out with one message, and the others still count.
+int32_t SelectChunks(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]) {
+  if (!HasTagLine(text, "#EXTINF:")) return SelectTsLines(text, base, chunk);
+  uint32_t count = 0;
+  bool afterInf = false;
+  const char* p = text;
+  while (NextSegmentLine(&p, &afterInf).found) ++count;
+  uint32_t skip = count > StreamMaxChunks ? count - StreamMaxChunks : 0;
+  int32_t k = 0;
+  afterInf = false;
+  p = text;
+  for (uint32_t i = 0; i < count; ++i) {
+    PlaylistLine line = NextSegmentLine(&p, &afterInf);
+    // A last line without its line feed may still be being written.
+    if (i < skip || !line.terminated) continue;
+    if (UsableChunk(base, line.at, line.length, chunk[k])) ++k;
   }
   return k;
 }
@@ -241,15 +292,21 @@ const char* TimeLimit(uint32_t seconds) {
 // wget's exit status from a system() result; -1 when it did not exit.
 int ExitStatus(int result) { return result >= 0 && WIFEXITED(result) ? WEXITSTATUS(result) : -1; }
 
-// Runs a synchronous fetch into the settings folder and loads the file; null,
-// after the status message that says where it failed, when the step ends.
-char* FetchText(const char* command, const char* name, const char* fetchError, const char* missingError,
-                const char* shortError) {
+// Runs a synchronous fetch of `requested` into the settings folder and loads
+// the file; null, after the status message that says where it failed, when
+// the step ends. `finalUrl` receives the URL that wget's redirects, told in
+// its log `logName`, led to: what the file's relative URIs resolve against.
+char* FetchText(const char* command, const char* requested, const char* logName, char* finalUrl, const char* name,
+                const char* fetchError, const char* missingError, const char* shortError) {
   if (system(command) != 0) {
     Status(fetchError);
     return nullptr;
   }
   HDD_ChangeDir(kSettingsDir);
+  char* log = nullptr;
+  if (TAP_Hdd_Exist(logName)) ReadText(logName, 1, &log);
+  FollowRedirects(log, requested, finalUrl, StreamUrlSize);
+  if (log != nullptr) TAP_MemFree(log);
   if (!TAP_Hdd_Exist(name)) {
     Status(missingError);
     return nullptr;
@@ -292,18 +349,27 @@ bool Prepare(void) {
   }
   char command[kCommandSize];
   if (!ShellSafe(_OrvadoChunkListURL) ||
-      !Format(command, "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s'",
+      !Format(command,
+              "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s' "
+              "2>/mnt/hd/ProgramFiles/Settings/orvado/playlist.log",
               TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoURLXXX, _OrvadoChunkName)) {
     Status("URL >> 1");
     return false;
   }
-  char* text = FetchText(command, "playlist.txt", "Pl 2\tError", "Pl 3 Error", "Pl 4 Error");
+  char finalUrl[StreamUrlSize];
+  char* text = FetchText(command, _OrvadoChunkListURL, "playlist.log", finalUrl, "playlist.txt", "Pl 2\tError",
+                         "Pl 3 Error", "Pl 4 Error");
   if (text == nullptr) return false;
-  // Attribute lists fall apart into one item a line.
+  // Commas stay: the variant choice reads attribute lists, whose quoted
+  // values may hold commas, and a URI line may hold them too.
   ReplaceAll(text, '\r', '\n');
-  ReplaceAll(text, ',', '\n');
+  // A master playlist holds variants, a media playlist segments; only a list
+  // with neither tag is told by a ".ts" in it.
+  bool master = HasTagLine(text, kStreamInf);
+  // Variants resolve against where a redirect led.
+  if (master) strcpy(_OrvadoChunkListURL, finalUrl);
   bool ok = true;
-  if (strstr(text, ".ts") != nullptr) {
+  if (!master && (HasTagLine(text, "#EXTINF:") || strstr(text, ".ts") != nullptr)) {
     Status("Playlistmode");
   } else {
     Status("Chunklistmode");
@@ -312,6 +378,10 @@ bool Prepare(void) {
   TAP_MemFree(text);
   return ok;
 }
+
+// The URL the chunk list came from in this step, after redirects: its chunk
+// lines resolve against it.
+char chunkListBase[StreamUrlSize];
 
 // Fetches and loads the chunk list; null when the step ends.
 char* FetchChunkList(void) {
@@ -323,12 +393,15 @@ char* FetchChunkList(void) {
   }
   char command[kCommandSize];
   if (!ShellSafe(_OrvadoChunkListURL) ||
-      !Format(command, "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s'",
+      !Format(command,
+              "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s' "
+              "2>/mnt/hd/ProgramFiles/Settings/orvado/chlist.log",
               TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoChunkListURL)) {
     Status("URL >> 1");
     return nullptr;
   }
-  char* text = FetchText(command, "chlist.txt", "CL 2 Error", "CL 3 Error", "CL 4 Error");
+  char* text = FetchText(command, _OrvadoChunkListURL, "chlist.log", chunkListBase, "chlist.txt", "CL 2 Error",
+                         "CL 3 Error", "CL 4 Error");
   if (text != nullptr) ReplaceAll(text, '\r', '\n');
   return text;
 }
@@ -443,8 +516,21 @@ void stream(void) {
   char* list = FetchChunkList();
   if (list == nullptr) return;
   WatchPlaylist(list, _tick);
+  // Encrypted chunks would only ever be "Read err": the user is told why
+  // instead, and nothing is fetched.
+  if (Encrypted(list)) {
+    TAP_MemFree(list);
+    StatusUnlessShown("Encrypted");
+    return;
+  }
+  // So would fragmented MP4 chunks.
+  if (FragmentedMp4(list)) {
+    TAP_MemFree(list);
+    StatusUnlessShown("No TS stream");
+    return;
+  }
   char chunk[StreamMaxChunks][StreamUrlSize];
-  int32_t k = SelectChunks(list, chunk);
+  int32_t k = SelectChunks(list, chunkListBase, chunk);
   TAP_MemFree(list);
 
   int32_t background = k;

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Instructions per line of FMUC_PutString and of FreeType's cache path,
 # counted by callgrind around the drawing calls only, and their ratio.
-#   scripts/fonts-callgrind.sh [LINES]     (default 300 lines of each kind)
+#   scripts/fonts-callgrind.sh [LINES]     (default 300 lines of each kind;
+#                                          FONTS_BENCH=path measures another build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 lines="${1:-300}"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$out/cg.%p" \
-  "$root/build/tests/fonts_bench" --callgrind "$lines" >"$out/log" 2>&1 || { cat "$out/log"; exit 1; }
+  "${FONTS_BENCH:-$root/build/tests/fonts_bench}" --callgrind "$lines" >"$out/log" 2>&1 || { cat "$out/log"; exit 1; }
 # Each dump names its kind ("ours/solid/latin") and holds its total.
 for f in "$out"/cg.*.*; do
   name=$(sed -n 's/^desc: Trigger: Client Request: //p' "$f")

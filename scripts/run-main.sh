@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The main job: plays a live channel in the receiver emulator.
 #
-# The local HLS test source serves a live stream on 127.0.0.1. Orvado runs on
+# The local HLS test source serves a live stream of real video (made once by
+# ffmpeg, H.264 and AAC) on 127.0.0.1. Orvado runs on
 # a fresh disk image whose settings file, in its old place, names that stream
 # as channel 1 (the TAP moves the file into its settings folder and shows the
 # menu). Digit 1 starts the channel: the TAP downloads the stream with wget and
-# starts the player once the file is large enough. Exit stops the stream and
-# Exit in the menu ends the TAP. The receiver's console is printed; the
-# screenshots out/menu.png and out/playing.png are saved, and out/shell.log
-# holds what the shell commands printed.
+# starts the player once the file is large enough; the player decodes it.
+# Exit stops the stream and Exit in the menu ends the TAP. The receiver's
+# console is printed; the screenshots out/menu.png and out/playing.png and the
+# decoded sound out/audio.wav are saved, and out/shell.log holds what the
+# shell commands printed.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh" orvado-emu
@@ -17,11 +19,11 @@ mkdir -p "$out"
 rm -f "$out/menu.png" "$out/playing.png"
 
 python3 "$root/tools/hlssource/hlssource.py" --port 0 --mode live --segment-seconds 2 \
-  --segment-bytes 2500000 --stop-after 180 >"$out/hlssource.log" 2>&1 &
+  --video real --stop-after 180 >"$out/hlssource.log" 2>&1 &
 server=$!
 trap 'kill "$server" 2>/dev/null || true' EXIT
 url=""
-for _ in $(seq 100); do
+for _ in $(seq 600); do  # the first run makes the real video (some seconds)
   url=$(sed -n 's/^serving \(http[^ ]*\).*/\1/p' "$out/hlssource.log" | head -n 1)
   [ -n "$url" ] && break
   sleep 0.1
@@ -34,6 +36,6 @@ rm -rf "$template"
 cp -r "$root/build/disk" "$template"
 sed "s|@LIVE@|${url}index.m3u8|" "$root/scripts/sample-orvado.ini" >"$template/ProgramFiles/orvado.ini"
 
-"$root/build/orvado-emu" --template "$template" --keys "3s:1,35s:exit,38s:exit" \
-  --shot "2s:$out/menu.png" --shot "33s:$out/playing.png" "$root/build/Orvado.tap" 2>"$out/shell.log"
+"$root/build/orvado-emu" --template "$template" --keys "3s:1,35s:exit,38s:exit" --audio "$out/audio.wav" \
+  --shot "2s:$out/menu.png" --shot "12s:$out/playing.png" "$root/build/Orvado.tap" 2>"$out/shell.log"
 echo "Screenshots: $out/menu.png $out/playing.png"

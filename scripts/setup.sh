@@ -6,6 +6,8 @@ packages=(
   libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+  clang-format clang-tidy
   g++-mipsel-linux-gnu qemu-user
 )
 # g++-multilib conflicts with every cross compiler only for its /usr/include/asm

@@ -28,6 +28,8 @@ const char* kUsage =
     "  --screenshot FILE    save the screen as PNG (720 x 576) when the run ends\n"
     "  --screenshot-at TIME save it at TIME instead\n"
     "  --shot TIME:FILE     save a screenshot at TIME (repeatable)\n"
+    "  --audio FILE         write the player's decoded audio to FILE as WAV\n"
+    "                       (16-bit stereo, 48 kHz)\n"
     "  --disk DIR           use DIR as /mnt/hd and keep it (filled from the\n"
     "                       template when empty); default: a fresh image\n"
     "  --template DIR       disk template for fresh images (default: disk/\n"
@@ -108,6 +110,8 @@ int main(int argc, char** argv) {
         usageError("bad screenshot \"" + item + "\": expected TIME:FILE such as 25s:playing.png");
       shot.path = item.substr(colon + 1);
       run.shots.push_back(shot);
+    } else if (a == "--audio") {
+      config.audioFile = value(i, "--audio");
     } else if (a == "--screenshot-at") {
       run.screenshotAtTick = ticksOf(value(i, "--screenshot-at"), "--screenshot-at");
     } else if (a == "--disk") {

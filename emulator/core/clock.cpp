@@ -2,7 +2,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "core/internal.h"
+#include "core/player_internal.h"
 
 namespace emu {
 namespace {
@@ -121,7 +121,9 @@ void tapExit() {
 uint32_t ticks() { return config().virtualClock ? g_virtualTicks : realTicks(); }
 
 void advanceTicks(uint32_t t) {
-  if (config().virtualClock) g_virtualTicks += t;
+  if (!config().virtualClock) return;
+  g_virtualTicks += t;
+  detail::playerPump();
 }
 
 void setState(uint32_t mainState, uint32_t subState) {
@@ -136,8 +138,16 @@ namespace detail {
 void waitTicks(uint32_t t) {
   if (config().virtualClock) {
     g_virtualTicks += t;
-  } else {
-    usleep(static_cast<useconds_t>(t) * 10000);
+    playerPump();
+    return;
+  }
+  // The player decodes while the firmware waits, a tick at a time.
+  uint32_t until = realTicks() + t;
+  for (;;) {
+    playerPump();
+    uint32_t now = realTicks();
+    if (static_cast<int32_t>(until - now) <= 0) break;
+    usleep(10000);
   }
 }
 

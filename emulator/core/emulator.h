@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,6 +50,12 @@ struct Config {
   ChangeDirConvention changeDir = ChangeDirConvention::OneOnSuccess;
   // The firmware's slot of the TAP that is loaded.
   int tapSlot = 2;
+  // WAV file (16-bit stereo, 48 kHz) that receives the player's decoded
+  // audio; empty for none.
+  std::string audioFile;
+  // The player ends a playback that has waited this long at the end of a file
+  // that no longer grows.
+  uint32_t playerGiveUpTicks = 1000;
 };
 
 // ---- life cycle -----------------------------------------------------------
@@ -107,9 +114,10 @@ struct Image {
 
 // The 720 x 576 screen as shown: every shown region composed, in the order of
 // creation, over the video plane. Work regions are never shown. The video
-// plane is black, or, while the player runs, colour bars with a bar at the
-// bottom that shows how much of the file has been played (the emulator does
-// not decode video).
+// plane is black; while the player runs it shows the decoded picture, scaled
+// to fit with its aspect kept (black bars around it), or, before the first
+// picture is decoded, colour bars with a bar at the bottom that shows how much
+// of the file has been played.
 Image screen();
 // Pixels of one region, or an empty image when it does not exist.
 Image regionImage(uint16_t rgn);
@@ -138,6 +146,54 @@ bool playing();
 TYPE_PlayInfo playInfo();
 std::string playingFile();        // Linux path, empty when nothing plays
 std::string workFolder();         // Linux path of the firmware's work folder
+
+// What the player is doing, for front ends.
+struct PlayerStatus {
+  bool playing = false;
+  std::string file;                // Linux path
+  uint32_t currentBlock = 0;       // 188-byte packets played
+  uint32_t totalBlock = 0;         // 188-byte packets in the file now
+  std::string videoCodec;          // such as "h264"; empty when there is none
+  uint32_t width = 0, height = 0;  // of the decoded pictures
+  uint64_t pictures = 0;           // pictures decoded and shown
+  std::string audioCodec;          // such as "aac"; empty when there is none
+  uint32_t sampleRate = 0;
+  double audioSeconds = 0;         // audio decoded
+  uint64_t damagedStretches = 0;   // damaged stretches of the file skipped
+  uint32_t startTick = 0;          // when the playback started
+  uint32_t firstPictureTick = 0;   // when its first picture was shown; 0 before
+};
+// The player's state now (decodes what is due first). Empty when nothing plays.
+// Like screen(), call it from the thread that runs the TAP: the player decodes
+// on that thread as the clock moves on.
+PlayerStatus playerStatus();
+
+namespace detail {
+class Playback;
+}
+
+// The player on its own: one playback of a transport-stream file, outside the
+// firmware's player and on a clock of the caller's, for benchmarks and fuzzing.
+// It reads and decodes as the firmware's player does (console lines included).
+class FilePlayback {
+ public:
+  // Plays `path` from tick `now`; ends after waiting `giveUpTicks` at the end
+  // of a file that no longer grows. A file that cannot be read ends at once.
+  FilePlayback(const std::string& path, uint32_t now, uint32_t giveUpTicks);
+  ~FilePlayback();
+  FilePlayback(const FilePlayback&) = delete;
+  FilePlayback& operator=(const FilePlayback&) = delete;
+  // Decodes what is due by tick `now`; false once the playback has ended.
+  bool advance(uint32_t now);
+  // Position, size, codecs and counts so far (playing and file left empty).
+  PlayerStatus status() const;
+  std::string summary() const;  // what was decoded, as the console says it
+  // Lays the current picture into a 720 x 576 `plane`; false before the first.
+  bool picture(Image& plane);
+
+ private:
+  std::unique_ptr<detail::Playback> playback_;
+};
 
 // ---- the firmware's own functions ---------------------------------------------
 

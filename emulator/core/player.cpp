@@ -6,18 +6,17 @@
 
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <vector>
 
-#include "core/internal.h"
+#include "core/player_internal.h"
 
 namespace emu {
 namespace {
 
 constexpr uint32_t kPacket = 188;
 constexpr uint8_t kSync = 0x47;
-// Packets the emulated player moves on per 10 ms tick: about 5 Mbit/s.
-constexpr uint32_t kPacketsPerTick = 33;
 
 std::string g_workFolder;
 std::optional<std::string> g_savedWorkFolder;
@@ -26,7 +25,10 @@ std::vector<std::string> g_selected;
 
 bool g_playing = false;
 std::string g_playFile;
-uint32_t g_playStart = 0;
+std::unique_ptr<detail::Playback> g_playback;
+// Decoded audio of every playback of the run, when the front end asked for it.
+std::unique_ptr<detail::WavWriter> g_wav;
+bool g_pumping = false;
 
 uint32_t get32(const uint8_t* p) {
   uint32_t v;
@@ -68,6 +70,14 @@ std::string notTransportStream(const std::string& path) {
   return {};
 }
 
+// Ends the playback with a console line: `what` and what was decoded.
+void stopPlayback(const std::string& what) {
+  console("%s: %s", what.c_str(), g_playback ? g_playback->summary().c_str() : "nothing decoded");
+  g_playing = false;
+  g_playFile.clear();
+  g_playback.reset();
+}
+
 int start(const char* call, const char* name) {
   if (!name || !*name) {
     console("%s: no file name", call);
@@ -88,29 +98,32 @@ int start(const char* call, const char* name) {
     console("%s: cannot play %s: %s", call, path.c_str(), why.c_str());
     return 2;
   }
+  if (g_playing) stopPlayback("Player: stopped " + g_playFile + " for the next file");
+  if (!config().audioFile.empty() && !g_wav) {
+    g_wav = std::make_unique<detail::WavWriter>();
+    std::string error;
+    if (!g_wav->open(config().audioFile, &error)) console("Player: no audio file: %s", error.c_str());
+  }
+  detail::Playback::Options options;
+  options.giveUpTicks = config().playerGiveUpTicks;
+  options.realTime = !config().virtualClock;
+  options.audio = g_wav.get();
   g_playing = true;
   g_playFile = path;
-  g_playStart = ticks();
+  g_playback = std::make_unique<detail::Playback>(path, ticks(), options);
   console("%s: playing %s", call, path.c_str());
   return 0;
 }
 
 void fillPlayInfo(TYPE_PlayInfo* info) {
   std::memset(info, 0, sizeof *info);
+  detail::playerPump();
   if (g_playing) {
-    struct stat st;
-    if (stat(g_playFile.c_str(), &st) != 0) {
-      // The file went away under the player: playback ends.
-      console("Player: %s is gone, playback stopped", g_playFile.c_str());
-      g_playing = false;
-      g_playFile.clear();
-    } else {
-      info->playMode = 1;
-      info->totalBlock = static_cast<uint32_t>(static_cast<uint64_t>(st.st_size) / kPacket);
-      uint64_t played = static_cast<uint64_t>(ticks() - g_playStart) * kPacketsPerTick;
-      info->currentBlock = static_cast<uint32_t>(std::min<uint64_t>(played, info->totalBlock));
-      std::strncpy(info->fileName, g_playFile.c_str(), sizeof info->fileName - 1);
-    }
+    PlayerStatus s = playerStatus();
+    info->playMode = 1;
+    info->totalBlock = s.totalBlock;
+    info->currentBlock = s.currentBlock;
+    std::strncpy(info->fileName, g_playFile.c_str(), sizeof info->fileName - 1);
   }
 }
 
@@ -127,9 +140,7 @@ int hddGetPlayInfo(TYPE_PlayInfo* info) {
 
 int hddStopTs() {
   int r = g_playing ? 0 : -1;
-  if (g_playing) console("Player: stopped %s", g_playFile.c_str());
-  g_playing = false;
-  g_playFile.clear();
+  if (g_playing) stopPlayback("Player: stopped " + g_playFile);
   trace("TAP_Hdd_StopTs() = %d", r);
   return r;
 }
@@ -138,13 +149,35 @@ int hddStopTs() {
 
 namespace detail {
 
+void playerPump() {
+  // Console sinks and the screen may ask for the picture while it is made.
+  if (!g_playing || !g_playback || g_pumping) return;
+  g_pumping = true;
+  if (!g_playback->advance(ticks()))
+    stopPlayback("Player: " + g_playFile + ": playback ended, " + g_playback->why());
+  g_pumping = false;
+}
+
+void playerFinishRun() {
+  if (g_playing) console("Player: %s was still playing when the run ended: %s", g_playFile.c_str(),
+                         g_playback ? g_playback->summary().c_str() : "");
+}
+
+bool playerPicture(Image& plane) {
+  playerPump();
+  if (!g_playback || !g_playback->hasPicture()) return false;
+  g_playback->drawPicture(plane);
+  return true;
+}
+
 void resetPlayer() {
   g_workFolder = "/mnt/hd/MediaFiles";
   g_savedWorkFolder.reset();
   g_selected.clear();
   g_playing = false;
   g_playFile.clear();
-  g_playStart = 0;
+  g_playback.reset();
+  g_wav.reset();
   TAP_Hdd_GetPlayInfo = hddGetPlayInfo;
   TAP_Hdd_StopTs = hddStopTs;
 }
@@ -215,13 +248,26 @@ int fwStartPlaybackMedia(const char* name, unsigned int a, bool b, bool c) {
 
 }  // namespace detail
 
-bool playing() { return g_playing; }
+bool playing() {
+  detail::playerPump();
+  return g_playing;
+}
+
+PlayerStatus playerStatus() {
+  detail::playerPump();
+  PlayerStatus s;
+  if (!g_playing) return s;
+  s.playing = true;
+  s.file = g_playFile;
+  if (g_playback) g_playback->fillStatus(s);
+  return s;
+}
 TYPE_PlayInfo playInfo() {
   TYPE_PlayInfo info;
   fillPlayInfo(&info);
   return info;
 }
-std::string playingFile() { return g_playing ? g_playFile : std::string(); }
+std::string playingFile() { return playing() ? g_playFile : std::string(); }
 std::string workFolder() { return g_workFolder; }
 
 }  // namespace emu

@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
 
-#include "core/internal.h"
+#include "core/player_internal.h"
 #include "core/sandbox.h"
 
 namespace emu {
@@ -80,12 +81,13 @@ bool parseTicks(const std::string& text, uint32_t& ticks) {
   std::string t = lower(trim(text));
   char* end = nullptr;
   double v = std::strtod(t.c_str(), &end);
-  if (end == t.c_str() || v < 0 || v > 4e7) return false;
+  // Written so that "nan" fails too: a NaN passes neither comparison.
+  if (end == t.c_str() || !(v >= 0 && v <= 4e7)) return false;
   std::string unit = end;
   if (unit == "s") v *= 100;
   else if (unit == "ms") v /= 10;
   else if (unit != "t") return false;
-  ticks = static_cast<uint32_t>(v + 0.5);
+  ticks = static_cast<uint32_t>(std::llround(v));
   return true;
 }
 
@@ -166,6 +168,7 @@ bool runTap(const RunOptions& options, std::string* error) {
     console("stopping the TAP (stop event)");
   }
   unloadTap();
+  detail::playerFinishRun();
   drain();
   if (!shotError.empty()) {
     if (error) *error = shotError;

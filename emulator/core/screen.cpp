@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/player_internal.h"
 #include "core/screen_internal.h"
 
 namespace emu {
@@ -193,8 +194,9 @@ void resetScreen(OsdRegionInfo* regionTable) {
 
 namespace {
 
-// Seven bars at 75 % (white, yellow, cyan, green, magenta, red, blue) and a
-// progress bar of the played share of the file along the bottom.
+// Before the first picture: seven bars at 75 % (white, yellow, cyan, green,
+// magenta, red, blue) and a progress bar of the played share of the file
+// along the bottom.
 void paintVideoPlane(Image& image) {
   static constexpr uint32_t kBars[7] = {0xFFBFBFBF, 0xFFBFBF00, 0xFF00BFBF, 0xFF00BF00,
                                         0xFFBF00BF, 0xFFBF0000, 0xFF0000BF};
@@ -216,7 +218,7 @@ Image screen() {
   image.width = OSD_ScreenWidth;
   image.height = OSD_ScreenHeight;
   image.pixels.assign(static_cast<size_t>(OSD_ScreenWidth) * OSD_ScreenHeight, 0xFF000000u);
-  if (playing()) paintVideoPlane(image);
+  if (playing() && !detail::playerPicture(image)) paintVideoPlane(image);
   std::vector<detail::OsdRegion*> shown;
   for (auto& r : g_regions)
     if (r && r->shown()) shown.push_back(r.get());

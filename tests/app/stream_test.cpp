@@ -1,6 +1,8 @@
 // The download pipeline against a real HTTP server on loopback and real wget:
-// playlist and chunk-list modes, in-order appends, live lists, playback
-// start, the error words, and the chunk ring.
+// URI resolution, playlist and chunk-list modes, in-order appends, live
+// lists, playback start, the error words, the chunk ring, and what real
+// servers and networks do (layouts, cut and chunked answers, error pages,
+// hangs, a full disk, stale and ended lists).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -59,7 +61,9 @@ int freePort() {
 //   /trickle/...  answers the headers and then one byte a second;
 //   /chunked/P    serves P with chunked transfer encoding, no Content-Length;
 //   /once/P       promises P whole but closes halfway at the first request;
-//   /short/P      does that at every request.
+//   /short/P      does that at every request;
+//   /moved/P      redirects a playlist (P ends in .m3u8) with 302 to "/P",
+//                 or to "<U>P" with the query "to=<U>"; anything else is 404.
 const char kServerScript[] = R"PY(
 import http.server, os, socketserver, sys, time
 root, host, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -77,6 +81,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             for _ in range(120):
                 self.wfile.write(b"#"); self.wfile.flush(); time.sleep(1)
             return
+        if fault == "moved":
+            query = self.path.partition("?")[2]
+            self.send_response(302 if rest.endswith(".m3u8") else 404)
+            if rest.endswith(".m3u8"):
+                self.send_header("Location", (query[3:] if query.startswith("to=") else "/") + rest)
+            self.send_header("Content-Length", "0"); self.end_headers(); return
         if fault not in ("chunked", "once", "short"):
             fault, rest = "", path.lstrip("/")
         name = os.path.join(root, rest)
@@ -313,6 +323,27 @@ TEST(ResolveUrl, RefusesWhatDoesNotFitAndNeverOverruns) {
   EXPECT_FALSE(ResolveUrl(nullptr, "g", 1, url, sizeof url));
 }
 
+TEST(FollowRedirects, ResolvesEachLocationAgainstTheUrlBefore) {
+  char out[StreamUrlSize];
+  const char* log =
+      "--2026-12-07 12:32:32--  http://a/moved/x/b.m3u8\nHTTP request sent, awaiting response... 302 Found\n"
+      "Location: /x/b.m3u8?s=1 [following]\n--2026-12-07 12:32:32--  http://a/x/b.m3u8?s=1\n"
+      "HTTP request sent, awaiting response... 301 Moved Permanently\r\n"
+      "Location: https://cdn.example:8443/live/c/b.m3u8 [following]\nLocation: unspecified\n"
+      "Location: ../d/e.m3u8 [following]\n200 OK\n";
+  std::string text(log);
+  std::replace(text.begin(), text.end(), '\r', '\n');
+  ASSERT_TRUE(stream_internal::FollowRedirects(text.c_str(), "http://a/moved/x/b.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "https://cdn.example:8443/live/d/e.m3u8");
+  ASSERT_TRUE(stream_internal::FollowRedirects("Saving to: 'x'\n", "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "no redirect";
+  ASSERT_TRUE(stream_internal::FollowRedirects(nullptr, "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "no log";
+  std::string tooLong = "Location: http://a/" + std::string(StreamUrlSize, 'p') + " [following]\n";
+  ASSERT_TRUE(stream_internal::FollowRedirects(tooLong.c_str(), "http://a/i.m3u8", out, sizeof out));
+  EXPECT_STREQ(out, "http://a/i.m3u8") << "a target that does not fit ends the chain";
+}
+
 TEST(StreamRing, KeepsTheLastTenAndDropsTheOldest) {
   inFreshProcess([] {
     freshReceiver(virtualConfig());
@@ -450,15 +481,155 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
     EXPECT_STREQ(_OrvadoChunkName, "m.m3u8");
     EXPECT_EQ(_Stream_Block, 0u);
   });
-  // Variant lines that cannot be found end the step without a word.
+  // A variant without its URI line ends the step without a word.
   inFreshProcess([] {
     freshStart();
     HttpServer server;
-    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhi.m3u\n");
+    serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n\n#EXT-X-STREAM-INF:BANDWIDTH=1\n");
     startChannel(server.url("m.m3u8"));
     EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode"}));
     EXPECT_FALSE(exists(kSettings + "/chlist.txt"));
     EXPECT_EQ(_Stream_Block, 0u);
+  });
+}
+
+// Master playlists as real servers write them: the variant is chosen by its
+// BANDWIDTH attribute alone, and only #EXT-X-STREAM-INF entries are variants.
+struct MasterCase {
+  const char* name;
+  const char* text;
+  const char* chosen;  // the variant's URI line
+  const char* shown;   // the "%u kb/s" notice
+};
+void PrintTo(const MasterCase& c, std::ostream* out) { *out << c.name; }
+
+const MasterCase kMasters[] = {
+    {"AverageBandwidthIsNotTheBandwidth",
+     "#EXTM3U\n#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=5000000,BANDWIDTH=1000000\nlow.m3u8\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=2000000,AVERAGE-BANDWIDTH=100\nhi.m3u8\n",
+     "hi.m3u8", "2000 kb/s"},
+    {"IFrameAndRenditionEntriesAreNoVariants",
+     "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"English\",URI=\"audio/eng.m3u8\"\n"
+     "#EXT-X-I-FRAME-STREAM-INF:BANDWIDTH=9000000,URI=\"iframe/hi.m3u8\"\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=1500000,AUDIO=\"aud\"\nvideo/hi.m3u8\n"
+     "#EXT-X-I-FRAME-STREAM-INF:BANDWIDTH=8000000,URI=\"iframe/lo.m3u8\"\n",
+     "video/hi.m3u8", "1500 kb/s"},
+    {"UriWithoutPlaylistExtension",
+     "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\nplay?id=7&q=lo\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n/live/ch1/hi\n",
+     "/live/ch1/hi", "900 kb/s"},
+    {"QuotedCommasInCodecs",
+     "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000,CODECS=\"avc1.4d401f,mp4a.40.2\",RESOLUTION=1280x720\nhd.m3u8\n"
+     "#EXT-X-STREAM-INF:CODECS=\"mp4a.40.2,avc1.42e00a\",BANDWIDTH=300000\nsd.m3u8\n",
+     "hd.m3u8", "900 kb/s"},
+    {"LowerCaseAndSpacedAttributes",
+     "#EXTM3U\n#EXT-X-STREAM-INF: bandwidth = 700000 ,resolution=640x360\na.m3u8\n"
+     "#EXT-X-STREAM-INF:PROGRAM-ID=1, Bandwidth=1700000\nb.m3u8\n",
+     "b.m3u8", "1700 kb/s"},
+    {"CommaInUriLine", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nv.m3u8?a=1,2\n", "v.m3u8?a=1,2", "1 kb/s"},
+    {"BlankAndCommentLinesBeforeTheLastUriWithoutLineFeed",
+     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n\n# low\n  v.m3u8 \n#EXT-X-STREAM-INF:BANDWIDTH=3000\nw.m3u8",
+     "w.m3u8", "3 kb/s"},
+};
+
+class MasterPlaylists : public testing::TestWithParam<MasterCase> {};
+TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
+  inFreshProcess([] {
+    const MasterCase& c = GetParam();
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
+    std::strcpy(_OrvadoChunkName, "master.m3u8");
+    std::strcpy(_OrvadoChunkListURL, "http://127.0.0.1:8080/tv/master.m3u8");
+    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    ASSERT_TRUE(stream_internal::ChooseVariant(text.data()));
+    EXPECT_STREQ(_OrvadoChunkName, c.chosen);
+    EXPECT_STREQ(_StatusausgabeText[0], c.shown);
+    char expected[StreamUrlSize];
+    ASSERT_TRUE(ResolveUrl("http://127.0.0.1:8080/tv/master.m3u8", c.chosen, std::strlen(c.chosen), expected, sizeof expected));
+    EXPECT_STREQ(_OrvadoChunkListURL, expected);
+  });
+}
+INSTANTIATE_TEST_SUITE_P(RealWorld, MasterPlaylists, testing::ValuesIn(kMasters),
+                         [](const testing::TestParamInfo<MasterCase>& p) { return std::string(p.param.name); });
+
+// Media playlists as real servers write them: the chunks are the URI lines
+// after #EXTINF, whatever their names hold; the last three are taken.
+struct MediaCase {
+  const char* name;
+  const char* text;
+  std::vector<std::string> chunks;  // resolved against http://h/tv/i.m3u8
+};
+void PrintTo(const MediaCase& c, std::ostream* out) { *out << c.name; }
+
+const MediaCase kMediaLists[] = {
+    {"NamesWithoutTs",
+     "#EXTM3U\n#EXT-X-TARGETDURATION:6\n#EXTINF:6.0,\nsegment_121\n#EXTINF:6.0,\nsegment_122\n"
+     "#EXTINF:6.0,\nsegment_123\n#EXTINF:6.0,\nsegment_124\n",
+     {"http://h/tv/segment_122", "http://h/tv/segment_123", "http://h/tv/segment_124"}},
+    {"CommasInQueries",
+     "#EXTM3U\n#EXTINF:2.0,title, with comma\nchunk.ts?token=a,b\n#EXTINF:2.0,\n/x/chunk2.ts?t=c,d\n",
+     {"http://h/tv/chunk.ts?token=a,b", "http://h/x/chunk2.ts?t=c,d"}},
+    {"TagsBetweenInfAndUri",
+     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:4,\n#EXT-X-PROGRAM-DATE-TIME:2026-12-07T10:00:00.000Z\n"
+     "  a.aac.ts  \n\n#EXT-X-DISCONTINUITY\n#EXTINF:4,\n# the next one\nb.m4s\n",
+     {"http://h/tv/a.aac.ts", "http://h/tv/b.m4s"}},
+    {"TsInCommentsAndTitles",
+     "#EXTM3U\n# from encoder.ts\n#EXTINF:2.0,show.ts\nv/1\n#EXTINF:2.0,\nv/2\n#EXT-X-ENDLIST\n",
+     {"http://h/tv/v/1", "http://h/tv/v/2"}},
+};
+
+class MediaPlaylists : public testing::TestWithParam<MediaCase> {};
+TEST_P(MediaPlaylists, GiveTheirLastThreeChunks) {
+  inFreshProcess([] {
+    const MediaCase& c = GetParam();
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    char chunks[StreamMaxChunks][StreamUrlSize];
+    int32_t k = stream_internal::SelectChunks(text.data(), "http://h/tv/i.m3u8", chunks);
+    std::vector<std::string> got(chunks, chunks + k);
+    EXPECT_EQ(got, c.chunks);
+  });
+}
+INSTANTIATE_TEST_SUITE_P(RealWorld, MediaPlaylists, testing::ValuesIn(kMediaLists),
+                         [](const testing::TestParamInfo<MediaCase>& p) { return std::string(p.param.name); });
+
+TEST(MediaPlaylists, EncryptedByTheirLastKey) {
+  const std::pair<const char*, bool> lists[] = {
+      {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:URI=\"k\",METHOD=SAMPLE-AES\n#EXTINF:2,\na.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\nb.ts\n", false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\nb.ts\n", true},
+      {"#EXTM3U\n# #EXT-X-KEY:METHOD=AES-128\n#EXTINF:2,\na.ts\n", false},
+  };
+  for (const auto& [text, encrypted] : lists) EXPECT_EQ(stream_internal::Encrypted(text), encrypted) << text;
+}
+
+TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
+  const std::pair<const char*, bool> lists[] = {
+      {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
+      {"#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:2,\na.m4s\n", true},
+      {"#EXTM3U\n#EXT-X-MAP:BYTERANGE=\"720@0\",URI=\"main.mp4?t=1\"\n#EXTINF:2,\na\n", true},
+      {"#EXTM3U\n#EXT-X-MAP:URI=\"tables.ts?t=1\"\n#EXTINF:2,\na.ts\n", false},
+  };
+  for (const auto& [text, fmp4] : lists) EXPECT_EQ(stream_internal::FragmentedMp4(text), fmp4) << text;
+}
+
+// Two thousand segments named without ".ts": still the last three.
+TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) names.push_back("media_" + std::to_string(i) + "?sig=" + std::to_string(i * 7));
+    serve("long/i.m3u8", mediaList(names));
+    serve("long/media_1997", chunk('x'));
+    startChannel(server.url("long/i.m3u8"));
+    EXPECT_EQ(step(), std::vector<std::string>{"Playlistmode"});
+    EXPECT_EQ(readFile(kStreamTs), chunk('x'));
+    EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("long/media_1998?sig=13986").c_str());
+    waitForDownloads();
   });
 }
 
@@ -497,13 +668,16 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
     EXPECT_LE(steps, 8);
     // From the next event on the play record shows the playback: appends go
     // on without a word.
-    int first = steps + 1;
-    slide(first);
-    step();
-    waitForDownloads();
-    slide(first + 1);
+    // A job may finish before or after the scan of its own step, so the
+    // last of these steps only scans.
     int64_t before = _StreamFileSize;
-    std::vector<std::string> shown = step();
+    std::vector<std::string> shown;
+    for (int first = steps + 1; first <= steps + 3; ++first) {
+      slide(std::min(first, steps + 2));
+      std::vector<std::string> more = step();
+      shown.insert(shown.end(), more.begin(), more.end());
+      waitForDownloads();
+    }
     EXPECT_GT(_StreamFileSize, before);
     for (const std::string& m : shown) EXPECT_EQ(m.find("kB"), std::string::npos) << m;
     EXPECT_TRUE(emu::playing());
@@ -690,11 +864,23 @@ TEST(StreamPipeline, ChunkSelection) {
     EXPECT_EQ(readFile(kStreamTs), chunk('8'));
     EXPECT_EQ(_Stream_Block, 1u) << "n9 waits, tail is never used";
   });
-  // A ".ts" on the first line ends the selection: no chunk at all.
+  // A line before the first #EXTINF is no chunk, and the chunks after it
+  // still count.
   inFreshProcess([] {
     freshStart();
     HttpServer server;
     serve("f.m3u8", "first.ts\n" + mediaList({"a.ts", "b.ts"}));
+    serve("first.ts", chunk('f'));
+    serve("a.ts", chunk('a'));
+    startChannel(server.url("f.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode"}));
+    EXPECT_EQ(readFile(kStreamTs), chunk('a'));
+  });
+  // A list without #EXTINF: a ".ts" on the first line ends the selection.
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server;
+    serve("f.m3u8", "first.ts\n#EXTM3U\na.ts\nb.ts\n");
     serve("first.ts", chunk('f'));
     serve("a.ts", chunk('a'));
     startChannel(server.url("f.m3u8"));
@@ -713,6 +899,42 @@ TEST(StreamPipeline, ChunkSelection) {
     EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], server.url("d/y.ts").c_str());
   });
 }
+
+namespace {
+
+// Runs steps, waiting for the background jobs after each, until Stream.ts
+// holds `expected` or `steps` steps have run. Returns every message shown.
+std::vector<std::string> runUntil(const std::string& expected, int steps = 6) {
+  std::vector<std::string> all;
+  for (int i = 0; i < steps && readFile(kStreamTs) != expected; ++i) {
+    std::vector<std::string> shown = step();
+    all.insert(all.end(), shown.begin(), shown.end());
+    waitForDownloads();
+  }
+  return all;
+}
+
+// Milliseconds that one pipeline step takes on the wall clock.
+long long timedStep(std::vector<std::string>* shown) {
+  auto start = std::chrono::steady_clock::now();
+  *shown = step();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Three chunks served under live/, listed by `list` at `path` in the form
+// `line(i)` gives; the test expects them whole and in order in Stream.ts.
+void servesThreeChunks(const std::string& path, const std::function<std::string(int)>& line) {
+  std::vector<std::string> lines;
+  for (int i = 1; i <= 3; ++i) {
+    serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('0' + i), 10 * i));
+    lines.push_back(line(i));
+  }
+  serve(path, mediaList(lines));
+}
+
+const std::string kThreeChunks = chunk('1', 10) + chunk('2', 20) + chunk('3', 30);
+
+}  // namespace
 
 // One scenario of the pipeline, run in a fresh process by a parameterised
 // test named after it.
@@ -862,6 +1084,31 @@ const Scenario kFailures[] = {
        for (int i = 0; i < 10; ++i) lines += _StatusausgabeTick[i] != 0 && std::string(_StatusausgabeText[i]) == "No URL set";
        EXPECT_EQ(lines, 1) << "the notice does not stack up while it shows";
      }},
+    {"EncryptedListIsToldAndNotFetched",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/key?a,b\",IV=0x1\n" +
+                           mediaList({"a.ts", "b.ts"}).substr(8));
+       serve("a.ts", std::string(1880, 'e'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"}));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"})) << "said at every try";
+       EXPECT_FALSE(exists(kStreamTs));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
+    {"FragmentedMp4ListIsToldAndNotFetched",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-MAP:URI=\"init.mp4\"\n" +
+                           mediaList({"a.m4s", "b.m4s"}).substr(8));
+       serve("a.m4s", std::string(1880, 'm'));
+       startChannel(server.url("l.m3u8"));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "No TS stream"}));
+       EXPECT_FALSE(exists(kStreamTs));
+       EXPECT_EQ(_Stream_Block, 0u);
+     }},
     {"QuoteInChannelUrlIsRefused",
      [] {
        freshStart();
@@ -883,51 +1130,20 @@ const Scenario kFailures[] = {
      [] {
        freshStart();
        HttpServer server;
-       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "-c.ts"}));
+       serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "c.ts"}));
        serve("b.ts", chunk('b'));
+       serve("c.ts", chunk('c'));
        startChannel(server.url("l.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "URL >> 2"}));
        EXPECT_FALSE(exists("/mnt/hd/injected"));
        EXPECT_EQ(readFile(kStreamTs), chunk('b'));
+       std::vector<std::string> later = runUntil(chunk('b') + chunk('c'));
+       EXPECT_EQ(readFile(kStreamTs), chunk('b') + chunk('c'));
+       EXPECT_FALSE(shows(later, "URL >> 2")) << "the line is told once: " << joined(later);
      }},
 };
 INSTANTIATE_TEST_SUITE_P(Scenario, StreamFailures, testing::ValuesIn(kFailures), scenarioName);
 
-namespace {
-
-// Runs steps, waiting for the background jobs after each, until Stream.ts
-// holds `expected` or `steps` steps have run. Returns every message shown.
-std::vector<std::string> runUntil(const std::string& expected, int steps = 6) {
-  std::vector<std::string> all;
-  for (int i = 0; i < steps && readFile(kStreamTs) != expected; ++i) {
-    std::vector<std::string> shown = step();
-    all.insert(all.end(), shown.begin(), shown.end());
-    waitForDownloads();
-  }
-  return all;
-}
-
-// Milliseconds that one pipeline step takes on the wall clock.
-long long timedStep(std::vector<std::string>* shown) {
-  auto start = std::chrono::steady_clock::now();
-  *shown = step();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Three chunks served under live/, listed by `list` at `path` in the form
-// `line(i)` gives; the test expects them whole and in order in Stream.ts.
-void servesThreeChunks(const std::string& path, const std::function<std::string(int)>& line) {
-  std::vector<std::string> lines;
-  for (int i = 1; i <= 3; ++i) {
-    serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('0' + i), 10 * i));
-    lines.push_back(line(i));
-  }
-  serve(path, mediaList(lines));
-}
-
-const std::string kThreeChunks = chunk('1', 10) + chunk('2', 20) + chunk('3', 30);
-
-}  // namespace
 
 // Layouts that real servers write, and what real networks do to them.
 class StreamLayouts : public testing::TestWithParam<Scenario> {};
@@ -957,6 +1173,19 @@ const Scenario kLayouts[] = {
        EXPECT_EQ(all[1], "2500 kb/s");
        EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear2/prog_index.m3u8"));
      }},
+    {"MasterWithTsInCommentsAndNames",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n# made from studio.ts\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhd.ts.m3u8\n");
+       servesThreeChunks("tv/hd.ts.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("tv/master.m3u8"));
+       std::vector<std::string> all = runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       ASSERT_GE(all.size(), 2u);
+       EXPECT_EQ(all[0], "Chunklistmode");
+       EXPECT_EQ(all[1], "900 kb/s");
+     }},
     {"VariantOnAnotherAddressByAbsoluteUrl",
      [] {
        freshStart();
@@ -969,6 +1198,29 @@ const Scenario kLayouts[] = {
        runUntil(kThreeChunks);
        EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
        EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the variant's host";
+     }},
+    {"RedirectedPlaylistsResolveWhereTheyLed",
+     [] {
+       freshStart();
+       HttpServer server;
+       serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\ngear/i.m3u8\n");
+       servesThreeChunks("tv/gear/i.m3u8", [](int i) { return "../../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("moved/moved/tv/master.m3u8"));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_EQ(std::string(_OrvadoChunkListURL), server.url("tv/gear/i.m3u8")) << "the variant, after two redirects";
+     }},
+    {"ChunkListRedirectedToAnotherHost",
+     [] {
+       freshStart();
+       HttpServer server;
+       HttpServer other("127.0.0.2");
+       ASSERT_TRUE(other.up());
+       servesThreeChunks("cdn/i.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
+       startChannel(server.url("moved/cdn/i.m3u8?to=" + other.url("")));
+       runUntil(kThreeChunks);
+       EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
+       EXPECT_STREQ(_OrvadoDlTsFileName_OK[9], other.url("live/s3.ts").c_str()) << "resolved on the host it led to";
      }},
     {"RootRelativeChunks",
      [] {

@@ -1,16 +1,41 @@
-// A live channel played from the local HLS test source through the whole
-// system: the emulator's command line, the TAP, the real wget and the player.
+// A live channel of the local HLS test source's real video played through the
+// whole system: the emulator's command line, the TAP, the real wget and the
+// decoding player. What is on the screen must be what ffmpeg decodes from the
+// same segments, it must move, and the tone must come through.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "support/hls_server.h"
+#include "support/media.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
 
-TEST(Play, LiveChannelFromTheTestSourceReachesThePlayer) {
-  HlsServer server({"--mode", "live", "--segment-seconds", "1", "--segment-bytes", "4000000", "--window", "4"});
+namespace {
+
+// Where the plane holds the picture of a 16:9 stream (rows 86 to 489), less
+// a margin and less the TAP's status column in the top-left corner.
+constexpr Area kPicture = {140, 100, 720, 476};
+
+bool samePicture(const emu::Image& a, const emu::Image& b) {
+  for (uint32_t y = kPicture.top; y < kPicture.bottom; ++y)
+    for (uint32_t x = kPicture.left; x < kPicture.right; ++x)
+      if (a.pixels[y * 720 + x] != b.pixels[y * 720 + x]) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(Play, LiveChannelOfRealVideoIsDecodedOnScreenAndInTheAudio) {
+  // Segments of 2 s padded to 16 Mbit/s: the TAP's second pipeline step
+  // passes the 7,000,000 bytes that start the player. The same segments that
+  // the source serves are decoded by ffmpeg below.
+  const RealSegments top = makeRealSegments(320, 180, 16000000, 4, 2);
+  ASSERT_FALSE(top.files.empty());
+  HlsServer server({"--video", "real", "--mode", "live", "--segment-seconds", "2", "--window", "4", "--real-variants",
+                    "160x90@2000000,320x180@16000000", "--real-seconds", "4", "--cache",
+                    std::string(ORVADO_BINARY_DIR) + "/hlssource-cache"});
   ASSERT_FALSE(server.url().empty()) << server.line();
   char name[] = "/tmp/orvado-play-XXXXXX";
   ASSERT_NE(mkdtemp(name), nullptr);
@@ -19,15 +44,39 @@ TEST(Play, LiveChannelFromTheTestSourceReachesThePlayer) {
   writeFile(work + "/template/ProgramFiles/Settings/orvado/orvado.ini",
             "tvname1=Live\ntvPL1=" + server.url() + "index.m3u8\n");
   std::string out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " + work +
-                                  "/template --keys 1s:1,20s:exit,21s:exit --shot 19s:" + work +
-                                  "/playing.png " ORVADO_TAP_FILE " 2>/dev/null");
+                                  "/template --keys 200ms:1,5s:exit,5200ms:exit --shot 4200ms:" + work +
+                                  "/a.png --shot 4600ms:" + work + "/b.png --audio " + work +
+                                  "/sound.wav " ORVADO_TAP_FILE " 2>/dev/null");
   EXPECT_NE(out.find("key 0x10001 consumed by the TAP"), std::string::npos) << out;
   EXPECT_NE(out.find("Appl_StartPlaybackMedia: playing /mnt/hd/MediaFiles/tmp/Stream.ts"), std::string::npos) << out;
-  EXPECT_NE(out.find("Player: stopped /mnt/hd/MediaFiles/tmp/Stream.ts"), std::string::npos) << "Exit stops it";
+  EXPECT_NE(out.find("Player: Stream.ts: video h264 320x180 25 fps, audio aac "
+                     "48000 Hz 2 ch"),
+            std::string::npos)
+      << "the highest variant: " << out;
+  EXPECT_NE(out.find("Player: stopped /mnt/hd/MediaFiles/tmp/Stream.ts: video "
+                     "h264 320x180"),
+            std::string::npos)
+      << "Exit stops it, and the console says what was decoded: " << out;
+  EXPECT_EQ(out.find("damaged"), std::string::npos) << out;
   EXPECT_NE(out.find("the TAP has ended itself (TAP_Exit)"), std::string::npos) << out;
-  emu::Image shot;
+
+  emu::Image a, b;
   std::string error;
-  ASSERT_TRUE(emu::loadPng(work + "/playing.png", shot, &error)) << error;
-  EXPECT_EQ(shot.pixels[100 * 720 + 10], 0xFFBFBFBFu) << "the video plane shows the player running";
+  ASSERT_TRUE(emu::loadPng(work + "/a.png", a, &error)) << error;
+  ASSERT_TRUE(emu::loadPng(work + "/b.png", b, &error)) << error;
+  EXPECT_EQ(a.pixels[50 * 720 + 700], 0xFF000000u) << "the 16:9 picture is letterboxed";
+  std::vector<double> psnr = bestPsnr({a, b}, top.files, kPicture);
+  std::printf(
+      "PSNR of the screenshots against the best of ffmpeg's pictures: "
+      "%.1f dB, %.1f dB\n",
+      psnr[0], psnr[1]);
+  EXPECT_GE(psnr[0], 30.0) << "the screen shows a picture of the stream";
+  EXPECT_GE(psnr[1], 30.0);
+  EXPECT_FALSE(samePicture(a, b)) << "half a second later the picture has moved";
+
+  Wav wav = readWav(work + "/sound.wav");
+  ASSERT_EQ(wav.rate, 48000u);
+  EXPECT_GE(wav.left.size(), 48000u) << "at least a second of sound";
+  EXPECT_NEAR(dominantFrequency(wav.left, wav.rate), 1000.0, 20.0) << "the source's 1 kHz tone";
   removeAll(work);
 }

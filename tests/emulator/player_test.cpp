@@ -100,10 +100,13 @@ TEST(Player, PlaysTransportStreamsOfTheWorkFolder) {
   EXPECT_EQ(info.playMode, 1);
   EXPECT_EQ(info.totalBlock, 50u);
   EXPECT_EQ(info.currentBlock, 0u);
+  // Nothing in it to decode: the player moves on at a nominal rate once it
+  // has looked at the file (a fifth of a second).
+  emu::advanceTicks(20);
   emu::advanceTicks(1);
   TAP_Hdd_GetPlayInfo(&info);
   EXPECT_GT(info.currentBlock, 0u);
-  emu::advanceTicks(1000);
+  emu::advanceTicks(500);
   TAP_Hdd_GetPlayInfo(&info);
   EXPECT_EQ(info.currentBlock, 50u) << "never beyond the end";
 

@@ -100,4 +100,26 @@ TEST(FastPath, DrawsAsThePlainRenderingWithWideMarksAndRaggedGlyphs) {
   FMUC_FreeFontFile(&font);
 }
 
+// Clean text is drawn where it is: the one block a line then takes is the
+// saved rectangle. Text to filter or to cut gets its working copy.
+TEST(FastPath, OnlyTextToFilterOrCutGetsAWorkingCopy) {
+  orvado_test::freshReceiver(orvado_test::virtualConfig());
+  FontDataUC font{};
+  ASSERT_EQ(FMUC_LoadFontFile("Calibri_14.ufnt", &font), 1);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 720, 100, 0, 0));
+  auto blocksFor = [&](const char* text, uint32_t maxX, uint8_t truncation) {
+    FMUC_PutString(rgn, 20, 10, maxX, text, 0xFFFFFFFF, 0xFF101010, &font, truncation, 0);  // glyphs now cached
+    long before = emu::allocCalls();
+    FMUC_PutString(rgn, 20, 10, maxX, text, 0xFFFFFFFF, 0xFF101010, &font, truncation, 0);
+    return emu::allocCalls() - before;
+  };
+  EXPECT_EQ(blocksFor("Z\xC3\xBCrich 12\xE2\x82\xAC", 700, 0), 1);
+  EXPECT_EQ(blocksFor("Z\xC3\xBCrich\n12", 700, 0), 2) << "a line break to filter out";
+  EXPECT_EQ(blocksFor("Z\xFCrich", 700, 0), 2) << "8-bit text to convert";
+  EXPECT_EQ(blocksFor("Zurich is a long name", 60, 1), 2) << "cut with an ellipsis";
+  TAP_Osd_Delete(rgn);
+  FMUC_FreeFontFile(&font);
+  screen_test::logMessages();
+}
+
 }  // namespace

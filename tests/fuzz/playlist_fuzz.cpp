@@ -1,5 +1,5 @@
 // The download pipeline's parsers on random input: URI resolution, playlists,
-// chunk lists and chunk logs. The input's first line is the URL of the
+// attribute lists, wget's redirect lines, chunk lists and chunk logs. The input's first line is the URL of the
 // playlist (the base), the rest its text. Texts sit in blocks of twice their
 // length, as the pipeline loads files, and results in blocks of exactly their
 // size, so ASan sees any access beyond them. Nothing chosen may leave the
@@ -61,7 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(strnlen(out, outSize) < outSize);
   if (!fits) FUZZ_CHECK(out[0] == '\0');
   std::free(out);
-  std::free(reference);
 
   // The pipeline's parsers with that base.
   std::strcpy(_OrvadoURLXXX, "http://127.0.0.1:8080/live");
@@ -69,21 +68,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::strcpy(_OrvadoChunkListURL, base);
   char* master = loaded(body, bodySize);
   replaceAll(master, '\r', '\n');
-  replaceAll(master, ',', '\n');
   if (stream_internal::ChooseVariant(master) && std::strcmp(_OrvadoChunkListURL, base) != 0)
     checkUsable(_OrvadoChunkListURL);
   FUZZ_CHECK(std::memchr(_OrvadoChunkName, '\0', sizeof _OrvadoChunkName) != nullptr);
   FUZZ_CHECK(std::memchr(_OrvadoChunkListURL, '\0', sizeof _OrvadoChunkListURL) != nullptr);
   std::free(master);
 
-  std::strcpy(_OrvadoChunkListURL, base);
   char* list = loaded(body, bodySize);
   replaceAll(list, '\r', '\n');
+  stream_internal::Encrypted(list);
+  stream_internal::FragmentedMp4(list);
   char chunk[StreamMaxChunks][StreamUrlSize] = {};
-  int32_t k = stream_internal::SelectChunks(list, chunk);
+  int32_t k = stream_internal::SelectChunks(list, base, chunk);
   FUZZ_CHECK(k >= 0 && k <= static_cast<int32_t>(StreamMaxChunks));
   for (int32_t i = 0; i < k; ++i) checkUsable(chunk[i]);
   std::free(list);
+
+  // wget's log of redirects: the URL it led to fits, whatever the log says.
+  char led[StreamUrlSize];
+  if (stream_internal::FollowRedirects(reference, base, led, sizeof led)) {
+    FUZZ_CHECK(strnlen(led, sizeof led) < sizeof led);
+  }
+
+  // Attribute lists: a value found lies within the list.
+  const char* value = nullptr;
+  size_t valueLength = 0;
+  for (const char* name : {"BANDWIDTH", "METHOD", "URI"}) {
+    if (stream_internal::AttributeValue(reference, bodySize, name, &value, &valueLength)) {
+      FUZZ_CHECK(value >= reference && value + valueLength <= reference + bodySize);
+    }
+  }
 
   char* log = loaded(data, size);
   int32_t status = 0;
@@ -91,5 +105,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK((state == stream_internal::CHUNK_LOADING) == (status < 0));
   FUZZ_CHECK((state == stream_internal::CHUNK_COMPLETE) == (status == 0));
   std::free(log);
+  std::free(reference);
   return 0;
 }

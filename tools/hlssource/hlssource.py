@@ -19,6 +19,8 @@ import threading
 import time
 import urllib.parse
 
+import realvideo
+
 PACKET = 188
 PAT_PID = 0x0000
 PMT_PID = 0x1000
@@ -241,6 +243,9 @@ class Source:
         self.segment_bytes = args.segment_bytes
         self.started = time.monotonic()
         self.faults = Faults()
+        self.real = realvideo.RealVideo(args) if args.video == "real" else None
+        if self.real:
+            self.bandwidths = self.real.bandwidths()
         self.playlists = {"index.m3u8"} | {"v%d.m3u8" % i for i in range(len(self.bandwidths))}
 
     def newest(self):
@@ -266,16 +271,22 @@ class Source:
         lines = ["#EXTM3U", "#EXT-X-VERSION:3",
                  "#EXT-X-TARGETDURATION:%d" % math.ceil(self.seconds),
                  "#EXT-X-MEDIA-SEQUENCE:%d" % first]
+        if self.real:
+            lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % self.real.discontinuity_sequence(first))
         if self.mode == "vod":
             lines.append("#EXT-X-PLAYLIST-TYPE:VOD")
         for number in range(first, newest + 1):
-            lines.append("#EXTINF:%.3f," % self.seconds)
+            if self.real and self.real.discontinuity(number):
+                lines.append("#EXT-X-DISCONTINUITY")
+            lines.append("#EXTINF:%.3f," % (self.real.duration(number) if self.real else self.seconds))
             lines.append("v%d_%d.ts" % (variant, number))
         if self.mode == "vod":
             lines.append("#EXT-X-ENDLIST")
         return "".join(line + "\n" for line in lines)
 
-    def segment(self, number):
+    def segment(self, number, variant=0):
+        if self.real:
+            return self.real.segment(variant, number)
         return build_segment(number, self.segment_bytes, self.seconds)
 
 
@@ -311,7 +322,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         fault = source.faults.take(("segment", number))
         if fault and "fail" in fault:
             return self.send_text(fault["fail"], "fault: segment %d answers %d\n" % (number, fault["fail"]), head)
-        body = source.segment(number)
+        body = source.segment(number, int(name[1:].partition("_")[0]))
         self.send_response(200)
         self.send_header("Content-Type", "video/mp2t")
         self.send_header("Content-Length", str(len(body)))
@@ -466,13 +477,18 @@ def parse_args(argv):
     parser.add_argument("--slow", dest="faults", action="append", type=fault_option("slow"), metavar="SEGMENT:SECONDS", help="segment SEGMENT takes SECONDS to send (repeatable)")
     parser.add_argument("--stop-after", type=positive_float, metavar="SECONDS", help="stop by itself after SECONDS")
     parser.add_argument("--verbose", action="store_true", help="log every request on standard error")
+    realvideo.add_arguments(parser)
     args = parser.parse_args(argv)
     return parser, args
 
 
 def main(argv):
     parser, args = parse_args(argv)
-    source = Source(args)
+    try:
+        source = Source(args)
+    except (OSError, RuntimeError) as error:
+        sys.stderr.write("hlssource.py: %s\n" % error)
+        return 1
     for kind, target, value in args.faults:
         params = {"playlist" if kind == "fail-playlist" else "segment": target,
                   "fail" if kind == "fail-playlist" else kind: value}
