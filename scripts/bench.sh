@@ -11,6 +11,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 if command -v valgrind >/dev/null; then "$root/scripts/fonts-callgrind.sh" 300; fi
 "$root/build/tests/player_bench"
 python3 "$root/tests/bench/first_picture.py" "$root/build"
+
+echo "== web front end: key-to-picture latency and frame rate in chromium, CPU cost"
+"$root/scripts/build.sh" orvado-emu Orvado disk
+ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node --test "$root/tests/browser/page.test.mjs" >"$root/out/web-bench-test.log" 2>&1 ||
+  { cat "$root/out/web-bench-test.log"; exit 1; }
+echo "browser test (out/web-figures.json): $(tr -d '\n ' <"$root/out/web-figures.json")"
+ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node "$root/tests/browser/cpu-bench.mjs"
 # The TAP's budgets on the receiver (docs/budgets.md): size, static data and
 # stack from the MIPS build, peak TAP_MemAlloc from the emulator's ledger.
 "$root/scripts/build-mips.sh" Orvado

@@ -9,7 +9,11 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
   clang-format clang-tidy
   g++-mipsel-linux-gnu qemu-user
+  libcpp-httplib-dev libturbojpeg0-dev chromium
 )
+# Node and npm for the browser tests, unless the machine has them already.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 # g++-multilib conflicts with every cross compiler only for its /usr/include/asm
 # link; the 32-bit build names that folder itself (scripts/test.sh).
 missing=()
@@ -25,3 +29,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # The receiver build links against mipsel libraries of its own.
 "$(dirname "$0")/mips-sysroot.sh"
+
+# playwright-core for the browser tests, at the version the lock file names;
+# it drives Debian's chromium, so it downloads no browser.
+browser_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+if [ ! -f "$browser_tests/node_modules/.package-lock.json" ] ||
+   [ "$browser_tests/package-lock.json" -nt "$browser_tests/node_modules/.package-lock.json" ]; then
+  (cd "$browser_tests" && npm ci --no-audit --no-fund --loglevel=error)
+fi
