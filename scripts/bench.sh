@@ -25,3 +25,9 @@ ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node --test "$root/tes
   { cat "$root/out/web-bench-test.log"; exit 1; }
 echo "browser test (out/web-figures.json): $(tr -d '\n ' <"$root/out/web-figures.json")"
 ORVADO_SOURCE_DIR="$root" ORVADO_BINARY_DIR="$root/build" node "$root/tests/browser/cpu-bench.mjs"
+# The TAP's budgets on the receiver (docs/budgets.md): size, static data and
+# stack from the MIPS build, peak TAP_MemAlloc from the emulator's ledger.
+"$root/scripts/build-mips.sh" Orvado
+python3 "$root/scripts/budgets.py" "$root/build-mips"
+"$root/scripts/build.sh" test_budget
+"$root/build/tests/test_budget" | grep -o 'budget: .*'

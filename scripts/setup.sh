@@ -2,17 +2,20 @@
 # Installs what building and testing Orvado needs on Debian 12, when missing.
 set -euo pipefail
 packages=(
-  g++ g++-multilib clang libclang-rt-14-dev cmake ninja-build pkg-config binutils
+  g++ g++-12-multilib clang libclang-rt-14-dev cmake ninja-build pkg-config binutils
   libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg streamlink
   clang-format clang-tidy
+  g++-mipsel-linux-gnu qemu-user
   libcpp-httplib-dev libturbojpeg0-dev chromium
 )
 # Node and npm for the browser tests, unless the machine has them already.
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
+# g++-multilib conflicts with every cross compiler only for its /usr/include/asm
+# link; the 32-bit build names that folder itself (scripts/test.sh).
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -24,6 +27,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+# The receiver build links against mipsel libraries of its own.
+"$(dirname "$0")/mips-sysroot.sh"
 
 # playwright-core for the browser tests, at the version the lock file names;
 # it drives Debian's chromium, so it downloads no browser.

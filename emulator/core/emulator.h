@@ -95,6 +95,10 @@ void failAllocAfter(long n, bool persistent = false);
 long allocCalls();        // TAP_MemAlloc calls since reset
 size_t liveBlocks();      // blocks allocated and not yet freed
 size_t liveBytes();
+// The most bytes live at once since reset or resetPeakBytes (which starts
+// the count anew from what is live now): the TAP's peak demand.
+size_t peakBytes();
+void resetPeakBytes();
 // The emulator's own allocations that the TAP must free (TAP_Osd_SaveBox).
 void* memAlloc(uint32_t size);
 // Blocks written past their end since reset: those freed so far, and the live

@@ -1,5 +1,6 @@
 // TAP_MemAlloc and friends, with a ledger of live blocks and failures on
 // demand for the tests.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
@@ -28,6 +29,7 @@ void reportOverrun(const void* block, uint32_t size) {
   console("TAP memory block %p of %u bytes was written past its end", block, size);
 }
 size_t g_liveBytes = 0;
+size_t g_peakBytes = 0;
 long g_calls = 0;
 long g_failAfter = -1;  // successful allocations left before one fails
 bool g_failPersistent = false;
@@ -44,6 +46,7 @@ void* allocate(uint32_t size) {
   std::memset(static_cast<unsigned char*>(block) + size, kGuardByte, kGuard);
   g_blocks[block] = size;
   g_liveBytes += size;
+  g_peakBytes = std::max(g_peakBytes, g_liveBytes);
   return block;
 }
 
@@ -94,6 +97,8 @@ void failAllocAfter(long n, bool persistent) {
 long allocCalls() { return g_calls; }
 size_t liveBlocks() { return g_blocks.size(); }
 size_t liveBytes() { return g_liveBytes; }
+size_t peakBytes() { return g_peakBytes; }
+void resetPeakBytes() { g_peakBytes = g_liveBytes; }
 void* memAlloc(uint32_t size) { return allocate(size); }
 
 long heapOverruns() {
@@ -111,6 +116,7 @@ void resetMemory() {
   // Blocks of an earlier run stay with whoever holds them; the ledger starts anew.
   g_blocks.clear();
   g_liveBytes = 0;
+  g_peakBytes = 0;
   g_calls = 0;
   g_overruns = 0;
   g_failAfter = -1;

@@ -94,8 +94,10 @@ bool parseKey(const std::string& text, uint32_t& code) {
     if (t == name) return (code = value), true;
   if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return false;
   char* end = nullptr;
-  unsigned long v = std::strtoul(t.c_str(), &end, 0);
-  if (*end || v > 0xFFFFFFFFul) return false;
+  // strtoull: on a 32-bit machine strtoul saturates at 0xFFFFFFFF, which
+  // would let an overlong number pass as the largest key code.
+  unsigned long long v = std::strtoull(t.c_str(), &end, 0);
+  if (*end || v > 0xFFFFFFFFull) return false;
   code = static_cast<uint32_t>(v);
   return true;
 }

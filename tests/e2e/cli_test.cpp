@@ -18,7 +18,7 @@ struct Result {
 
 Result emulator(const std::string& args) {
   Result r;
-  std::string command = std::string(ORVADO_BINARY_DIR) + "/orvado-emu " + args + " 2>&1";
+  std::string command = ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu " + args + " 2>&1";
   FILE* p = popen(command.c_str(), "r");
   char buf[4096];
   size_t n;

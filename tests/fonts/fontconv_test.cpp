@@ -13,7 +13,7 @@
 
 namespace {
 
-const std::string kTool = std::string(ORVADO_BINARY_DIR) + "/tools/fontconv/fontconv";
+const std::string kTool = ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/tools/fontconv/fontconv";
 const std::string kCarlito = "/usr/share/fonts/truetype/crosextra/Carlito-Regular.ttf";
 const std::string kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 

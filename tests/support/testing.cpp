@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -27,19 +28,32 @@ void drainLocked() {
   emu::drainConsole(consoleMasterFd(), [](const std::string& line) { g_consoleLines.push_back(line); });
 }
 
+// The drain thread runs until stopConsoleDrain; a fork happens only while it
+// is stopped, so the child starts single-threaded (qemu-user cannot give a
+// forked child a thread of its own while the parent had one).
+// (Never destroyed: a joinable thread ends the program when it is.)
+std::thread& g_drain = *new std::thread;
+std::atomic<bool> g_stopDrain{false};
+
+void stopConsoleDrain() {
+  g_stopDrain = true;
+  if (g_drain.joinable()) g_drain.join();
+}
+
 }  // namespace
 
 void startConsoleDrain() {
   if (consoleMasterFd() < 0) return;
-  std::thread([] {
-    for (;;) {
+  g_stopDrain = false;
+  g_drain = std::thread([] {
+    while (!g_stopDrain) {
       pollfd p{consoleMasterFd(), POLLIN, 0};
       if (poll(&p, 1, 100) > 0) {
         std::lock_guard<std::mutex> lock(g_consoleMutex);
         drainLocked();
       }
     }
-  }).detach();
+  });
 }
 
 void freshReceiver(const emu::Config& config) {
@@ -58,11 +72,11 @@ void inFreshProcess(const std::function<void()>& body) {
   std::fflush(nullptr);
   // The parent's drain thread rests while the child runs, so the child's
   // console lines reach the child; the child drains with a thread of its own.
-  std::unique_lock<std::mutex> pause(g_consoleMutex);
+  bool draining = g_drain.joinable();
+  stopConsoleDrain();
   pid_t pid = fork();
   ASSERT_GE(pid, 0) << "fork failed";
   if (pid == 0) {
-    pause.unlock();
     g_consoleLines.clear();
     startConsoleDrain();
     body();
@@ -71,6 +85,7 @@ void inFreshProcess(const std::function<void()>& body) {
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  if (draining) startConsoleDrain();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
       << "the test body failed in its own process (see the messages above), status " << status;
 }
