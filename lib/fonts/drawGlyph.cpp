@@ -8,7 +8,7 @@ namespace {
 // A solid background: every partial coverage has its pixel in the table.
 struct TableBlend {
   const uint32_t* table;
-  uint32_t operator()(uint32_t a, uint32_t) const { return table[a]; }
+  uint32_t operator()(uint32_t a, uint32_t) const { return table[a]; }  // table[255] is the foreground
 };
 
 // Over the picture with a colour factor of 1. Red and blue share one
@@ -35,6 +35,10 @@ void keepSharesFor(uint32_t foreground) {
     g_shares.redBlue[a] = (foreground & 0x00FF00FFu) * a;
     g_shares.green[a] = (foreground >> 8 & 0xFFu) * a;
   }
+  // At coverage 255 the foreground itself, as the reference writes it.
+  g_shares.rest[255] = 0;
+  g_shares.redBlue[255] = (foreground & 0x00FF00FFu) << 8;
+  g_shares.green[255] = foreground & 0x0000FF00u;
   g_shares.foreground = foreground;
   g_shares.kept = true;
 }
@@ -53,6 +57,7 @@ struct ScaledOver {
   uint32_t foreground;
   float colourFactor;
   uint32_t operator()(uint32_t a, uint32_t below) const {
+    if (a == 255) return foreground;
     return (foreground & 0xFF000000u) | FM_AlphaBlendRGB(uint8_t(a), foreground, below, colourFactor);
   }
 };
@@ -109,9 +114,34 @@ void blendRows(const Canvas& cv, const GlyphDataUC* g, int32_t pen, int32_t c0, 
   }
 }
 
+// The whole glyph inside the rectangle, from its runs: no coverage byte is
+// tested, coverage 255 goes through the blend too (which gives the
+// foreground there), and a run's pixel is found from its coverage byte.
+template <typename Blend>
+void blendRuns(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, const Blend& blend) {
+  const InkRun* run = runs(f, g->Height);
+  const InkRun* end = run + f->runCount;
+  const uint8_t* coverage = g->GlyphData;
+  uint32_t* box = cv.box + pen;
+  // Pixel of coverage byte i on row r: i + r * (stride - width).
+  const int32_t skew = cv.stride - int32_t(g->Width);
+  for (; run != end; ++run) {
+    const uint8_t* s = coverage + run->src;
+    const uint8_t* e = s + run->count;
+    uint32_t* d = box + run->src + run->row * skew;
+    do {
+      *d = blend(*s, *d);
+      ++d;
+    } while (++s != e);
+  }
+}
+
 template <typename Blend>
 void blendGlyph(const Canvas& cv, const GlyphDataUC* g, int32_t pen, const Blend& blend) {
-  if (pen >= 0 && pen + int32_t(g->Width) <= cv.stride) {
+  const GlyphFacts* f = facts(g);
+  if (f->hasRuns && pen >= 0 && pen + int32_t(g->Width) <= cv.stride && f->inkBottom <= cv.rows) {
+    blendRuns(cv, g, f, pen, blend);
+  } else if (pen >= 0 && pen + int32_t(g->Width) <= cv.stride) {
     blendRows<false>(cv, g, pen, 0, g->Width, blend);
   } else {
     int32_t c0 = pen < 0 ? -pen : 0;
