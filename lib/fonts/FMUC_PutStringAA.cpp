@@ -193,17 +193,7 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   }
 
   fonts_internal::Canvas canvas{box, int32_t(width + 1), int32_t(height + 1), foreground, solid, colourFactor};
-  int32_t pen = 0, markCentre = 0;
-  for (int i = 0; i < line.count; ++i) {
-    const GlyphDataUC* glyph = line.glyphs[i];
-    if (facts(glyph)->mark) {
-      fonts_internal::drawGlyph(canvas, glyph, markCentre - glyph->Width / 2);
-    } else {
-      fonts_internal::drawGlyph(canvas, glyph, pen);
-      markCentre = pen + glyph->Width / 2;
-      pen += glyph->Width;
-    }
-  }
+  fonts_internal::drawLine(canvas, line.glyphs, line.count);
 
   TAP_Osd_RestoreBox(rgn, start, y, width + 1, height + 1, box);
   TAP_MemFree(box);

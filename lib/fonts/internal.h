@@ -154,8 +154,9 @@ struct Canvas {
   float colourFactor;
 };
 
-// Blends glyph `g` into the canvas with its left column at `pen` (which may
-// lie left of the rectangle); pixels outside the rectangle are not written.
-void drawGlyph(const Canvas& canvas, const GlyphDataUC* g, int32_t pen);
+// Blends the `count` glyphs of a measured line into the canvas from its left
+// edge, each combining mark centred over the glyph before it (so it may
+// reach left of the rectangle); pixels outside the rectangle are not written.
+void drawLine(const Canvas& canvas, const GlyphDataUC* const* glyphs, int count);
 
 }  // namespace fonts_internal
