@@ -59,6 +59,8 @@ bool isClean(const char* text, size_t& length) {
     if (*p < 0x80) {
       if (*p < 0x20 || *p == 0x7F) return false;
       ++p;
+    } else if (*p >= 0xC0 && *p < 0xE0 && (p[1] & 0xC0) == 0x80) {
+      p += 2;  // a whole two-byte sequence, the common case, in line
     } else {
       uint8_t n = 1;
       UTF8ToUTF32(reinterpret_cast<const char*>(p), &n);
