@@ -32,6 +32,21 @@ constexpr uint32_t RKEY_Exit = 0x10017;
 constexpr uint32_t RKEY_Red = 0x10023;     // remote type 3 sends it where others send RKEY_Sat
 constexpr uint32_t RKEY_Stop = 0x1003C;
 constexpr uint32_t RKEY_Sat = 0x1003F;
+// The other keys of the remote. The TAP handles none of them today; the
+// emulator's front ends send them so a TAP under development can.
+constexpr uint32_t RKEY_0 = 0x10000;
+constexpr uint32_t RKEY_VolUp = 0x1000A;
+constexpr uint32_t RKEY_VolDown = 0x1000B;
+constexpr uint32_t RKEY_Mute = 0x1000C;
+constexpr uint32_t RKEY_Up = 0x1000D;
+constexpr uint32_t RKEY_Down = 0x1000E;
+constexpr uint32_t RKEY_Left = 0x1000F;
+constexpr uint32_t RKEY_Right = 0x10010;
+constexpr uint32_t RKEY_Ok = 0x10011;
+constexpr uint32_t RKEY_Menu = 0x10012;
+constexpr uint32_t RKEY_Green = 0x10024;
+constexpr uint32_t RKEY_Yellow = 0x10025;
+constexpr uint32_t RKEY_Blue = 0x10026;
 constexpr uint32_t RKEY_LastCode = 0x10050;  // highest key code the application handles
 constexpr uint32_t RKEY_CodeMask = 0x1FFFF;  // key code; the bits above are flags
 constexpr uint32_t RKEY_FlagMask = 0xFFFE0000;

@@ -11,15 +11,21 @@
 # console is printed; the screenshots out/menu.png and out/playing.png and the
 # decoded sound out/audio.wav are saved, and out/shell.log holds what the
 # shell commands printed.
+#
+# With --web [[ADDR:]PORT] (default 8080 on 127.0.0.1) the emulator serves the
+# receiver's screen and remote control as a web page instead, and runs until
+# Ctrl-C, which stops the test source too.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/build.sh" orvado-emu
+web=""
+if [ "${1:-}" = "--web" ]; then web="${2:-8080}"; fi
+"$root/scripts/build.sh" orvado-emu Orvado disk
 out="$root/out"
 mkdir -p "$out"
 rm -f "$out/menu.png" "$out/playing.png"
 
 python3 "$root/tools/hlssource/hlssource.py" --port 0 --mode live --segment-seconds 2 \
-  --video real --stop-after 180 >"$out/hlssource.log" 2>&1 &
+  --video real --stop-after "$([ -n "$web" ] && echo 14400 || echo 180)" >"$out/hlssource.log" 2>&1 &
 server=$!
 trap 'kill "$server" 2>/dev/null || true' EXIT
 url=""
@@ -36,6 +42,13 @@ rm -rf "$template"
 cp -r "$root/build/disk" "$template"
 sed "s|@LIVE@|${url}index.m3u8|" "$root/scripts/sample-orvado.ini" >"$template/ProgramFiles/orvado.ini"
 
+if [ -n "$web" ]; then
+  echo "Orvado with the web front end; digit 1 plays the live channel. Ctrl-C stops everything."
+  status=0
+  "$root/build/orvado-emu" --template "$template" --web "$web" "$root/build/Orvado.tap" 2>"$out/shell.log" || status=$?
+  [ "$status" -eq 0 ] || [ "$status" -eq 130 ] || { tail -n 5 "$out/shell.log"; exit "$status"; }
+  exit 0
+fi
 "$root/build/orvado-emu" --template "$template" --keys "3s:1,35s:exit,38s:exit" --audio "$out/audio.wav" \
   --shot "2s:$out/menu.png" --shot "12s:$out/playing.png" "$root/build/Orvado.tap" 2>"$out/shell.log"
 echo "Screenshots: $out/menu.png $out/playing.png"

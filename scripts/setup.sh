@@ -6,9 +6,13 @@ packages=(
   libgtest-dev libbenchmark-dev libfreetype-dev libpng-dev
   fonts-crosextra-carlito fonts-dejavu-core
   wget python3 procps sysvinit-utils valgrind
-  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg streamlink
   clang-format clang-tidy
+  libcpp-httplib-dev libturbojpeg0-dev chromium
 )
+# Node and npm for the browser tests, unless the machine has them already.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -19,4 +23,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# playwright-core for the browser tests, at the version the lock file names;
+# it drives Debian's chromium, so it downloads no browser.
+browser_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+if [ ! -f "$browser_tests/node_modules/.package-lock.json" ] ||
+   [ "$browser_tests/package-lock.json" -nt "$browser_tests/node_modules/.package-lock.json" ]; then
+  (cd "$browser_tests" && npm ci --no-audit --no-fund --loglevel=error)
 fi

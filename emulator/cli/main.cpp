@@ -9,6 +9,7 @@
 
 #include "core/emulator.h"
 #include "core/sandbox.h"
+#include "web/web.h"
 
 namespace {
 
@@ -18,9 +19,10 @@ const char* kUsage =
     "Runs a TAP on an emulated receiver, inside a sandbox with its own /mnt/hd.\n"
     "\n"
     "options:\n"
-    "  --key TIME:KEY       press KEY at TIME after start (repeatable); KEY is 1-9,\n"
-    "                       exit, stop or a key code such as 0x1003C; TIME is like\n"
-    "                       2s, 1.5s, 250ms or 40t (ticks of 10 ms)\n"
+    "  --key TIME:KEY       press KEY at TIME after start (repeatable); KEY is 0-9,\n"
+    "                       exit, stop, ok, menu, up, down, left, right, red, green,\n"
+    "                       yellow, blue, volup, voldown, mute or a key code such as\n"
+    "                       0x1003C; TIME is like 2s, 1.5s, 250ms or 40t (10 ms ticks)\n"
     "  --keys LIST          several presses at once: \"2s:1,30s:exit\"\n"
     "  --stdin              read keys from standard input, one a line; quit ends\n"
     "  --run TIME           stop the TAP (stop event) after TIME; default: run until\n"
@@ -46,6 +48,11 @@ const char* kUsage =
     "  --trace              print every TAP interface and firmware call\n"
     "  --trace-skip LIST    leave these calls out of the trace, e.g.\n"
     "                       TAP_GetTick,TAP_GetState,idle (idle: idle events)\n"
+    "  --web [ADDR:]PORT    serve the screen live with a remote control at\n"
+    "                       http://127.0.0.1:PORT/ (PORT 0: any free port); the\n"
+    "                       emulator runs until Ctrl-C, and the page can stop and\n"
+    "                       restart the TAP. An address other than loopback lets\n"
+    "                       other machines in\n"
     "  --help               show this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -54,6 +61,7 @@ const char* kUsage =
 }
 
 void onSignal(int) { emu::requestStop(); }
+void onSignalWeb(int) { emu::web::requestQuit(); }
 
 }  // namespace
 
@@ -62,6 +70,8 @@ int main(int argc, char** argv) {
   emu::RunOptions run;
   emu::SandboxOptions sandbox;
   std::string tap;
+  bool web = false;
+  emu::web::Address webAddress;
   auto value = [&](int& i, const char* option) -> std::string {
     if (i + 1 >= argc) usageError(std::string(option) + " needs a value");
     return argv[++i];
@@ -96,6 +106,10 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) break;
         start = comma + 1;
       }
+    } else if (a == "--web") {
+      std::string why;
+      if (!emu::web::parseAddress(value(i, "--web"), webAddress, &why)) usageError(why);
+      web = true;
     } else if (a == "--stdin") {
       run.keysFromStdin = true;
     } else if (a == "--run") {
@@ -167,7 +181,7 @@ int main(int argc, char** argv) {
   }
   if (tap.empty()) usageError("no TAP file given");
   if (access(tap.c_str(), R_OK) != 0) usageError("cannot read TAP file " + tap + ": " + std::strerror(errno));
-  if (!run.keysFromStdin && run.runTicks == 0 && !run.keys.empty()) {
+  if (!web && !run.keysFromStdin && run.runTicks == 0 && !run.keys.empty()) {
     // A script alone runs a little past its last key, then stops.
     uint32_t last = 0;
     for (auto& k : run.keys) last = std::max(last, k.atTick);
@@ -175,8 +189,10 @@ int main(int argc, char** argv) {
   }
   run.tapPath = tap;
 
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
+  if (web && run.keysFromStdin) usageError("--web and --stdin cannot be used together");
+  if (web && config.virtualClock) usageError("--web needs the real clock (no --virtual-clock)");
+  std::signal(SIGINT, web ? onSignalWeb : onSignal);
+  std::signal(SIGTERM, web ? onSignalWeb : onSignal);
   std::string error;
   int status = emu::runSandboxed(sandbox, [&]() -> int {
     std::string err;
@@ -188,6 +204,7 @@ int main(int argc, char** argv) {
     run.consoleMaster = emu::openConsole(&err);
     if (run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
     run.onConsole = [](const std::string& line) { std::printf("[receiver console] %s\n", line.c_str()); std::fflush(stdout); };
+    if (web) return emu::web::run(webAddress, config, run);
     if (!emu::runTap(run, &err)) {
       std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
       return 1;

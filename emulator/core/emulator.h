@@ -117,6 +117,11 @@ struct Image {
 Image screen();
 // Pixels of one region, or an empty image when it does not exist.
 Image regionImage(uint16_t rgn);
+// A number that moves whenever what screen() shows may have changed: every
+// drawing call, region created or deleted, and every change of the video
+// plane. Equal numbers mean an equal screen. Call it on the thread that runs
+// the TAP, like screen().
+uint64_t screenChanges();
 bool savePng(const Image& image, const std::string& path, std::string* error = nullptr);
 bool loadPng(const std::string& path, Image& image, std::string* error = nullptr);
 // Widens an ARGB 1555 pixel of a graphic record to ARGB: alpha bit 1 is
@@ -281,9 +286,22 @@ struct RunOptions {
   // The console's pseudo-terminal master, drained into onConsole; -1 for none.
   int consoleMaster = -1;
   std::function<void(const std::string&)> onConsole;
+  // A front end beside the loop, such as the web page. Both are called on
+  // the loop's thread. `takeKeys` runs before each round's events and after
+  // every wake-up (wakeRun): it appends the keys to press now, and returns
+  // false to stop the run (the stop event follows).
+  std::function<bool(std::vector<uint32_t>& keys)> takeKeys;
+  // Called after each round, and between rounds at each multiple of
+  // `lookEveryMs` milliseconds of the steady clock (0: only after rounds), so
+  // the front end can take the screen and state while the picture moves
+  // between idle events.
+  std::function<void()> look;
+  uint32_t lookEveryMs = 0;
 };
 
-// Parses a key name ("1".."9", "exit", "stop", or a number such as 0x1003C).
+// Parses a key name ("0".."9", "exit", "stop", "ok", "menu", "up", "down",
+// "left", "right", "red", "green", "yellow", "blue", "volup", "voldown",
+// "mute") or a number of two or more digits such as 0x1003C.
 bool parseKey(const std::string& text, uint32_t& code);
 // Parses a time ("2s", "1.5s", "250ms", "40t" for ticks) into ticks.
 bool parseTicks(const std::string& text, uint32_t& ticks);
@@ -294,5 +312,9 @@ bool parseTicks(const std::string& text, uint32_t& ticks);
 bool runTap(const RunOptions& options, std::string* error);
 // Asks a running runTap to stop (safe from a signal handler).
 void requestStop();
+// Ends the loop's current wait at once, so keys that a front end queued are
+// taken without waiting for the next idle event. Safe from any thread (not
+// from a signal handler).
+void wakeRun();
 
 }  // namespace emu

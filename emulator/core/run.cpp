@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +21,23 @@ namespace emu {
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+
+// Wake-ups from front-end threads end the loop's wait early.
+std::mutex g_wakeLock;
+std::condition_variable g_wakeSignal;
+bool g_woken = false;
+
+// Waits up to `ms` real milliseconds, less when wakeRun is called.
+void waitOrWake(int64_t ms) {
+  std::unique_lock<std::mutex> lock(g_wakeLock);
+  if (ms > 0) g_wakeSignal.wait_for(lock, std::chrono::milliseconds(ms), [] { return g_woken; });
+  g_woken = false;
+}
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -61,12 +81,17 @@ std::string trim(const std::string& s) {
 
 bool parseKey(const std::string& text, uint32_t& code) {
   std::string t = lower(trim(text));
-  if (t.size() == 1 && t[0] >= '1' && t[0] <= '9') {
-    code = RKEY_1 + static_cast<uint32_t>(t[0] - '1');
+  if (t.size() == 1 && t[0] >= '0' && t[0] <= '9') {
+    code = t[0] == '0' ? RKEY_0 : RKEY_1 + static_cast<uint32_t>(t[0] - '1');
     return true;
   }
-  if (t == "exit") return (code = RKEY_Exit), true;
-  if (t == "stop") return (code = RKEY_Stop), true;
+  static const std::pair<const char*, uint32_t> kNames[] = {
+      {"exit", RKEY_Exit}, {"stop", RKEY_Stop},   {"ok", RKEY_Ok},         {"menu", RKEY_Menu},
+      {"up", RKEY_Up},     {"down", RKEY_Down},   {"left", RKEY_Left},     {"right", RKEY_Right},
+      {"red", RKEY_Red},   {"green", RKEY_Green}, {"yellow", RKEY_Yellow}, {"blue", RKEY_Blue},
+      {"volup", RKEY_VolUp}, {"voldown", RKEY_VolDown}, {"mute", RKEY_Mute}};
+  for (const auto& [name, value] : kNames)
+    if (t == name) return (code = value), true;
   if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return false;
   char* end = nullptr;
   unsigned long v = std::strtoul(t.c_str(), &end, 0);
@@ -90,6 +115,14 @@ bool parseTicks(const std::string& text, uint32_t& ticks) {
 }
 
 void requestStop() { g_stop = 1; }
+
+void wakeRun() {
+  {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    g_woken = true;
+  }
+  g_wakeSignal.notify_one();
+}
 
 bool runTap(const RunOptions& options, std::string* error) {
   g_stop = 0;
@@ -135,12 +168,26 @@ bool runTap(const RunOptions& options, std::string* error) {
     }
   };
 
-  while (tapLoaded() && !g_stop) {
+  // Real time of the next idle event; between idle events a front end that
+  // looks at the screen gets its turns, and queued keys are pressed at once.
+  int64_t nextIdleMs = nowMs();
+  bool frontEndStop = false;
+  auto takeFrontEndKeys = [&] {
+    if (!options.takeKeys) return;
+    std::vector<uint32_t> queued;
+    if (!options.takeKeys(queued)) frontEndStop = true;
+    for (uint32_t code : queued)
+      if (tapLoaded()) press(code);
+  };
+
+  while (tapLoaded() && !g_stop && !frontEndStop) {
     uint32_t now = ticks() - start;
     while (nextKey < keys.size() && keys[nextKey].atTick <= now && tapLoaded()) {
       press(keys[nextKey].code);
       ++nextKey;
     }
+    takeFrontEndKeys();
+    if (frontEndStop) break;
     if (input) {
       std::vector<std::string> lines;
       stdinOpen = input->poll(lines);
@@ -149,15 +196,31 @@ bool runTap(const RunOptions& options, std::string* error) {
         if (trim(line).empty()) continue;
         if (lower(trim(line)) == "quit") stdinOpen = false;
         else if (parseKey(line, code)) press(code);
-        else console("unknown key \"%s\" (use 1-9, exit, stop, quit or a key code)", line.c_str());
+        else console("unknown key \"%s\" (use 0-9, exit, ok, menu, the arrows, the colours, stop, quit or a key code)", line.c_str());
       }
     }
     takeShots(now);
     if (tapLoaded()) sendEvent(EVT_IDLE, 0, 0);
     drain();
+    if (options.look) options.look();
     if (options.runTicks && now >= options.runTicks) break;
     if (options.keysFromStdin && !stdinOpen) break;
-    detail::waitTicks(options.idleEveryTicks);
+    if (config().virtualClock || (!options.takeKeys && !options.lookEveryMs)) {
+      detail::waitTicks(options.idleEveryTicks);
+      continue;
+    }
+    nextIdleMs = std::max(nextIdleMs + int64_t{options.idleEveryTicks} * 10, nowMs() - int64_t{options.idleEveryTicks} * 10);
+    for (;;) {
+      int64_t left = nextIdleMs - nowMs();
+      if (left <= 0 || g_stop) break;
+      // Looks fall on a steady grid, so a front end that takes one picture
+      // per period gets every period.
+      waitOrWake(options.lookEveryMs ? std::min<int64_t>(left, options.lookEveryMs - nowMs() % options.lookEveryMs) : left);
+      takeFrontEndKeys();
+      if (frontEndStop || !tapLoaded()) break;
+      drain();
+      if (options.look) options.look();
+    }
   }
   takeShots(UINT32_MAX);
   if (tapEnded()) {

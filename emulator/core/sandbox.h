@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace emu {
 
@@ -31,7 +33,8 @@ struct SandboxOptions {
 // PID 2 of the sandbox; PID 1 reaps whatever it leaves behind, and every
 // process of the sandbox ends with the worker. A SIGINT, SIGTERM or SIGHUP to
 // the caller meanwhile goes on to the worker, which has the caller's handlers,
-// so the body may stop in its own way; a second one, or a worker still running
+// so the body may stop in its own way (a SIGINT as SIGTERM, unless the caller
+// ignores that: system() in the body ignores SIGINT while its command runs); a second one, or a worker still running
 // 5 s later, kills the whole sandbox and gives 128 + the signal. The folders
 // are removed in every case; a kept image is announced on stderr with
 // keptDiskMessage. The caller's own namespaces never change, so it may make
@@ -51,6 +54,21 @@ std::string keptDiskMessage(const std::string& dir);
 // not root. Returns false with a message on failure; the process may then be
 // half set up and should end.
 bool enterSandboxInPlace(const SandboxOptions& options, std::string* error);
+
+// One process of the sandbox, as a front end lists it.
+struct SandboxProcess {
+  int pid = 0;
+  std::string name;               // the command's name, such as "wget"
+  std::vector<std::string> args;  // its command line
+  // The files it writes, as wget names them (-O FILE, --output-document=FILE,
+  // -o/-a for its log), each with its size now (-1 while it does not exist).
+  std::vector<std::pair<std::string, long long>> files;
+};
+
+// The processes that this process's /proc shows (inside a sandbox: the
+// sandbox's own), those named `name` only unless it is empty, by process id.
+// A process that ends while it is read is left out.
+std::vector<SandboxProcess> sandboxProcesses(const std::string& name = "");
 
 // True inside a sandbox made by runSandboxed, also in programs started there.
 bool inSandbox();

@@ -17,6 +17,8 @@ OsdRegionInfo* g_table = nullptr;
 std::array<std::unique_ptr<detail::OsdRegion>, OSD_RegionTableSize> g_regions;
 uint64_t g_created = 0;
 int g_syncs = 0;
+uint64_t g_changes = 0;
+uint64_t g_videoKey = 0;
 
 constexpr int kFail = -1;
 
@@ -27,6 +29,7 @@ bool inside(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t rw, uint32_
 }
 
 int osdCreate(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lutIdx, int flags) {
+  detail::screenChanged();
   int result = kFail;
   if (w > 0 && h > 0 && inside(x, y, w, h, OSD_ScreenWidth, OSD_ScreenHeight)) {
     for (int n = OSD_FirstRegion; n < OSD_RegionTableSize; ++n) {
@@ -52,6 +55,7 @@ int osdCreate(uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lutIdx, in
 }
 
 int osdDelete(uint16_t rgn) {
+  detail::screenChanged();
   int result = kFail;
   if (detail::osdRegion(rgn)) {
     g_regions[rgn].reset();
@@ -68,6 +72,7 @@ void osdSync() {
 }
 
 int osdFillBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t colour) {
+  detail::screenChanged();
   int result = kFail;
   detail::OsdRegion* r = detail::osdRegion(rgn);
   if (r && w > 0 && h > 0 && x < r->w && y < r->h) {
@@ -86,6 +91,7 @@ int osdFillBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uin
 
 int osdCopy(uint16_t srcRgn, uint16_t dstRgn, uint32_t srcX, uint32_t srcY, uint32_t w, uint32_t h, uint32_t dstX,
             uint32_t dstY, bool sprite) {
+  detail::screenChanged();
   int result = kFail;
   detail::OsdRegion* src = detail::osdRegion(srcRgn);
   detail::OsdRegion* dst = detail::osdRegion(dstRgn);
@@ -133,6 +139,7 @@ uint32_t* osdSaveBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t 
 }
 
 void osdRestoreBox(uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const uint32_t* data) {
+  detail::screenChanged();
   detail::OsdRegion* r = detail::osdRegion(rgn);
   uint32_t cols = 0, rows = 0;
   if (r && data && x < r->w && y < r->h) {
@@ -150,6 +157,8 @@ uint8_t channel(uint32_t argb, int shift) { return static_cast<uint8_t>(argb >> 
 }  // namespace
 
 namespace detail {
+
+void screenChanged() { ++g_changes; }
 
 OsdRegion* osdRegion(uint16_t rgn) {
   if (rgn < OSD_FirstRegion || rgn >= OSD_RegionTableSize) return nullptr;
@@ -178,6 +187,7 @@ void resetScreen(OsdRegionInfo* regionTable) {
   std::memset(static_cast<void*>(g_table), 0, sizeof(OsdRegionInfo) * OSD_RegionTableSize);
   g_created = 0;
   g_syncs = 0;
+  ++g_changes;
   TAP_Osd_Create = osdCreate;
   TAP_Osd_Delete = osdDelete;
   TAP_Osd_Sync = osdSync;
@@ -211,7 +221,26 @@ void paintVideoPlane(Image& image) {
       image.pixels[size_t(y) * OSD_ScreenWidth + x] = x - 20 < filled ? 0xFFE0E0E0u : 0xFF404040u;
 }
 
+// What decides the video plane's picture: nothing plays, the player's
+// decoded picture by its number, or before it the bars with this much of the
+// progress bar filled (as paintVideoPlane draws them).
+uint64_t videoPlaneKey() {
+  if (!playing()) return 0;
+  if (uint64_t pictures = playerStatus().pictures) return (uint64_t{1} << 40) + pictures;
+  TYPE_PlayInfo info = playInfo();
+  return 1 + (info.totalBlock ? uint64_t(OSD_ScreenWidth - 40) * info.currentBlock / info.totalBlock : 0);
+}
+
 }  // namespace
+
+uint64_t screenChanges() {
+  uint64_t key = videoPlaneKey();
+  if (key != g_videoKey) {
+    g_videoKey = key;
+    ++g_changes;
+  }
+  return g_changes;
+}
 
 Image screen() {
   Image image;

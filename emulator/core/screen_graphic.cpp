@@ -128,6 +128,7 @@ std::vector<uint32_t> unpackGraphic(const TYPE_GrData& gd, const uint8_t* stream
 }
 
 int osdPutGd(uint16_t rgn, int x, int y, const TYPE_GrData* gd, bool sprite) {
+  screenChanged();
   OsdRegion* r = osdRegion(rgn);
   int result = kFail;
   const char* why = "";

@@ -23,6 +23,9 @@ struct OsdRegion {
   bool shown() const { return (flags & OSD_Flag_WorkRegion) == 0; }
 };
 
+// Counts a call that may have changed what the screen shows.
+void screenChanged();
+
 // The region with this number, or null when the TAP has no such region.
 OsdRegion* osdRegion(uint16_t rgn);
 

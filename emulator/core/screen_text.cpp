@@ -163,6 +163,7 @@ int osdGetW(const char* str, uint8_t fntType, uint8_t fntSize) {
 
 int osdPutS(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const char* str, uint32_t fg, uint32_t bg,
             uint8_t fntType, uint8_t fntSize, uint8_t bDot, uint8_t align) {
+  screenChanged();
   OsdRegion* r = osdRegion(rgn);
   int result = kFail;
   if (r && str && font().ok && x < maxX && x < r->w && y < r->h) {

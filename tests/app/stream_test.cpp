@@ -573,6 +573,11 @@ const MediaCase kMediaLists[] = {
      "\xEF\xBB\xBF#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:4,\n#EXT-X-PROGRAM-DATE-TIME:2026-12-07T10:00:00.000Z\n"
      "  a.aac.ts  \n\n#EXT-X-DISCONTINUITY\n#EXTINF:4,\n# the next one\nb.m4s\n",
      {"http://h/tv/a.aac.ts", "http://h/tv/b.m4s"}},
+    {"LowLatencyPartsAreNoChunks",
+     "#EXTM3U\n#EXT-X-PART-INF:PART-TARGET=0.5\n#EXTINF:2,\ns1.ts\n#EXT-X-PART:DURATION=0.5,URI=\"s2.p0.ts\"\n"
+     "#EXT-X-PART:DURATION=0.5,URI=\"s2.p1.ts\"\n#EXTINF:2,\ns2.ts\n"
+     "#EXT-X-PRELOAD-HINT:TYPE=PART,URI=\"s3.p0.ts\"\n",
+     {"http://h/tv/s1.ts", "http://h/tv/s2.ts"}},
     {"TsInCommentsAndTitles",
      "#EXTM3U\n# from encoder.ts\n#EXTINF:2.0,show.ts\nv/1\n#EXTINF:2.0,\nv/2\n#EXT-X-ENDLIST\n",
      {"http://h/tv/v/1", "http://h/tv/v/2"}},

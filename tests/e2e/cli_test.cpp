@@ -62,9 +62,9 @@ TEST(Cli, HelpAndBadArguments) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_TRUE(contains(unknown.out, "unknown option --frobnicate")) << unknown.out;
 
-  Result badKey = emulator("--keys 2s:blue " ORVADO_TAP_FILE);
+  Result badKey = emulator("--keys 2s:purple " ORVADO_TAP_FILE);
   EXPECT_EQ(badKey.status, 2);
-  EXPECT_TRUE(contains(badKey.out, "bad key press \"2s:blue\"")) << badKey.out;
+  EXPECT_TRUE(contains(badKey.out, "bad key press \"2s:purple\"")) << badKey.out;
 
   Result badTime = emulator("--run soon " ORVADO_TAP_FILE);
   EXPECT_EQ(badTime.status, 2);
@@ -113,12 +113,12 @@ TEST(Cli, RunsTheTapWithKeysTraceAndScreenshot) {
 TEST(Cli, KeysFromStandardInput) {
   Result r = emulator("--stdin " ORVADO_TAP_FILE " < " + [] {
     std::string keys = scratch() + "/keys.txt";
-    writeFile(keys, "1\nblue\nexit\n\nexit\n");
+    writeFile(keys, "1\npurple\nexit\n\nexit\n");
     return keys;
   }());
   ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(contains(r.out, "key 0x10001 consumed by the TAP")) << r.out;
-  EXPECT_TRUE(contains(r.out, "unknown key \"blue\"")) << r.out;
+  EXPECT_TRUE(contains(r.out, "unknown key \"purple\"")) << r.out;
   EXPECT_TRUE(contains(r.out, "key 0x10017 passed on to the firmware")) << r.out;
   EXPECT_TRUE(contains(r.out, "the TAP has ended itself (TAP_Exit)")) << r.out;
 }

@@ -148,12 +148,6 @@ TsReport checkTs(const std::string& bytes, int packetsPerSegment) {
   return r;
 }
 
-int count(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
-}
-
 // The media playlist's sequence number and its segment lines.
 struct Media {
   long sequence = -1;
@@ -439,4 +433,99 @@ TEST(HlsSource, ControlSwitchesFaultsAtRunTime) {
   EXPECT_NE(control("playlist=nothere.m3u8&fail=404").status, 0);
   EXPECT_NE(control("playlist=index.m3u8&truncate=10").status, 0);
   EXPECT_TRUE(contains(segment(3).log, "100%"));
+}
+
+// Each layout's URIs work only when resolved as HLS defines it: variants
+// against the master's URL, segments against their media playlist's URL.
+// Joined to the master playlist's folder instead, they are not found.
+TEST(HlsSource, LayoutsServeWhatTheirUrisResolveTo) {
+  struct Case {
+    std::string layout, variant, media, segmentLine, segment;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"folders", "gear3/prog_index.m3u8", "gear3/prog_index.m3u8", "fileSequence4.ts", "gear3/fileSequence4.ts"},
+           {"root", "./live/v2/index.m3u8", "live/v2/index.m3u8", "/media/v2/seg4.ts", "media/v2/seg4.ts"},
+           {"parent", "play/v2/list.m3u8", "play/v2/list.m3u8", "../media/v2_4.ts", "play/media/v2_4.ts"},
+           {"query", "v2.m3u8?session=ab/cd&v=2", "v2.m3u8?session=ab/cd&v=2", "v2_4.ts?token=x/y%2Fz&n=4",
+            "v2_4.ts?token=x/y%2Fz&n=4"},
+       }) {
+    SCOPED_TRACE(c.layout);
+    HlsServer server({"--layout", c.layout, "--segment-bytes", "1880", "--segments", "5"});
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Media master = parseMedia(fetchPlaylist(server.url() + "index.m3u8").body);
+    ASSERT_EQ(master.segments.size(), 3u);
+    EXPECT_EQ(master.segments[2], c.variant);
+    Media media = parseMedia(fetchPlaylist(server.url() + c.media).body);
+    ASSERT_EQ(media.segments.size(), 5u);
+    EXPECT_EQ(media.segments[4], c.segmentLine);
+    Fetch good = fetchSegment(server.url() + c.segment);
+    EXPECT_EQ(good.status, 0) << good.log;
+    EXPECT_TRUE(good.body == server.get("raw?segment=4")) << "the same bytes in every layout";
+    std::string naive = c.segmentLine[0] == '/' ? c.segmentLine.substr(1) : c.segmentLine;
+    if (naive != c.segment) {
+      EXPECT_NE(fetchSegment(server.url() + naive).status, 0) << naive;
+    }
+  }
+  HlsServer query({"--layout", "query", "--segment-bytes", "1880"});
+  EXPECT_TRUE(contains(fetchSegment(query.url() + "v0_1.ts").log, "403")) << "a segment without its token";
+
+  HlsServer hosts({"--layout", "hosts", "--segment-bytes", "1880"});
+  ASSERT_FALSE(hosts.url().empty()) << hosts.line();
+  std::string port = hosts.url().substr(17, hosts.url().size() - 18);
+  Media master = parseMedia(fetchPlaylist(hosts.url() + "index.m3u8").body);
+  ASSERT_EQ(master.segments.size(), 3u);
+  EXPECT_EQ(master.segments[0], "v0.m3u8");
+  EXPECT_EQ(master.segments[2], "http://127.0.0.2:" + port + "/far/v2.m3u8");
+  EXPECT_EQ(parseMedia(fetchPlaylist(master.segments[2]).body).segments.at(0), "v2_0.ts");
+  EXPECT_EQ(fetchSegment("http://127.0.0.2:" + port + "/far/v2_0.ts").status, 0);
+  EXPECT_NE(fetchSegment(hosts.url() + "far/v2_0.ts").status, 0) << "only on the second address";
+  EXPECT_NE(fetchPlaylist(hosts.url() + "far/v2.m3u8").status, 0);
+}
+
+// Chunked answers, a hang, an HTML page with 200, a quote line, and the
+// stream events of the manual clock: advance, stale, jump and restart.
+TEST(HlsSource, ServingFaultsAndStreamEvents) {
+  HlsServer chunked({"--chunked", "--segment-bytes", "18800"});
+  Fetch whole = fetchSegment(chunked.url() + "v0_1.ts");
+  EXPECT_EQ(whole.status, 0) << whole.log;
+  EXPECT_TRUE(contains(whole.log, "Length: unspecified")) << "no Content-Length: " << whole.log;
+  EXPECT_TRUE(whole.body == chunked.get("raw?segment=1"));
+
+  HlsServer faults({"--segment-bytes", "18800", "--hang", "2:30", "--html", "3", "--quote", "4"});
+  auto start = std::chrono::steady_clock::now();
+  int status = shell("wget -T1 -t1 -O /dev/null '" + faults.url() + "v0_2.ts' 2>/dev/null");
+  EXPECT_NE(status, 0) << "a hanging answer times out";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  Fetch html = fetchSegment(faults.url() + "v0_3.ts");
+  EXPECT_EQ(html.status, 0) << "an HTML page comes with 200";
+  EXPECT_TRUE(contains(html.body, "<html>")) << html.body;
+  Media media = parseMedia(fetchPlaylist(faults.url() + "v0.m3u8").body);
+  EXPECT_EQ(media.segments.at(4), "v0_4'.ts");
+  EXPECT_EQ(media.segments.at(5), "v0_5.ts");
+  EXPECT_TRUE(contains(faults.get("control?segment=6&hang=5&times=1"), "segment=6 hang=5.0 times=1"));
+
+  HlsServer live({"--mode", "live", "--clock", "manual", "--window", "3", "--segment-bytes", "1880"});
+  auto listed = [&] { return parseMedia(fetchPlaylist(live.url() + "v0.m3u8").body); };
+  EXPECT_EQ(listed().segments, (std::vector<std::string>{"v0_0.ts", "v0_1.ts", "v0_2.ts"}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(listed().sequence, 0) << "the manual clock stands still";
+  EXPECT_TRUE(contains(live.get("control?advance=2"), "newest segment 4"));
+  EXPECT_EQ(listed().sequence, 2);
+  live.get("control?jump=5");
+  EXPECT_EQ(listed().segments, (std::vector<std::string>{"v0_7.ts", "v0_8.ts", "v0_9.ts"}));
+  live.get("control?restart=1");
+  std::string text = fetchPlaylist(live.url() + "v0.m3u8").body;
+  EXPECT_TRUE(contains(text, "#EXT-X-MEDIA-SEQUENCE:0\n#EXT-X-DISCONTINUITY-SEQUENCE:0\n#EXT-X-DISCONTINUITY\n")) << text;
+  EXPECT_EQ(listed().segments, (std::vector<std::string>{"v0_0.ts"}));
+  EXPECT_TRUE(fetchSegment(live.url() + "v0_0.ts").body == live.get("raw?segment=10")) << "new names, new content";
+  EXPECT_TRUE(live.get("control?jump=0").empty()) << "refused";
+  EXPECT_TRUE(live.get("control?stale=1&jump=1").empty()) << "one event at a time";
+
+  HlsServer wall({"--mode", "live", "--window", "2", "--segment-seconds", "0.3", "--segment-bytes", "1880"});
+  wall.get("control?stale=1");
+  long frozen = parseMedia(fetchPlaylist(wall.url() + "v0.m3u8").body).sequence;
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(parseMedia(fetchPlaylist(wall.url() + "v0.m3u8").body).sequence, frozen) << "a stale playlist";
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_GT(parseMedia(fetchPlaylist(wall.url() + "v0.m3u8").body).sequence, frozen) << "and then it goes on";
 }

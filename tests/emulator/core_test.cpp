@@ -174,7 +174,7 @@ TEST(CoreParsing, KeysAndTimes) {
   EXPECT_EQ(code, RKEY_Stop);
   EXPECT_TRUE(emu::parseKey("0x1003f", code));
   EXPECT_EQ(code, 0x1003Fu);
-  for (const char* bad : {"", "blue", "0x", "-1", "0x1FFFFFFFF"}) EXPECT_FALSE(emu::parseKey(bad, code)) << bad;
+  for (const char* bad : {"", "purple", "0x", "-1", "0x1FFFFFFFF"}) EXPECT_FALSE(emu::parseKey(bad, code)) << bad;
 
   uint32_t t = 0;
   EXPECT_TRUE(emu::parseTicks("2s", t));

@@ -338,7 +338,7 @@ TEST_F(Sandbox, ConsoleIsTheFirstTerminalAndLinesArriveWhole) {
     writeToTerminal(std::string("first line\n\0", 12));
     writeToTerminal("par");
     for (const std::string& line : consoleLines(master, 1)) r += "|" + line;
-    writeToTerminal(std::string("tial\n\0second\r\n\0", 16));
+    writeToTerminal(std::string("tial\n\0second\r\n\0\0", 16));
     for (const std::string& line : consoleLines(master, 2)) r += "|" + line;
     // A second console cannot be the first terminal.
     int second = emu::openConsole(&error);

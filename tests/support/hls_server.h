@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +46,18 @@ class HlsServer {
   std::string url() const {
     const std::string prefix = "serving ";
     return line_.compare(0, prefix.size(), prefix) == 0 ? line_.substr(prefix.size()) : std::string();
+  }
+
+  // What the server answers to GET `path` (relative to its base URL), or the
+  // empty string when it refuses; for /control and /raw.
+  std::string get(const std::string& path) const {
+    std::string text;
+    FILE* in = popen(("wget -q -O - '" + url() + path + "'").c_str(), "r");
+    if (!in) return text;
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+    pclose(in);
+    return text;
   }
 
   // Ends the server with `sig`; its exit status, or -1 if it did not exit.

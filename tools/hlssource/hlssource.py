@@ -11,6 +11,7 @@ import functools
 import hashlib
 import http.server
 import math
+import re
 import signal
 import socket
 import struct
@@ -129,12 +130,21 @@ def build_segment(number, segment_bytes, segment_seconds):
     return bytes(out)
 
 
+FAULT_KINDS = ("fail", "truncate", "slow", "hang", "html", "quote")
+# Events that change the stream itself rather than one answer.
+STREAM_EVENTS = ("advance", "jump", "restart", "stale")
+
+
 class Faults:
     """Faults by target: ("segment", number) or ("playlist", name).
 
-    A fault is a dict with "fail" (HTTP status), "truncate" (bytes sent of a
-    segment before the connection is closed) or "slow" (seconds to spread a
-    segment over), and "times" (requests left, None for ever).
+    A fault is a dict with one kind and "times" (requests left, None for
+    ever). The kinds: "fail" (HTTP status), "truncate" (bytes of a segment
+    sent before the connection is closed), "slow" (seconds to spread a
+    segment over), "hang" (seconds to stop answering halfway through),
+    "html" (an HTML page with status 200 instead of the segment) and "quote"
+    (the segment's playlist line gets a ' in its name; it is never requested,
+    so it does not count down).
     """
 
     def __init__(self):
@@ -163,11 +173,16 @@ class Faults:
                     del self.by_target[target]
             return dict(fault)
 
+    def peek(self, target):
+        with self.lock:
+            fault = self.by_target.get(target)
+            return None if fault is None else dict(fault)
+
     def describe(self):
         with self.lock:
             lines = []
             for (kind, key), fault in sorted(self.by_target.items(), key=lambda item: (item[0][0], str(item[0][1]))):
-                what = " ".join("%s=%s" % (k, fault[k]) for k in ("fail", "truncate", "slow") if k in fault)
+                what = " ".join("%s=%s" % (k, fault[k]) for k in FAULT_KINDS if k in fault)
                 times = "" if fault["times"] is None else " times=%d" % fault["times"]
                 lines.append("%s=%s %s%s" % (kind, key, what, times))
             return "".join(line + "\n" for line in lines) or "no faults\n"
@@ -201,15 +216,15 @@ def parse_fault(params, playlists):
         raise FaultError("say which segment= or playlist= the fault is for")
     if "clear" in params:
         return target, None
-    kinds = [k for k in ("fail", "truncate", "slow") if k in params]
+    kinds = [k for k in FAULT_KINDS if k in params]
     if len(kinds) != 1:
-        raise FaultError("give exactly one of fail=, truncate=, slow= (or clear=1)")
+        raise FaultError("give exactly one of %s (or clear=1)" % ", ".join(k + "=" for k in FAULT_KINDS))
     kind = kinds[0]
     fault = {"times": None}
     try:
-        if kind == "slow":
-            fault["slow"] = float(params["slow"])
-            if not 0 < fault["slow"] <= 3600:
+        if kind in ("slow", "hang"):
+            fault[kind] = float(params[kind])
+            if not 0 < fault[kind] <= 3600:
                 raise ValueError
         else:
             fault[kind] = int(params[kind])
@@ -219,7 +234,9 @@ def parse_fault(params, playlists):
         raise FaultError("fail= needs an HTTP error status from 400 to 599")
     if kind == "truncate" and fault["truncate"] < 0:
         raise FaultError("truncate= needs a byte count of 0 or more")
-    if kind in ("truncate", "slow") and target[0] != "segment":
+    if kind in ("html", "quote") and fault[kind] != 1:
+        raise FaultError("%s= takes 1" % kind)
+    if kind in ("truncate", "slow", "html", "quote") and target[0] != "segment":
         raise FaultError("%s= applies to segments only" % kind)
     if "times" in params:
         try:
@@ -231,8 +248,103 @@ def parse_fault(params, playlists):
     return target, fault
 
 
+class Layout:
+    """Where playlists and segments live and how the playlists name them.
+
+    flat: /index.m3u8 lists vK.m3u8, which lists vK_N.ts, all at the top.
+    folders: /index.m3u8 lists gearJ/prog_index.m3u8 (J = K + 1), which lists
+      fileSequenceN.ts, as HLS authoring tools write it.
+    root: ./live/vK/index.m3u8 lists /media/vK/segN.ts (root-relative).
+    parent: play/vK/list.m3u8 lists ../media/vK_N.ts (/play/media/vK_N.ts).
+    query: vK.m3u8?session=... lists vK_N.ts?token=a/b&n=N; a segment asked
+      for without its token answers 403.
+    hosts: as flat, but the last variant is given by absolute URL on the
+      second address 127.0.0.2 (/far/vK.m3u8 listing vK_N.ts); /far/ answers
+      only there.
+    """
+
+    NAMES = ("flat", "folders", "root", "parent", "query", "hosts")
+    SECOND_HOST = "127.0.0.2"
+
+    def __init__(self, name, variants):
+        self.name = name
+        self.variants = variants
+        self.port = 0
+
+    def far(self, variant):
+        return self.name == "hosts" and variant == self.variants - 1
+
+    def media_path(self, variant):
+        """Path of a media playlist, without its leading slash."""
+        if self.name == "folders":
+            return "gear%d/prog_index.m3u8" % (variant + 1)
+        if self.name == "root":
+            return "live/v%d/index.m3u8" % variant
+        if self.name == "parent":
+            return "play/v%d/list.m3u8" % variant
+        if self.far(variant):
+            return "far/v%d.m3u8" % variant
+        return "v%d.m3u8" % variant
+
+    def variant_line(self, variant):
+        if self.far(variant):
+            return "http://%s:%d/%s" % (self.SECOND_HOST, self.port, self.media_path(variant))
+        if self.name == "root":
+            return "./" + self.media_path(variant)
+        if self.name == "query":
+            return "v%d.m3u8?session=ab/cd&v=%d" % (variant, variant)
+        return self.media_path(variant)
+
+    def segment_line(self, variant, number, quote=False):
+        mark = "'" if quote else ""
+        if self.name == "folders":
+            return "fileSequence%d%s.ts" % (number, mark)
+        if self.name == "root":
+            return "/media/v%d/seg%d%s.ts" % (variant, number, mark)
+        if self.name == "parent":
+            return "../media/v%d_%d%s.ts" % (variant, number, mark)
+        if self.name == "query":
+            return "v%d_%d%s.ts?token=x/y%%2Fz&n=%d" % (variant, number, mark, number)
+        return "v%d_%d%s.ts" % (variant, number, mark)
+
+    SEGMENT = {
+        "folders": re.compile(r"gear(\d+)/fileSequence(\d+)\.ts"),
+        "root": re.compile(r"media/v(\d+)/seg(\d+)\.ts"),
+        "parent": re.compile(r"play/media/v(\d+)_(\d+)\.ts"),
+        "hosts": re.compile(r"(?:far/)?v(\d+)_(\d+)\.ts"),
+    }
+
+    def route(self, path, query, host):
+        """("playlist", name), ("segment", variant, number), ("forbidden",) or None."""
+        name = path.lstrip("/")
+        if name == "index.m3u8":
+            return ("playlist", name)
+        for variant in range(self.variants):
+            if name == self.media_path(variant):
+                if self.far(variant) != (host == self.SECOND_HOST):
+                    return None
+                return ("playlist", name)
+        match = self.SEGMENT.get(self.name, re.compile(r"v(\d+)_(\d+)\.ts")).fullmatch(name)
+        if not match:
+            return None
+        variant, number = int(match.group(1)), int(match.group(2))
+        if self.name == "folders":
+            variant -= 1
+        if not 0 <= variant < self.variants:
+            return None
+        if self.name == "hosts" and (name.startswith("far/") != self.far(variant) or self.far(variant) != (host == self.SECOND_HOST)):
+            return None
+        if self.name == "query" and "token" not in urllib.parse.parse_qs(query):
+            return ("forbidden",)
+        return ("segment", variant, number)
+
+
 class Source:
-    """What is served: playlists and segments, by mode, clock and faults."""
+    """What is served: playlists and segments, by mode, clock and faults.
+
+    Segments carry a content number that only grows; the number in their
+    names starts again at 0 after a restart (names = content - restart).
+    """
 
     def __init__(self, args):
         self.mode = args.mode
@@ -241,53 +353,103 @@ class Source:
         self.window = args.window
         self.seconds = args.segment_seconds
         self.segment_bytes = args.segment_bytes
+        self.manual = args.clock == "manual"
         self.started = time.monotonic()
         self.faults = Faults()
         self.real = realvideo.RealVideo(args) if args.video == "real" else None
         if self.real:
             self.bandwidths = self.real.bandwidths()
-        self.playlists = {"index.m3u8"} | {"v%d.m3u8" % i for i in range(len(self.bandwidths))}
+        self.layout = Layout(args.layout, len(self.bandwidths))
+        self.playlists = {"index.m3u8"} | {self.layout.media_path(i) for i in range(len(self.bandwidths))}
+        self.lock = threading.Lock()
+        self.advanced = 0     # manual clock: segments added by /control?advance
+        self.jumped = 0       # segments skipped by /control?jump
+        self.restart = 0      # content number of name 0
+        self.restarts = 0     # EXT-X-DISCONTINUITY-SEQUENCE
+        self.paused = 0.0     # wall-clock seconds the stream stood still
+        self.stale_from = None
+        self.stale_until = None
+
+    def steps(self):
+        if self.manual:
+            return self.advanced
+        now = time.monotonic()
+        if self.stale_until is not None and now >= self.stale_until:
+            self.paused += self.stale_until - self.stale_from
+            self.stale_from = self.stale_until = None
+        until = now if self.stale_from is None else self.stale_from
+        return int((until - self.started - self.paused) / self.seconds)
 
     def newest(self):
+        """Content number of the newest segment made."""
         if self.mode == "vod":
             return self.segments - 1
         # The window is full from the start, then one segment is added every
-        # segment_seconds of wall-clock time.
-        return self.window - 1 + int((time.monotonic() - self.started) / self.seconds)
+        # segment_seconds (or every advance), unless the stream stands still.
+        with self.lock:
+            return self.window - 1 + self.steps() + self.jumped
 
-    def available(self, number):
-        return 0 <= number <= self.newest()
+    def event(self, kind, value):
+        """A stream event from /control; returns what it did."""
+        newest = self.newest()
+        with self.lock:
+            if kind == "advance":
+                self.advanced += value
+            elif kind == "jump":
+                self.jumped += value
+            elif kind == "restart":
+                # Names start again at 0 with the next segment, which appears now.
+                self.restart = newest + 1
+                self.restarts += 1
+                self.jumped += 1
+            elif kind == "stale":
+                if self.stale_from is None:
+                    self.stale_from = time.monotonic()
+                    self.stale_until = self.stale_from
+                self.stale_until += value
+        return "newest segment %d (named %d)\n" % (self.newest(), self.newest() - self.restart)
+
+    def available(self, content):
+        return self.restart <= content <= self.newest()
 
     def master(self):
         lines = ["#EXTM3U", "#EXT-X-VERSION:3"]
         for i, bandwidth in enumerate(self.bandwidths):
             lines.append("#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=%d" % bandwidth)
-            lines.append("v%d.m3u8" % i)
+            lines.append(self.layout.variant_line(i))
         return "".join(line + "\n" for line in lines)
 
     def media(self, variant):
         newest = self.newest()
-        first = 0 if self.mode == "vod" else newest - self.window + 1
+        first = 0 if self.mode == "vod" else max(newest - self.window + 1, self.restart)
         lines = ["#EXTM3U", "#EXT-X-VERSION:3",
                  "#EXT-X-TARGETDURATION:%d" % math.ceil(self.seconds),
-                 "#EXT-X-MEDIA-SEQUENCE:%d" % first]
+                 "#EXT-X-MEDIA-SEQUENCE:%d" % (first - self.restart)]
         if self.real:
-            lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % self.real.discontinuity_sequence(first))
+            lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % (self.real.discontinuity_sequence(first) + self.restarts))
+        elif self.restarts:
+            lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % (self.restarts - 1))
         if self.mode == "vod":
             lines.append("#EXT-X-PLAYLIST-TYPE:VOD")
-        for number in range(first, newest + 1):
-            if self.real and self.real.discontinuity(number):
+        for content in range(first, newest + 1):
+            number = content - self.restart
+            if (self.restarts and content == self.restart) or (self.real and self.real.discontinuity(content)):
                 lines.append("#EXT-X-DISCONTINUITY")
-            lines.append("#EXTINF:%.3f," % (self.real.duration(number) if self.real else self.seconds))
-            lines.append("v%d_%d.ts" % (variant, number))
+            fault = self.faults.peek(("segment", number))
+            lines.append("#EXTINF:%.3f," % (self.real.duration(content) if self.real else self.seconds))
+            lines.append(self.layout.segment_line(variant, number, quote=bool(fault and "quote" in fault)))
         if self.mode == "vod":
             lines.append("#EXT-X-ENDLIST")
         return "".join(line + "\n" for line in lines)
 
-    def segment(self, number, variant=0):
+    def segment(self, content, variant=0):
         if self.real:
-            return self.real.segment(variant, number)
-        return build_segment(number, self.segment_bytes, self.seconds)
+            return self.real.segment(variant, content)
+        return build_segment(content, self.segment_bytes, self.seconds)
+
+
+HTML_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Service unavailable</title></head>\n"
+             b"<body><h1>Please try again later</h1><p>" + b"The stream is resting. " * 40 + b"</p></body></html>\n")
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -310,32 +472,67 @@ class Handler(http.server.BaseHTTPRequestHandler):
         name = url.path.lstrip("/")
         if name == "control":
             return self.control(url.query, head)
-        if name in source.playlists:
+        if name == "raw":
+            return self.raw(url.query, head)
+        where = source.layout.route(url.path, url.query, self.connection.getsockname()[0])
+        if where is None:
+            return self.send_text(404, "not found: /%s\n" % name, head)
+        if where[0] == "forbidden":
+            return self.send_text(403, "forbidden: /%s needs its token\n" % name, head)
+        if where[0] == "playlist":
+            name = where[1]
             fault = source.faults.take(("playlist", name))
             if fault and "fail" in fault:
                 return self.send_text(fault["fail"], "fault: playlist %s answers %d\n" % (name, fault["fail"]), head)
-            text = source.master() if name == "index.m3u8" else source.media(int(name[1:-len(".m3u8")]))
-            return self.send_text(200, text, head, "audio/mpegurl")
-        number = self.segment_number(name)
-        if number is None or not source.available(number):
+            if name == "index.m3u8":
+                text = source.master()
+            else:
+                text = source.media([source.layout.media_path(i) for i in range(len(source.bandwidths))].index(name))
+            return self.send_body(text.encode(), "audio/mpegurl", head, fault)
+        number = where[2]
+        content = number + source.restart
+        if not source.available(content):
             return self.send_text(404, "not found: /%s\n" % name, head)
         fault = source.faults.take(("segment", number))
         if fault and "fail" in fault:
             return self.send_text(fault["fail"], "fault: segment %d answers %d\n" % (number, fault["fail"]), head)
-        body = source.segment(number, int(name[1:].partition("_")[0]))
+        if fault and "html" in fault:
+            return self.send_body(HTML_PAGE, "text/html; charset=utf-8", head, None)
+        self.send_body(source.segment(content, where[1]), "video/mp2t", head, fault)
+
+    def send_body(self, body, content_type, head, fault):
+        """Status 200 with `body`, whole or damaged as `fault` says; chunked
+        (no Content-Length) when the server was started with --chunked."""
+        chunked = self.server.chunked
         self.send_response(200)
-        self.send_header("Content-Type", "video/mp2t")
-        self.send_header("Content-Length", str(len(body)))
-        if fault and "truncate" in fault:
+        self.send_header("Content-Type", content_type)
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(len(body)))
+        if fault and ("truncate" in fault or "hang" in fault):
             self.send_header("Connection", "close")
         self.end_headers()
         if head:
             return
-        if fault and "truncate" in fault:
-            # Promise the whole segment, send a part, then drop the
-            # connection, as a server that dies mid-transfer would.
-            self.wfile.write(body[:fault["truncate"]])
+
+        def write(data):
+            if chunked:
+                self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
+            else:
+                self.wfile.write(data)
+
+        if fault and ("truncate" in fault or "hang" in fault):
+            # Promise the whole body, send a part, then drop the connection
+            # (a server that dies mid-transfer) or fall silent with it open.
+            part = body[:fault["truncate"]] if "truncate" in fault else body[:len(body) // 2]
+            if chunked:
+                self.wfile.write(b"%x\r\n" % len(body) + part)
+            else:
+                self.wfile.write(part)
             self.wfile.flush()
+            if "hang" in fault:
+                self.server.stopping.wait(fault["hang"])
             self.close_connection = True
             try:
                 self.connection.shutdown(socket.SHUT_RDWR)
@@ -346,21 +543,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pieces = 20
             step = (len(body) + pieces - 1) // pieces
             for off in range(0, len(body), step):
-                self.wfile.write(body[off:off + step])
+                write(body[off:off + step])
                 self.wfile.flush()
                 time.sleep(fault["slow"] / pieces)
-            return
-        self.wfile.write(body)
+        else:
+            write(body)
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
-    def segment_number(self, name):
-        if not (name.startswith("v") and name.endswith(".ts")):
-            return None
-        variant, _, number = name[1:-3].partition("_")
-        if not (variant.isdigit() and number.isdigit()):
-            return None
-        if int(variant) >= len(self.server.source.bandwidths):
-            return None
-        return int(number)
+    def raw(self, query, head):
+        """/raw?segment=N: the bytes of content number N, whatever the faults."""
+        params = dict(urllib.parse.parse_qsl(query))
+        number = params.get("segment", "")
+        if not number.isdigit():
+            return self.send_text(400, "raw: give segment=NUMBER\n", head)
+        body = self.server.source.segment(int(number))
+        self.send_response(200)
+        self.send_header("Content-Type", "video/mp2t")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if not head:
+            self.wfile.write(body)
 
     def control(self, query, head):
         source = self.server.source
@@ -373,7 +576,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if params.get("clear") == "all" and len(params) == 1:
             source.faults.clear()
             return self.send_text(200, "cleared all faults\n", head)
-        unknown = set(params) - {"segment", "playlist", "fail", "truncate", "slow", "times", "clear"}
+        events = [k for k in STREAM_EVENTS if k in params]
+        if events:
+            if len(params) != 1:
+                return self.send_text(400, "control: give %s= alone\n" % events[0], head)
+            if source.mode != "live":
+                return self.send_text(400, "control: %s= needs --mode live\n" % events[0], head)
+            try:
+                value = float(params[events[0]]) if events[0] == "stale" else int(params[events[0]])
+                if not 0 < value <= 100000:
+                    raise ValueError
+            except ValueError:
+                return self.send_text(400, "control: bad value %r for %s=\n" % (params[events[0]], events[0]), head)
+            return self.send_text(200, source.event(events[0], value), head)
+        unknown = set(params) - {"segment", "playlist", "times", "clear"} - set(FAULT_KINDS)
         if unknown:
             return self.send_text(400, "control: unknown parameter %s\n" % ", ".join(sorted(unknown)), head)
         try:
@@ -449,8 +665,10 @@ def bandwidth_list(text):
     return values
 
 
-def fault_option(kind):
+def fault_option(kind, flag=False):
     def parse(text):
+        if flag:
+            return kind, text, "1"
         target, _, value = text.partition(":")
         if not value:
             raise argparse.ArgumentTypeError("%r: expected TARGET:VALUE" % text)
@@ -475,11 +693,35 @@ def parse_args(argv):
     parser.add_argument("--fail-playlist", dest="faults", action="append", type=fault_option("fail-playlist"), metavar="NAME:STATUS", help="playlist NAME (index.m3u8, v0.m3u8, ...) answers HTTP STATUS (repeatable)")
     parser.add_argument("--truncate", dest="faults", action="append", type=fault_option("truncate"), metavar="SEGMENT:BYTES", help="segment SEGMENT promises its whole length but the connection closes after BYTES (repeatable)")
     parser.add_argument("--slow", dest="faults", action="append", type=fault_option("slow"), metavar="SEGMENT:SECONDS", help="segment SEGMENT takes SECONDS to send (repeatable)")
+    parser.add_argument("--hang", dest="faults", action="append", type=fault_option("hang"), metavar="SEGMENT:SECONDS", help="segment SEGMENT sends half, then stays silent for SECONDS (repeatable)")
+    parser.add_argument("--html", dest="faults", action="append", type=fault_option("html", flag=True), metavar="SEGMENT", help="segment SEGMENT answers 200 with an HTML page (repeatable)")
+    parser.add_argument("--quote", dest="faults", action="append", type=fault_option("quote", flag=True), metavar="SEGMENT", help="the playlist line of segment SEGMENT has a ' in its name (repeatable)")
+    serving = parser.add_argument_group("layout and serving")
+    serving.add_argument("--layout", choices=Layout.NAMES, default="flat", help="where playlists and segments live and how they are named (default flat; see README.md)")
+    serving.add_argument("--chunked", action="store_true", help="send playlists and segments with chunked transfer encoding, without Content-Length")
+    serving.add_argument("--clock", choices=("wall", "manual"), default="wall", help="live mode: a new segment every --segment-seconds (wall) or on /control?advance=K only (manual)")
     parser.add_argument("--stop-after", type=positive_float, metavar="SECONDS", help="stop by itself after SECONDS")
     parser.add_argument("--verbose", action="store_true", help="log every request on standard error")
     realvideo.add_arguments(parser)
     args = parser.parse_args(argv)
     return parser, args
+
+
+def listen(port, second_host):
+    """The server on 127.0.0.1 and, for the hosts layout, one on the same port
+    of the second address. With port 0 a few free ports are tried, since the
+    second address may hold the first one's port."""
+    for _ in range(1 if port else 20):
+        first = Server(("127.0.0.1", port), Handler)
+        if not second_host:
+            return [first]
+        try:
+            return [first, Server((Layout.SECOND_HOST, first.server_address[1]), Handler)]
+        except OSError:
+            first.server_close()
+            if port:
+                raise
+    raise OSError(98, "no port free on both addresses")
 
 
 def main(argv):
@@ -498,15 +740,19 @@ def main(argv):
             parser.error("--%s %s:%s: %s" % (kind, target, value, error))
         source.faults.set(fault_target, fault)
 
+    stop = threading.Event()
     try:
-        server = Server(("127.0.0.1", args.port), Handler)
+        servers = listen(args.port, args.layout == "hosts")
     except OSError as error:
         sys.stderr.write("hlssource.py: cannot listen on 127.0.0.1:%d: %s\n" % (args.port, error.strerror or error))
         return 1
-    server.source = source
-    server.verbose = args.verbose
+    source.layout.port = servers[0].server_address[1]
+    for server in servers:
+        server.source = source
+        server.verbose = args.verbose
+        server.chunked = args.chunked
+        server.stopping = stop
 
-    stop = threading.Event()
     reason = []
 
     def on_signal(signum, _frame):
@@ -515,17 +761,19 @@ def main(argv):
 
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGINT, on_signal)
-    worker = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True)
-    worker.start()
-    sys.stdout.write("serving http://127.0.0.1:%d/\n" % server.server_address[1])
+    for server in servers:
+        threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
+    sys.stdout.write("serving http://127.0.0.1:%d/\n" % source.layout.port)
     sys.stdout.flush()
     # Short waits, so a signal is seen promptly whatever the Python version.
     deadline = None if args.stop_after is None else time.monotonic() + args.stop_after
     while not stop.wait(0.1):
         if deadline is not None and time.monotonic() >= deadline:
             break
-    server.shutdown()
-    server.server_close()
+    stop.set()
+    for server in servers:
+        server.shutdown()
+        server.server_close()
     sys.stderr.write("hlssource.py: stopped (%s)\n" % (reason[0] if reason else "--stop-after"))
     return 0
 

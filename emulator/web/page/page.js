@@ -1,0 +1,224 @@
+// The receiver's page: the live picture from /stream.mjpg drawn on a canvas,
+// the remote control, and the state panels from /api/state.
+'use strict';
+
+// What tests and curious users can read: frames drawn, and the time from
+// each key press to the first frame taken after the TAP had the key.
+const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, frameLog: [], latencies: [] };
+const pending = [];  // keys sent and not yet seen: {number, t0}
+
+const canvas = document.getElementById('screen');
+const ctx = canvas.getContext('2d');
+const $ = (id) => document.getElementById(id);
+
+function sleep(ms) { return new Promise((r) => setTimeout(r, ms)); }
+
+function indexOf(buf, pattern, from) {
+  outer: for (let i = from; i + pattern.length <= buf.length; i++) {
+    for (let j = 0; j < pattern.length; j++) if (buf[i + j] !== pattern[j]) continue outer;
+    return i;
+  }
+  return -1;
+}
+
+function settle(now) {
+  for (let i = pending.length - 1; i >= 0; i--) {
+    if (pending[i].number && orvado.keysInFrame >= pending[i].number) {
+      const ms = Math.round(now - pending[i].t0);
+      orvado.latencies.push(ms);
+      $('latency').textContent = ms + ' ms';
+      pending.splice(i, 1);
+    }
+  }
+}
+
+async function draw(part, headers) {
+  const bitmap = await createImageBitmap(new Blob([part], { type: 'image/jpeg' }));
+  ctx.drawImage(bitmap, 0, 0, canvas.width, canvas.height);
+  bitmap.close();
+  const now = performance.now();
+  orvado.frames++;
+  orvado.frame = Number(headers['x-frame'] || 0);
+  orvado.keysInFrame = Number(headers['x-key'] || 0);
+  orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, t: now });
+  if (orvado.frameLog.length > 500) orvado.frameLog.shift();
+  $('screen-note').classList.add('hidden');
+  settle(now);
+}
+
+// Reads the multipart stream part by part; each part carries its length.
+async function stream() {
+  const crlf2 = new TextEncoder().encode('\r\n\r\n');
+  for (;;) {
+    try {
+      const res = await fetch('/stream.mjpg', { cache: 'no-store' });
+      if (!res.ok) throw new Error('HTTP ' + res.status);
+      const reader = res.body.getReader();
+      let buf = new Uint8Array(0);
+      for (;;) {
+        const end = indexOf(buf, crlf2, 0);
+        if (end >= 0) {
+          const headers = {};
+          for (const line of new TextDecoder().decode(buf.subarray(0, end)).split('\r\n')) {
+            const colon = line.indexOf(':');
+            if (colon > 0) headers[line.slice(0, colon).trim().toLowerCase()] = line.slice(colon + 1).trim();
+          }
+          const length = Number(headers['content-length']);
+          if (!(length > 0)) throw new Error('a part without length');
+          if (buf.length >= end + 4 + length) {
+            const part = buf.slice(end + 4, end + 4 + length);
+            buf = buf.slice(end + 4 + length);
+            await draw(part, headers);
+            continue;
+          }
+        }
+        const { value, done } = await reader.read();
+        if (done) break;
+        const grown = new Uint8Array(buf.length + value.length);
+        grown.set(buf);
+        grown.set(value, buf.length);
+        buf = grown;
+      }
+    } catch (e) {
+      console.warn('picture stream:', e);
+    }
+    $('screen-note').textContent = 'reconnecting…';
+    $('screen-note').classList.remove('hidden');
+    await sleep(1000);
+  }
+}
+
+async function post(path, body) {
+  const res = await fetch(path, {
+    method: 'POST', body,
+    headers: body ? { 'Content-Type': 'application/x-www-form-urlencoded' } : {},
+  });
+  return res;
+}
+
+async function press(key) {
+  const entry = { number: 0, t0: performance.now() };
+  pending.push(entry);
+  const button = document.querySelector(`.remote button[data-key="${key}"]`);
+  if (button) {
+    button.classList.add('pressed');
+    setTimeout(() => button.classList.remove('pressed'), 150);
+  }
+  try {
+    const res = await post('/api/key', 'key=' + encodeURIComponent(key));
+    if (!res.ok) throw new Error(await res.text());
+    entry.number = (await res.json()).key;
+    // The frame may have come before this answer.
+    const seen = orvado.frameLog.find((f) => f.keys >= entry.number && f.t >= entry.t0);
+    if (seen) {
+      const ms = Math.round(seen.t - entry.t0);
+      orvado.latencies.push(ms);
+      $('latency').textContent = ms + ' ms';
+      pending.splice(pending.indexOf(entry), 1);
+    }
+  } catch (e) {
+    pending.splice(pending.indexOf(entry), 1);
+    console.warn('key', key, e);
+  }
+}
+
+for (const button of document.querySelectorAll('.remote button')) {
+  button.addEventListener('click', () => press(button.dataset.key));
+}
+
+const keyboard = { Escape: 'exit', Enter: 'ok', ArrowUp: 'up', ArrowDown: 'down', ArrowLeft: 'left', ArrowRight: 'right' };
+document.addEventListener('keydown', (e) => {
+  if (e.ctrlKey || e.altKey || e.metaKey || e.repeat) return;
+  const key = /^[0-9]$/.test(e.key) ? e.key : keyboard[e.key];
+  if (!key) return;
+  e.preventDefault();
+  press(key);
+});
+
+$('tap-stop').addEventListener('click', () => post('/api/tap/stop'));
+$('tap-restart').addEventListener('click', () => post('/api/tap/restart'));
+
+function kb(bytes) { return bytes < 0 ? '–' : (bytes / 1024).toFixed(0) + ' kB'; }
+function mb(bytes) { return (bytes / 1048576).toFixed(1) + ' MB'; }
+function base(path) { return path.slice(path.lastIndexOf('/') + 1); }
+
+function showPlay(play) {
+  const box = $('play');
+  if (!play.playing) {
+    box.textContent = 'nothing plays';
+    $('play-bar').style.width = '0';
+    return;
+  }
+  box.replaceChildren();
+  const rows = [['file', play.file], ['position', mb(play.position) + ' of ' + mb(play.size)], ['streams', play.codec || 'unknown']];
+  for (const [k, v] of rows) {
+    const line = document.createElement('div');
+    const key = document.createElement('span');
+    key.className = 'k';
+    key.textContent = k;
+    line.append(key, v);
+    box.append(line);
+  }
+  $('play-bar').style.width = (play.size ? (100 * play.position) / play.size : 0).toFixed(1) + '%';
+}
+
+function showDownloads(list) {
+  const body = $('downloads').tBodies[0];
+  body.replaceChildren();
+  for (const d of list) {
+    const files = d.files.length ? d.files : [{ name: '', size: -1 }];
+    for (const f of files) {
+      const row = body.insertRow();
+      row.insertCell().textContent = d.pid;
+      row.insertCell().textContent = base(f.name) || '(no file)';
+      const size = row.insertCell();
+      size.className = 'size';
+      size.textContent = kb(f.size);
+      const url = row.insertCell();
+      url.className = 'url';
+      url.textContent = d.url;
+      url.title = d.url;
+    }
+  }
+  $('download-count').textContent = list.length;
+  $('no-downloads').style.display = list.length ? 'none' : '';
+}
+
+let consoleNext = 0;
+function showConsole(c) {
+  const box = $('console');
+  const atEnd = box.scrollTop + box.clientHeight >= box.scrollHeight - 4;
+  for (const text of c.lines) {
+    const line = document.createElement('div');
+    line.textContent = text;
+    if (text.startsWith('receiver:')) line.className = 'receiver';
+    box.append(line);
+  }
+  while (box.childElementCount > 2000) box.firstElementChild.remove();
+  consoleNext = c.next;
+  if (atEnd) box.scrollTop = box.scrollHeight;
+}
+
+async function poll() {
+  for (;;) {
+    try {
+      const res = await fetch('/api/state?since=' + consoleNext, { cache: 'no-store' });
+      const state = await res.json();
+      const pill = $('tap-state');
+      pill.textContent = 'TAP ' + state.tap;
+      pill.title = state.tapDetail || '';
+      pill.className = 'pill ' + state.tap;
+      $('fps').textContent = state.fps;
+      showPlay(state.play);
+      showDownloads(state.downloads);
+      showConsole(state.console);
+    } catch (e) {
+      $('tap-state').textContent = 'emulator not reachable';
+      $('tap-state').className = 'pill offline';
+    }
+    await sleep(400);
+  }
+}
+
+stream();
+poll();

@@ -1,0 +1,83 @@
+// The web front end's run: the page served on its own threads while this
+// thread runs the TAP, and runs it again when the page asks.
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "web/server.h"
+
+namespace emu::web {
+namespace {
+
+volatile std::sig_atomic_t g_quit = 0;
+
+void printConsole(const std::string& line) {
+  std::printf("[receiver console] %s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void requestQuit() {
+  g_quit = 1;
+  requestStop();
+}
+
+int run(const Address& address, const Config& config, RunOptions options) {
+  g_quit = 0;
+  Hub hub;
+  WebServer server(hub);
+  std::string error;
+  if (!server.bind(address, &error)) {
+    std::fprintf(stderr, "orvado-emu: %s\n", error.c_str());
+    return 1;
+  }
+  if (address.host != "127.0.0.1" && address.host != "::1")
+    std::fprintf(stderr, "orvado-emu: listening on %s: other machines can see the receiver and press its keys\n",
+                 address.host.c_str());
+  std::printf("web front end: %s\n", server.url().c_str());
+  std::fflush(stdout);
+
+  auto line = [&hub](const std::string& text) {
+    printConsole(text);
+    hub.consoleLine(text);
+  };
+  options.onConsole = line;
+  options.takeKeys = [&hub](std::vector<uint32_t>& keys) { return hub.takeKeys(keys) && !g_quit; };
+  options.look = [&hub] { hub.look(); };
+  options.lookEveryMs = Hub::kFrameEveryMs;
+
+  int status = 0;
+  for (bool first = true; !g_quit; first = false) {
+    if (!first) {
+      // A fresh receiver for each run, as after power-on.
+      if (!reset(config, &error)) {
+        std::fprintf(stderr, "orvado-emu: %s\n", error.c_str());
+        status = 1;
+        break;
+      }
+    }
+    setConsoleSink(line);
+    hub.setTapState("running");
+    bool ok = runTap(options, &error);
+    hub.look();
+    if (!ok) {
+      line("receiver: " + error);
+      hub.setTapState("failed", error);
+      if (first) status = 1;
+    } else {
+      hub.setTapState(g_quit || hub.stopPending() ? "stopped" : "ended");
+    }
+    if (hub.restartAsked()) continue;
+    if (options.runTicks) break;  // a timed run ends with its TAP
+    // The page stays; the TAP waits for a restart or the end.
+    while (!g_quit && !hub.waitForRestart()) {
+    }
+    hub.restartAsked();
+  }
+  setConsoleSink(nullptr);
+  hub.quit();
+  return status;
+}
+
+}  // namespace emu::web

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The whole ctest suite once more, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (ORVADO_SANITIZE) in build-asan/. Any report
+# fails the test it happens in. Extra arguments go to ctest (e.g. -R text).
+# Leak checking is off: the TAP keeps its fonts to the end by design, and the
+# emulator's own ledger (emu::liveBlocks) already checks the TAP's blocks.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DORVADO_SANITIZE=ON -DORVADO_BENCH=OFF >/dev/null
+ninja -C "$root/build-asan" -j"$(nproc)"
+
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+cd "$root/build-asan"
+ctest --output-on-failure -j2 --timeout 900 "$@"

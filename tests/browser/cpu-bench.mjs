@@ -1,0 +1,67 @@
+// The web front end's CPU cost while the picture moves: the same run of
+// Orvado playing the live test channel, once without --web and once with a
+// chromium page watching the live picture. It samples the emulator's own
+// processes (not wget, not the browser) over the same 20 s of playback and
+// prints both as a share of one core, and the difference.
+import fs from 'node:fs';
+import path from 'node:path';
+import { spawn } from 'node:child_process';
+import { buildDir, launchBrowser, makeTemplate, sleep, startSource, startUntil, stop } from './harness.mjs';
+
+const ticksPerSecond = 100;  // USER_HZ on Linux
+
+// CPU ticks so far of every orvado-emu process started with this template.
+function cpuTicks(template) {
+  let total = 0;
+  for (const pid of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
+    try {
+      const cmdline = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      if (!cmdline.includes('orvado-emu') || !cmdline.includes(template)) continue;
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+      total += Number(fields[11]) + Number(fields[12]);  // utime, stime
+    } catch { /* ended meanwhile */ }
+  }
+  return total;
+}
+
+async function measure(source, web) {
+  const template = makeTemplate(source.url + 'index.m3u8');
+  const args = ['--template', template, '--keys', '2s:1', '--run', '40s'];
+  if (web) args.push('--web', '127.0.0.1:0');
+  args.push(path.join(buildDir, 'Orvado.tap'));
+  const started = Date.now();
+  let emulator, browser, page;
+  if (web) {
+    emulator = await startUntil(path.join(buildDir, 'orvado-emu'), args, /web front end: (http:\S+)/);
+    browser = await launchBrowser();
+    page = await browser.newPage({ viewport: { width: 1600, height: 900 } });
+    await page.goto(emulator.match[1]);
+  } else {
+    emulator = spawn(path.join(buildDir, 'orvado-emu'), args, { stdio: 'ignore' });
+  }
+  // The player starts about 8 s after the key; measure from 15 s to 35 s.
+  await sleep(15000 - (Date.now() - started));
+  const published = async () => (web ? (await (await fetch(emulator.match[1] + 'api/state')).json()).frame : 0);
+  const t0 = cpuTicks(template), f0 = page ? await page.evaluate(() => window.orvado.frames) : 0, p0 = await published();
+  await sleep(20000);
+  const t1 = cpuTicks(template), f1 = page ? await page.evaluate(() => window.orvado.frames) : 0, p1 = await published();
+  await browser?.close();
+  await stop(emulator, 'SIGINT', 20000);
+  fs.rmSync(template, { recursive: true, force: true });
+  return { core: (t1 - t0) / ticksPerSecond / 20, fps: (f1 - f0) / 20, published: (p1 - p0) / 20 };
+}
+
+const source = await startSource();
+try {
+  const plain = await measure(source, false);
+  const web = await measure(source, true);
+  const pct = (x) => (100 * x).toFixed(1) + '%';
+  console.log(`emulator CPU while the picture moves, share of one core over 20 s of playback:`);
+  console.log(`  without --web:              ${pct(plain.core)}`);
+  console.log(`  with --web, a page watching: ${pct(web.core)} (${web.published.toFixed(1)} frames/s made, ${web.fps.toFixed(1)} drawn by the page)`);
+  console.log(`  the web front end's cost:    ${pct(web.core - plain.core)} of one core` +
+    (plain.core > 0 ? ` (ratio ${(web.core / plain.core).toFixed(2)}x)` : ''));
+} finally {
+  await stop(source, 'SIGTERM');
+}

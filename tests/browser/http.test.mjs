@@ -1,0 +1,127 @@
+// The web front end at the HTTP level: requests that another web page could
+// send (foreign Host or Origin) are refused, malformed requests get 400, and
+// none of it stops or blocks the emulator.
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import net from 'node:net';
+import { after, before, test } from 'node:test';
+import { makeTemplate, startEmulator, stop, until } from './harness.mjs';
+
+let emulator, template;
+
+// Sends raw bytes and resolves with the status code of the answer (0 when the
+// connection closes without one).
+function raw(bytes, { keepOpen = false } = {}) {
+  return new Promise((resolve, reject) => {
+    const socket = net.connect(emulator.port, '127.0.0.1');
+    let reply = '';
+    socket.setTimeout(10000, () => { socket.destroy(); reject(new Error('no answer to ' + JSON.stringify(bytes.slice(0, 60)))); });
+    socket.on('data', (d) => {
+      reply += d;
+      const m = reply.match(/^HTTP\/1\.[01] (\d{3})/);
+      if (m) { socket.destroy(); resolve(Number(m[1])); }
+    });
+    socket.on('error', () => resolve(0));
+    socket.on('close', () => resolve(0));
+    socket.write(bytes);
+    if (keepOpen) resolve(socket);
+  });
+}
+
+const host = () => `127.0.0.1:${emulator.port}`;
+const request = (line, headers = {}) =>
+  raw(`${line}\r\n${Object.entries({ Host: host(), Connection: 'close', ...headers }).map(([k, v]) => `${k}: ${v}\r\n`).join('')}\r\n`);
+const keysTaken = async () => (await (await fetch(emulator.url + 'api/state')).json()).keys;
+
+before(async () => {
+  // No channel plays here: a template whose channel 1 points at a closed port.
+  template = makeTemplate('http://127.0.0.1:9/none.m3u8');
+  emulator = await startEmulator(template);
+});
+
+after(async () => {
+  const code = await stop(emulator);
+  fs.rmSync(template, { recursive: true, force: true });
+  assert.equal(code, 0, 'Ctrl-C ends the emulator cleanly\n' + emulator.output.slice(-1500));
+});
+
+test('only this front end\'s own names are served', async () => {
+  const port = emulator.port;
+  for (const good of [`127.0.0.1:${port}`, `localhost:${port}`, `LOCALHOST:${port}`])
+    assert.equal(await request('GET /api/state HTTP/1.1', { Host: good }), 200, good);
+  // A site whose name points at 127.0.0.1, another port, a look-alike name.
+  for (const bad of [`evil.example:${port}`, `127.0.0.1:${port + 1}`, `127.0.0.1.evil.example:${port}`, '127.0.0.1', `localhost.:${port}`])
+    assert.equal(await request('GET / HTTP/1.1', { Host: bad }), 403, bad);
+  assert.equal(await raw('GET / HTTP/1.0\r\n\r\n'), 400, 'a request without Host');
+});
+
+test('another page cannot press keys, stop the TAP or read the state', async () => {
+  const before = await keysTaken();
+  for (const origin of ['http://evil.example', `http://evil.example:${emulator.port}`, `https://127.0.0.1:${emulator.port}`, 'null']) {
+    const headers = { Origin: origin, 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': '5' };
+    assert.equal(await raw(`POST /api/key HTTP/1.1\r\n${Object.entries({ Host: host(), ...headers }).map(([k, v]) => `${k}: ${v}\r\n`).join('')}\r\nkey=1`), 403, origin);
+    assert.equal(await request('POST /api/tap/stop HTTP/1.1', { Origin: origin, 'Content-Length': '0' }), 403, origin);
+    assert.equal(await request('GET /api/state HTTP/1.1', { Origin: origin }), 403, origin);
+  }
+  const state = await (await fetch(emulator.url + 'api/state')).json();
+  assert.equal(state.keys, before, 'no refused key reached the TAP');
+  assert.equal(state.tap, 'running');
+  // The page's own origin is fine; keys go only by POST.
+  const own = await fetch(emulator.url + 'api/key', { method: 'POST', headers: { Origin: `http://127.0.0.1:${emulator.port}` }, body: new URLSearchParams({ key: 'ok' }) });
+  assert.equal(own.status, 200);
+  assert.equal(await request('GET /api/key?key=1 HTTP/1.1'), 404);
+});
+
+test('the live picture sends nothing while the screen stands still', async () => {
+  await until('a still screen', async () => (await (await fetch(emulator.url + 'api/state')).json()).fps === 0, 15000, 250);
+  const ctl = new AbortController();
+  const res = await fetch(emulator.url + 'stream.mjpg', { signal: ctl.signal });
+  assert.match(res.headers.get('content-type'), /^multipart\/x-mixed-replace; boundary=/);
+  const reader = res.body.getReader();
+  let text = '';
+  const end = Date.now() + 1500;
+  while (Date.now() < end) {
+    const chunk = await Promise.race([reader.read(), new Promise((r) => setTimeout(() => r(null), end - Date.now()))]);
+    if (!chunk || chunk.done) break;
+    text += Buffer.from(chunk.value).toString('latin1');
+  }
+  ctl.abort();
+  assert.equal(text.match(/\r\nX-Frame: /g)?.length, 1, 'only the picture as it stands');
+});
+
+test('malformed requests get 400 and the emulator goes on', async () => {
+  const slow = await raw(`GET /api/state HTTP/1.1\r\nHost: ${host()}\r\n`, { keepOpen: true });  // never finished
+  assert.equal(await raw('\x00\x01\x02 garbage\r\n\r\n'), 400);
+  assert.equal(await raw('GET\r\n\r\n'), 400);
+  const h = `Host: ${host()}\r\n`;
+  for (const bad of [
+    `GET / HTTP/9.9\r\n${h}\r\n`, `FROB / HTTP/1.1\r\n${h}\r\n`, `GET /\x00 HTTP/1.1\r\n${h}\r\n`,
+    `GET / HTTP/1.1\r\n${h}Host: evil.example\r\n\r\n`,
+    `POST /api/key HTTP/1.1\r\n${h}Origin: http://${host()}\r\nOrigin: http://evil.example\r\nContent-Length: 5\r\n\r\nkey=1`,
+    `POST /api/key HTTP/1.1\r\n${h}Content-Length: abc\r\n\r\nkey=1`,
+    `POST /api/key HTTP/1.1\r\n${h}Transfer-Encoding: chunked\r\n\r\nzz\r\nkey=1\r\n0\r\n\r\n`,
+    `GET / HTTP/1.1\r\n${h}X-Long: ${'a'.repeat(20000)}\r\n\r\n`,
+    `GET /api/state?since=%zz HTTP/1.1\r\n${h}\r\n`,
+  ]) assert.equal(await raw(bad), 400, JSON.stringify(bad.slice(0, 80)));
+  assert.equal(await raw(`GET /${'a'.repeat(20000)} HTTP/1.1\r\nHost: ${host()}\r\n\r\n`) >= 400, true, 'a huge request line');
+  assert.equal(await request('GET /api/state?since=-1 HTTP/1.1'), 400);
+  assert.equal(await request('GET /api/state?since=12x HTTP/1.1'), 400);
+  for (const body of ['', 'key=', 'key=launch', 'key=' + 'x'.repeat(300), 'key=%zz', 'key=0x1FFFFFFFF']) {
+    const res = await fetch(emulator.url + 'api/key', { method: 'POST', body, headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
+    assert.equal(res.status, 400, JSON.stringify(body));
+  }
+  const big = await fetch(emulator.url + 'api/key', { method: 'POST', body: 'key=1&' + 'p'.repeat(200000), headers: { 'Content-Type': 'application/x-www-form-urlencoded' } }).then((r) => r.status, () => 413);
+  assert.ok(big >= 400, 'an oversized body is refused');
+
+  // Still running, still taking keys, while the unfinished request waits.
+  const before = await keysTaken();
+  const res = await fetch(emulator.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: '5' }) });
+  assert.equal(res.status, 200);
+  const state = await until('the key at the TAP', async () => {
+    const s = await (await fetch(emulator.url + 'api/state')).json();
+    return s.console.lines.some((l) => /key 0x10005/.test(l)) && s;
+  }, 5000);
+  assert.equal(state.tap, 'running');
+  assert.ok(state.keys > before);
+  slow.destroy();
+});

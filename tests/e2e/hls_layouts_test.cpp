@@ -1,0 +1,353 @@
+// Live channels laid out and served as real HLS servers do, and the faults of
+// real networks, played by the TAP in the emulator with the real wget against
+// the local HLS test source. The source's clock is manual: each pipeline step
+// first makes one new segment, so no segment leaves the list unseen, and the
+// TAP's clock is virtual, so a step costs only its own work.
+//
+// Every case checks Stream.ts byte for byte: whole segments of the source, in
+// order, none twice; only those reported as "N Read err" (or that the case
+// names) may be missing.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/orvado.h"
+#include "support/hls_server.h"
+#include "support/testing.h"
+
+using namespace orvado_test;
+
+namespace {
+
+const std::string kSettings = "/mnt/hd/ProgramFiles/Settings/orvado";
+const std::string kTmp = "/mnt/hd/MediaFiles/tmp";
+const std::string kStreamTs = kTmp + "/Stream.ts";
+constexpr long kSegmentSeconds = 2;  // the source's default; PCRs count in it
+
+// Segment sizes in whole 188-byte packets, so the source does not round.
+constexpr size_t kSmall = 188 * 100;
+constexpr size_t kMegabyte = 188 * 5320;  // the seventh crosses 7,000,000 bytes
+
+std::vector<std::string> liveSource(const std::string& layout, size_t bytes, std::vector<std::string> more = {}) {
+  std::vector<std::string> options = {"--mode",  "live", "--clock",         "manual", "--layout",
+                                      layout,    "--window", "5",           "--segment-bytes", std::to_string(bytes),
+                                      "--stop-after", "120"};
+  options.insert(options.end(), more.begin(), more.end());
+  return options;
+}
+
+// The segment number that a URL's name carries: the digits before ".ts".
+long numberInUrl(const std::string& url) {
+  std::smatch m;
+  return std::regex_search(url, m, std::regex(R"((\d+)'?\.ts)")) ? std::stol(m[1]) : -1;
+}
+
+// The TAP on a fresh receiver, streaming channel 1, stepped by hand.
+class Channel {
+ public:
+  Channel(HlsServer& server, const std::string& playlist) : server_(server) {
+    freshReceiver(virtualConfig());
+    EXPECT_EQ(system(("rm -f " + kTmp + "/* " + kSettings + "/*.lok " + kSettings + "/*.txt").c_str()), 0);
+    writeFile(kSettings + "/orvado.ini", "tvname1=Live\ntvPL1=" + server.url() + playlist + "\n");
+    EXPECT_EQ(TAP_Main(), 1);
+    EXPECT_EQ(TAP_EventHandler(EVT_KEY, RKEY_1, 0), 0u) << "digit 1 starts the channel";
+  }
+
+  // One pipeline step, after the source has made `newSegments` more. Keeps
+  // every status message the step showed, and which URL each job fetches.
+  void step(int newSegments = 1) {
+    if (newSegments > 0) server_.get("control?advance=" + std::to_string(newSegments));
+    std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
+    uint32_t before = _Stream_Block;
+    emu::advanceTicks(StreamStepTicks + 1);
+    TAP_EventHandler(EVT_IDLE, 0, 0);
+    for (int i = 0; i < 10; ++i)
+      if (_StatusausgabeTick[i] != 0) shown.push_back(_StatusausgabeText[i]);
+    // The ring holds the URLs started, newest last: the first chunk and the
+    // jobs of this step are its newest entries.
+    uint32_t started = before == 0 ? _Stream_Block : _Stream_Block - before;
+    for (uint32_t i = 0; i < started && i < StreamRingSize; ++i)
+      jobUrl[_Stream_Block - started + i] = _OrvadoDlTsFileName_OK[StreamRingSize - started + i];
+  }
+
+  // Waits (bounded) until no background wget runs.
+  void settle(int seconds = 10) {
+    for (int i = 0; i < seconds * 100 && !commandOutput("pidof wget").empty(); ++i) usleep(10000);
+  }
+
+  void run(int steps, int segmentsPerStep = 1) {
+    for (int i = 0; i < steps; ++i) {
+      step(segmentsPerStep);
+      settle();
+    }
+  }
+
+  bool showed(const std::string& text) const {
+    for (const std::string& m : shown)
+      if (m == text) return true;
+    return false;
+  }
+
+  // Segment numbers (by URL) of the jobs reported as "N Read err".
+  std::set<long> readErrors() const {
+    std::set<long> numbers;
+    std::smatch m;
+    for (const std::string& text : shown)
+      if (std::regex_match(text, m, std::regex(R"((\d+) Read err)"))) {
+        auto job = jobUrl.find(static_cast<uint32_t>(std::stoul(m[1])));
+        numbers.insert(job == jobUrl.end() ? -1 : numberInUrl(job->second));
+      }
+    return numbers;
+  }
+
+  std::string messages() const {
+    std::string all;
+    for (const std::string& m : shown) all += "[" + m + "]";
+    return all;
+  }
+
+  int playerStarts() const {
+    int n = 0;
+    for (const std::string& line : emu::consoleLines())
+      if (line.find(": playing /mnt/hd/MediaFiles/tmp/Stream.ts") != std::string::npos) ++n;
+    return n;
+  }
+
+  std::vector<std::string> shown;
+  std::map<uint32_t, std::string> jobUrl;  // job 0 is the first chunk
+
+ private:
+  HlsServer& server_;
+};
+
+// Stream.ts as segments of the source: their content numbers in file order.
+// Fails the test when the file holds anything but whole segments.
+std::vector<long> segmentsInStream(HlsServer& server, size_t segmentBytes) {
+  std::vector<long> numbers;
+  std::string data = readFile(kStreamTs);
+  EXPECT_EQ(data.size() % segmentBytes, 0u) << "Stream.ts ends on a whole segment";
+  std::map<long, std::string> source;
+  for (size_t at = 0; at + segmentBytes <= data.size(); at += segmentBytes) {
+    // The third packet opens the first PES packet with a PCR that tells the
+    // segment's place in time.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data() + at + 2 * 188 + 6);
+    long long pcr = (static_cast<long long>(p[0]) << 25) | (p[1] << 17) | (p[2] << 9) | (p[3] << 1) | (p[4] >> 7);
+    long number = static_cast<long>(pcr / (kSegmentSeconds * 90000));
+    if (!source.count(number)) source[number] = server.get("raw?segment=" + std::to_string(number));
+    if (data.compare(at, segmentBytes, source[number]) != 0) {
+      ADD_FAILURE() << "piece " << at / segmentBytes << " of Stream.ts is not segment " << number << " as served";
+      break;
+    }
+    numbers.push_back(number);
+  }
+  return numbers;
+}
+
+// Checks that `numbers` run on one by one, except for the gaps in `missing`.
+void expectInOrder(const std::vector<long>& numbers, const std::set<long>& missing, size_t atLeast) {
+  EXPECT_GE(numbers.size(), atLeast) << "the stream made progress";
+  for (size_t i = 1; i < numbers.size(); ++i) {
+    ASSERT_GT(numbers[i], numbers[i - 1]) << "segment " << numbers[i] << " after " << numbers[i - 1];
+    for (long n = numbers[i - 1] + 1; n < numbers[i]; ++n)
+      EXPECT_TRUE(missing.count(n)) << "segment " << n << " is missing without a Read err";
+  }
+}
+
+void expectWholeStream(Channel& channel, HlsServer& server, size_t bytes, size_t atLeast,
+                       std::set<long> missing = {}) {
+  std::set<long> errors = channel.readErrors();
+  missing.insert(errors.begin(), errors.end());
+  expectInOrder(segmentsInStream(server, bytes), missing, atLeast);
+}
+
+}  // namespace
+
+// Master playlist with the variants in subfolders (gearN/prog_index.m3u8
+// listing fileSequenceN.ts): variant URIs resolve against the master's URL,
+// segment URIs against the variant's. Two new segments a step make steps
+// that append two; the one that crosses 7,000,000 bytes with the first of
+// them starts the player once, and the append after it does not start it
+// again.
+TEST(HlsLayouts, VariantsInSubfoldersPlayAndThePlayerStartsOnce) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("folders", kMegabyte));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(2);
+    channel.run(4, 2);
+    EXPECT_TRUE(channel.showed("2500 kb/s")) << channel.messages();
+    EXPECT_TRUE(emu::playing());
+    EXPECT_EQ(channel.playerStarts(), 1);
+    expectWholeStream(channel, server, kMegabyte, 10);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// The best variant on a second loopback address, given by absolute URL; its
+// relative segment lines resolve to that host, and only there are they found.
+TEST(HlsLayouts, VariantOnAnotherHostByAbsoluteUrl) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("hosts", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(8);
+    ASSERT_FALSE(channel.jobUrl.empty());
+    EXPECT_EQ(channel.jobUrl.rbegin()->second.rfind("http://127.0.0.2:", 0), 0u) << channel.jobUrl.rbegin()->second;
+    expectWholeStream(channel, server, kSmall, 7);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// Root-relative (/media/...), ../../ and ./ URIs, and query strings on
+// playlists and segments (one with a '/' in its query; the segments answer
+// 403 without it).
+TEST(HlsLayouts, RootRelativeParentAndQueryUris) {
+  for (std::string layout : {"root", "parent", "query"}) {
+    SCOPED_TRACE(layout);
+    inFreshProcess([&] {
+      HlsServer server(liveSource(layout, kSmall));
+      ASSERT_FALSE(server.url().empty()) << server.line();
+      Channel channel(server, layout == "query" ? "index.m3u8?auth=a/b" : "index.m3u8");
+      channel.run(8);
+      expectWholeStream(channel, server, kSmall, 7);
+      EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+    });
+  }
+}
+
+// Playlists and segments without Content-Length (chunked transfer
+// encoding): a download counts as finished when wget has saved it whole.
+TEST(HlsLayouts, ChunkedResponses) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--chunked"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(8);
+    expectWholeStream(channel, server, kSmall, 7);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// A segment cut once (wget's second try gets it whole) goes in; an HTML page
+// answered with 200 and a 404 are left out as "N Read err", and nothing of
+// them reaches Stream.ts.
+TEST(HlsFaults, OnlyWholeVideoSegmentsReachTheStream) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    server.get("control?segment=7&truncate=5000&times=1");
+    server.get("control?segment=9&html=1");
+    server.get("control?segment=11&fail=404");
+    Channel channel(server, "index.m3u8");
+    channel.run(12);
+    std::set<long> errors = channel.readErrors();
+    EXPECT_EQ(errors, (std::set<long>{9, 11})) << channel.messages();
+    std::vector<long> numbers = segmentsInStream(server, kSmall);
+    expectInOrder(numbers, errors, 10);
+    EXPECT_NE(std::find(numbers.begin(), numbers.end(), 7), numbers.end()) << "the retried segment is there";
+  });
+}
+
+// A segment line with a ' cannot be quoted for the shell: that segment is
+// left out with one message, and the others of the same step go on.
+TEST(HlsFaults, QuoteLineSkipsOnlyThatSegment) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--quote", "8"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(10);
+    EXPECT_TRUE(channel.showed("URL >> 2")) << "the user is told: " << channel.messages();
+    std::vector<long> numbers = segmentsInStream(server, kSmall);
+    expectInOrder(numbers, {8}, 9);
+    EXPECT_EQ(std::find(numbers.begin(), numbers.end(), 8), numbers.end());
+    EXPECT_GT(numbers.back(), 8) << "segments after the bad line arrive";
+  });
+}
+
+// A server that answers the chunk list halfway and then falls silent holds
+// a step for a bounded time only, and Exit then stops the stream. A segment
+// download that hangs the same way is given up or retried in the background.
+TEST(HlsFaults, HangingServerLetsExitThroughWithinFifteenSeconds) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(4);
+    server.get("control?playlist=v2.m3u8&hang=20&times=1");
+    auto pressed = std::chrono::steady_clock::now();
+    channel.step();
+    expectWholeStream(channel, server, kSmall, 3);
+    TAP_EventHandler(EVT_KEY, RKEY_Exit, 0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+    EXPECT_LE(seconds, 15.5) << "Exit took effect after " << seconds << " s";
+    EXPECT_EQ(_stream_load_flag, 0u) << "Exit stopped the stream";
+    EXPECT_TRUE(commandOutput("pidof wget").empty());
+  });
+}
+
+// The playlist stands still for several target durations (the user is told),
+// then jumps ahead past segments it never listed, then restarts its names
+// and media sequence at 0 after an EXT-X-DISCONTINUITY. The stream goes on
+// through all three with nothing lost that was listed.
+TEST(HlsLive, StalePlaylistSequenceJumpAndRestart) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--window", "3"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(12);
+    size_t before = channel.shown.size();
+    for (int i = 0; i < 4; ++i) {
+      channel.step(0);
+      channel.settle();
+    }
+    std::vector<std::string> stale(channel.shown.begin() + static_cast<long>(before), channel.shown.end());
+    EXPECT_NE(std::find(stale.begin(), stale.end(), "Playlist stale"), stale.end()) << channel.messages();
+    // Newest is 14 now (window 3 from 2, twelve steps); a jump by 6 and the
+    // next new segment list 19 to 21: 15 to 18 were never listed.
+    server.get("control?jump=6");
+    channel.run(3);
+    server.get("control?restart=1");
+    channel.run(4);
+    expectWholeStream(channel, server, kSmall, 18, {15, 16, 17, 18});
+    std::vector<long> numbers = segmentsInStream(server, kSmall);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_GE(numbers.back(), 24) << "segments after the restart arrive";
+  });
+}
+
+// A disk that fills up: the stream stops cleanly with a message, Stream.ts
+// ends on a whole segment, no download runs on, and nothing piles up.
+TEST(HlsDisk, FullDiskStopsTheStreamCleanly) {
+  inFreshProcess([] {
+    // The media folder on a small tmpfs of its own: this process has a mount
+    // namespace of its own, so the mount ends with it.
+    std::filesystem::create_directories(kTmp);
+    ASSERT_EQ(mount("tmpfs", kTmp.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=2m"), 0) << strerror(errno);
+    struct Unmount {
+      ~Unmount() { umount2(kTmp.c_str(), MNT_DETACH); }
+    } unmount;
+    const size_t bytes = 188 * 1000;
+    HlsServer server(liveSource("flat", bytes));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(16);
+    std::string before = channel.messages();
+    expectWholeStream(channel, server, bytes, 5);
+    size_t size = readFile(kStreamTs).size();
+    std::string files = commandOutput("ls " + kTmp);
+    channel.run(2);
+    EXPECT_EQ(readFile(kStreamTs).size(), size) << "the stream stopped";
+    EXPECT_TRUE(commandOutput("pidof wget").empty()) << "no download runs on";
+    EXPECT_EQ(commandOutput("ls " + kTmp), files) << "no files pile up";
+    EXPECT_TRUE(channel.showed("Disk full")) << before;
+  });
+}
