@@ -22,6 +22,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 TONE_HZ = 1000
@@ -66,10 +67,10 @@ def video_bitrate(w, h, rate):
 
 def encode(folder, w, h, rate, seconds, segment_seconds):
     """Makes one variant's segments seg_N.ts and list.m3u8 in `folder`."""
-    # A folder of its own per maker, so that two at once never mix files.
-    part = "%s.part%d" % (folder, os.getpid())
-    shutil.rmtree(part, ignore_errors=True)
-    os.makedirs(part)
+    # A folder of its own per maker, so that two at once never mix files. Not
+    # named by the process id: makers in separate sandboxes share small ids.
+    os.makedirs(os.path.dirname(folder) or ".", exist_ok=True)
+    part = tempfile.mkdtemp(prefix=os.path.basename(folder) + ".part", dir=os.path.dirname(folder) or ".")
     size = max(12, h // 9)
     text = ("drawtext=fontfile=%s:text='%%{frame_num}   %%{pts\\:hms}':x=(w-tw)/2:y=h-th-%d:fontsize=%d:"
             "fontcolor=white:box=1:boxcolor=black@0.6:boxborderw=%d" % (FONT, size, size, max(2, size // 6)))
