@@ -6,6 +6,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh"
 
+echo "== format and layer checks"
+"$root/scripts/check-format.sh"
+
 echo "== 32-bit TAP build"
 cmake -S "$root" -B "$root/build32" -G Ninja -DORVADO_TAP_ONLY=ON \
   -DCMAKE_CXX_FLAGS="-m32 -idirafter /usr/include/x86_64-linux-gnu" -DCMAKE_C_FLAGS="-m32 -idirafter /usr/include/x86_64-linux-gnu" -DCMAKE_SHARED_LINKER_FLAGS=-m32 -DCMAKE_MODULE_LINKER_FLAGS=-m32 >/dev/null

@@ -8,7 +8,35 @@
 namespace {
 
 using fonts_internal::GlyphFacts;
+using fonts_internal::InkRun;
 using fonts_internal::InkSpan;
+
+// The runs of the ink rows, or hasRuns left 0 when the glyph is too big
+// for a run's fields or has more runs than the room kept for them.
+void computeRuns(GlyphDataUC* g, GlyphFacts* f) {
+  f->hasRuns = 0;
+  f->runCount = 0;
+  if (g->Width > 255 || g->Height > 255 || uint32_t(g->Width) * g->Height > 65535) return;
+  InkRun* first = const_cast<InkRun*>(fonts_internal::runs(f, g->Height));
+  InkRun* run = first;
+  const InkRun* limit = run + fonts_internal::runBudget(g->Height) / sizeof(InkRun);
+  const InkSpan* span = fonts_internal::spans(f);
+  for (uint32_t r = f->inkTop; r < f->inkBottom; ++r, ++span) {
+    const uint8_t* row = g->GlyphData + size_t(r) * g->Width;
+    for (uint32_t c = span->first; c < span->end;) {
+      if (row[c] == 0) {
+        ++c;
+        continue;
+      }
+      if (run == limit) return;
+      uint32_t start = c;
+      while (c < span->end && row[c] != 0) ++c;
+      *run++ = InkRun{uint16_t(r * g->Width + start), uint8_t(r), uint8_t(c - start)};
+    }
+  }
+  f->runCount = uint16_t(run - first);
+  f->hasRuns = 1;
+}
 
 // The facts of a glyph whose coverage bytes have just been read.
 void computeFacts(GlyphDataUC* g) {
@@ -32,6 +60,7 @@ void computeFacts(GlyphDataUC* g) {
   }
   // The spans are kept from the top ink row on.
   for (uint32_t r = f->inkTop; r < f->inkBottom; ++r) span[r - f->inkTop] = span[r];
+  computeRuns(g, f);
 }
 
 }  // namespace

@@ -59,6 +59,8 @@ bool isClean(const char* text, size_t& length) {
     if (*p < 0x80) {
       if (*p < 0x20 || *p == 0x7F) return false;
       ++p;
+    } else if (*p >= 0xC0 && *p < 0xE0 && (p[1] & 0xC0) == 0x80) {
+      p += 2;  // a whole two-byte sequence, the common case, in line
     } else {
       uint8_t n = 1;
       UTF8ToUTF32(reinterpret_cast<const char*>(p), &n);
@@ -193,17 +195,7 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   }
 
   fonts_internal::Canvas canvas{box, int32_t(width + 1), int32_t(height + 1), foreground, solid, colourFactor};
-  int32_t pen = 0, markCentre = 0;
-  for (int i = 0; i < line.count; ++i) {
-    const GlyphDataUC* glyph = line.glyphs[i];
-    if (facts(glyph)->mark) {
-      fonts_internal::drawGlyph(canvas, glyph, markCentre - glyph->Width / 2);
-    } else {
-      fonts_internal::drawGlyph(canvas, glyph, pen);
-      markCentre = pen + glyph->Width / 2;
-      pen += glyph->Width;
-    }
-  }
+  fonts_internal::drawLine(canvas, line.glyphs, line.count);
 
   TAP_Osd_RestoreBox(rgn, start, y, width + 1, height + 1, box);
   TAP_MemFree(box);

@@ -101,19 +101,36 @@ struct InkSpan {
   uint16_t end;    // one past the last; first == end for an empty row
 };
 
+// A stretch of inked pixels (coverage 1 to 255) of one row: `count`
+// pixels from coverage byte `src` (row * width + column) on row `row`. The
+// runs of a glyph go top to bottom, left to right. With them the unclipped
+// path tests no coverage byte and keeps no row loop.
+struct InkRun {
+  uint16_t src;
+  uint8_t row, count;
+};
+
 struct GlyphFacts {
   uint16_t inkTop, inkBottom;  // rows inkTop up to (not including) inkBottom hold ink
   uint8_t mark;                // 1 for a combining mark
-  uint8_t unused[3];
-  // followed by one InkSpan per row from inkTop to inkBottom
+  uint8_t hasRuns;             // 1 when the runs of the ink rows follow the spans
+  uint16_t runCount;
+  // followed by one InkSpan per row from inkTop to inkBottom (room for one
+  // per row of the glyph), then the InkRuns when hasRuns is set
 };
-static_assert(sizeof(GlyphFacts) == 8 && sizeof(InkSpan) == 4, "facts stay packed and aligned");
+static_assert(sizeof(GlyphFacts) == 8 && sizeof(InkSpan) == 4 && sizeof(InkRun) == 4,
+              "facts stay packed and aligned");
 
 inline size_t factsOffset(uint32_t width, uint32_t height) { return (size_t(width) * height + 3) & ~size_t(3); }
 
-// Bytes of a glyph's block: coverage, then the facts with a span per row.
+// Room kept for the runs: a small glyph (the only kind with runs) rarely
+// has more than two per row; one with more is drawn from its spans.
+inline uint64_t runBudget(uint32_t height) { return uint64_t(height) * 3 * sizeof(InkRun); }
+
+// Bytes of a glyph's block: coverage, then the facts with a span per row,
+// then the runs.
 inline uint64_t glyphBlockBytes(uint32_t width, uint32_t height) {
-  return factsOffset(width, height) + sizeof(GlyphFacts) + uint64_t(height) * sizeof(InkSpan);
+  return factsOffset(width, height) + sizeof(GlyphFacts) + uint64_t(height) * sizeof(InkSpan) + runBudget(height);
 }
 
 inline const GlyphFacts* facts(const GlyphDataUC* g) {
@@ -121,6 +138,10 @@ inline const GlyphFacts* facts(const GlyphDataUC* g) {
 }
 
 inline const InkSpan* spans(const GlyphFacts* f) { return reinterpret_cast<const InkSpan*>(f + 1); }
+
+inline const InkRun* runs(const GlyphFacts* f, uint32_t height) {
+  return reinterpret_cast<const InkRun*>(spans(f) + height);
+}
 
 // ---- drawing --------------------------------------------------------------------
 
@@ -133,8 +154,9 @@ struct Canvas {
   float colourFactor;
 };
 
-// Blends glyph `g` into the canvas with its left column at `pen` (which may
-// lie left of the rectangle); pixels outside the rectangle are not written.
-void drawGlyph(const Canvas& canvas, const GlyphDataUC* g, int32_t pen);
+// Blends the `count` glyphs of a measured line into the canvas from its left
+// edge, each combining mark centred over the glyph before it (so it may
+// reach left of the rectangle); pixels outside the rectangle are not written.
+void drawLine(const Canvas& canvas, const GlyphDataUC* const* glyphs, int count);
 
 }  // namespace fonts_internal

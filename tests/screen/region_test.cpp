@@ -1,10 +1,10 @@
 // Region queries and the checked create, fill and copy calls.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <filesystem>
+#include <string>
 
 #include <cstdio>
 #include <cstdlib>

@@ -6,9 +6,9 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <atomic>
 #include <mutex>
 #include <sstream>
 #include <thread>

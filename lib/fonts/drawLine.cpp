@@ -1,5 +1,5 @@
 // The pixel path of FMUC_PutStringAA. Each kind of blend has a loop of its
-// own, chosen once per glyph, so no pixel tests what is fixed for the line.
+// own, chosen once per line, so no pixel tests what is fixed for the line.
 #include "lib/fonts/internal.h"
 
 namespace fonts_internal {
@@ -7,8 +7,9 @@ namespace {
 
 // A solid background: every partial coverage has its pixel in the table.
 struct TableBlend {
+  static constexpr bool kInPairs = false;
   const uint32_t* table;
-  uint32_t operator()(uint32_t a, uint32_t) const { return table[a]; }
+  uint32_t operator()(uint32_t a, uint32_t) const { return table[a]; }  // table[255] is the foreground
 };
 
 // Over the picture with a colour factor of 1. Red and blue share one
@@ -35,11 +36,16 @@ void keepSharesFor(uint32_t foreground) {
     g_shares.redBlue[a] = (foreground & 0x00FF00FFu) * a;
     g_shares.green[a] = (foreground >> 8 & 0xFFu) * a;
   }
+  // At coverage 255 the foreground itself, as the reference writes it.
+  g_shares.rest[255] = 0;
+  g_shares.redBlue[255] = (foreground & 0x00FF00FFu) << 8;
+  g_shares.green[255] = foreground & 0x0000FF00u;
   g_shares.foreground = foreground;
   g_shares.kept = true;
 }
 
 struct PackedOver {
+  static constexpr bool kInPairs = true;
   uint32_t alpha;  // the foreground's alpha byte
   uint32_t operator()(uint32_t a, uint32_t below) const {
     uint32_t rb = ((below & 0x00FF00FFu) * g_shares.rest[a] + g_shares.redBlue[a]) >> 8 & 0x00FF00FFu;
@@ -50,9 +56,11 @@ struct PackedOver {
 
 // Any other colour factor: channel by channel.
 struct ScaledOver {
+  static constexpr bool kInPairs = false;
   uint32_t foreground;
   float colourFactor;
   uint32_t operator()(uint32_t a, uint32_t below) const {
+    if (a == 255) return foreground;
     return (foreground & 0xFF000000u) | FM_AlphaBlendRGB(uint8_t(a), foreground, below, colourFactor);
   }
 };
@@ -109,9 +117,43 @@ void blendRows(const Canvas& cv, const GlyphDataUC* g, int32_t pen, int32_t c0, 
   }
 }
 
+// The whole glyph inside the rectangle, from its runs: no coverage byte is
+// tested, coverage 255 goes through the blend too (which gives the
+// foreground there), and a run's pixel is found from its coverage byte.
+template <typename Blend>
+void blendRuns(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, const Blend& blend) {
+  const InkRun* run = runs(f, g->Height);
+  const InkRun* end = run + f->runCount;
+  const uint8_t* coverage = g->GlyphData;
+  uint32_t* box = cv.box + pen;
+  // Pixel of coverage byte i on row r: i + r * (stride - width).
+  const int32_t skew = cv.stride - int32_t(g->Width);
+  for (; run != end; ++run) {
+    const uint8_t* s = coverage + run->src;
+    uint32_t* d = box + run->src + run->row * skew;
+    uint32_t n = run->count;
+    if (Blend::kInPairs) {
+      // Two pixels a turn, for the longer blends: half the loop control.
+      if (n & 1) {
+        *d = blend(*s, *d);
+        ++d, ++s;
+      }
+      for (n >>= 1; n != 0; --n, s += 2, d += 2) {
+        d[0] = blend(s[0], d[0]);
+        d[1] = blend(s[1], d[1]);
+      }
+    } else {
+      for (; n != 0; --n, ++s, ++d) *d = blend(*s, *d);
+    }
+  }
+}
+
 template <typename Blend>
 void blendGlyph(const Canvas& cv, const GlyphDataUC* g, int32_t pen, const Blend& blend) {
-  if (pen >= 0 && pen + int32_t(g->Width) <= cv.stride) {
+  const GlyphFacts* f = facts(g);
+  if (f->hasRuns && pen >= 0 && pen + int32_t(g->Width) <= cv.stride && f->inkBottom <= cv.rows) {
+    blendRuns(cv, g, f, pen, blend);
+  } else if (pen >= 0 && pen + int32_t(g->Width) <= cv.stride) {
     blendRows<false>(cv, g, pen, 0, g->Width, blend);
   } else {
     int32_t c0 = pen < 0 ? -pen : 0;
@@ -120,19 +162,34 @@ void blendGlyph(const Canvas& cv, const GlyphDataUC* g, int32_t pen, const Blend
   }
 }
 
+// The line's glyphs in order: a mark centred over the glyph before it,
+// any other glyph at the pen, which it then moves on by its width.
+template <typename Blend>
+void blendLine(const Canvas& cv, const GlyphDataUC* const* glyphs, int count, const Blend& blend) {
+  int32_t pen = 0, markCentre = 0;
+  for (int i = 0; i < count; ++i) {
+    const GlyphDataUC* g = glyphs[i];
+    int32_t at = pen;
+    if (facts(g)->mark) {
+      at = markCentre - g->Width / 2;
+    } else {
+      markCentre = pen + g->Width / 2;
+      pen += g->Width;
+    }
+    if (g->GlyphData != nullptr && at < cv.stride && at + int32_t(g->Width) > 0) blendGlyph(cv, g, at, blend);
+  }
+}
+
 }  // namespace
 
-void drawGlyph(const Canvas& cv, const GlyphDataUC* g, int32_t pen) {
-  if (g->GlyphData == nullptr || pen >= cv.stride || pen + int32_t(g->Width) <= 0) return;
+void drawLine(const Canvas& cv, const GlyphDataUC* const* glyphs, int count) {
   if (cv.solid) {
-    blendGlyph(cv, g, pen, TableBlend{PackedAlphaLUT});
+    blendLine(cv, glyphs, count, TableBlend{PackedAlphaLUT});
+  } else if (cv.colourFactor == 1.0f) {
+    keepSharesFor(cv.foreground);
+    blendLine(cv, glyphs, count, PackedOver{cv.foreground & 0xFF000000u});
   } else {
-    if (cv.colourFactor == 1.0f) {
-      keepSharesFor(cv.foreground);
-      blendGlyph(cv, g, pen, PackedOver{cv.foreground & 0xFF000000u});
-    } else {
-      blendGlyph(cv, g, pen, ScaledOver{cv.foreground, cv.colourFactor});
-    }
+    blendLine(cv, glyphs, count, ScaledOver{cv.foreground, cv.colourFactor});
   }
 }
 
