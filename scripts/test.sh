@@ -31,9 +31,9 @@ cd "$root/build"
 ctest --output-on-failure -j2 --timeout 900
 
 # The receiver build's own checks: its TAP read back against the PC one and
-# its budgets. When the emulator and the test programs are built for mipsel
-# as well (see scripts/build-mips.sh), they run here under qemu-mipsel, all
-# but one that qemu-user itself breaks:
+# its budgets, then the emulator and the test programs built for mipsel
+# without the decoding player and the web front end (scripts/build-mips.sh),
+# under qemu-mipsel, all but one that qemu-user itself breaks:
 # - emulator.Sandbox.FreshImage...: expects the sandbox's first process to be
 #   PID 2, but qemu's own helper thread takes a PID number in the namespace.
 echo "== tests under qemu-mipsel"

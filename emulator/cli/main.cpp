@@ -9,7 +9,9 @@
 
 #include "core/emulator.h"
 #include "core/sandbox.h"
+#if ORVADO_WEB
 #include "web/web.h"
+#endif
 
 namespace {
 
@@ -61,7 +63,11 @@ const char* kUsage =
 }
 
 void onSignal(int) { emu::requestStop(); }
+#if ORVADO_WEB
 void onSignalWeb(int) { emu::web::requestQuit(); }
+#else
+void onSignalWeb(int) {}
+#endif
 
 }  // namespace
 
@@ -71,7 +77,9 @@ int main(int argc, char** argv) {
   emu::SandboxOptions sandbox;
   std::string tap;
   bool web = false;
+#if ORVADO_WEB
   emu::web::Address webAddress;
+#endif
   auto value = [&](int& i, const char* option) -> std::string {
     if (i + 1 >= argc) usageError(std::string(option) + " needs a value");
     return argv[++i];
@@ -108,7 +116,11 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--web") {
       std::string why;
+#if ORVADO_WEB
       if (!emu::web::parseAddress(value(i, "--web"), webAddress, &why)) usageError(why);
+#else
+      usageError("--web is not available in this build (built without the web front end)");
+#endif
       web = true;
     } else if (a == "--stdin") {
       run.keysFromStdin = true;
@@ -126,6 +138,9 @@ int main(int argc, char** argv) {
       run.shots.push_back(shot);
     } else if (a == "--audio") {
       config.audioFile = value(i, "--audio");
+#if !ORVADO_PLAYER
+      usageError("--audio is not available in this build (built without the decoding player)");
+#endif
     } else if (a == "--screenshot-at") {
       run.screenshotAtTick = ticksOf(value(i, "--screenshot-at"), "--screenshot-at");
     } else if (a == "--disk") {
@@ -204,7 +219,9 @@ int main(int argc, char** argv) {
     run.consoleMaster = emu::openConsole(&err);
     if (run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
     run.onConsole = [](const std::string& line) { std::printf("[receiver console] %s\n", line.c_str()); std::fflush(stdout); };
+#if ORVADO_WEB
     if (web) return emu::web::run(webAddress, config, run);
+#endif
     if (!emu::runTap(run, &err)) {
       std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
       return 1;
