@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: the unit, emulator and end-to-end tests with the fuzz corpora
 # replayed, the 32-bit build of the TAP with its layout checks, and, on CI (or
-# with ORVADO_FUZZ_SECONDS set), each fuzz target for a bounded time.
+# with ORVADO_FUZZ_SECONDS set), each fuzz target for a bounded time, and the
+# whole suite again under the sanitizers.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh"
@@ -20,7 +21,7 @@ echo "== receiver (MIPS) build and the user package"
 "$root/scripts/package.sh" >/dev/null
 
 seconds="${ORVADO_FUZZ_SECONDS:-}"
-if [ -z "$seconds" ] && [ "${CI:-}" = "true" ]; then seconds=30; fi
+if [ -z "$seconds" ] && [ "${CI:-}" = "true" ]; then seconds=20; fi
 if [ -n "$seconds" ]; then
   echo "== fuzzing each target for ${seconds}s"
   "$root/scripts/fuzz.sh" "$seconds"
@@ -39,3 +40,10 @@ ctest --output-on-failure -j2 --timeout 900
 echo "== tests under qemu-mipsel"
 cd "$root/build-mips"
 ctest --output-on-failure -j2 --timeout 900 -E '^emulator\.Sandbox\.FreshImageIsACopyOfTheTemplateWithAnExecutableWget$'
+
+# On CI (or with ORVADO_SANITIZE_TESTS=1) the whole suite once more, built
+# with AddressSanitizer and UndefinedBehaviorSanitizer.
+if [ "${CI:-}" = "true" ] || [ -n "${ORVADO_SANITIZE_TESTS:-}" ]; then
+  echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  "$root/scripts/test-sanitize.sh"
+fi
