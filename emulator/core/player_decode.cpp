@@ -263,15 +263,10 @@ void Playback::Impl::decodeAudio(const AVPacket* pkt) {
 bool Playback::advance(uint32_t now) {
   Impl& p = *impl_;
   if (p.ended) return false;
-  struct stat st;
-  if (p.fd < 0 || fstat(p.fd, &st) != 0 || st.st_nlink == 0) {
+  if (!lookAtGrowingFile(p.fd, p.size, p.grewAt, now)) {
     p.ended = true;
     p.why = "the file is gone";
     return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) != p.size) {
-    p.size = static_cast<uint64_t>(st.st_size);
-    p.grewAt = now;
   }
   if (!p.opened && !p.blind) {
     // The demuxer looks at the first 2 MB to learn the streams; a shorter

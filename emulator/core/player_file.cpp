@@ -1,5 +1,21 @@
 // The player on its own, for benchmarks and fuzzing (emulator.h).
+#include <sys/stat.h>
+
 #include "core/player_internal.h"
+
+namespace emu::detail {
+
+bool lookAtGrowingFile(int fd, uint64_t& size, uint32_t& grewAt, uint32_t now) {
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || st.st_nlink == 0) return false;
+  if (static_cast<uint64_t>(st.st_size) != size) {
+    size = static_cast<uint64_t>(st.st_size);
+    grewAt = now;
+  }
+  return true;
+}
+
+}  // namespace emu::detail
 
 namespace emu {
 

@@ -80,5 +80,9 @@ void playerPump();
 bool playerPicture(Image& plane);
 // Reports a playback that is still running when a run ends.
 void playerFinishRun();
+// Looks at the played file through `fd`: false when it is gone (not open,
+// unreadable or deleted); otherwise a new size goes into `size` and the tick
+// of the change into `grewAt`.
+bool lookAtGrowingFile(int fd, uint64_t& size, uint32_t& grewAt, uint32_t now);
 
 }  // namespace emu::detail
