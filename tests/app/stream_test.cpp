@@ -1304,27 +1304,50 @@ INSTANTIATE_TEST_SUITE_P(Scenario, StreamLayouts, testing::ValuesIn(kLayouts), s
 
 // No step holds the receiver long, whatever the server does: each fetch in
 // a step has its own time limit (3 s for playlists, 8 s for the first chunk).
-TEST(StreamPipeline, StepsAreBoundedInTimeWhateverTheServerDoes) {
-  inFreshProcess([] {
-    freshStart();
-    HttpServer server;
-    std::vector<std::string> shown;
-    startChannel(server.url("hang/p.m3u8"));
-    EXPECT_LT(timedStep(&shown), 5000) << "a server that never answers";
-    EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
-    std::strcpy(_OrvadoURL[0], server.url("trickle/p.m3u8").c_str());
-    EXPECT_LT(timedStep(&shown), 5000) << "a server that answers one byte a second";
-    EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
-    serve("l.m3u8", mediaList({"/hang/s1.ts", "s2.ts"}));
-    std::strcpy(_OrvadoURL[0], server.url("l.m3u8").c_str());
-    long long ms = timedStep(&shown);
-    EXPECT_GE(ms, 7000) << "the first chunk may take its 8 seconds";
-    EXPECT_LT(ms, 11000);
-    EXPECT_EQ(shown, (std::vector<std::string>{"Playlistmode", "Start ts err"}));
-    EXPECT_FALSE(exists(kStreamTs));
-    EXPECT_EQ(commandOutput("pidof wget"), "") << "no fetch of the step is left running";
-  });
-}
+// One case a server behaviour, so that the waits run side by side.
+class StepTimeLimits : public testing::TestWithParam<Scenario> {};
+TEST_P(StepTimeLimits, HoldWhateverTheServerDoes) { inFreshProcess(GetParam().run); }
+
+// After a bounded step no fetch of it is left running.
+void expectNoFetchLeft() { EXPECT_EQ(commandOutput("pidof wget"), "") << "no fetch of the step is left running"; }
+
+const Scenario kStepLimits[] = {
+    {"PlaylistServerNeverAnswers",
+     [] {
+       freshStart();
+       HttpServer server;
+       std::vector<std::string> shown;
+       startChannel(server.url("hang/p.m3u8"));
+       EXPECT_LT(timedStep(&shown), 5000) << "a server that never answers";
+       EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
+       expectNoFetchLeft();
+     }},
+    {"PlaylistTricklesOneByteASecond",
+     [] {
+       freshStart();
+       HttpServer server;
+       std::vector<std::string> shown;
+       startChannel(server.url("trickle/p.m3u8"));
+       EXPECT_LT(timedStep(&shown), 5000) << "a server that answers one byte a second";
+       EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
+       expectNoFetchLeft();
+     }},
+    {"FirstChunkNeverComes",
+     [] {
+       freshStart();
+       HttpServer server;
+       std::vector<std::string> shown;
+       serve("l.m3u8", mediaList({"/hang/s1.ts", "s2.ts"}));
+       startChannel(server.url("l.m3u8"));
+       long long ms = timedStep(&shown);
+       EXPECT_GE(ms, 7000) << "the first chunk may take its 8 seconds";
+       EXPECT_LT(ms, 11000);
+       EXPECT_EQ(shown, (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+       EXPECT_FALSE(exists(kStreamTs));
+       expectNoFetchLeft();
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(Scenario, StepTimeLimits, testing::ValuesIn(kStepLimits), scenarioName);
 
 // A chunk list that stops changing, and one that has ended, are told once.
 TEST(StreamPipeline, StaleAndEndedListsAreTold) {
