@@ -110,7 +110,7 @@ int start(const char* call, const char* name) {
   options.audio = g_wav.get();
   g_playing = true;
   g_playFile = path;
-  g_playback = std::make_unique<detail::Playback>(path, ticks(), options);
+  g_playback = detail::openPlayback(path, ticks(), options);
   console("%s: playing %s", call, path.c_str());
   return 0;
 }

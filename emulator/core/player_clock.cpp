@@ -16,7 +16,7 @@ constexpr int64_t kBehindTicks = 200;
 
 }  // namespace
 
-int64_t Playback::Impl::dueTick(const AVPacket* pkt, uint32_t now) {
+int64_t DecodingPlayback::Impl::dueTick(const AVPacket* pkt, uint32_t now) {
   int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
   if (ts == AV_NOPTS_VALUE) return haveLast ? tickOf(lastUs) : now;
   int64_t us = av_rescale_q(ts, format->streams[pkt->stream_index]->time_base, AV_TIME_BASE_Q);

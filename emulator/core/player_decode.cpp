@@ -23,7 +23,7 @@ constexpr auto kRealTimeSlice = std::chrono::milliseconds(40);
 // Hands the demuxer whole packets of what the file holds now; at its end the
 // demuxer sees the end of the stream and is let on again once it grows.
 int readFile(void* opaque, uint8_t* buffer, int size) {
-  auto* p = static_cast<Playback::Impl*>(opaque);
+  auto* p = static_cast<DecodingPlayback::Impl*>(opaque);
   ssize_t got = pread(p->fd, buffer, static_cast<size_t>(size), static_cast<off_t>(p->handedOut));
   if (got <= 0) return AVERROR_EOF;
   got -= got % 188;
@@ -50,7 +50,7 @@ AVCodecContext* openDecoder(const AVStream* stream, int threads) {
 
 }  // namespace
 
-Playback::Playback(const std::string& path, uint32_t now, const Options& options) : impl_(std::make_unique<Impl>()) {
+DecodingPlayback::DecodingPlayback(const std::string& path, uint32_t now, const Options& options) : impl_(std::make_unique<Impl>()) {
   static const bool quiet = [] {
     // Damage is reported on the console, once per stretch; the libraries'
     // own remarks would repeat it for every packet.
@@ -72,9 +72,9 @@ Playback::Playback(const std::string& path, uint32_t now, const Options& options
   p.shown = av_frame_alloc();
 }
 
-Playback::~Playback() = default;
+DecodingPlayback::~DecodingPlayback() = default;
 
-Playback::Impl::~Impl() {
+DecodingPlayback::Impl::~Impl() {
   av_packet_free(&packet);
   av_frame_free(&frame);
   av_frame_free(&shown);
@@ -91,7 +91,7 @@ Playback::Impl::~Impl() {
   if (fd >= 0) ::close(fd);
 }
 
-bool Playback::Impl::open(uint32_t now) {
+bool DecodingPlayback::Impl::open(uint32_t now) {
   opened = true;
   const int kBuffer = 64 * 1024;
   auto* buffer = static_cast<uint8_t*>(av_malloc(kBuffer));
@@ -142,7 +142,7 @@ bool Playback::Impl::open(uint32_t now) {
   return true;
 }
 
-bool Playback::Impl::readPacket(uint32_t now) {
+bool DecodingPlayback::Impl::readPacket(uint32_t now) {
   for (;;) {
     // Keep clear of the growing end unless the file has been still a while:
     // a packet read there may be only half written.
@@ -166,7 +166,7 @@ bool Playback::Impl::readPacket(uint32_t now) {
   }
 }
 
-void Playback::Impl::damage(const char* what, uint64_t at, const char* how) {
+void DecodingPlayback::Impl::damage(const char* what, uint64_t at, const char* how) {
   bool& flag = std::string(what) == "video" ? videoDamaged : audioDamaged;
   if (flag) return;
   flag = true;
@@ -176,7 +176,7 @@ void Playback::Impl::damage(const char* what, uint64_t at, const char* how) {
           std::string(what) == "video" ? "picture" : "sound");
 }
 
-void Playback::Impl::play(uint32_t now) {
+void DecodingPlayback::Impl::play(uint32_t now) {
   havePacket = false;
   uint64_t at = packet->pos >= 0 ? static_cast<uint64_t>(packet->pos) : played;
   played = std::max(played, std::min(at + 188, size));
@@ -190,7 +190,7 @@ void Playback::Impl::play(uint32_t now) {
   av_packet_unref(packet);
 }
 
-void Playback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
+void DecodingPlayback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
   uint64_t at = pkt->pos >= 0 ? static_cast<uint64_t>(pkt->pos) : played;
   int r = avcodec_send_packet(videoCodec, pkt);
   if (r < 0 && r != AVERROR(EAGAIN)) damage("video", at, "undecodable");
@@ -220,7 +220,7 @@ void Playback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
   }
 }
 
-void Playback::Impl::decodeAudio(const AVPacket* pkt) {
+void DecodingPlayback::Impl::decodeAudio(const AVPacket* pkt) {
   uint64_t at = pkt->pos >= 0 ? static_cast<uint64_t>(pkt->pos) : played;
   int r = avcodec_send_packet(audioCodec, pkt);
   if (r < 0 && r != AVERROR(EAGAIN)) damage("audio", at, "undecodable");
@@ -260,7 +260,7 @@ void Playback::Impl::decodeAudio(const AVPacket* pkt) {
   }
 }
 
-bool Playback::advance(uint32_t now) {
+bool DecodingPlayback::advance(uint32_t now) {
   Impl& p = *impl_;
   if (p.ended) return false;
   if (!lookAtGrowingFile(p.fd, p.size, p.grewAt, now)) {
@@ -307,18 +307,18 @@ bool Playback::advance(uint32_t now) {
   return true;
 }
 
-const std::string& Playback::why() const { return impl_->why; }
+const std::string& DecodingPlayback::why() const { return impl_->why; }
 
-uint64_t Playback::bytesPlayed(uint32_t now) const {
+uint64_t DecodingPlayback::bytesPlayed(uint32_t now) const {
   (void)now;
   return std::min(impl_->played, impl_->size);
 }
 
-uint64_t Playback::fileBytes() const { return impl_->size; }
+uint64_t DecodingPlayback::fileBytes() const { return impl_->size; }
 
-bool Playback::hasPicture() const { return impl_->haveShown; }
+bool DecodingPlayback::hasPicture() const { return impl_->haveShown; }
 
-void Playback::fillStatus(PlayerStatus& s) const {
+void DecodingPlayback::fillStatus(PlayerStatus& s) const {
   const Impl& p = *impl_;
   s.currentBlock = p.block(std::min(p.played, p.size));
   s.totalBlock = p.block(p.size);
@@ -334,7 +334,7 @@ void Playback::fillStatus(PlayerStatus& s) const {
   s.firstPictureTick = p.firstPictureTick;
 }
 
-std::string Playback::summary() const {
+std::string DecodingPlayback::summary() const {
   PlayerStatus s;
   fillStatus(s);
   if (s.videoCodec.empty() && s.audioCodec.empty()) return "nothing decoded";
@@ -350,3 +350,9 @@ std::string Playback::summary() const {
 }
 
 }  // namespace emu::detail
+
+// The module's entry point (kDecoderEntry), which openPlayback looks up.
+extern "C" __attribute__((visibility("default"))) emu::detail::Playback* orvado_decoding_playback(
+    const std::string& path, uint32_t now, const emu::detail::Playback::Options& options) {
+  return new emu::detail::DecodingPlayback(path, now, options);
+}

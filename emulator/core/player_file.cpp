@@ -22,7 +22,7 @@ namespace emu {
 FilePlayback::FilePlayback(const std::string& path, uint32_t now, uint32_t giveUpTicks) {
   detail::Playback::Options options;
   options.giveUpTicks = giveUpTicks;
-  playback_ = std::make_unique<detail::Playback>(path, now, options);
+  playback_ = detail::openPlayback(path, now, options);
 }
 
 FilePlayback::~FilePlayback() = default;

@@ -1,5 +1,5 @@
-// Private to player_decode.cpp, player_picture.cpp and player_clock.cpp: the
-// state of one playback.
+// Private to player_decode.cpp, player_picture.cpp and player_clock.cpp (the
+// decoder module): the state of one playback.
 #pragma once
 
 extern "C" {
@@ -15,7 +15,27 @@ extern "C" {
 
 namespace emu::detail {
 
-struct Playback::Impl {
+// The player that decodes with FFmpeg's libraries.
+class DecodingPlayback final : public Playback {
+ public:
+  DecodingPlayback(const std::string& path, uint32_t now, const Options& options);
+  ~DecodingPlayback() override;
+  bool advance(uint32_t now) override;
+  const std::string& why() const override;
+  uint64_t bytesPlayed(uint32_t now) const override;
+  uint64_t fileBytes() const override;
+  bool hasPicture() const override;
+  void drawPicture(Image& plane) override;
+  void fillStatus(PlayerStatus& status) const override;
+  std::string summary() const override;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+struct DecodingPlayback::Impl {
   std::string path, name;  // name: the last path part, for console lines
   Options options;
   uint32_t startTick = 0;

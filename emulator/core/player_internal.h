@@ -30,6 +30,7 @@ class WavWriter {
   uint64_t dataBytes_ = 0;
 };
 
+// One playback of a file from its start; the first advance() opens it.
 class Playback {
  public:
   struct Options {
@@ -42,35 +43,41 @@ class Playback {
     WavWriter* audio = nullptr;  // decoded audio goes here when open
   };
 
-  // Plays `path` from its start; the first call to advance() opens it.
-  Playback(const std::string& path, uint32_t now, const Options& options);
-  ~Playback();
-  Playback(const Playback&) = delete;
-  Playback& operator=(const Playback&) = delete;
+  virtual ~Playback() = default;
 
   // Reads and decodes everything that is due by tick `now`. Returns false once
   // playback has ended by itself; why() then says why.
-  bool advance(uint32_t now);
-  const std::string& why() const;
+  virtual bool advance(uint32_t now) = 0;
+  virtual const std::string& why() const = 0;
 
   // Bytes of the file played by tick `now`, and the file's size as last seen.
-  uint64_t bytesPlayed(uint32_t now) const;
-  uint64_t fileBytes() const;
+  virtual uint64_t bytesPlayed(uint32_t now) const = 0;
+  virtual uint64_t fileBytes() const = 0;
 
   // True once a picture has been decoded; drawPicture() then lays it, scaled
   // to fit and centred, into the 720 x 576 plane (black around it).
-  bool hasPicture() const;
-  void drawPicture(Image& plane);
+  virtual bool hasPicture() const = 0;
+  virtual void drawPicture(Image& plane) = 0;
 
   // What was decoded so far, for the status query and the console.
-  void fillStatus(PlayerStatus& status) const;
-  std::string summary() const;
-
-  struct Impl;  // player_impl.h
-
- private:
-  std::unique_ptr<Impl> impl_;
+  virtual void fillStatus(PlayerStatus& status) const = 0;
+  virtual std::string summary() const = 0;
 };
+
+// Starts playing `path` at tick `now` with the decoding player
+// (player_decode.cpp, a module of its own that is loaded at the first call),
+// or, in a build without FFmpeg or when that module cannot be loaded (which
+// the console then says), with the nominal one. Never fails.
+std::unique_ptr<Playback> openPlayback(const std::string& path, uint32_t now, const Playback::Options& options);
+
+// The player without a decoder (player_nominal.cpp): it plays any file at a
+// nominal byte rate, without picture or sound.
+std::unique_ptr<Playback> nominalPlayback(const std::string& path, uint32_t now, const Playback::Options& options);
+
+// The name of the decoding player's entry point in its module: a function
+// `Playback* (const std::string& path, uint32_t now, const Playback::Options&)`
+// that returns a new playback for the caller to delete.
+constexpr char kDecoderEntry[] = "orvado_decoding_playback";
 
 // The player's part of the run loop: decodes what is due now. Called when
 // time moves on and before the screen or the play record is read.

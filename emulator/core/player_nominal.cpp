@@ -1,7 +1,8 @@
 // The player of a build without FFmpeg (ORVADO_PLAYER=OFF, the receiver-CPU
 // build): every file is played as one with nothing decodable, at a nominal
 // byte rate, so the play record still follows the file and its growth and the
-// screen shows colour bars. Same interface as player_decode.cpp.
+// screen shows colour bars. Also the stand-in when the decoder module cannot
+// be loaded. Same interface as player_decode.cpp.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +21,28 @@ constexpr uint64_t kBlindBytesPerTick = 33 * 188;
 constexpr uint64_t kLookBytes = 2000000 + (1 << 20);
 constexpr uint32_t kSettledTicks = 20;
 
+class NominalPlayback final : public Playback {
+ public:
+  NominalPlayback(const std::string& path, uint32_t now, const Options& options);
+  ~NominalPlayback() override;
+  bool advance(uint32_t now) override;
+  const std::string& why() const override;
+  uint64_t bytesPlayed(uint32_t now) const override;
+  uint64_t fileBytes() const override;
+  bool hasPicture() const override;
+  void drawPicture(Image& plane) override;
+  void fillStatus(PlayerStatus& status) const override;
+  std::string summary() const override;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 }  // namespace
 
-struct Playback::Impl {
+struct NominalPlayback::Impl {
   std::string name, why;
   Options options;
   uint32_t startTick = 0, grewAt = 0, starvedSince = 0, since = 0;
@@ -34,7 +54,7 @@ struct Playback::Impl {
   }
 };
 
-Playback::Playback(const std::string& path, uint32_t now, const Options& options) : impl_(std::make_unique<Impl>()) {
+NominalPlayback::NominalPlayback(const std::string& path, uint32_t now, const Options& options) : impl_(std::make_unique<Impl>()) {
   Impl& p = *impl_;
   p.name = path.substr(path.rfind('/') + 1);
   p.options = options;
@@ -45,9 +65,9 @@ Playback::Playback(const std::string& path, uint32_t now, const Options& options
   console("Player: %s: this build has no decoder: it plays without picture or sound", p.name.c_str());
 }
 
-Playback::~Playback() = default;
+NominalPlayback::~NominalPlayback() = default;
 
-bool Playback::advance(uint32_t now) {
+bool NominalPlayback::advance(uint32_t now) {
   Impl& p = *impl_;
   if (p.ended) return false;
   if (!lookAtGrowingFile(p.fd, p.size, p.grewAt, now)) {
@@ -74,22 +94,26 @@ bool Playback::advance(uint32_t now) {
   return true;
 }
 
-const std::string& Playback::why() const { return impl_->why; }
+const std::string& NominalPlayback::why() const { return impl_->why; }
 
-uint64_t Playback::bytesPlayed(uint32_t) const { return std::min(impl_->played, impl_->size); }
+uint64_t NominalPlayback::bytesPlayed(uint32_t) const { return std::min(impl_->played, impl_->size); }
 
-uint64_t Playback::fileBytes() const { return impl_->size; }
+uint64_t NominalPlayback::fileBytes() const { return impl_->size; }
 
-bool Playback::hasPicture() const { return false; }
+bool NominalPlayback::hasPicture() const { return false; }
 
-void Playback::drawPicture(Image&) {}
+void NominalPlayback::drawPicture(Image&) {}
 
-void Playback::fillStatus(PlayerStatus& s) const {
+void NominalPlayback::fillStatus(PlayerStatus& s) const {
   s.currentBlock = static_cast<uint32_t>(std::min(impl_->played, impl_->size) / 188);
   s.totalBlock = static_cast<uint32_t>(impl_->size / 188);
   s.startTick = impl_->startTick;
 }
 
-std::string Playback::summary() const { return "nothing decoded (no decoder in this build)"; }
+std::string NominalPlayback::summary() const { return "nothing decoded (no decoder in this build)"; }
+
+std::unique_ptr<Playback> nominalPlayback(const std::string& path, uint32_t now, const Playback::Options& options) {
+  return std::make_unique<NominalPlayback>(path, now, options);
+}
 
 }  // namespace emu::detail

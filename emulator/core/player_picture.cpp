@@ -22,7 +22,7 @@ void pictureFit(uint32_t width, uint32_t height, AVRational sar, uint32_t& w, ui
   h = std::clamp<uint32_t>(h & ~1u, 2, OSD_ScreenHeight);
 }
 
-void Playback::drawPicture(Image& out) {
+void DecodingPlayback::drawPicture(Image& out) {
   Impl& p = *impl_;
   if (!p.haveShown) return;
   const size_t area = static_cast<size_t>(OSD_ScreenWidth) * OSD_ScreenHeight;
