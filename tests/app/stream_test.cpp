@@ -133,7 +133,7 @@ struct HttpServer {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execlp("python3", "python3", "/mnt/hd/test_server.py", kWww.c_str(), host.c_str(), p.c_str(),
+      execlp(ORVADO_PYTHON, ORVADO_PYTHON, "/mnt/hd/test_server.py", kWww.c_str(), host.c_str(), p.c_str(),
              static_cast<char*>(nullptr));
       _exit(127);
     }

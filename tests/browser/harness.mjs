@@ -11,6 +11,8 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 export const sourceDir = process.env.ORVADO_SOURCE_DIR || path.resolve(here, '../..');
 export const buildDir = process.env.ORVADO_BINARY_DIR || path.join(sourceDir, 'build');
 export const outDir = path.join(sourceDir, 'out');
+// The Python that the build chose for the tests (tests/CMakeLists.txt).
+const python = process.env.ORVADO_PYTHON || 'python3';
 
 // Starts a program and resolves with it once a line of its standard output
 // matches `ready`; rejects when it ends first or after `timeoutMs`.
@@ -51,7 +53,7 @@ export function stop(child, signal = 'SIGINT', graceMs = 15000) {
 
 // The HLS test source in live mode; extra options such as slow segments.
 export async function startSource(extra = []) {
-  const child = await startUntil('python3', [path.join(sourceDir, 'tools/hlssource/hlssource.py'), '--port', '0',
+  const child = await startUntil(python, [path.join(sourceDir, 'tools/hlssource/hlssource.py'), '--port', '0',
     '--mode', 'live', '--segment-seconds', '2', '--segment-bytes', '2500000', '--stop-after', '600', ...extra],
   /serving (http:\/\/127\.0\.0\.1:\d+\/)/, 120000);
   child.url = child.match[1];

@@ -170,7 +170,7 @@ Media parseMedia(const std::string& text) {
 }  // namespace
 
 TEST(HlsSource, StartsStopsAndRefusesBadOptions) {
-  std::string help = commandOutput("python3 " + kScript + " --help");
+  std::string help = commandOutput(ORVADO_PYTHON " " + kScript + " --help");
   EXPECT_TRUE(contains(help, "--segment-bytes")) << help;
   EXPECT_TRUE(contains(help, "--stop-after")) << help;
 
@@ -188,7 +188,7 @@ TEST(HlsSource, StartsStopsAndRefusesBadOptions) {
            {"--truncate x:100", "needs a segment number"},
            {"--segment-seconds -1", "must be above 0"},
        }) {
-    std::string out = commandOutput("python3 " + kScript + " " + bad.options + " 2>&1; echo status=$?");
+    std::string out = commandOutput(ORVADO_PYTHON " " + kScript + " " + bad.options + " 2>&1; echo status=$?");
     EXPECT_TRUE(contains(out, bad.message)) << bad.options << ": " << out;
     EXPECT_TRUE(contains(out, "status=2")) << bad.options << ": " << out;
   }
@@ -213,7 +213,7 @@ TEST(HlsSource, StartsStopsAndRefusesBadOptions) {
   EXPECT_EQ(sockets, 1) << listening;
 
   // A second server on the same port says why it cannot start.
-  std::string taken = commandOutput("python3 " + kScript + " --port " + port + " --stop-after 1 2>&1; echo status=$?");
+  std::string taken = commandOutput(ORVADO_PYTHON " " + kScript + " --port " + port + " --stop-after 1 2>&1; echo status=$?");
   EXPECT_TRUE(contains(taken, "cannot listen on 127.0.0.1:" + port)) << taken;
   EXPECT_TRUE(contains(taken, "status=1")) << taken;
 

@@ -21,7 +21,7 @@ class HlsServer {
   explicit HlsServer(const std::vector<std::string>& options) {
     int out[2];
     if (pipe(out) != 0) return;
-    std::vector<std::string> args = {"python3", std::string(ORVADO_SOURCE_DIR) + "/tools/hlssource/hlssource.py",
+    std::vector<std::string> args = {ORVADO_PYTHON, std::string(ORVADO_SOURCE_DIR) + "/tools/hlssource/hlssource.py",
                                      "--port", "0", "--stop-after", "60"};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = fork();

@@ -22,7 +22,7 @@ std::string RealSegments::joined(size_t from, size_t to) const {
 RealSegments makeRealSegments(uint32_t width, uint32_t height, uint32_t muxRate, int seconds, double segmentSeconds) {
   RealSegments seg;
   std::ostringstream command;
-  command << "python3 " << ORVADO_SOURCE_DIR << "/tools/hlssource/realvideo.py --cache " << ORVADO_BINARY_DIR
+  command << ORVADO_PYTHON " " << ORVADO_SOURCE_DIR << "/tools/hlssource/realvideo.py --cache " << ORVADO_BINARY_DIR
           << "/hlssource-cache --real-variants " << width << "x" << height << "@" << muxRate << " --real-seconds "
           << seconds << " --segment-seconds " << segmentSeconds;
   std::string out = commandOutput(command.str());
