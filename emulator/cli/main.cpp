@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "core/emulator.h"
-#include "core/sandbox.h"
+#include "emulator/core/emulator.h"
+#include "emulator/core/sandbox.h"
 #if ORVADO_WEB
-#include "web/web.h"
+#include "emulator/web/web.h"
 #endif
 
 namespace {
