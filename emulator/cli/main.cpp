@@ -32,8 +32,10 @@ const char* kUsage =
     "  --screenshot FILE    save the screen as PNG (720 x 576) when the run ends\n"
     "  --screenshot-at TIME save it at TIME instead\n"
     "  --shot TIME:FILE     save a screenshot at TIME (repeatable)\n"
+#if ORVADO_PLAYER
     "  --audio FILE         write the player's decoded audio to FILE as WAV\n"
     "                       (16-bit stereo, 48 kHz)\n"
+#endif
     "  --disk DIR           use DIR as /mnt/hd and keep it (filled from the\n"
     "                       template when empty); default: a fresh image\n"
     "  --template DIR       disk template for fresh images (default: disk/\n"
@@ -50,11 +52,13 @@ const char* kUsage =
     "  --trace              print every TAP interface and firmware call\n"
     "  --trace-skip LIST    leave these calls out of the trace, e.g.\n"
     "                       TAP_GetTick,TAP_GetState,idle (idle: idle events)\n"
+#if ORVADO_WEB
     "  --web [ADDR:]PORT    serve the screen live with a remote control at\n"
     "                       http://127.0.0.1:PORT/ (PORT 0: any free port); the\n"
     "                       emulator runs until Ctrl-C, and the page can stop and\n"
     "                       restart the TAP. An address other than loopback lets\n"
     "                       other machines in\n"
+#endif
     "  --help               show this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
