@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
       std::string item = value(i, "--shot");
       auto colon = item.find(':');
       emu::RunOptions::Shot shot;
-      if (colon == std::string::npos || colon + 1 >= item.size() || !emu::parseTicks(item.substr(0, colon), shot.atTick))
+      if (colon == std::string::npos || colon + 1 >= item.size() ||
+          !emu::parseTicks(item.substr(0, colon), shot.atTick))
         usageError("bad screenshot \"" + item + "\": expected TIME:FILE such as 25s:playing.png");
       shot.path = item.substr(colon + 1);
       run.shots.push_back(shot);
@@ -213,25 +214,34 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, web ? onSignalWeb : onSignal);
   std::signal(SIGTERM, web ? onSignalWeb : onSignal);
   std::string error;
-  int status = emu::runSandboxed(sandbox, [&]() -> int {
-    std::string err;
-    emu::setConsoleSink([](const std::string& line) { std::printf("[receiver console] %s\n", line.c_str()); std::fflush(stdout); });
-    if (!emu::reset(config, &err)) {
-      std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
-      return 1;
-    }
-    run.consoleMaster = emu::openConsole(&err);
-    if (run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
-    run.onConsole = [](const std::string& line) { std::printf("[receiver console] %s\n", line.c_str()); std::fflush(stdout); };
+  int status = emu::runSandboxed(
+      sandbox,
+      [&]() -> int {
+        std::string err;
+        emu::setConsoleSink([](const std::string& line) {
+          std::printf("[receiver console] %s\n", line.c_str());
+          std::fflush(stdout);
+        });
+        if (!emu::reset(config, &err)) {
+          std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
+          return 1;
+        }
+        run.consoleMaster = emu::openConsole(&err);
+        if (run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
+        run.onConsole = [](const std::string& line) {
+          std::printf("[receiver console] %s\n", line.c_str());
+          std::fflush(stdout);
+        };
 #if ORVADO_WEB
-    if (web) return emu::web::run(webAddress, config, run);
+        if (web) return emu::web::run(webAddress, config, run);
 #endif
-    if (!emu::runTap(run, &err)) {
-      std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
-      return 1;
-    }
-    return 0;
-  }, &error);
+        if (!emu::runTap(run, &err)) {
+          std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
+          return 1;
+        }
+        return 0;
+      },
+      &error);
   if (status < 0) {
     std::fprintf(stderr, "orvado-emu: cannot make the sandbox: %s\n", error.c_str());
     return 1;
