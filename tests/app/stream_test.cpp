@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -43,18 +45,6 @@ std::string chunk(char mark, size_t packets = 10) {
   return ts;
 }
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // A small HTTP server for the tests, on loopback. It serves the files of
 // kWww (a query is ignored), and faults under path prefixes:
 //   /hang/...     accepts and reads the request, then never answers;
@@ -66,7 +56,7 @@ int freePort() {
 //                 or to "<U>P" with the query "to=<U>"; anything else is 404.
 const char kServerScript[] = R"PY(
 import http.server, os, socketserver, sys, time
-root, host, port = sys.argv[1], sys.argv[2], int(sys.argv[3])
+root, host = sys.argv[1], sys.argv[2]
 seen = set()
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -107,7 +97,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
-Server((host, port), Handler).serve_forever()
+server = Server((host, 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
 )PY";
 
 bool connects(const std::string& host, int port) {
@@ -121,23 +113,35 @@ bool connects(const std::string& host, int port) {
   return ok;
 }
 
+// The server binds any free port and prints it, so that tests which run side
+// by side never pick the same one.
 struct HttpServer {
   std::string host;
-  int port = freePort();
+  int port = 0;
   pid_t pid = -1;
   explicit HttpServer(std::string address = "127.0.0.1") : host(std::move(address)) {
     writeFile("/mnt/hd/test_server.py", kServerScript);
-    std::string p = std::to_string(port);
+    int out[2];
+    if (pipe(out) != 0) return;
     pid = fork();
     if (pid == 0) {
       int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
+      dup2(out[1], 1);
       dup2(null, 2);
-      execlp(ORVADO_PYTHON, ORVADO_PYTHON, "/mnt/hd/test_server.py", kWww.c_str(), host.c_str(), p.c_str(),
+      close(out[0]);
+      close(out[1]);
+      execlp(ORVADO_PYTHON, ORVADO_PYTHON, "/mnt/hd/test_server.py", kWww.c_str(), host.c_str(),
              static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 500 && !connects(host, port); ++i) usleep(10000);
+    close(out[1]);
+    // Its first line, once it listens: the port.
+    std::string line;
+    pollfd ready{out[0], POLLIN, 0};
+    char c;
+    while (poll(&ready, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    port = std::atoi(line.c_str());
   }
   ~HttpServer() {
     kill(pid, SIGTERM);
