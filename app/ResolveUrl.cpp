@@ -79,9 +79,7 @@ size_t RemoveDotSegments(char* s, size_t n) {
     size_t left = n - in;
     if (StartsWith(p, left, "../")) {
       in += 3;
-    } else if (StartsWith(p, left, "./")) {
-      in += 2;
-    } else if (StartsWith(p, left, "/./")) {
+    } else if (StartsWith(p, left, "./") || StartsWith(p, left, "/./")) {
       in += 2;
     } else if (Is(p, left, "/.")) {
       in += 1;

@@ -12,14 +12,14 @@ constexpr uint8_t StatusShowTimeAtLoad = 5;
 // Ticks between two pipeline steps (3 seconds).
 constexpr uint32_t StreamStepTicks = 300;
 
-extern uint16_t _rgn;             // the TAP's full-screen region
-extern uint32_t _tick;            // tick of the last event that passed the state checks
+extern uint16_t _rgn;   // the TAP's full-screen region
+extern uint32_t _tick;  // tick of the last event that passed the state checks
 extern uint32_t _mainState, _subState;
-extern uint32_t _stream_load_flag;  // 0 menu mode, 1 streaming mode
-extern uint8_t _StreamNr;         // channel being streamed, 1 to 9
-extern uint32_t _Streamtick;      // the next pipeline step runs once _tick has passed this
-extern TYPE_PlayInfo _PlayFile;   // refreshed at every event that passes the state checks
-extern uint32_t _Stream_Block;    // pipeline block counter, reset when a channel starts
+extern uint32_t _stream_load_flag;        // 0 menu mode, 1 streaming mode
+extern uint8_t _StreamNr;                 // channel being streamed, 1 to 9
+extern uint32_t _Streamtick;              // the next pipeline step runs once _tick has passed this
+extern TYPE_PlayInfo _PlayFile;           // refreshed at every event that passes the state checks
+extern uint32_t _Stream_Block;            // pipeline block counter, reset when a channel starts
 extern FontDataUC Calibri_12_FontDataUC;  // status-line font
 extern FontDataUC Calibri_14_FontDataUC;  // menu font
 
@@ -59,8 +59,8 @@ int readini(void);
 void liststream(void);
 
 // Download pipeline.
-constexpr uint32_t StreamUrlSize = 512;   // URL buffers, terminator included
-constexpr uint32_t StreamRingSize = 10;   // chunk URLs remembered as started
+constexpr uint32_t StreamUrlSize = 512;       // URL buffers, terminator included
+constexpr uint32_t StreamRingSize = 10;       // chunk URLs remembered as started
 extern char _OrvadoURLXXX[StreamUrlSize];     // base URL: the channel URL up to its last "/"
 extern char _OrvadoChunkName[StreamUrlSize];  // the playlist's name, or the chosen variant's line as written
 // The chunk list's URL: the channel URL, or the chosen variant resolved

@@ -32,7 +32,7 @@ struct OsdRegionInfo {
   uint32_t unknown1[2];
 };
 
-constexpr int TAP_TableSize = 16;       // TAP slots in "_tapTask"
+constexpr int TAP_TableSize = 16;         // TAP slots in "_tapTask"
 constexpr int OSD_RegionTableSize = 256;  // entries in "_osdInfo"
 
 static_assert(sizeof(OsdRegionInfo) == 16, "region table entry is 16 bytes");

@@ -29,7 +29,7 @@ constexpr uint32_t RKEY_7 = 0x10007;
 constexpr uint32_t RKEY_8 = 0x10008;
 constexpr uint32_t RKEY_9 = 0x10009;
 constexpr uint32_t RKEY_Exit = 0x10017;
-constexpr uint32_t RKEY_Red = 0x10023;     // remote type 3 sends it where others send RKEY_Sat
+constexpr uint32_t RKEY_Red = 0x10023;  // remote type 3 sends it where others send RKEY_Sat
 constexpr uint32_t RKEY_Stop = 0x1003C;
 constexpr uint32_t RKEY_Sat = 0x1003F;
 // The other keys of the remote. The TAP handles none of them today; the
@@ -55,9 +55,9 @@ constexpr uint32_t RKEY_FlagMask = 0xFFFE0000;
 
 constexpr uint32_t OSD_ScreenWidth = 720;
 constexpr uint32_t OSD_ScreenHeight = 576;
-constexpr uint32_t OSD_Flag_Plane = 0x0000;     // a region that is shown
+constexpr uint32_t OSD_Flag_Plane = 0x0000;       // a region that is shown
 constexpr uint32_t OSD_Flag_WorkRegion = 0x8000;  // a region that is never shown
-constexpr int OSD_FirstRegion = 128;  // region numbers below this are not the TAP's
+constexpr int OSD_FirstRegion = 128;              // region numbers below this are not the TAP's
 
 // Graphic record for TAP_Osd_PutGd. Field order and the 16-byte size on the
 // 32-bit receiver are fixed by the firmware.

@@ -55,7 +55,7 @@ allowOnly "app/ includes only platform/, formats/, lib/ and app/" '(platform|for
 allowOnly "tools/ include only formats/" 'formats/.*' tools
 forbid "a lib/*/internal.h is for its own folder" 'lib/[^/]+/internal\.h' app tools emulator tests
 forbid "front ends and tests use only core/emulator.h and core/sandbox.h" \
-  'core/.*internal\.h|(emulator/)?core/(clock|console|core|hdd|loader|memory|player|run|screen[a-z_]*|tap_pointers|utf8names|hooks)\.(h|cpp)' \
+  '(emulator/)?core/.*internal\.h|(emulator/)?core/(clock|console|core|hdd|loader|memory|player|run|screen[a-z_]*|tap_pointers|utf8names|hooks)\.(h|cpp)' \
   emulator/cli emulator/web tests
 
 if [ "$bad" != 0 ]; then

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "core/emulator.h"
-#include "core/sandbox.h"
+#include "emulator/core/emulator.h"
+#include "emulator/core/sandbox.h"
 #if ORVADO_WEB
-#include "web/web.h"
+#include "emulator/web/web.h"
 #endif
 
 namespace {
@@ -32,8 +32,10 @@ const char* kUsage =
     "  --screenshot FILE    save the screen as PNG (720 x 576) when the run ends\n"
     "  --screenshot-at TIME save it at TIME instead\n"
     "  --shot TIME:FILE     save a screenshot at TIME (repeatable)\n"
+#if ORVADO_PLAYER
     "  --audio FILE         write the player's decoded audio to FILE as WAV\n"
     "                       (16-bit stereo, 48 kHz)\n"
+#endif
     "  --disk DIR           use DIR as /mnt/hd and keep it (filled from the\n"
     "                       template when empty); default: a fresh image\n"
     "  --template DIR       disk template for fresh images (default: disk/\n"
@@ -50,11 +52,13 @@ const char* kUsage =
     "  --trace              print every TAP interface and firmware call\n"
     "  --trace-skip LIST    leave these calls out of the trace, e.g.\n"
     "                       TAP_GetTick,TAP_GetState,idle (idle: idle events)\n"
+#if ORVADO_WEB
     "  --web [ADDR:]PORT    serve the screen live with a remote control at\n"
     "                       http://127.0.0.1:PORT/ (PORT 0: any free port); the\n"
     "                       emulator runs until Ctrl-C, and the page can stop and\n"
     "                       restart the TAP. An address other than loopback lets\n"
     "                       other machines in\n"
+#endif
     "  --help               show this text\n";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -132,7 +136,8 @@ int main(int argc, char** argv) {
       std::string item = value(i, "--shot");
       auto colon = item.find(':');
       emu::RunOptions::Shot shot;
-      if (colon == std::string::npos || colon + 1 >= item.size() || !emu::parseTicks(item.substr(0, colon), shot.atTick))
+      if (colon == std::string::npos || colon + 1 >= item.size() ||
+          !emu::parseTicks(item.substr(0, colon), shot.atTick))
         usageError("bad screenshot \"" + item + "\": expected TIME:FILE such as 25s:playing.png");
       shot.path = item.substr(colon + 1);
       run.shots.push_back(shot);
@@ -209,25 +214,34 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, web ? onSignalWeb : onSignal);
   std::signal(SIGTERM, web ? onSignalWeb : onSignal);
   std::string error;
-  int status = emu::runSandboxed(sandbox, [&]() -> int {
-    std::string err;
-    emu::setConsoleSink([](const std::string& line) { std::printf("[receiver console] %s\n", line.c_str()); std::fflush(stdout); });
-    if (!emu::reset(config, &err)) {
-      std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
-      return 1;
-    }
-    run.consoleMaster = emu::openConsole(&err);
-    if (run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
-    run.onConsole = [](const std::string& line) { std::printf("[receiver console] %s\n", line.c_str()); std::fflush(stdout); };
+  int status = emu::runSandboxed(
+      sandbox,
+      [&]() -> int {
+        std::string err;
+        emu::setConsoleSink([](const std::string& line) {
+          std::printf("[receiver console] %s\n", line.c_str());
+          std::fflush(stdout);
+        });
+        if (!emu::reset(config, &err)) {
+          std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
+          return 1;
+        }
+        run.consoleMaster = emu::openConsole(&err);
+        if (run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
+        run.onConsole = [](const std::string& line) {
+          std::printf("[receiver console] %s\n", line.c_str());
+          std::fflush(stdout);
+        };
 #if ORVADO_WEB
-    if (web) return emu::web::run(webAddress, config, run);
+        if (web) return emu::web::run(webAddress, config, run);
 #endif
-    if (!emu::runTap(run, &err)) {
-      std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
-      return 1;
-    }
-    return 0;
-  }, &error);
+        if (!emu::runTap(run, &err)) {
+          std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
+          return 1;
+        }
+        return 0;
+      },
+      &error);
   if (status < 0) {
     std::fprintf(stderr, "orvado-emu: cannot make the sandbox: %s\n", error.c_str());
     return 1;

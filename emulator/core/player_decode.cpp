@@ -117,7 +117,7 @@ bool Playback::Impl::open(uint32_t now) {
     for (unsigned i = 0; i < format->nb_streams; ++i)
       if (static_cast<int>(i) != video && static_cast<int>(i) != audio) format->streams[i]->discard = AVDISCARD_ALL;
   }
-  if (video < 0 && audio < 0) {
+  if (!format || (video < 0 && audio < 0)) {
     blind = true;
     blindSince = now;
     console(
@@ -148,6 +148,7 @@ bool Playback::Impl::readPacket(uint32_t now) {
     // a packet read there may be only half written.
     bool settled = now - grewAt >= kSettledTicks;
     if (!settled && size < handedOut + kReadMargin) return false;
+    if (!format || !io) return false;
     io->eof_reached = 0;
     io->error = 0;
     int r = av_read_frame(format, packet);

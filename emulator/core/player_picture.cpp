@@ -3,6 +3,7 @@
 // show them), centred, black around it. Scaled only when the screen is looked
 // at and the picture has changed; fast bilinear keeps it cheap.
 #include <algorithm>
+#include <cmath>
 
 #include "core/player_impl.h"
 
@@ -13,10 +14,10 @@ void pictureFit(uint32_t width, uint32_t height, AVRational sar, uint32_t& w, ui
   double shown = static_cast<double>(width) * sar.num / sar.den;  // display width in square pixels
   if (shown * OSD_ScreenHeight >= static_cast<double>(OSD_ScreenWidth) * height) {
     w = OSD_ScreenWidth;
-    h = static_cast<uint32_t>(OSD_ScreenWidth * height / shown + 0.5);
+    h = static_cast<uint32_t>(std::lround(OSD_ScreenWidth * height / shown));
   } else {
     h = OSD_ScreenHeight;
-    w = static_cast<uint32_t>(OSD_ScreenHeight * shown / height + 0.5);
+    w = static_cast<uint32_t>(std::lround(OSD_ScreenHeight * shown / height));
   }
   w = std::clamp<uint32_t>(w & ~1u, 2, OSD_ScreenWidth);
   h = std::clamp<uint32_t>(h & ~1u, 2, OSD_ScreenHeight);

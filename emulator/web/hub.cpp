@@ -1,7 +1,7 @@
 // The hub between the emulator's thread and the HTTP threads.
 #include <algorithm>
 
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "web/internal.h"
 
 namespace emu::web {

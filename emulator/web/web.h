@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 
 namespace emu::web {
 

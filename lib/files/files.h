@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t FILES_PathSize = 512;     // path buffers, terminator included
+constexpr uint32_t FILES_PathSize = 512;      // path buffers, terminator included
 constexpr uint32_t FILES_DirStackSlot = 200;  // one saved directory, terminator included
 constexpr int32_t FILES_DirStackDepth = 16;   // saved directories at most
 

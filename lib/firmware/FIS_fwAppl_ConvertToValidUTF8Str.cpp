@@ -2,4 +2,6 @@
 
 static void* _Appl_ConvertToValidUTF8Str = nullptr;
 
-void* FIS_fwAppl_ConvertToValidUTF8Str(void) { return FIS_Cached(&_Appl_ConvertToValidUTF8Str, FW_Appl_ConvertToValidUTF8Str); }
+void* FIS_fwAppl_ConvertToValidUTF8Str(void) {
+  return FIS_Cached(&_Appl_ConvertToValidUTF8Str, FW_Appl_ConvertToValidUTF8Str);
+}

@@ -29,8 +29,8 @@ void ShowMessageWindow(const char* const* lines, uint32_t x, uint32_t y, uint8_t
   }
   int shown = 0;
   for (; text != nullptr && text[shown] != nullptr; ++shown) {
-    bool fits = y < OSD_ScreenHeight ? y + height + lineHeight < OSD_ScreenHeight
-                                     : height + lineHeight < OSD_ScreenHeight;
+    bool fits =
+        y < OSD_ScreenHeight ? y + height + lineHeight < OSD_ScreenHeight : height + lineHeight < OSD_ScreenHeight;
     if (!fits) break;
     height += lineHeight;
     uint32_t w = uint32_t(TAP_Osd_GetW(text[shown], 0, fontSize)) + margin;
@@ -57,8 +57,7 @@ void ShowMessageWindow(const char* const* lines, uint32_t x, uint32_t y, uint8_t
     row = lineHeight;
   }
   for (int i = 0; i < shown; ++i) {
-    TAP_Osd_PutS(uint16_t(work), indent, row + 5, width - indent, text[i], textColour, bgColour, 0, fontSize, 0,
-                 align);
+    TAP_Osd_PutS(uint16_t(work), indent, row + 5, width - indent, text[i], textColour, bgColour, 0, fontSize, 0, align);
     row += lineHeight;
   }
 

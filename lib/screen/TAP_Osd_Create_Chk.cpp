@@ -7,7 +7,8 @@ using screen_internal::sum;
 
 int TAP_Osd_Create_Chk(const char* tag, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint8_t lutIdx, int flags) {
   if (tag != nullptr) {
-    if (x >= OSD_ScreenWidth) LogEntryZindraPrintf(1, "TAP_Osd_Create_Chk Warning: x(%d) out of range @ %s", int(x), tag);
+    if (x >= OSD_ScreenWidth)
+      LogEntryZindraPrintf(1, "TAP_Osd_Create_Chk Warning: x(%d) out of range @ %s", int(x), tag);
     if (y >= OSD_ScreenHeight)
       LogEntryZindraPrintf(1, "TAP_Osd_Create_Chk Warning: y(%d) out of range @ %s", int(y), tag);
     if (sum(x, w) > OSD_ScreenWidth)

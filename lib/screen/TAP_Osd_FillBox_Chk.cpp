@@ -10,8 +10,7 @@ int TAP_Osd_FillBox_Chk(const char* tag, uint16_t rgn, uint32_t x, uint32_t y, u
   if (tag != nullptr) {
     uint32_t rgnW = GetOSDRegionWidth(rgn), rgnH = GetOSDRegionHeight(rgn);
     if (!isOSDRegionAlive(rgn))
-      LogEntryZindraPrintf(1, "TAP_Osd_FillBox_Chk Warning: rgn(%d) points to an undefined region @ %s", int(rgn),
-                           tag);
+      LogEntryZindraPrintf(1, "TAP_Osd_FillBox_Chk Warning: rgn(%d) points to an undefined region @ %s", int(rgn), tag);
     if (x >= rgnW) LogEntryZindraPrintf(1, "TAP_Osd_FillBox_Chk Warning: x(%d) out of range @ %s", int(x), tag);
     if (y >= rgnH) LogEntryZindraPrintf(1, "TAP_Osd_FillBox_Chk Warning: y(%d) out of range @ %s", int(y), tag);
     if (sum(x, w) > rgnW)

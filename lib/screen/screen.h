@@ -28,8 +28,7 @@ int TAP_Osd_Create_Chk(const char* tag, uint32_t x, uint32_t y, uint32_t w, uint
 
 // TAP_Osd_FillBox with checks against the size of region `rgn`. Returns the
 // platform call's result (0 on success).
-int TAP_Osd_FillBox_Chk(const char* tag, uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                        uint32_t colour);
+int TAP_Osd_FillBox_Chk(const char* tag, uint16_t rgn, uint32_t x, uint32_t y, uint32_t w, uint32_t h, uint32_t colour);
 
 // TAP_Osd_Copy with checks against the sizes of both regions. Returns the
 // platform call's result (0 on success).

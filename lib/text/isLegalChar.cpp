@@ -11,7 +11,15 @@ int isLegalChar(const char* p, uint32_t mask) {
   if ((mask & LC_LineBreak) && (c == 0x0A || c == 0x8A)) return 0;
   if (mask & LC_FileName) {
     switch (c) {
-      case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|': return 0;
+      case '"':
+      case '*':
+      case '/':
+      case ':':
+      case '<':
+      case '>':
+      case '?':
+      case '\\':
+      case '|': return 0;
       default: break;
     }
   }

@@ -3,6 +3,8 @@
 // combining marks (they stand before their letter). 0 = unassigned.
 #include "lib/text/tables.h"
 
+// The tables keep one row per 16 code points, as the standards print them.
+// clang-format off
 const uint16_t UTFLookupISO6937[96] = {
     0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AC, 0x00A5, 0x0000, 0x00A7, 0x00A4, 0x2018, 0x201C, 0x00AB, 0x2190, 0x2191, 0x2192, 0x2193,  // 0xA0
     0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00D7, 0x00B5, 0x00B6, 0x00B7, 0x00F7, 0x2019, 0x201D, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,  // 0xB0
@@ -53,3 +55,4 @@ const char ISO6937_CompositionValues[] =
 
 static_assert(sizeof(ISO6937_CompositionKeys) == ISO6937_CompositionCount * 3, "53 entries, last without space");
 static_assert(sizeof(ISO6937_CompositionValues) == ISO6937_CompositionCount * 3, "values match the keys");
+// clang-format on

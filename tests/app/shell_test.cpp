@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/orvado.h"
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "lib/firmware/fwaccess.h"
 #include "support/testing.h"
 

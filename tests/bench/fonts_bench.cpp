@@ -44,8 +44,8 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "core/emulator.h"
-#include "core/sandbox.h"
+#include "emulator/core/emulator.h"
+#include "emulator/core/sandbox.h"
 #include "lib/fonts/fonts.h"
 #include "lib/text/text.h"
 

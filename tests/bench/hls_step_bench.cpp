@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "app/orvado.h"
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "support/hls_server.h"
 #include "support/testing.h"
 

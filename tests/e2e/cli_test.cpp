@@ -79,6 +79,24 @@ TEST(Cli, HelpAndBadArguments) {
   EXPECT_TRUE(contains(symbol.out, "unknown firmware symbol: _nothing")) << symbol.out;
 }
 
+// The help offers only what this build has; the rest is refused by name
+// (the receiver-CPU build has neither the decoding player nor the web page).
+TEST(Cli, OptionsOfLeftOutPartsAreNeitherOfferedNorAccepted) {
+  Result help = emulator("--help");
+  EXPECT_EQ(contains(help.out, "--audio FILE"), bool(ORVADO_PLAYER)) << help.out;
+  EXPECT_EQ(contains(help.out, "--web [ADDR:]PORT"), bool(ORVADO_WEB)) << help.out;
+  if (!ORVADO_PLAYER) {
+    Result audio = emulator("--audio /tmp/a.wav " ORVADO_TAP_FILE);
+    EXPECT_EQ(audio.status, 2);
+    EXPECT_TRUE(contains(audio.out, "--audio is not available in this build")) << audio.out;
+  }
+  if (!ORVADO_WEB) {
+    Result web = emulator("--web 0 " ORVADO_TAP_FILE);
+    EXPECT_EQ(web.status, 2);
+    EXPECT_TRUE(contains(web.out, "--web is not available in this build")) << web.out;
+  }
+}
+
 TEST(Cli, RefusesAFileThatIsNoTap) {
   writeFile(scratch() + "/fake.tap", "#!/bin/sh\necho hello\n");
   Result r = emulator("--run 1s " + scratch() + "/fake.tap");

@@ -12,8 +12,8 @@
 #include <mutex>
 #include <thread>
 
-#include "core/emulator.h"
-#include "core/sandbox.h"
+#include "emulator/core/emulator.h"
+#include "emulator/core/sandbox.h"
 #include "support/hls_server.h"
 #include "support/testing.h"
 

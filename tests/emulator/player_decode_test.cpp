@@ -7,7 +7,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 #include "support/media.h"
 #include "support/testing.h"
 

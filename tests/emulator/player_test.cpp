@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 #include "support/testing.h"
 
 using namespace orvado_test;

@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "support/testing.h"
 
 using namespace orvado_test;

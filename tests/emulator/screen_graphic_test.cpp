@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 #include "support/testing.h"
 
 namespace {

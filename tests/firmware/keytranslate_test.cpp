@@ -8,7 +8,7 @@
 
 #include "lib/firmware/fwaccess.h"
 #include "lib/firmware/keytranslate.h"
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "support/testing.h"
 
 using namespace orvado_test;

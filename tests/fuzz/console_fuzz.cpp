@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 
 namespace {
 

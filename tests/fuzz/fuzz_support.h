@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/emulator.h"
-#include "core/sandbox.h"
+#include "emulator/core/emulator.h"
+#include "emulator/core/sandbox.h"
 
 // A fuzz target's own check: a finding, reported with the failed condition.
 #define FUZZ_CHECK(c)                                                         \

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 #include "fuzz_support.h"
 
 namespace {

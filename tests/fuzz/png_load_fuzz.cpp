@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

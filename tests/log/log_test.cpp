@@ -10,7 +10,7 @@
 #include <ctime>
 #include <regex>
 
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "lib/log/log.h"
 #include "support/testing.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/emulator.h"
+#include "emulator/core/emulator.h"
 
 namespace orvado_test {
 

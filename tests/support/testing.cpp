@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 
 namespace orvado_test {
 namespace {

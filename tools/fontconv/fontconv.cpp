@@ -72,32 +72,37 @@ void addRange(std::set<uint32_t>& set, uint32_t first, uint32_t last) {
 void addIso6937(std::set<uint32_t>& set) {
   // The upper half of ISO/IEC 6937 as the broadcast text conversion reads
   // it, besides Latin-1; the composed letters all lie in Latin-1.
-  static const uint32_t extra[] = {0x20AC, 0x2018, 0x201C, 0x2190, 0x2191, 0x2192, 0x2193, 0x2019, 0x201D,
-                                   0x2015, 0x2122, 0x266A, 0x215B, 0x215C, 0x215D, 0x215E, 0x2126, 0x0110,
-                                   0x0126, 0x0132, 0x013F, 0x0141, 0x0152, 0x0166, 0x014A, 0x0149, 0x0138,
-                                   0x0111, 0x03B4, 0x0127, 0x0131, 0x0133, 0x0140, 0x0142, 0x0153, 0x0167,
-                                   0x014B, 0x0300, 0x0301, 0x0302, 0x0303, 0x0304, 0x0306, 0x0307, 0x0308,
-                                   0x030A, 0x0327, 0x030B, 0x0328, 0x030C};
+  static const uint32_t extra[] = {0x20AC, 0x2018, 0x201C, 0x2190, 0x2191, 0x2192, 0x2193, 0x2019, 0x201D, 0x2015,
+                                   0x2122, 0x266A, 0x215B, 0x215C, 0x215D, 0x215E, 0x2126, 0x0110, 0x0126, 0x0132,
+                                   0x013F, 0x0141, 0x0152, 0x0166, 0x014A, 0x0149, 0x0138, 0x0111, 0x03B4, 0x0127,
+                                   0x0131, 0x0133, 0x0140, 0x0142, 0x0153, 0x0167, 0x014B, 0x0300, 0x0301, 0x0302,
+                                   0x0303, 0x0304, 0x0306, 0x0307, 0x0308, 0x030A, 0x0327, 0x030B, 0x0328, 0x030C};
   addRange(set, 0x20, 0x7E);
   addRange(set, 0xA0, 0xFF);
   for (uint32_t cp : extra) set.insert(cp);
 }
 
 bool addNamed(std::set<uint32_t>& set, const std::string& name) {
-  if (name == "basic-latin") addRange(set, 0x20, 0x7E);
-  else if (name == "latin-1") addRange(set, 0xA0, 0xFF);
-  else if (name == "latin-ext-a") addRange(set, 0x100, 0x17F);
+  if (name == "basic-latin")
+    addRange(set, 0x20, 0x7E);
+  else if (name == "latin-1")
+    addRange(set, 0xA0, 0xFF);
+  else if (name == "latin-ext-a")
+    addRange(set, 0x100, 0x17F);
   else if (name == "greek") {
     addRange(set, 0x370, 0x3FF);
     for (uint32_t cp : {0x378u, 0x379u, 0x380u, 0x381u, 0x382u, 0x383u, 0x38Bu, 0x38Du, 0x3A2u}) set.erase(cp);
-  }
-  else if (name == "cyrillic") addRange(set, 0x400, 0x4FF);
-  else if (name == "combining") addRange(set, 0x300, 0x36F);
-  else if (name == "punctuation") addRange(set, 0x2010, 0x203A);
-  else if (name == "iso6937") addIso6937(set);
+  } else if (name == "cyrillic")
+    addRange(set, 0x400, 0x4FF);
+  else if (name == "combining")
+    addRange(set, 0x300, 0x36F);
+  else if (name == "punctuation")
+    addRange(set, 0x2010, 0x203A);
+  else if (name == "iso6937")
+    addIso6937(set);
   else if (name == "default") {
-    for (const char* n : {"basic-latin", "latin-1", "latin-ext-a", "greek", "cyrillic", "combining", "punctuation",
-                          "iso6937"})
+    for (const char* n :
+         {"basic-latin", "latin-1", "latin-ext-a", "greek", "cyrillic", "combining", "punctuation", "iso6937"})
       addNamed(set, n);
   } else
     return false;
@@ -172,8 +177,7 @@ class Face {
     if (e == FT_Err_Unknown_File_Format) throw Error("'" + path + "' is not a font FreeType can read");
     if (e != 0) throw Error("cannot load font '" + path + "' (FreeType error " + std::to_string(e) + ")");
     if (!FT_IS_SCALABLE(face_)) throw Error("'" + path + "' is not a scalable font");
-    if (FT_Select_Charmap(face_, FT_ENCODING_UNICODE) != 0)
-      throw Error("'" + path + "' has no Unicode character map");
+    if (FT_Select_Charmap(face_, FT_ENCODING_UNICODE) != 0) throw Error("'" + path + "' has no Unicode character map");
     if (FT_Set_Pixel_Sizes(face_, 0, FT_UInt(pixels)) != 0)
       throw Error("'" + path + "' cannot be set to " + std::to_string(pixels) + " pixels");
   }
@@ -203,8 +207,7 @@ Glyph render(const Face& face, uint32_t cp, int ascent, int lineHeight, int& cli
     throw Error("cannot render " + hex(cp) + " from '" + face.path() + "'");
   const FT_GlyphSlot slot = f->glyph;
   const FT_Bitmap& bm = slot->bitmap;
-  if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.rows != 0)
-    throw Error("FreeType gave no grey bitmap for " + hex(cp));
+  if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.rows != 0) throw Error("FreeType gave no grey bitmap for " + hex(cp));
 
   int advance = int((slot->advance.x + 32) >> 6);
   int left = slot->bitmap_left;
@@ -365,8 +368,8 @@ int run(int argc, char** argv) {
     std::string list;
     for (size_t i = 0; i < missing.size() && i < 20; ++i) list += (i ? " " : "") + hex(missing[i]);
     if (missing.size() > 20) list += " ...";
-    std::fprintf(stderr, "fontconv: %s: %zu character(s) in none of the fonts: %s\n",
-                 o.strict ? "error" : "warning", missing.size(), list.c_str());
+    std::fprintf(stderr, "fontconv: %s: %zu character(s) in none of the fonts: %s\n", o.strict ? "error" : "warning",
+                 missing.size(), list.c_str());
     if (o.strict) return 1;
   }
   if (glyphs.empty()) throw Error("none of the characters is in the fonts");

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "core/sandbox.h"
+#include "emulator/core/sandbox.h"
 #include "support/testing.h"
 
 int main(int argc, char** argv) {
