@@ -12,6 +12,7 @@ echo "== format and layer checks"
 
 echo "== 32-bit TAP build"
 cmake -S "$root" -B "$root/build32" -G Ninja -DORVADO_TAP_ONLY=ON \
+  -DORVADO_WERROR="$([ "${CI:-}" = true ] && echo ON || echo OFF)" \
   -DCMAKE_CXX_FLAGS="-m32 -idirafter /usr/include/x86_64-linux-gnu" -DCMAKE_C_FLAGS="-m32 -idirafter /usr/include/x86_64-linux-gnu" -DCMAKE_SHARED_LINKER_FLAGS=-m32 -DCMAKE_MODULE_LINKER_FLAGS=-m32 >/dev/null
 ninja -C "$root/build32" -j"$(nproc)" Orvado
 readelf -h "$root/build32/Orvado.tap" | grep -q "ELF32" || { echo "32-bit TAP is not ELF32"; exit 1; }

@@ -130,7 +130,7 @@ uint32_t hddFlen(TYPE_File* file) {
   uint32_t r = 0;
   struct stat st;
   if (g_open.count(file) && fstat(fileno(file->stream), &st) == 0)
-    r = st.st_size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(st.st_size);
+    r = static_cast<uint64_t>(st.st_size) > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(st.st_size);
   trace("TAP_Hdd_Flen(%p) = %u", static_cast<void*>(file), r);
   return r;
 }

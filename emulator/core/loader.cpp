@@ -17,6 +17,9 @@ void* g_handle = nullptr;
 TAP_EntryRecord g_entry{};
 bool g_ended = false;
 
+// The receiver's memory for a TAP is a few MiB; nothing real comes near this.
+constexpr uint64_t kMaxZeroSection = 64u << 20;
+
 template <typename T>
 bool readAt(const std::string& data, uint64_t offset, T& out) {
   if (offset > data.size() || data.size() - offset < sizeof(T)) return false;
@@ -38,11 +41,15 @@ bool sections(const std::string& data, std::map<std::string, std::string>& out, 
     if (!readAt(data, eh.e_shoff + uint64_t(i) * sizeof(Shdr), sh)) return (why = "its section table is damaged"), false;
     uint64_t nameAt = uint64_t(names.sh_offset) + sh.sh_name;
     if (nameAt >= data.size()) continue;
-    std::string name(data.c_str() + nameAt, strnlen(data.c_str() + nameAt, data.size() - nameAt));
+    std::string name(data.c_str() + nameAt, strnlen(data.c_str() + nameAt, static_cast<size_t>(data.size() - nameAt)));
+    const uint64_t offset = sh.sh_offset, size = sh.sh_size;
     if (sh.sh_type == SHT_NOBITS) {
-      out[name] = std::string(sh.sh_size, '\0');
-    } else if (uint64_t(sh.sh_offset) <= data.size() && data.size() - sh.sh_offset >= sh.sh_size) {
-      out[name] = data.substr(sh.sh_offset, sh.sh_size);
+      // Zero-filled data costs nothing in the file: a damaged size must not
+      // make the emulator allocate without bound.
+      if (size > kMaxZeroSection) return (why = "section " + name + " is larger than a TAP can use"), false;
+      out[name] = std::string(static_cast<size_t>(size), '\0');
+    } else if (offset <= data.size() && data.size() - offset >= size) {
+      out[name] = data.substr(static_cast<size_t>(offset), static_cast<size_t>(size));
     }
   }
   return true;

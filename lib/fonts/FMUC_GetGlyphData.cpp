@@ -31,7 +31,7 @@ void computeRuns(GlyphDataUC* g, GlyphFacts* f) {
       if (run == limit) return;
       uint32_t start = c;
       while (c < span->end && row[c] != 0) ++c;
-      *run++ = InkRun{uint16_t(r * g->Width + start), uint8_t(r), uint8_t(c - start)};
+      *run++ = InkRun{uint16_t(r * g->Width + c), uint8_t(r), uint8_t(c - start)};
     }
   }
   f->runCount = uint16_t(run - first);

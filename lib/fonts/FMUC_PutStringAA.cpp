@@ -28,26 +28,58 @@ uint32_t advanceOf(const GlyphDataUC* glyph) { return facts(glyph)->mark ? 0 : g
 // line never has more glyphs than this.
 constexpr int kMaxGlyphs = 160;
 
-// A measured line: its glyphs in order, found once and drawn from here.
+// A measured line: its glyphs with ink, found and placed once and drawn
+// from here.
 struct Line {
-  const GlyphDataUC* glyphs[kMaxGlyphs];
+  fonts_internal::PlacedGlyph glyphs[kMaxGlyphs];
   int count;
   uint32_t width, height;  // width without the marks; height with them
 };
 
+// Measuring in progress, kept apart from the line so that it can live in
+// registers.
+struct Pen {
+  fonts_internal::PlacedGlyph *next, *limit;
+  uint32_t width = 0, height = 0;
+  int32_t markCentre = 0;  // where the next mark goes: the middle of the last glyph
+
+  explicit Pen(Line& line) : next(line.glyphs), limit(line.glyphs + kMaxGlyphs) {}
+
+  // Adds the next glyph: a mark centred over the glyph before it, any other
+  // glyph at the pen, which it then moves on by its width.
+  void place(const GlyphDataUC* glyph) {
+    const fonts_internal::GlyphFacts* f = facts(glyph);
+    int32_t at = int32_t(width);
+    if (f->mark) {
+      at = markCentre - glyph->Width / 2;
+    } else {
+      markCentre = at + glyph->Width / 2;
+      width += glyph->Width;
+    }
+    if (glyph->Height > height) height = glyph->Height;
+    if (f->inkBottom > f->inkTop && next != limit) *next++ = {glyph, f, at};
+  }
+
+  void finish(Line& line) const {
+    line.count = int(next - line.glyphs);
+    line.width = width;
+    line.height = height;
+  }
+};
+
 void measure(const char* text, FontDataUC* font, Line& line) {
-  line.count = 0;
-  line.width = line.height = 0;
+  Pen pen(line);
   while (*text != 0) {
     uint8_t n = 1;
     const GlyphDataUC* glyph = fonts_internal::glyphAt(font, text, &n);
     text += n;
-    if (glyph == nullptr) continue;
-    if (!facts(glyph)->mark) line.width += glyph->Width;
-    if (glyph->Height > line.height) line.height = glyph->Height;
-    if (line.count < kMaxGlyphs) line.glyphs[line.count++] = glyph;
+    if (glyph != nullptr) pen.place(glyph);
   }
+  pen.finish(line);
 }
+
+// Longest clean text: the filter lets no more through unchanged.
+constexpr size_t kMaxClean = 126;
 
 // True when conversion and filtering would hand the text back unchanged:
 // printable ASCII and whole UTF-8 sequences only (so it is not read as 8-bit
@@ -69,7 +101,41 @@ bool isClean(const char* text, size_t& length) {
     }
   }
   length = size_t(p - reinterpret_cast<const uint8_t*>(text));
-  return length <= 126;
+  return length <= kMaxClean;
+}
+
+// Measures clean text (see isClean) where it is, in the same pass that
+// finds it clean, and gives `length`; false when the text needs the working
+// copy. Cached characters of one or two bytes are taken in line; before the
+// first other one the rest of the text is checked, so a text that needs the
+// copy has loaded no glyph and logged nothing here.
+bool measureClean(const char* text, FontDataUC* font, Line& line, size_t& length) {
+  Pen pen(line);
+  const fonts_internal::CachedGlyphs cache(font);
+  bool restClean = false;
+  const char* p = text;
+  while (uint8_t c = uint8_t(*p)) {
+    const GlyphDataUC* glyph = nullptr;
+    uint8_t n = 1;
+    if (c >= 0x20 && c < 0x7F) {
+      glyph = cache.find(c);
+    } else if (c >= 0xC0 && c < 0xE0 && (uint8_t(p[1]) & 0xC0) == 0x80) {
+      n = 2;
+      glyph = cache.find(uint32_t(c & 0x1F) << 6 | (uint8_t(p[1]) & 0x3F));
+    }
+    if (glyph == nullptr) {
+      size_t rest = 0;
+      if (!restClean && (!isClean(p, rest) || size_t(p - text) + rest > kMaxClean)) return false;
+      restClean = true;
+      n = 1;
+      glyph = FMUC_GetGlyphData(font, p, &n);
+    }
+    p += n;
+    if (glyph != nullptr) pen.place(glyph);
+  }
+  pen.finish(line);
+  length = size_t(p - text);
+  return length <= kMaxClean;
 }
 
 // The working copy as conversion and filtering make it, or null when it
@@ -148,13 +214,12 @@ void FMUC_PutStringAA(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const
   // text that needs converting or filtering, or cutting.
   size_t length = 0;
   char* copy = nullptr;
-  if (!isClean(text, length)) {
+  Line line;
+  if (!measureClean(text, font, line, length)) {
     copy = workingCopy(text);
     if (copy == nullptr) return;
+    measure(copy, font, line);
   }
-
-  Line line;
-  measure(copy ? copy : text, font, line);
   uint64_t right = uint64_t(x) + line.width;
   if (right > maxX && truncation <= 2) {
     if (copy == nullptr) {

@@ -7,7 +7,6 @@ namespace {
 
 // A solid background: every partial coverage has its pixel in the table.
 struct TableBlend {
-  static constexpr bool kInPairs = false;
   const uint32_t* table;
   uint32_t operator()(uint32_t a, uint32_t) const { return table[a]; }  // table[255] is the foreground
 };
@@ -18,11 +17,13 @@ struct TableBlend {
 // and the result is FM_AlphaBlendRGB's to the bit. Plain 32-bit arithmetic,
 // as fast on the receiver's MIPS as on the PC. What depends on the
 // coverage alone (255 - a, and a times the foreground's red and blue and
-// its green) is looked up, worked out when the foreground changes.
+// its green) is looked up, worked out when the foreground changes. The
+// foreground's alpha rides in the green share, above the green sum that
+// never reaches bit 16, so it costs no step of its own.
 struct Shares {
   uint32_t rest[256];     // 255 - a
   uint32_t redBlue[256];  // a * 0x00RR00BB of the foreground
-  uint32_t green[256];    // a * GG of the foreground
+  uint32_t green[256];    // a * GG of the foreground, and its alpha byte in place
   uint32_t foreground;
   bool kept;
 };
@@ -34,29 +35,26 @@ void keepSharesFor(uint32_t foreground) {
   for (uint32_t a = 0; a < 256; ++a) {
     g_shares.rest[a] = 255 - a;
     g_shares.redBlue[a] = (foreground & 0x00FF00FFu) * a;
-    g_shares.green[a] = (foreground >> 8 & 0xFFu) * a;
+    g_shares.green[a] = (foreground >> 8 & 0xFFu) * a + (foreground & 0xFF000000u);
   }
   // At coverage 255 the foreground itself, as the reference writes it.
   g_shares.rest[255] = 0;
   g_shares.redBlue[255] = (foreground & 0x00FF00FFu) << 8;
-  g_shares.green[255] = foreground & 0x0000FF00u;
+  g_shares.green[255] = foreground & 0xFF00FF00u;
   g_shares.foreground = foreground;
   g_shares.kept = true;
 }
 
 struct PackedOver {
-  static constexpr bool kInPairs = true;
-  uint32_t alpha;  // the foreground's alpha byte
   uint32_t operator()(uint32_t a, uint32_t below) const {
     uint32_t rb = ((below & 0x00FF00FFu) * g_shares.rest[a] + g_shares.redBlue[a]) >> 8 & 0x00FF00FFu;
-    uint32_t g = ((below >> 8 & 0xFFu) * g_shares.rest[a] + g_shares.green[a]) & 0x0000FF00u;
-    return alpha | rb | g;
+    uint32_t alphaGreen = ((below >> 8 & 0xFFu) * g_shares.rest[a] + g_shares.green[a]) & 0xFF00FF00u;
+    return alphaGreen | rb;
   }
 };
 
 // Any other colour factor: channel by channel.
 struct ScaledOver {
-  static constexpr bool kInPairs = false;
   uint32_t foreground;
   float colourFactor;
   uint32_t operator()(uint32_t a, uint32_t below) const {
@@ -97,8 +95,8 @@ inline void blendRow(const uint8_t* s, const uint8_t* end, uint32_t* d, uint32_t
 // The rows from inkTop, each from its first to its last inked column, cut to
 // columns [c0, c1) of the glyph when it reaches past the rectangle.
 template <bool kClipped, typename Blend>
-void blendRows(const Canvas& cv, const GlyphDataUC* g, int32_t pen, int32_t c0, int32_t c1, const Blend& blend) {
-  const GlyphFacts* f = facts(g);
+void blendRows(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, int32_t c0, int32_t c1,
+               const Blend& blend) {
   const size_t width = g->Width, stride = size_t(cv.stride);
   const uint32_t foreground = cv.foreground;
   const InkSpan* span = spans(f);
@@ -127,67 +125,47 @@ void blendRuns(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int3
   const uint8_t* coverage = g->GlyphData;
   uint32_t* box = cv.box + pen;
   // Pixel of coverage byte i on row r: i + r * (stride - width).
-  const int32_t skew = cv.stride - int32_t(g->Width);
+  const intptr_t skew = cv.stride - intptr_t(g->Width);
   for (; run != end; ++run) {
-    const uint8_t* s = coverage + run->src;
-    uint32_t* d = box + run->src + run->row * skew;
-    uint32_t n = run->count;
-    if (Blend::kInPairs) {
-      // Two pixels a turn, for the longer blends: half the loop control.
-      if (n & 1) {
-        *d = blend(*s, *d);
-        ++d, ++s;
-      }
-      for (n >>= 1; n != 0; --n, s += 2, d += 2) {
-        d[0] = blend(s[0], d[0]);
-        d[1] = blend(s[1], d[1]);
-      }
-    } else {
-      for (; n != 0; --n, ++s, ++d) *d = blend(*s, *d);
-    }
+    // Counted up from minus the run's length (never 0) to zero: one add and
+    // one branch of loop control a pixel.
+    const uint8_t* s = coverage + run->end;
+    uint32_t* d = box + run->end + run->row * skew;
+    intptr_t i = -intptr_t(run->count);
+    do d[i] = blend(s[i], d[i]);
+    while (++i != 0);
   }
 }
 
+// The placed glyphs in order, each cut to the rectangle where it reaches
+// past it.
 template <typename Blend>
-void blendGlyph(const Canvas& cv, const GlyphDataUC* g, int32_t pen, const Blend& blend) {
-  const GlyphFacts* f = facts(g);
-  if (f->hasRuns && pen >= 0 && pen + int32_t(g->Width) <= cv.stride && f->inkBottom <= cv.rows) {
-    blendRuns(cv, g, f, pen, blend);
-  } else if (pen >= 0 && pen + int32_t(g->Width) <= cv.stride) {
-    blendRows<false>(cv, g, pen, 0, g->Width, blend);
-  } else {
-    int32_t c0 = pen < 0 ? -pen : 0;
-    int32_t c1 = pen + int32_t(g->Width) > cv.stride ? cv.stride - pen : int32_t(g->Width);
-    blendRows<true>(cv, g, pen, c0, c1, blend);
-  }
-}
-
-// The line's glyphs in order: a mark centred over the glyph before it,
-// any other glyph at the pen, which it then moves on by its width.
-template <typename Blend>
-void blendLine(const Canvas& cv, const GlyphDataUC* const* glyphs, int count, const Blend& blend) {
-  int32_t pen = 0, markCentre = 0;
-  for (int i = 0; i < count; ++i) {
-    const GlyphDataUC* g = glyphs[i];
-    int32_t at = pen;
-    if (facts(g)->mark) {
-      at = markCentre - g->Width / 2;
-    } else {
-      markCentre = pen + g->Width / 2;
-      pen += g->Width;
+void blendLine(const Canvas& cv, const PlacedGlyph* glyphs, int count, const Blend& blend) {
+  for (const PlacedGlyph* p = glyphs; p != glyphs + count; ++p) {
+    const GlyphDataUC* g = p->glyph;
+    const GlyphFacts* f = p->facts;
+    const int32_t at = p->at, width = g->Width;
+    if (at >= 0 && at + width <= cv.stride) {
+      if (f->hasRuns && f->inkBottom <= cv.rows)
+        blendRuns(cv, g, f, at, blend);
+      else
+        blendRows<false>(cv, g, f, at, 0, width, blend);
+    } else if (at < cv.stride && at + width > 0) {
+      int32_t c0 = at < 0 ? -at : 0;
+      int32_t c1 = at + width > cv.stride ? cv.stride - at : width;
+      blendRows<true>(cv, g, f, at, c0, c1, blend);
     }
-    if (g->GlyphData != nullptr && at < cv.stride && at + int32_t(g->Width) > 0) blendGlyph(cv, g, at, blend);
   }
 }
 
 }  // namespace
 
-void drawLine(const Canvas& cv, const GlyphDataUC* const* glyphs, int count) {
+void drawLine(const Canvas& cv, const PlacedGlyph* glyphs, int count) {
   if (cv.solid) {
     blendLine(cv, glyphs, count, TableBlend{PackedAlphaLUT});
   } else if (cv.colourFactor == 1.0f) {
     keepSharesFor(cv.foreground);
-    blendLine(cv, glyphs, count, PackedOver{cv.foreground & 0xFF000000u});
+    blendLine(cv, glyphs, count, PackedOver{});
   } else {
     blendLine(cv, glyphs, count, ScaledOver{cv.foreground, cv.colourFactor});
   }

@@ -54,16 +54,34 @@ inline uint32_t indexHash(uint32_t codePoint) {
   return h ^ (h >> 15);
 }
 
+// The index of a font, read once for a whole line of look-ups; empty (every
+// look-up misses) while the font has nothing cached.
+struct CachedGlyphs {
+  GlyphDataUC* slots = nullptr;
+  const uint32_t* entries = nullptr;  // the index's entries, behind its mask
+  uint32_t mask = 0;
+
+  explicit CachedGlyphs(const FontDataUC* font) {
+    if (font->GlyphCache == nullptr || font->GlyphCacheCount <= 0) return;
+    slots = font->GlyphCache;
+    entries = glyphIndex(font) + 1;
+    mask = entries[-1];
+  }
+
+  // The cached glyph of codePoint, or null when it is not cached yet.
+  GlyphDataUC* find(uint32_t codePoint) const {
+    if (entries == nullptr) return nullptr;
+    for (uint32_t i = indexHash(codePoint) & mask;; i = (i + 1) & mask) {
+      uint32_t slot = entries[i];
+      if (slot == 0) return nullptr;
+      if (slots[slot - 1].Unicode == codePoint) return &slots[slot - 1];
+    }
+  }
+};
+
 // The cached glyph of codePoint, or null when it is not cached yet.
 inline GlyphDataUC* cachedGlyph(const FontDataUC* font, uint32_t codePoint) {
-  if (font->GlyphCacheCount <= 0) return nullptr;
-  const uint32_t* index = glyphIndex(font);
-  uint32_t mask = index[0];
-  for (uint32_t i = indexHash(codePoint) & mask;; i = (i + 1) & mask) {
-    uint32_t slot = index[1 + i];
-    if (slot == 0) return nullptr;
-    if (font->GlyphCache[slot - 1].Unicode == codePoint) return &font->GlyphCache[slot - 1];
-  }
+  return CachedGlyphs(font).find(codePoint);
 }
 
 // FMUC_GetGlyphData for the character at `text` (not empty), with the
@@ -101,12 +119,12 @@ struct InkSpan {
   uint16_t end;    // one past the last; first == end for an empty row
 };
 
-// A stretch of inked pixels (coverage 1 to 255) of one row: `count`
-// pixels from coverage byte `src` (row * width + column) on row `row`. The
-// runs of a glyph go top to bottom, left to right. With them the unclipped
-// path tests no coverage byte and keeps no row loop.
+// A stretch of inked pixels (coverage 1 to 255) of one row: the `count`
+// pixels up to coverage byte `end` (row * width + column, one past the
+// last) on row `row`. The runs of a glyph go top to bottom, left to right.
+// With them the unclipped path tests no coverage byte and keeps no row loop.
 struct InkRun {
-  uint16_t src;
+  uint16_t end;
   uint8_t row, count;
 };
 
@@ -154,9 +172,18 @@ struct Canvas {
   float colourFactor;
 };
 
-// Blends the `count` glyphs of a measured line into the canvas from its left
-// edge, each combining mark centred over the glyph before it (so it may
-// reach left of the rectangle); pixels outside the rectangle are not written.
-void drawLine(const Canvas& canvas, const GlyphDataUC* const* glyphs, int count);
+// A glyph of a measured line that has ink, with its facts and its left
+// edge in the rectangle, worked out while measuring so that drawing looks
+// nothing up again. A combining mark sits centred over the glyph before it,
+// so it may reach left of the rectangle.
+struct PlacedGlyph {
+  const GlyphDataUC* glyph;
+  const GlyphFacts* facts;
+  int32_t at;
+};
+
+// Blends the `count` placed glyphs of a measured line into the canvas;
+// pixels outside the rectangle are not written.
+void drawLine(const Canvas& canvas, const PlacedGlyph* glyphs, int count);
 
 }  // namespace fonts_internal

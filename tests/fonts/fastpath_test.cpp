@@ -131,4 +131,22 @@ TEST(FastPath, OnlyTextToFilterOrCutGetsAWorkingCopy) {
   screen_test::logMessages();
 }
 
+// Clean text is found clean and measured in one pass: a glyph missing from
+// the font is looked up (and logged) once a line, also when a byte further
+// on sends the text to the working copy after all.
+TEST(FastPath, AMissingGlyphIsLookedUpOnceALine) {
+  orvado_test::freshReceiver(orvado_test::virtualConfig());
+  installFont("no_euro.ufnt", makeUfnt({{'a', 2, 3, std::vector<uint8_t>(6, 0x80)}}));
+  FontDataUC font{};
+  ASSERT_EQ(FMUC_LoadFontFile("no_euro.ufnt", &font), 1);
+  uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 100, 20, 0, 0));
+  screen_test::logMessages();
+  for (const char* text : {"a\xE2\x82\xAC" "a", "a\xE2\x82\xAC" "a\n"}) {
+    FMUC_PutString(rgn, 0, 0, 90, text, 0xFFFFFFFF, 0, &font, 0, 0);
+    EXPECT_EQ(screen_test::logMessages(), std::vector<std::string>{"Glyph 20ac not found"}) << text;
+  }
+  TAP_Osd_Delete(rgn);
+  FMUC_FreeFontFile(&font);
+}
+
 }  // namespace
