@@ -156,8 +156,7 @@ bool ChooseVariant(const char* text) {
     // The URI is the next line that is neither blank nor a tag, whatever it
     // is named; a variant without one ends the step.
     PlaylistLine uri = NextPlaylistLine(&p);
-    while (uri.found && (uri.length == 0 || (uri.at[0] == '#' && !IsTag(uri, kStreamInf))))
-      uri = NextPlaylistLine(&p);
+    while (uri.found && (uri.length == 0 || (uri.at[0] == '#' && !IsTag(uri, kStreamInf)))) uri = NextPlaylistLine(&p);
     if (!uri.found || uri.at[0] == '#') return false;
     if (uri.length >= StreamUrlSize) {
       Status("URL >> 1");

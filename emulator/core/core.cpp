@@ -85,7 +85,8 @@ bool reset(const Config& config, std::string* error) {
       return false;
     }
     if (g_loaded.count(name)) {
-      if (error) *error = "firmware symbol " + name + " is already offered in this process; leave it out in a fresh process";
+      if (error)
+        *error = "firmware symbol " + name + " is already offered in this process; leave it out in a fresh process";
       return false;
     }
   }

@@ -81,19 +81,19 @@ void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // ---- clock and state ------------------------------------------------------
 
-uint32_t ticks();                  // what TAP_GetTick answers now
+uint32_t ticks();                   // what TAP_GetTick answers now
 void advanceTicks(uint32_t ticks);  // virtual clock only; ignored otherwise
 void setState(uint32_t mainState, uint32_t subState);
-bool exitRequested();   // TAP_Exit was called
-bool normalMode();      // true after TAP_EnterNormal, false after TAP_ExitNormal
+bool exitRequested();  // TAP_Exit was called
+bool normalMode();     // true after TAP_EnterNormal, false after TAP_ExitNormal
 
 // ---- memory ---------------------------------------------------------------
 
 // The allocation after the next `n` successful ones fails; with `persistent`
 // every one after it fails too. n < 0 switches failures off.
 void failAllocAfter(long n, bool persistent = false);
-long allocCalls();        // TAP_MemAlloc calls since reset
-size_t liveBlocks();      // blocks allocated and not yet freed
+long allocCalls();    // TAP_MemAlloc calls since reset
+size_t liveBlocks();  // blocks allocated and not yet freed
 size_t liveBytes();
 // The most bytes live at once since reset or resetPeakBytes (which starts
 // the count anew from what is live now): the TAP's peak demand.
@@ -149,8 +149,8 @@ void setCurrentDir(const std::string& linuxPath);
 bool playing();
 // The play record as TAP_Hdd_GetPlayInfo would fill it now (not traced).
 TYPE_PlayInfo playInfo();
-std::string playingFile();        // Linux path, empty when nothing plays
-std::string workFolder();         // Linux path of the firmware's work folder
+std::string playingFile();  // Linux path, empty when nothing plays
+std::string workFolder();   // Linux path of the firmware's work folder
 
 // What the player is doing, for front ends.
 struct PlayerStatus {
@@ -163,10 +163,10 @@ struct PlayerStatus {
   uint64_t pictures = 0;           // pictures decoded and shown
   std::string audioCodec;          // such as "aac"; empty when there is none
   uint32_t sampleRate = 0;
-  double audioSeconds = 0;         // audio decoded
-  uint64_t damagedStretches = 0;   // damaged stretches of the file skipped
-  uint32_t startTick = 0;          // when the playback started
-  uint32_t firstPictureTick = 0;   // when its first picture was shown; 0 before
+  double audioSeconds = 0;        // audio decoded
+  uint64_t damagedStretches = 0;  // damaged stretches of the file skipped
+  uint32_t startTick = 0;         // when the playback started
+  uint32_t firstPictureTick = 0;  // when its first picture was shown; 0 before
 };
 // The player's state now (decodes what is due first). Empty when nothing plays.
 // Like screen(), call it from the thread that runs the TAP: the player decodes

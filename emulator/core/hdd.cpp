@@ -6,8 +6,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <new>
+#include <optional>
 #include <set>
 #include <vector>
 

@@ -38,7 +38,8 @@ bool sections(const std::string& data, std::map<std::string, std::string>& out, 
     return (why = "its section table is damaged"), false;
   for (unsigned i = 0; i < eh.e_shnum; ++i) {
     Shdr sh;
-    if (!readAt(data, eh.e_shoff + uint64_t(i) * sizeof(Shdr), sh)) return (why = "its section table is damaged"), false;
+    if (!readAt(data, eh.e_shoff + uint64_t(i) * sizeof(Shdr), sh))
+      return (why = "its section table is damaged"), false;
     uint64_t nameAt = uint64_t(names.sh_offset) + sh.sh_name;
     if (nameAt >= data.size()) continue;
     std::string name(data.c_str() + nameAt, strnlen(data.c_str() + nameAt, static_cast<size_t>(data.size() - nameAt)));
@@ -82,7 +83,8 @@ bool readTapHeader(const std::string& path, TapHeader& header, std::string* erro
   if (hdr == secs.end()) return fail("it has no header section ._tap_header");
   if (hdr->second.size() < 12) return fail("its header section is shorter than 12 bytes");
   if (hdr->second.compare(0, 8, "KRUXMIPS") != 0)
-    return fail("its header magic is \"" + detail::quote(hdr->second.substr(0, 8).c_str()).substr(1) + " instead of \"KRUXMIPS\"");
+    return fail("its header magic is \"" + detail::quote(hdr->second.substr(0, 8).c_str()).substr(1) +
+                " instead of \"KRUXMIPS\"");
   uint32_t version;
   std::memcpy(&version, hdr->second.data() + 8, 4);
   if (version != 0x10) return fail(detail::format("its header version is 0x%X, not 0x10", version));

@@ -59,8 +59,9 @@ std::string notTransportStream(const std::string& path) {
     for (std::streamsize i = 0; i < got; i += kPacket) {
       uint8_t byte = static_cast<uint8_t>(buffer[static_cast<size_t>(i)]);
       if (byte != kSync)
-        return detail::format("not an MPEG transport stream: byte 0x%02X at offset %llu where the sync byte 0x47 belongs",
-                              byte, static_cast<unsigned long long>(offset + static_cast<uint64_t>(i)));
+        return detail::format(
+            "not an MPEG transport stream: byte 0x%02X at offset %llu where the sync byte 0x47 belongs", byte,
+            static_cast<unsigned long long>(offset + static_cast<uint64_t>(i)));
     }
     offset += static_cast<uint64_t>(got);
   }
@@ -153,14 +154,14 @@ void playerPump() {
   // Console sinks and the screen may ask for the picture while it is made.
   if (!g_playing || !g_playback || g_pumping) return;
   g_pumping = true;
-  if (!g_playback->advance(ticks()))
-    stopPlayback("Player: " + g_playFile + ": playback ended, " + g_playback->why());
+  if (!g_playback->advance(ticks())) stopPlayback("Player: " + g_playFile + ": playback ended, " + g_playback->why());
   g_pumping = false;
 }
 
 void playerFinishRun() {
-  if (g_playing) console("Player: %s was still playing when the run ended: %s", g_playFile.c_str(),
-                         g_playback ? g_playback->summary().c_str() : "");
+  if (g_playing)
+    console("Player: %s was still playing when the run ended: %s", g_playFile.c_str(),
+            g_playback ? g_playback->summary().c_str() : "");
 }
 
 bool playerPicture(Image& plane) {

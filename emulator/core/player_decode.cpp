@@ -50,7 +50,8 @@ AVCodecContext* openDecoder(const AVStream* stream, int threads) {
 
 }  // namespace
 
-DecodingPlayback::DecodingPlayback(const std::string& path, uint32_t now, const Options& options) : impl_(std::make_unique<Impl>()) {
+DecodingPlayback::DecodingPlayback(const std::string& path, uint32_t now, const Options& options)
+    : impl_(std::make_unique<Impl>()) {
   static const bool quiet = [] {
     // Damage is reported on the console, once per stretch; the libraries'
     // own remarks would repeat it for every packet.

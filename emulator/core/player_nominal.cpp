@@ -54,7 +54,8 @@ struct NominalPlayback::Impl {
   }
 };
 
-NominalPlayback::NominalPlayback(const std::string& path, uint32_t now, const Options& options) : impl_(std::make_unique<Impl>()) {
+NominalPlayback::NominalPlayback(const std::string& path, uint32_t now, const Options& options)
+    : impl_(std::make_unique<Impl>()) {
   Impl& p = *impl_;
   p.name = path.substr(path.rfind('/') + 1);
   p.options = options;

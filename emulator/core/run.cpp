@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <mutex>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "core/player_internal.h"
 #include "core/sandbox.h"
@@ -86,9 +86,9 @@ bool parseKey(const std::string& text, uint32_t& code) {
     return true;
   }
   static const std::pair<const char*, uint32_t> kNames[] = {
-      {"exit", RKEY_Exit}, {"stop", RKEY_Stop},   {"ok", RKEY_Ok},         {"menu", RKEY_Menu},
-      {"up", RKEY_Up},     {"down", RKEY_Down},   {"left", RKEY_Left},     {"right", RKEY_Right},
-      {"red", RKEY_Red},   {"green", RKEY_Green}, {"yellow", RKEY_Yellow}, {"blue", RKEY_Blue},
+      {"exit", RKEY_Exit},   {"stop", RKEY_Stop},       {"ok", RKEY_Ok},         {"menu", RKEY_Menu},
+      {"up", RKEY_Up},       {"down", RKEY_Down},       {"left", RKEY_Left},     {"right", RKEY_Right},
+      {"red", RKEY_Red},     {"green", RKEY_Green},     {"yellow", RKEY_Yellow}, {"blue", RKEY_Blue},
       {"volup", RKEY_VolUp}, {"voldown", RKEY_VolDown}, {"mute", RKEY_Mute}};
   for (const auto& [name, value] : kNames)
     if (t == name) return (code = value), true;
@@ -109,9 +109,12 @@ bool parseTicks(const std::string& text, uint32_t& ticks) {
   // Written so that "nan" fails too: a NaN passes neither comparison.
   if (end == t.c_str() || !(v >= 0 && v <= 4e7)) return false;
   std::string unit = end;
-  if (unit == "s") v *= 100;
-  else if (unit == "ms") v /= 10;
-  else if (unit != "t") return false;
+  if (unit == "s")
+    v *= 100;
+  else if (unit == "ms")
+    v /= 10;
+  else if (unit != "t")
+    return false;
   ticks = static_cast<uint32_t>(std::llround(v));
   return true;
 }
@@ -134,7 +137,8 @@ bool runTap(const RunOptions& options, std::string* error) {
     console("loaded %s: %s (\"%s\", id 0x%08X, by %s, built %s)", options.tapPath.c_str(), header.programName.c_str(),
             header.description.c_str(), header.id, header.author.c_str(), header.buildDate.c_str());
   auto drain = [&] {
-    if (options.consoleMaster >= 0) drainConsole(options.consoleMaster, [&](const std::string& line) {
+    if (options.consoleMaster >= 0)
+      drainConsole(options.consoleMaster, [&](const std::string& line) {
         if (options.onConsole) options.onConsole(line);
       });
   };
@@ -196,9 +200,13 @@ bool runTap(const RunOptions& options, std::string* error) {
       for (const auto& line : lines) {
         uint32_t code;
         if (trim(line).empty()) continue;
-        if (lower(trim(line)) == "quit") stdinOpen = false;
-        else if (parseKey(line, code)) press(code);
-        else console("unknown key \"%s\" (use 0-9, exit, ok, menu, the arrows, the colours, stop, quit or a key code)", line.c_str());
+        if (lower(trim(line)) == "quit")
+          stdinOpen = false;
+        else if (parseKey(line, code))
+          press(code);
+        else
+          console("unknown key \"%s\" (use 0-9, exit, ok, menu, the arrows, the colours, stop, quit or a key code)",
+                  line.c_str());
       }
     }
     takeShots(now);
@@ -211,13 +219,15 @@ bool runTap(const RunOptions& options, std::string* error) {
       detail::waitTicks(options.idleEveryTicks);
       continue;
     }
-    nextIdleMs = std::max(nextIdleMs + int64_t{options.idleEveryTicks} * 10, nowMs() - int64_t{options.idleEveryTicks} * 10);
+    nextIdleMs =
+        std::max(nextIdleMs + int64_t{options.idleEveryTicks} * 10, nowMs() - int64_t{options.idleEveryTicks} * 10);
     for (;;) {
       int64_t left = nextIdleMs - nowMs();
       if (left <= 0 || g_stop) break;
       // Looks fall on a steady grid, so a front end that takes one picture
       // per period gets every period.
-      waitOrWake(options.lookEveryMs ? std::min<int64_t>(left, options.lookEveryMs - nowMs() % options.lookEveryMs) : left);
+      waitOrWake(options.lookEveryMs ? std::min<int64_t>(left, options.lookEveryMs - nowMs() % options.lookEveryMs)
+                                     : left);
       takeFrontEndKeys();
       if (frontEndStop || !tapLoaded()) break;
       drain();

@@ -292,8 +292,8 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       // Whatever waits in the buffers would otherwise be written again by the
       // children.
       fflush(nullptr);
-      ChildSetup setup{privateDir, image, options.hideHostWget, geteuid() != 0, geteuid(), getegid(), getpid(),
-                       pidPipe[1], errorPipe[1]};
+      ChildSetup setup{privateDir, image,    options.hideHostWget, geteuid() != 0, geteuid(),
+                       getegid(),  getpid(), pidPipe[1],           errorPipe[1]};
       helper = fork();
       if (helper == 0) {
         close(pidPipe[0]);

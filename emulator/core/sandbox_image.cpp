@@ -73,7 +73,8 @@ bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::s
     return false;
   }
   if (!fs::is_directory(source->templateDir, ec)) {
-    *error = "The disk template \"" + source->templateDir + "\" is not a folder (build the disk target or name a template)";
+    *error =
+        "The disk template \"" + source->templateDir + "\" is not a folder (build the disk target or name a template)";
     return false;
   }
   if (!options.wget.empty()) {

@@ -44,8 +44,8 @@ bool writeOwnIdMaps(uid_t uid, gid_t gid, std::string* error);
 // image is the folder `diskDir`, or, when `fresh` is given, a new image in
 // that tmpfs. The tmpfs is detached from `privateDir` at the end, so
 // the folder is empty again for whoever removes it.
-bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir, const DiskSource* fresh,
-                      bool hideWget, std::string* error);
+bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir, const DiskSource* fresh, bool hideWget,
+                      std::string* error);
 
 // `what` followed by the text of errno.
 std::string systemError(const std::string& what);

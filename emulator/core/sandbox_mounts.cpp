@@ -39,8 +39,8 @@ bool makeDir(const std::string& path, mode_t mode, std::string* error) {
   return true;
 }
 
-bool mountOrFail(const char* source, const std::string& target, const char* type, unsigned long flags,
-                 const char* data, const std::string& what, std::string* error) {
+bool mountOrFail(const char* source, const std::string& target, const char* type, unsigned long flags, const char* data,
+                 const std::string& what, std::string* error) {
   if (mount(source, target.c_str(), type, flags, data) == 0) return true;
   *error = systemError("Cannot " + what);
   return false;
@@ -83,8 +83,8 @@ bool writeOwnIdMaps(uid_t uid, gid_t gid, std::string* error) {
          writeText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1", error);
 }
 
-bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir, const DiskSource* fresh,
-                      bool hideWget, std::string* error) {
+bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir, const DiskSource* fresh, bool hideWget,
+                      std::string* error) {
   // Nothing mounted below may reach the host.
   if (!mountOrFail(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr, "make the mounts private", error)) return false;
   if (!mountOrFail("tmpfs", privateDir, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0700", "mount a tmpfs on " + privateDir,

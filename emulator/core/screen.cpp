@@ -2,9 +2,9 @@
 // shown. Text lives in screen_text.cpp, graphics in screen_graphic.cpp and
 // PNG files in screen_png.cpp.
 #include <algorithm>
-#include <cwchar>
 #include <array>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "core/player_internal.h"

@@ -160,20 +160,23 @@ int osdPutGd(uint16_t rgn, int x, int y, const TYPE_GrData* gd, bool sprite) {
     // Rows below the region need not be unpacked.
     uint64_t rows = static_cast<uint64_t>(std::min<int64_t>(h, static_cast<int64_t>(r->h) - y));
     const uint8_t* base = gd->data;
-    GraphicSource source = [base](size_t offset, uint8_t* out, size_t n) { return readTapMemory(base, offset, out, n); };
+    GraphicSource source = [base](size_t offset, uint8_t* out, size_t n) {
+      return readTapMemory(base, offset, out, n);
+    };
     bool complete = unpackGraphic(*gd, source, rows * w, [&](uint64_t first, uint64_t count, uint32_t argb) {
       if ((argb >> 24) == 0) return;  // clear pixels leave the region as it is
       for (uint64_t i = first; i < first + count; ++i) {
         int64_t px = x + static_cast<int64_t>(i % w), py = y + static_cast<int64_t>(i / w);
-        if (px >= 0 && py >= 0 && px < static_cast<int64_t>(r->w)) r->at(static_cast<uint32_t>(px), static_cast<uint32_t>(py)) = argb;
+        if (px >= 0 && py >= 0 && px < static_cast<int64_t>(r->w))
+          r->at(static_cast<uint32_t>(px), static_cast<uint32_t>(py)) = argb;
       }
     });
     result = 0;
     if (!complete) why = " (stream ended early; the rest stays clear)";
   }
   if (gd)
-    trace("TAP_Osd_PutGd(%u, %d, %d, {version %u, format %u, packing %u, %u x %u, size %u, data %p}, %d) = %d%s", rgn, x,
-          y, gd->version, gd->dataFormat, gd->compressMethod, gd->width, gd->height, gd->size,
+    trace("TAP_Osd_PutGd(%u, %d, %d, {version %u, format %u, packing %u, %u x %u, size %u, data %p}, %d) = %d%s", rgn,
+          x, y, gd->version, gd->dataFormat, gd->compressMethod, gd->width, gd->height, gd->size,
           static_cast<const void*>(gd->data), sprite ? 1 : 0, result, why);
   else
     trace("TAP_Osd_PutGd(%u, %d, %d, null, %d) = %d%s", rgn, x, y, sprite ? 1 : 0, result, why);

@@ -63,8 +63,8 @@ bool writeImage(PngJob* j, const Image& image) {
 
 bool savePng(const Image& image, const std::string& path, std::string* error) {
   if (image.width == 0 || image.height == 0 || image.width > kMaxSide || image.height > kMaxSide)
-    return fail(error, detail::format("cannot save %s: the image is %u x %u pixels", path.c_str(), image.width,
-                                      image.height));
+    return fail(error,
+                detail::format("cannot save %s: the image is %u x %u pixels", path.c_str(), image.width, image.height));
   if (image.pixels.size() != static_cast<size_t>(image.width) * image.height)
     return fail(error, detail::format("cannot save %s: %zu pixels for an image of %u x %u", path.c_str(),
                                       image.pixels.size(), image.width, image.height));

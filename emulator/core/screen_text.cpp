@@ -20,9 +20,9 @@ constexpr int kFail = -1;
 constexpr uint32_t kLineHeights[3] = {19, 22, 26};
 
 struct Glyph {
-  int advance = 0;    // pixels
-  int left = 0;       // bitmap's left edge from the pen
-  int top = 0;        // bitmap's top row above the baseline
+  int advance = 0;  // pixels
+  int left = 0;     // bitmap's left edge from the pen
+  int top = 0;      // bitmap's top row above the baseline
   int width = 0, rows = 0;
   std::vector<uint8_t> coverage;  // width * rows
 };
@@ -179,7 +179,8 @@ int osdPutS(uint16_t rgn, uint32_t x, uint32_t y, uint32_t maxX, const char* str
     int64_t right = std::min<int64_t>(maxX, r->w);
     int64_t bottom = std::min<int64_t>(int64_t{y} + kLineHeights[sizeIdx], r->h);
     if ((bg >> 24) != 0)
-      for (int64_t py = y; py < bottom; ++py) std::fill(&r->at(x, uint32_t(py)), &r->at(x, uint32_t(py)) + (right - x), bg);
+      for (int64_t py = y; py < bottom; ++py)
+        std::fill(&r->at(x, uint32_t(py)), &r->at(x, uint32_t(py)) + (right - x), bg);
 
     int64_t baseline = int64_t{y} + font().sizes[sizeIdx].baseline;
     uint32_t fgAlpha = fg >> 24;

@@ -50,7 +50,8 @@ void computeFacts(GlyphDataUC* g) {
     uint32_t first = 0, end = g->Width;
     while (first < end && row[first] == 0) ++first;
     while (end > first && row[end - 1] == 0) --end;
-    if (first == end) first = end = 0;
+    if (first == end)
+      first = end = 0;
     else {
       if (!inked) f->inkTop = uint16_t(r);
       inked = true;
@@ -110,9 +111,10 @@ GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byte
   slot->Height = def->Height;
   // The block holds the glyph's facts behind its coverage bytes.
   uint64_t blockBytes = fonts_internal::glyphBlockBytes(def->Width, def->Height);
-  slot->GlyphData = blockBytes > UINT32_MAX ? nullptr
-                                            : static_cast<uint8_t*>(FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData",
-                                                                                       uint32_t(blockBytes)));
+  slot->GlyphData =
+      blockBytes > UINT32_MAX
+          ? nullptr
+          : static_cast<uint8_t*>(FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData", uint32_t(blockBytes)));
   if (slot->GlyphData == nullptr) {
     LogEntryZindraPrintf(1, "FontManager UC: failed to reserve %d bytes for a glyph", int(size));
     return nullptr;

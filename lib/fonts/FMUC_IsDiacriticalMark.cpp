@@ -10,9 +10,7 @@ int FMUC_IsDiacriticalMark(uint32_t cp) {
     case 0x00B8:
     case 0x0384:
     case 0x0385:
-    case 0x0E31:
-      return 1;
-    default:
-      return 0;
+    case 0x0E31: return 1;
+    default: return 0;
   }
 }

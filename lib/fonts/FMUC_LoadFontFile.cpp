@@ -60,8 +60,8 @@ int FMUC_LoadFontFile(const char* fontName, FontDataUC* font) {
   // file holds is refused like a table that cannot be reserved.
   struct stat st;
   int64_t tableBytes = int64_t(count) * int64_t(sizeof(FontDefUC));
-  bool plausible = count >= 0 && fstat(font->FileHandle, &st) == 0 &&
-                   int64_t(UFNT_HeaderSize) + tableBytes <= int64_t(st.st_size);
+  bool plausible =
+      count >= 0 && fstat(font->FileHandle, &st) == 0 && int64_t(UFNT_HeaderSize) + tableBytes <= int64_t(st.st_size);
   if (plausible)
     font->FontDef = static_cast<FontDefUC*>(FMUC_ReserveMemory("FMUC_LoadFontFile FontDef", uint32_t(tableBytes)));
   if (font->FontDef != nullptr && !readAll(font->FileHandle, font->FontDef, size_t(tableBytes))) {

@@ -23,11 +23,11 @@ static_assert(sizeof(GlyphDataUC) == 12, "a glyph cache slot is 12 bytes on the 
 
 // A font handle. All zero is a font that is not loaded.
 struct FontDataUC {
-  int32_t FileHandle;         // open font file, 0 for none
-  int32_t FontDefCount;       // N as read from the file
-  FontDefUC* FontDef;         // the N entries as read
-  int32_t GlyphCacheCount;    // slots of GlyphCache in use, from the front
-  GlyphDataUC* GlyphCache;    // N slots
+  int32_t FileHandle;       // open font file, 0 for none
+  int32_t FontDefCount;     // N as read from the file
+  FontDefUC* FontDef;       // the N entries as read
+  int32_t GlyphCacheCount;  // slots of GlyphCache in use, from the front
+  GlyphDataUC* GlyphCache;  // N slots
 };
 
 typedef FontDefUC tFontDefUC;

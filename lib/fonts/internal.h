@@ -136,8 +136,7 @@ struct GlyphFacts {
   // followed by one InkSpan per row from inkTop to inkBottom (room for one
   // per row of the glyph), then the InkRuns when hasRuns is set
 };
-static_assert(sizeof(GlyphFacts) == 8 && sizeof(InkSpan) == 4 && sizeof(InkRun) == 4,
-              "facts stay packed and aligned");
+static_assert(sizeof(GlyphFacts) == 8 && sizeof(InkSpan) == 4 && sizeof(InkRun) == 4, "facts stay packed and aligned");
 
 inline size_t factsOffset(uint32_t width, uint32_t height) { return (size_t(width) * height + 3) & ~size_t(3); }
 

@@ -238,15 +238,18 @@ TEST(KillTask, EndsProcessesByNameInsideTheSandboxOnly) {
     _exit(127);
   }
   std::string error;
-  int status = emu::runSandboxed({}, [] {
-    if (system("sleep 300 & sleep 301 &") != 0) return 10;
-    for (int i = 0; i < 200 && pidof("sleep").empty(); ++i) usleep(10000);
-    if (pidof("sleep").empty()) return 11;
-    KillTask("sleep");
-    if (!waitUntilGone("sleep")) return 12;
-    KillTask("no-such-process");  // nothing to do, nothing breaks
-    return 0;
-  }, &error);
+  int status = emu::runSandboxed(
+      {},
+      [] {
+        if (system("sleep 300 & sleep 301 &") != 0) return 10;
+        for (int i = 0; i < 200 && pidof("sleep").empty(); ++i) usleep(10000);
+        if (pidof("sleep").empty()) return 11;
+        KillTask("sleep");
+        if (!waitUntilGone("sleep")) return 12;
+        KillTask("no-such-process");  // nothing to do, nothing breaks
+        return 0;
+      },
+      &error);
   EXPECT_EQ(status, 0) << error;
   EXPECT_EQ(kill(outside, 0), 0) << "the process outside the sandbox must live on";
   kill(outside, SIGKILL);

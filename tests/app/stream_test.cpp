@@ -148,9 +148,7 @@ struct HttpServer {
     waitpid(pid, nullptr, 0);
   }
   bool up() const { return connects(host, port); }
-  std::string url(const std::string& path) const {
-    return "http://" + host + ":" + std::to_string(port) + "/" + path;
-  }
+  std::string url(const std::string& path) const { return "http://" + host + ":" + std::to_string(port) + "/" + path; }
 };
 
 void serve(const std::string& path, const std::string& content) { writeFile(kWww + "/" + path, content); }
@@ -229,7 +227,10 @@ void waitForDownloads() {
     if (done) return;
     usleep(10000);
   }
-  ADD_FAILURE() << "downloads still running after 5 s: " << commandOutput("pidof wget; ls -l /mnt/hd/ProgramFiles/Settings/orvado/ /mnt/hd/MediaFiles/tmp; tail -n2 /mnt/hd/ProgramFiles/Settings/orvado/*.lok");
+  ADD_FAILURE() << "downloads still running after 5 s: "
+                << commandOutput(
+                       "pidof wget; ls -l /mnt/hd/ProgramFiles/Settings/orvado/ /mnt/hd/MediaFiles/tmp; tail -n2 "
+                       "/mnt/hd/ProgramFiles/Settings/orvado/*.lok");
 }
 
 // The log of a background job that has ended with wget's exit `status`.
@@ -238,7 +239,7 @@ std::string finished(int status, const std::string& before = "     0K ..........
 }
 
 // The progress word after an append: the next log's number and the size in KiB.
-std::string kB(uint32_t next, size_t bytes) {
+std::string kB(uint32_t next, int64_t bytes) {
   return std::to_string(next) + ": " + std::to_string(bytes / 1024) + " kB";
 }
 
@@ -272,34 +273,55 @@ TEST_P(ResolveUrlExamples, GiveTheTargetUrl) {
 
 constexpr const char* kRfcBase = "http://a/b/c/d;p?q";
 const Resolution kRfc3986Normal[] = {
-    {kRfcBase, "g:h", "g:h"},           {kRfcBase, "g", "http://a/b/c/g"},
-    {kRfcBase, "./g", "http://a/b/c/g"}, {kRfcBase, "g/", "http://a/b/c/g/"},
-    {kRfcBase, "/g", "http://a/g"},      {kRfcBase, "//g", "http://g"},
-    {kRfcBase, "?y", "http://a/b/c/d;p?y"}, {kRfcBase, "g?y", "http://a/b/c/g?y"},
-    {kRfcBase, "#s", "http://a/b/c/d;p?q#s"}, {kRfcBase, "g#s", "http://a/b/c/g#s"},
-    {kRfcBase, "g?y#s", "http://a/b/c/g?y#s"}, {kRfcBase, ";x", "http://a/b/c/;x"},
-    {kRfcBase, "g;x", "http://a/b/c/g;x"}, {kRfcBase, "g;x?y#s", "http://a/b/c/g;x?y#s"},
-    {kRfcBase, "", "http://a/b/c/d;p?q"}, {kRfcBase, ".", "http://a/b/c/"},
-    {kRfcBase, "./", "http://a/b/c/"},    {kRfcBase, "..", "http://a/b/"},
-    {kRfcBase, "../", "http://a/b/"},     {kRfcBase, "../g", "http://a/b/g"},
-    {kRfcBase, "../..", "http://a/"},     {kRfcBase, "../../", "http://a/"},
+    {kRfcBase, "g:h", "g:h"},
+    {kRfcBase, "g", "http://a/b/c/g"},
+    {kRfcBase, "./g", "http://a/b/c/g"},
+    {kRfcBase, "g/", "http://a/b/c/g/"},
+    {kRfcBase, "/g", "http://a/g"},
+    {kRfcBase, "//g", "http://g"},
+    {kRfcBase, "?y", "http://a/b/c/d;p?y"},
+    {kRfcBase, "g?y", "http://a/b/c/g?y"},
+    {kRfcBase, "#s", "http://a/b/c/d;p?q#s"},
+    {kRfcBase, "g#s", "http://a/b/c/g#s"},
+    {kRfcBase, "g?y#s", "http://a/b/c/g?y#s"},
+    {kRfcBase, ";x", "http://a/b/c/;x"},
+    {kRfcBase, "g;x", "http://a/b/c/g;x"},
+    {kRfcBase, "g;x?y#s", "http://a/b/c/g;x?y#s"},
+    {kRfcBase, "", "http://a/b/c/d;p?q"},
+    {kRfcBase, ".", "http://a/b/c/"},
+    {kRfcBase, "./", "http://a/b/c/"},
+    {kRfcBase, "..", "http://a/b/"},
+    {kRfcBase, "../", "http://a/b/"},
+    {kRfcBase, "../g", "http://a/b/g"},
+    {kRfcBase, "../..", "http://a/"},
+    {kRfcBase, "../../", "http://a/"},
     {kRfcBase, "../../g", "http://a/g"},
 };
 const Resolution kRfc3986Abnormal[] = {
-    {kRfcBase, "../../../g", "http://a/g"},   {kRfcBase, "../../../../g", "http://a/g"},
-    {kRfcBase, "/./g", "http://a/g"},         {kRfcBase, "/../g", "http://a/g"},
-    {kRfcBase, "g.", "http://a/b/c/g."},      {kRfcBase, ".g", "http://a/b/c/.g"},
-    {kRfcBase, "g..", "http://a/b/c/g.."},    {kRfcBase, "..g", "http://a/b/c/..g"},
-    {kRfcBase, "./../g", "http://a/b/g"},     {kRfcBase, "./g/.", "http://a/b/c/g/"},
-    {kRfcBase, "g/./h", "http://a/b/c/g/h"},  {kRfcBase, "g/../h", "http://a/b/c/h"},
-    {kRfcBase, "g;x=1/./y", "http://a/b/c/g;x=1/y"}, {kRfcBase, "g;x=1/../y", "http://a/b/c/y"},
-    {kRfcBase, "g?y/./x", "http://a/b/c/g?y/./x"},   {kRfcBase, "g?y/../x", "http://a/b/c/g?y/../x"},
-    {kRfcBase, "g#s/./x", "http://a/b/c/g#s/./x"},   {kRfcBase, "g#s/../x", "http://a/b/c/g#s/../x"},
+    {kRfcBase, "../../../g", "http://a/g"},
+    {kRfcBase, "../../../../g", "http://a/g"},
+    {kRfcBase, "/./g", "http://a/g"},
+    {kRfcBase, "/../g", "http://a/g"},
+    {kRfcBase, "g.", "http://a/b/c/g."},
+    {kRfcBase, ".g", "http://a/b/c/.g"},
+    {kRfcBase, "g..", "http://a/b/c/g.."},
+    {kRfcBase, "..g", "http://a/b/c/..g"},
+    {kRfcBase, "./../g", "http://a/b/g"},
+    {kRfcBase, "./g/.", "http://a/b/c/g/"},
+    {kRfcBase, "g/./h", "http://a/b/c/g/h"},
+    {kRfcBase, "g/../h", "http://a/b/c/h"},
+    {kRfcBase, "g;x=1/./y", "http://a/b/c/g;x=1/y"},
+    {kRfcBase, "g;x=1/../y", "http://a/b/c/y"},
+    {kRfcBase, "g?y/./x", "http://a/b/c/g?y/./x"},
+    {kRfcBase, "g?y/../x", "http://a/b/c/g?y/../x"},
+    {kRfcBase, "g#s/./x", "http://a/b/c/g#s/./x"},
+    {kRfcBase, "g#s/../x", "http://a/b/c/g#s/../x"},
     {kRfcBase, "http:g", "http:g"},
 };
 const Resolution kHlsForms[] = {
     {"http://127.0.0.1:8080/tv/master.m3u8", "gear1/prog_index.m3u8", "http://127.0.0.1:8080/tv/gear1/prog_index.m3u8"},
-    {"http://127.0.0.1:8080/tv/gear1/prog_index.m3u8", "fileSequence0.ts", "http://127.0.0.1:8080/tv/gear1/fileSequence0.ts"},
+    {"http://127.0.0.1:8080/tv/gear1/prog_index.m3u8", "fileSequence0.ts",
+     "http://127.0.0.1:8080/tv/gear1/fileSequence0.ts"},
     {"http://127.0.0.1:8080/tv/gear1/i.m3u8", "/live/seg1.ts", "http://127.0.0.1:8080/live/seg1.ts"},
     {"http://127.0.0.1:8080/tv/gear1/i.m3u8", "../seg1.ts", "http://127.0.0.1:8080/tv/seg1.ts"},
     {"http://127.0.0.1:8080/tv/i.m3u8", "//127.0.0.2:9000/x/s.ts", "http://127.0.0.2:9000/x/s.ts"},
@@ -376,9 +398,8 @@ TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
     serve("live/a.ts", chunk('A'));
     serve("live/seg/b.ts", chunk('B', 20));
     serve("other/c.ts", chunk('C', 30));
-    serve("live/index.m3u8",
-          "#EXTM3U\r\n#EXTINF:2.0,\r\na.ts\r\n#EXTINF:2.0,\r\nseg/b.ts\r\n#EXTINF:2.0,\r\n" +
-              server.url("other/c.ts") + "\r\n#EXT-X-ENDLIST\r\n");
+    serve("live/index.m3u8", "#EXTM3U\r\n#EXTINF:2.0,\r\na.ts\r\n#EXTINF:2.0,\r\nseg/b.ts\r\n#EXTINF:2.0,\r\n" +
+                                 server.url("other/c.ts") + "\r\n#EXT-X-ENDLIST\r\n");
     writeFile(kSettings + "/7.lok", "left over");
     startChannel(server.url("live/index.m3u8?token=1"));
 
@@ -463,9 +484,10 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
   inFreshProcess([] {
     freshStart();
     HttpServer server;
-    serve("a/b/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\nlow.m3u8\n"
-                             "#EXT-X-STREAM-INF:BANDWIDTH=2500000\n" + server.url("cdn/x/list.m3u8") +
-                             "\n#EXT-X-STREAM-INF:BANDWIDTH=2499999\nmid.m3u8\n");
+    serve("a/b/master.m3u8",
+          "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\nlow.m3u8\n"
+          "#EXT-X-STREAM-INF:BANDWIDTH=2500000\n" +
+              server.url("cdn/x/list.m3u8") + "\n#EXT-X-STREAM-INF:BANDWIDTH=2499999\nmid.m3u8\n");
     serve("cdn/x/list.m3u8", mediaList({server.url("cdn/x/s1.ts")}));
     serve("cdn/x/s1.ts", chunk('X'));
     startChannel(server.url("a/b/master.m3u8"));
@@ -531,7 +553,8 @@ const MasterCase kMasters[] = {
      "b.m3u8", "1700 kb/s"},
     {"CommaInUriLine", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nv.m3u8?a=1,2\n", "v.m3u8?a=1,2", "1 kb/s"},
     {"BlankAndCommentLinesBeforeTheLastUriWithoutLineFeed",
-     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n\n# low\n  v.m3u8 \n#EXT-X-STREAM-INF:BANDWIDTH=3000\nw.m3u8",
+     "\xEF\xBB\xBF#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n\n# low\n  v.m3u8 "
+     "\n#EXT-X-STREAM-INF:BANDWIDTH=3000\nw.m3u8",
      "w.m3u8", "3 kb/s"},
 };
 
@@ -549,7 +572,8 @@ TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
     EXPECT_STREQ(_OrvadoChunkName, c.chosen);
     EXPECT_STREQ(_StatusausgabeText[0], c.shown);
     char expected[StreamUrlSize];
-    ASSERT_TRUE(ResolveUrl("http://127.0.0.1:8080/tv/master.m3u8", c.chosen, std::strlen(c.chosen), expected, sizeof expected));
+    ASSERT_TRUE(
+        ResolveUrl("http://127.0.0.1:8080/tv/master.m3u8", c.chosen, std::strlen(c.chosen), expected, sizeof expected));
     EXPECT_STREQ(_OrvadoChunkListURL, expected);
   });
 }
@@ -608,8 +632,10 @@ TEST(MediaPlaylists, EncryptedByTheirLastKey) {
       {"#EXTM3U\n#EXTINF:2,\na.ts\n", false},
       {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n", true},
       {"#EXTM3U\n#EXT-X-KEY:URI=\"k\",METHOD=SAMPLE-AES\n#EXTINF:2,\na.ts\n", true},
-      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\nb.ts\n", false},
-      {"#EXTM3U\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\nb.ts\n", true},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\nb.ts\n",
+       false},
+      {"#EXTM3U\n#EXT-X-KEY:METHOD=NONE\n#EXTINF:2,\na.ts\n#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:2,\nb.ts\n",
+       true},
       {"#EXTM3U\n# #EXT-X-KEY:METHOD=AES-128\n#EXTINF:2,\na.ts\n", false},
   };
   for (const auto& [text, encrypted] : lists) EXPECT_EQ(stream_internal::Encrypted(text), encrypted) << text;
@@ -651,8 +677,8 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
     auto slide = [&](int first) {
       std::vector<std::string> names;
       for (int i = first; i < first + 3; ++i) names.push_back("s" + std::to_string(i) + ".ts");
-      serve("live/chunks.m3u8", "#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n" +
-                                    mediaList(names).substr(8));
+      serve("live/chunks.m3u8",
+            "#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n" + mediaList(names).substr(8));
     };
     for (int i = 1; i <= 14; ++i)
       serve("live/s" + std::to_string(i) + ".ts", chunk(static_cast<char>('a' + i), packets));
@@ -1090,15 +1116,17 @@ const Scenario kFailures[] = {
        emu::advanceTicks(StreamStepTicks + 1);
        TAP_EventHandler(EVT_IDLE, 0, 0);
        int lines = 0;
-       for (int i = 0; i < 10; ++i) lines += _StatusausgabeTick[i] != 0 && std::string(_StatusausgabeText[i]) == "No URL set";
+       for (int i = 0; i < 10; ++i)
+         lines += _StatusausgabeTick[i] != 0 && std::string(_StatusausgabeText[i]) == "No URL set";
        EXPECT_EQ(lines, 1) << "the notice does not stack up while it shows";
      }},
     {"EncryptedListIsToldAndNotFetched",
      [] {
        freshStart();
        HttpServer server;
-       serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/key?a,b\",IV=0x1\n" +
-                           mediaList({"a.ts", "b.ts"}).substr(8));
+       serve("l.m3u8",
+             "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/key?a,b\",IV=0x1\n" +
+                 mediaList({"a.ts", "b.ts"}).substr(8));
        serve("a.ts", std::string(1880, 'e'));
        startChannel(server.url("l.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Encrypted"}));
@@ -1153,7 +1181,6 @@ const Scenario kFailures[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Scenario, StreamFailures, testing::ValuesIn(kFailures), scenarioName);
 
-
 // Layouts that real servers write, and what real networks do to them.
 class StreamLayouts : public testing::TestWithParam<Scenario> {};
 TEST_P(StreamLayouts, ReachStreamTsWholeAndInOrder) { inFreshProcess(GetParam().run); }
@@ -1163,8 +1190,9 @@ const Scenario kLayouts[] = {
      [] {
        freshStart();
        HttpServer server;
-       serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\ngear1/prog_index.m3u8\n"
-                               "#EXT-X-STREAM-INF:BANDWIDTH=2500000,CODECS=\"avc1.4d401f,mp4a.40.2\"\ngear2/prog_index.m3u8\n");
+       serve("tv/master.m3u8",
+             "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\ngear1/prog_index.m3u8\n"
+             "#EXT-X-STREAM-INF:BANDWIDTH=2500000,CODECS=\"avc1.4d401f,mp4a.40.2\"\ngear2/prog_index.m3u8\n");
        std::string expected;
        std::vector<std::string> names;
        for (int i = 0; i < 3; ++i) {
@@ -1253,7 +1281,8 @@ const Scenario kLayouts[] = {
      [] {
        freshStart();
        HttpServer server;
-       servesThreeChunks("live/i.m3u8", [](int i) { return "s" + std::to_string(i) + ".ts?sig=a/b&t=" + std::to_string(i); });
+       servesThreeChunks("live/i.m3u8",
+                         [](int i) { return "s" + std::to_string(i) + ".ts?sig=a/b&t=" + std::to_string(i); });
        startChannel(server.url("live/i.m3u8?token=x/y/z"));
        runUntil(kThreeChunks);
        EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
@@ -1273,7 +1302,8 @@ const Scenario kLayouts[] = {
      [] {
        freshStart();
        HttpServer server;
-       servesThreeChunks("live/i.m3u8", [](int i) { return (i == 2 ? "/once/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
+       servesThreeChunks("live/i.m3u8",
+                         [](int i) { return (i == 2 ? "/once/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
        startChannel(server.url("live/i.m3u8"));
        std::vector<std::string> all = runUntil(kThreeChunks);
        EXPECT_EQ(readFile(kStreamTs), kThreeChunks);
@@ -1284,7 +1314,8 @@ const Scenario kLayouts[] = {
      [] {
        freshStart();
        HttpServer server;
-       servesThreeChunks("live/i.m3u8", [](int i) { return (i == 2 ? "/short/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
+       servesThreeChunks("live/i.m3u8",
+                         [](int i) { return (i == 2 ? "/short/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
        startChannel(server.url("live/i.m3u8"));
        std::string expected = chunk('1', 10) + chunk('3', 30);
        std::vector<std::string> all = runUntil(expected);

@@ -59,7 +59,11 @@ const Script kScripts[] = {
     {"latin", "Grüße aus Köln, Ça va? Øre 12€"},
     {"greek", "Καλημέρα από την Αθήνα, 12€ ΟΚ"},
     {"cyrillic", "Привет из Москвы, как дела 12€"},
-    {"marks", "Gru\xCC\x88" "ße aus Ko\xCC\x88" "ln, C\xCC\xA7" "a va? Øre 12€"},
+    {"marks",
+     "Gru\xCC\x88"
+     "ße aus Ko\xCC\x88"
+     "ln, C\xCC\xA7"
+     "a va? Øre 12€"},
 };
 
 constexpr int kPixels = 14;
@@ -340,8 +344,7 @@ int main(int argc, char** argv) {
   }
 
   forEachKind([](Ground g, const Script& s) {
-    for (bool ft : {false, true})
-      benchmark::RegisterBenchmark(benchName(ft, g, s.name).c_str(), run, ft, g, s.line);
+    for (bool ft : {false, true}) benchmark::RegisterBenchmark(benchName(ft, g, s.name).c_str(), run, ft, g, s.line);
   });
   // Repetitions, interleaved so that a busy moment hits both sides, unless
   // the command line says otherwise.
@@ -354,9 +357,9 @@ int main(int argc, char** argv) {
   bench_support::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   forEachKind([&](Ground g, const Script& s) {
-    const char* what = g == Ground::Solid   ? "solid background"
+    const char* what = g == Ground::Solid  ? "solid background"
                        : g == Ground::Flat ? "over a picture"
-                                            : "over a photograph (every pixel differs)";
+                                           : "over a photograph (every pixel differs)";
     reporter.printRatio(benchName(false, g, s.name), benchName(true, g, s.name),
                         std::string("speed ratio FMUC_PutString / FreeType cache, ") + what + ", " + s.name, 2);
   });

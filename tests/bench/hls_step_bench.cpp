@@ -41,7 +41,8 @@ void wrapWget() {
   std::system("mv /usr/bin/wget /usr/bin/wget.real");
   writeFile("/usr/bin/wget",
             "#!/bin/sh\ns=$(date +%s%N)\n/usr/bin/wget.real \"$@\"\nrc=$?\n"
-            "echo \"$s $(date +%s%N) $(readlink /proc/$$/fd/2)\" >> " + std::string(kTimes) + "\nexit $rc\n");
+            "echo \"$s $(date +%s%N) $(readlink /proc/$$/fd/2)\" >> " +
+                std::string(kTimes) + "\nexit $rc\n");
   std::system("chmod 755 /usr/bin/wget");
 }
 
@@ -58,14 +59,13 @@ std::vector<Call> wgetCalls() {
     long long s = 0, e = 0;
     std::string err;
     fields >> s >> e >> err;
-    calls.push_back({static_cast<double>(s) / 1e9, static_cast<double>(e) / 1e9, err.find(".lok") != std::string::npos});
+    calls.push_back(
+        {static_cast<double>(s) / 1e9, static_cast<double>(e) / 1e9, err.find(".lok") != std::string::npos});
   }
   return calls;
 }
 
-double epochNow() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
+double epochNow() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
 
 int startTap(HlsServer& server, bool virtualClock) {
   emu::Config config;
@@ -81,8 +81,8 @@ int startTap(HlsServer& server, bool virtualClock) {
 
 int measureSteps(double seconds) {
   wrapWget();
-  HlsServer server({"--mode", "live", "--segment-bytes", "1000000", "--bandwidths", "800000,4000000",
-                    "--stop-after", std::to_string(seconds + 30)});
+  HlsServer server({"--mode", "live", "--segment-bytes", "1000000", "--bandwidths", "800000,4000000", "--stop-after",
+                    std::to_string(seconds + 30)});
   if (startTap(server, false) != 0) return 1;
   TAP_EventHandler(EVT_KEY, RKEY_1, 0);
   struct Step {
@@ -154,8 +154,8 @@ int countIdleInstructions(int events) {
     }
   }
   CALLGRIND_DUMP_STATS_AT("idle events between steps");
-  std::printf("%d idle events each (%d steps among them); divide each dump's instruction count by %d\n", events,
-              steps, events);
+  std::printf("%d idle events each (%d steps among them); divide each dump's instruction count by %d\n", events, steps,
+              events);
   TAP_EventHandler(EVT_STOP, 0, 0);
   return 0;
 }

@@ -38,8 +38,8 @@ constexpr size_t kSmall = 188 * 100;
 constexpr size_t kMegabyte = 188 * 5320;  // the seventh crosses 7,000,000 bytes
 
 std::vector<std::string> liveSource(const std::string& layout, size_t bytes, std::vector<std::string> more = {}) {
-  std::vector<std::string> options = {"--mode",  "live", "--clock",         "manual", "--layout",
-                                      layout,    "--window", "5",           "--segment-bytes", std::to_string(bytes),
+  std::vector<std::string> options = {"--mode",       "live",     "--clock", "manual",          "--layout",
+                                      layout,         "--window", "5",       "--segment-bytes", std::to_string(bytes),
                                       "--stop-after", "120"};
   options.insert(options.end(), more.begin(), more.end());
   return options;
@@ -162,8 +162,7 @@ void expectInOrder(const std::vector<long>& numbers, const std::set<long>& missi
   }
 }
 
-void expectWholeStream(Channel& channel, HlsServer& server, size_t bytes, size_t atLeast,
-                       std::set<long> missing = {}) {
+void expectWholeStream(Channel& channel, HlsServer& server, size_t bytes, size_t atLeast, std::set<long> missing = {}) {
   std::set<long> errors = channel.readErrors();
   missing.insert(errors.begin(), errors.end());
   expectInOrder(segmentsInStream(server, bytes), missing, atLeast);

@@ -107,7 +107,8 @@ TsReport checkTs(const std::string& bytes, int packetsPerSegment) {
     r.error = "packet " + std::to_string(at / 188) + ": " + what;
     return r;
   };
-  if (bytes.empty() || bytes.size() % 188 != 0) return fail(0, "size " + std::to_string(bytes.size()) + " is no whole number of packets");
+  if (bytes.empty() || bytes.size() % 188 != 0)
+    return fail(0, "size " + std::to_string(bytes.size()) + " is no whole number of packets");
   const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
   std::map<int, int> lastCc;
   int pmtPid = -1;
@@ -118,7 +119,9 @@ TsReport checkTs(const std::string& bytes, int packetsPerSegment) {
     bool pusi = p[1] & 0x40;
     int afc = (p[3] >> 4) & 3, cc = p[3] & 0x0F;
     if (afc & 1) {
-      if (lastCc.count(pid) && cc != ((lastCc[pid] + 1) & 0x0F)) return fail(at, "continuity counter " + std::to_string(cc) + " after " + std::to_string(lastCc[pid]) + " on PID " + std::to_string(pid));
+      if (lastCc.count(pid) && cc != ((lastCc[pid] + 1) & 0x0F))
+        return fail(at, "continuity counter " + std::to_string(cc) + " after " + std::to_string(lastCc[pid]) +
+                            " on PID " + std::to_string(pid));
       lastCc[pid] = cc;
     }
     size_t payload = 4;
@@ -134,12 +137,15 @@ TsReport checkTs(const std::string& bytes, int packetsPerSegment) {
       int length = ((sec[1] & 0x0F) << 8) | sec[2];
       if (sec[0] != (index == 0 ? 0x00 : 0x02)) return fail(at, "wrong table id");
       if (crc32Mpeg(sec, 3 + length) != 0) return fail(at, "section CRC does not hold");
-      if (index == 0) pmtPid = ((sec[10] & 0x1F) << 8) | sec[11];
-      else r.esPid = ((sec[13] & 0x1F) << 8) | sec[14];
+      if (index == 0)
+        pmtPid = ((sec[10] & 0x1F) << 8) | sec[11];
+      else
+        r.esPid = ((sec[13] & 0x1F) << 8) | sec[14];
     } else {
       if (pid != r.esPid) return fail(at, "PID " + std::to_string(pid) + " is not the elementary stream's");
       if (pusi) {
-        if (p[payload] != 0 || p[payload + 1] != 0 || p[payload + 2] != 1) return fail(at, "PES packet without start code");
+        if (p[payload] != 0 || p[payload + 1] != 0 || p[payload + 2] != 1)
+          return fail(at, "PES packet without start code");
         r.pesStarts++;
       }
     }
@@ -213,7 +219,8 @@ TEST(HlsSource, StartsStopsAndRefusesBadOptions) {
   EXPECT_EQ(sockets, 1) << listening;
 
   // A second server on the same port says why it cannot start.
-  std::string taken = commandOutput(ORVADO_PYTHON " " + kScript + " --port " + port + " --stop-after 1 2>&1; echo status=$?");
+  std::string taken =
+      commandOutput(ORVADO_PYTHON " " + kScript + " --port " + port + " --stop-after 1 2>&1; echo status=$?");
   EXPECT_TRUE(contains(taken, "cannot listen on 127.0.0.1:" + port)) << taken;
   EXPECT_TRUE(contains(taken, "status=1")) << taken;
 
@@ -298,7 +305,8 @@ TEST(HlsSource, VodAndLivePlaylists) {
     EXPECT_FALSE(a.ended) << first.body;
     EXPECT_FALSE(contains(first.body, "VOD")) << first.body;
     ASSERT_EQ(a.segments.size(), 3u) << first.body;
-    for (size_t i = 0; i < 3; i++) EXPECT_EQ(a.segments[i], "v0_" + std::to_string(a.sequence + long(i)) + ".ts") << first.body;
+    for (size_t i = 0; i < 3; i++)
+      EXPECT_EQ(a.segments[i], "v0_" + std::to_string(a.sequence + long(i)) + ".ts") << first.body;
 
     std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     auto secondStart = Clock::now();
@@ -311,7 +319,8 @@ TEST(HlsSource, VodAndLivePlaylists) {
     EXPECT_LE(b.sequence - a.sequence, long(segmentsIn(secondEnd - firstStart)) + 1) << first.body << second.body;
     EXPECT_GE(b.sequence, a.sequence + 2) << first.body << second.body;
     ASSERT_EQ(b.segments.size(), 3u) << second.body;
-    for (size_t i = 0; i < 3; i++) EXPECT_EQ(b.segments[i], "v0_" + std::to_string(b.sequence + long(i)) + ".ts") << second.body;
+    for (size_t i = 0; i < 3; i++)
+      EXPECT_EQ(b.segments[i], "v0_" + std::to_string(b.sequence + long(i)) + ".ts") << second.body;
     EXPECT_EQ(fetchSegment(live.url() + b.segments[2]).status, 0) << "the newest segment must be there";
     EXPECT_NE(fetchSegment(live.url() + "v0_" + std::to_string(b.sequence + 50) + ".ts").status, 0)
         << "a segment from the future must not be served";
@@ -515,7 +524,8 @@ TEST(HlsSource, ServingFaultsAndStreamEvents) {
   EXPECT_EQ(listed().segments, (std::vector<std::string>{"v0_7.ts", "v0_8.ts", "v0_9.ts"}));
   live.get("control?restart=1");
   std::string text = fetchPlaylist(live.url() + "v0.m3u8").body;
-  EXPECT_TRUE(contains(text, "#EXT-X-MEDIA-SEQUENCE:0\n#EXT-X-DISCONTINUITY-SEQUENCE:0\n#EXT-X-DISCONTINUITY\n")) << text;
+  EXPECT_TRUE(contains(text, "#EXT-X-MEDIA-SEQUENCE:0\n#EXT-X-DISCONTINUITY-SEQUENCE:0\n#EXT-X-DISCONTINUITY\n"))
+      << text;
   EXPECT_EQ(listed().segments, (std::vector<std::string>{"v0_0.ts"}));
   EXPECT_TRUE(fetchSegment(live.url() + "v0_0.ts").body == live.get("raw?segment=10")) << "new names, new content";
   EXPECT_TRUE(live.get("control?jump=0").empty()) << "refused";

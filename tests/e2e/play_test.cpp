@@ -43,8 +43,8 @@ TEST(Play, LiveChannelOfRealVideoIsDecodedOnScreenAndInTheAudio) {
   ASSERT_EQ(system(("cp -r " + std::string(ORVADO_BINARY_DIR) + "/disk " + work + "/template").c_str()), 0);
   writeFile(work + "/template/ProgramFiles/Settings/orvado/orvado.ini",
             "tvname1=Live\ntvPL1=" + server.url() + "index.m3u8\n");
-  std::string out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " + work +
-                                  "/template --keys 200ms:1,5s:exit,5200ms:exit --shot 4200ms:" + work +
+  std::string out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " +
+                                  work + "/template --keys 200ms:1,5s:exit,5200ms:exit --shot 4200ms:" + work +
                                   "/a.png --shot 4600ms:" + work + "/b.png --audio " + work +
                                   "/sound.wav " ORVADO_TAP_FILE " 2>/dev/null");
   EXPECT_NE(out.find("key 0x10001 consumed by the TAP"), std::string::npos) << out;

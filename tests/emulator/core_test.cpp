@@ -82,8 +82,11 @@ TEST(CoreDate, ModifiedJulianDates) {
     uint16_t mjd;
     uint16_t year;
     uint8_t month, day, weekday;  // weekday 0 is Monday
-  } cases[] = {{0, 1858, 11, 17, 2}, {45000, 1982, 1, 31, 6}, {51544, 2000, 1, 1, 5},
-               {57447, 2016, 2, 29, 0}, {65535, 2038, 4, 22, 3}};
+  } cases[] = {{0, 1858, 11, 17, 2},
+               {45000, 1982, 1, 31, 6},
+               {51544, 2000, 1, 1, 5},
+               {57447, 2016, 2, 29, 0},
+               {65535, 2038, 4, 22, 3}};
   for (const auto& c : cases) {
     uint16_t y = 0;
     uint8_t m = 0, d = 0, w = 9;

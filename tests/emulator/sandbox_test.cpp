@@ -153,8 +153,8 @@ TEST_F(Sandbox, FreshImageIsACopyOfTheTemplateWithAnExecutableWget) {
     r += " ini=" + readFile("/mnt/hd/ProgramFiles/Settings/a.ini");
     r += " media=" + std::to_string(fs::is_directory("/mnt/hd/MediaFiles"));
     r += " wget=" + std::to_string(stat("/mnt/hd/ProgramFiles/wget", &wget) == 0 && S_ISREG(wget.st_mode)
-                                        ? wget.st_mode & 0777
-                                        : 0);
+                                       ? wget.st_mode & 0777
+                                       : 0);
     r += " " + commandOutput("/mnt/hd/ProgramFiles/wget --version | head -c 8");
     writeFile("/mnt/hd/written.txt", "x");
     return r;
@@ -171,8 +171,14 @@ TEST_F(Sandbox, FreshImageIsACopyOfTheTemplateWithAnExecutableWget) {
 
 TEST_F(Sandbox, BodyStatusIsPassedOn) {
   std::string error;
-  EXPECT_EQ(emu::runSandboxed(options(), [] { return 7; }, &error), 7) << error;
-  EXPECT_EQ(emu::runSandboxed(options(), [] { return raise(SIGUSR1); }, &error), 128 + SIGUSR1) << error;
+  EXPECT_EQ(emu::runSandboxed(
+                options(), [] { return 7; }, &error),
+            7)
+      << error;
+  EXPECT_EQ(emu::runSandboxed(
+                options(), [] { return raise(SIGUSR1); }, &error),
+            128 + SIGUSR1)
+      << error;
   EXPECT_TRUE(leftovers().empty());
 }
 
@@ -180,7 +186,8 @@ TEST_F(Sandbox, DiskDirTakesTheWritesAndIsFilledOnlyWhenEmpty) {
   emu::SandboxOptions o = options();
   o.diskDir = scratch_ + "/disk/new";
   Outcome first = runInside(o, [] {
-    std::string had = std::to_string(exists("/mnt/hd/readme.txt")) + std::to_string(exists("/mnt/hd/ProgramFiles/wget"));
+    std::string had =
+        std::to_string(exists("/mnt/hd/readme.txt")) + std::to_string(exists("/mnt/hd/ProgramFiles/wget"));
     writeFile("/mnt/hd/MediaFiles/rec.ts", "data");
     removeAll("/mnt/hd/readme.txt");
     return had;
@@ -193,9 +200,8 @@ TEST_F(Sandbox, DiskDirTakesTheWritesAndIsFilledOnlyWhenEmpty) {
   EXPECT_FALSE(exists("/mnt/hd/MediaFiles/rec.ts"));
   EXPECT_TRUE(leftovers().empty());
 
-  Outcome second = runInside(o, [] {
-    return std::to_string(exists("/mnt/hd/readme.txt")) + readFile("/mnt/hd/MediaFiles/rec.ts");
-  });
+  Outcome second =
+      runInside(o, [] { return std::to_string(exists("/mnt/hd/readme.txt")) + readFile("/mnt/hd/MediaFiles/rec.ts"); });
   ASSERT_EQ(second.status, 0) << second.error;
   EXPECT_EQ(second.report, "0data");
   EXPECT_TRUE(exists(o.diskDir + "/MediaFiles/rec.ts"));
@@ -476,8 +482,8 @@ TEST_F(Sandbox, NormalUserGetsAUserNamespace) {
         o,
         [&]() {
           std::string r = "uid=" + std::to_string(getuid()) + " pid=" + std::to_string(getpid()) +
-                          " a=" + readFile("/mnt/hd/a.txt") + " wget=" +
-                          std::to_string(access("/mnt/hd/ProgramFiles/wget", X_OK)) +
+                          " a=" + readFile("/mnt/hd/a.txt") +
+                          " wget=" + std::to_string(access("/mnt/hd/ProgramFiles/wget", X_OK)) +
                           " pidof=" + std::to_string(!commandOutput("pidof -s sleep").empty());
           std::string consoleError;
           int master = emu::openConsole(&consoleError);

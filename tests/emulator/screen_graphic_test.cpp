@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr uint16_t kRed = 0x8000 | 31 << 10;     // opaque red
-constexpr uint16_t kGreen = 0x8000 | 31 << 5;    // opaque green
+constexpr uint16_t kRed = 0x8000 | 31 << 10;      // opaque red
+constexpr uint16_t kGreen = 0x8000 | 31 << 5;     // opaque green
 constexpr uint16_t kDim = 0x8000 | 1 << 10 | 16;  // red 1, blue 16
 constexpr uint16_t kClear = 0x7FFF;               // alpha bit clear: transparent
 
@@ -114,7 +114,8 @@ TEST_F(Graphic, AStreamThatEndsEarlyLeavesTheRestClear) {
   // Through the TAP interface the stream has no length: one that runs into
   // memory that is not there is cut at its end instead of crashing.
   long page = sysconf(_SC_PAGESIZE);
-  auto* mem = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  auto* mem =
+      static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(mem, MAP_FAILED);
   ASSERT_EQ(mprotect(mem + page, page, PROT_NONE), 0);
   uint8_t* tail = mem + page - 5;

@@ -27,7 +27,9 @@ class Screen : public ::testing::Test {
       for (uint32_t x = 0; x < img.width; ++x) TAP_Osd_FillBox(rgn, x, y, 1, 1, 0xFF000000u | y << 8 | x);
   }
 
-  std::string tempPath(const char* name) { return std::string("/tmp/orvado_screen_") + std::to_string(getpid()) + name; }
+  std::string tempPath(const char* name) {
+    return std::string("/tmp/orvado_screen_") + std::to_string(getpid()) + name;
+  }
 };
 
 TEST_F(Screen, RegionNumbersFollowTheTableThroughCreateDeleteAndExhaustion) {
@@ -282,7 +284,8 @@ TEST_F(Screen, PngFilesOfOtherPixelFormatsReadAsArgb) {
   emu::Image img;
   std::string error;
   ASSERT_TRUE(emu::loadPng(dir + "rgba8_3x2", img, &error)) << error;
-  EXPECT_EQ(img.pixels, (std::vector<uint32_t>{0xFFFF0000, 0x8000FF00, 0x000000FF, 0x04010203, 0x08050607, 0x0C090A0B}));
+  EXPECT_EQ(img.pixels,
+            (std::vector<uint32_t>{0xFFFF0000, 0x8000FF00, 0x000000FF, 0x04010203, 0x08050607, 0x0C090A0B}));
   ASSERT_TRUE(emu::loadPng(dir + "gray1_9x2", img, &error)) << error;
   ASSERT_EQ(img.width, 9u);
   const uint32_t W = 0xFFFFFFFF, K = 0xFF000000;

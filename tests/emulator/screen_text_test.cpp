@@ -183,7 +183,6 @@ TEST_F(Text, GlyphsAreAntiAliasedAndBlendWithTheForegroundsAlpha) {
     partial |= (p >> 24) > 0 && (p >> 24) < 0xFF;
   }
   EXPECT_TRUE(partial);
-
 }
 
 }  // namespace

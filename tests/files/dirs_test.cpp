@@ -73,7 +73,8 @@ TEST(ChangeDir, FirstCallLearnsTheSuccessValueWithEitherConvention) {
 
 TEST(ChangeDir, SlashAndNoSlashFormsAndRelativeNames) {
   onFreshDisk([] {
-    for (const char* path : {"/MediaFiles/tmp", "/MediaFiles/tmp/", "/mnt/hd/MediaFiles/tmp", "/mnt/hd/MediaFiles/tmp/"}) {
+    for (const char* path :
+         {"/MediaFiles/tmp", "/MediaFiles/tmp/", "/mnt/hd/MediaFiles/tmp", "/mnt/hd/MediaFiles/tmp/"}) {
       ASSERT_TRUE(HDD_ChangeDir("/ProgramFiles"));
       EXPECT_TRUE(HDD_ChangeDir(path)) << path;
       EXPECT_EQ(tapDir(), "/MediaFiles/tmp") << path;

@@ -24,9 +24,9 @@ inline void freshDisk(emu::Config config = orvado_test::virtualConfig()) {
   g_workDir = tmpl;
   ASSERT_EQ(chdir(tmpl), 0);
   // The disk lives as long as the test program: clear what the tests make.
-  for (const char* made : {"/mnt/hd/MediaFiles", "/mnt/hd/bin", "/mnt/hd/ProgramFiles/orvado.ini",
-                           "/mnt/hd/ProgramFiles/Settings/orvado.ini", "/mnt/hd/ProgramFiles/Settings/orvado",
-                           "/mnt/usb"})
+  for (const char* made :
+       {"/mnt/hd/MediaFiles", "/mnt/hd/bin", "/mnt/hd/ProgramFiles/orvado.ini",
+        "/mnt/hd/ProgramFiles/Settings/orvado.ini", "/mnt/hd/ProgramFiles/Settings/orvado", "/mnt/usb"})
     orvado_test::removeAll(made);
   orvado_test::writeFile("/mnt/hd/MediaFiles/tmp/Stream.ts", std::string(188, 'G'));
   orvado_test::writeFile("/mnt/hd/MediaFiles/tmp/sub/x.ts", "x");

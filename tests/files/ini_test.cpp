@@ -166,8 +166,13 @@ TEST(Stricstr, CaseAndCharacterTableBytes) {
   EXPECT_EQ(stricstr(text, ""), nullptr);
   EXPECT_EQ(stricstr(nullptr, "a"), nullptr);
   EXPECT_EQ(stricstr(text, nullptr), nullptr);
-  const char* selected = "\x05" "abc";
-  EXPECT_EQ(stricstr(selected, "\x1F\x01" "B"), selected + 2);
+  const char* selected =
+      "\x05"
+      "abc";
+  EXPECT_EQ(stricstr(selected,
+                     "\x1F\x01"
+                     "B"),
+            selected + 2);
   const char* overlap = "aaab";
   EXPECT_EQ(stricstr(overlap, "aab"), overlap + 1);
 }

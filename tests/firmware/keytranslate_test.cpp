@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "emulator/core/sandbox.h"
 #include "lib/firmware/fwaccess.h"
 #include "lib/firmware/keytranslate.h"
-#include "emulator/core/sandbox.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -188,13 +188,25 @@ struct BadImage {
 std::string goodImage() { return image({{22120, 2}, {22010, 1}}); }
 
 const BadImage kBadImages[] = {
-    {"NonzeroWordAtOffset8", [] { return image({{22120, 2}}, 0x12345678, 1); }},
-    {"WrongMagic", [] { return image({{22120, 2}}, 0x87654321); }},
+    {"NonzeroWordAtOffset8",
+     [] {
+       return image({{22120, 2}}, 0x12345678, 1);
+     }},
+    {"WrongMagic",
+     [] {
+       return image({{22120, 2}}, 0x87654321);
+     }},
     {"ShorterThanItsHeader", [] { return goodImage().substr(0, 19); }},
     {"Empty", [] { return std::string(); }},
-    {"MoreRecordsThanTheFileHolds", [] { return image({{22120, 2}}, 0x12345678, 0, 2); }},
+    {"MoreRecordsThanTheFileHolds",
+     [] {
+       return image({{22120, 2}}, 0x12345678, 0, 2);
+     }},
     {"RecordCutShort", [] { return goodImage().substr(0, goodImage().size() - 1); }},
-    {"CountThatWraps", [] { return image({{22120, 2}}, 0x12345678, 0, 0x2F2F2F2F); }},
+    {"CountThatWraps",
+     [] {
+       return image({{22120, 2}}, 0x12345678, 0, 0x2F2F2F2F);
+     }},
 };
 
 void PrintTo(const BadImage& bad, std::ostream* out) { *out << bad.name; }

@@ -12,7 +12,6 @@
 
 using namespace orvado_test;
 
-
 #ifdef ORVADO_COUNTS_LOOKUPS
 TEST(Resolve, FoundSymbolIsCachedMissingOneIsAskedAgain) {
   inFreshProcess([] {
@@ -78,9 +77,16 @@ TEST(Resolve, RecordsAreTheFirmwaresOwn) {
 TEST(Resolve, WrappersGiveFixedResultsWithoutTheFirmware) {
   inFreshProcess([] {
     emu::Config c = virtualConfig();
-    c.leaveOut = {FW_ApplHdd_RestoreWorkFolder, FW_ApplHdd_SaveWorkFolder, FW_ApplHdd_SelectFolder,
-                  FW_ApplHdd_SetWorkFolder, FW_Appl_StartPlayback, FW_Appl_StartPlaybackMedia,
-                  FW_Appl_ConvertToValidUTF8Str, FW_osdInfo, FW_tapTask, FW_curTapTask};
+    c.leaveOut = {FW_ApplHdd_RestoreWorkFolder,
+                  FW_ApplHdd_SaveWorkFolder,
+                  FW_ApplHdd_SelectFolder,
+                  FW_ApplHdd_SetWorkFolder,
+                  FW_Appl_StartPlayback,
+                  FW_Appl_StartPlaybackMedia,
+                  FW_Appl_ConvertToValidUTF8Str,
+                  FW_osdInfo,
+                  FW_tapTask,
+                  FW_curTapTask};
     freshReceiver(c);
     uint32_t folder[4] = {FW_FolderRecordMarker, 0, 0, 0};
     ApplHdd_SaveWorkFolder();

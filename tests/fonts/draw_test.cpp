@@ -31,8 +31,8 @@ TEST(Blend, NumericExamples) {
 }
 
 TEST(Blend, MarksAndUtf8Steps) {
-  for (uint32_t cp : {0x300u, 0x301u, 0x36Fu, 0xE34u, 0xE3Au, 0xE47u, 0xE4Eu, 0xA8u, 0xB4u, 0xB8u, 0x384u, 0x385u,
-                      0xE31u})
+  for (uint32_t cp :
+       {0x300u, 0x301u, 0x36Fu, 0xE34u, 0xE3Au, 0xE47u, 0xE4Eu, 0xA8u, 0xB4u, 0xB8u, 0x384u, 0x385u, 0xE31u})
     EXPECT_EQ(FMUC_IsDiacriticalMark(cp), 1) << std::hex << cp;
   for (uint32_t cp : {0x2FFu, 0x370u, 0xE33u, 0xE3Bu, 0xE46u, 0xE4Fu, 0xA9u, 0x41u, 0x386u})
     EXPECT_EQ(FMUC_IsDiacriticalMark(cp), 0) << std::hex << cp;
@@ -94,7 +94,11 @@ TEST_F(Draw, MeasuresWithoutMarks) {
   EXPECT_EQ(FMUC_GetStringWidth("e\xCC\x81", &font), FMUC_GetStringWidth("e", &font));
   EXPECT_EQ(FMUC_GetStringHeight("\xCC\x81", &font), 2u);
   EXPECT_EQ(FMUC_GetStringHeight("a\xCC\x81", &font), 4u);
-  EXPECT_EQ(FMUC_GetStringWidth("a\x01" "b", &font), 10u) << "characters without glyph take no room";
+  EXPECT_EQ(FMUC_GetStringWidth("a\x01"
+                                "b",
+                                &font),
+            10u)
+      << "characters without glyph take no room";
   EXPECT_EQ(FMUC_GetStringWidth(nullptr, &font), 0u);
   EXPECT_EQ(FMUC_GetStringWidth("abc", nullptr), 0u);
   EXPECT_EQ(FMUC_GetStringHeight("", &font), 0u);
@@ -107,8 +111,17 @@ TEST_F(Draw, SolidBackgroundFillsTheFieldAndBlendsThroughTheTable) {
   FMUC_PutString(rgn, 10, 5, 30, "g", kWhite, kBg, &grey, 0, 0);
   EXPECT_EQ(at(10, 5), 0xFF878787u);
   EXPECT_EQ(at(11, 5), kWhite);
-  EXPECT_EQ(row(5, kBg, 8, 32), "..." "." "##################" "..") << "field x to maxX";
-  EXPECT_EQ(row(6, kBg, 8, 32), ".." "####################" "..") << "H + 1 rows";
+  EXPECT_EQ(row(5, kBg, 8, 32),
+            "..."
+            "."
+            "##################"
+            "..")
+      << "field x to maxX";
+  EXPECT_EQ(row(6, kBg, 8, 32),
+            ".."
+            "####################"
+            "..")
+      << "H + 1 rows";
   EXPECT_EQ(at(10, 7), kClear);
   FMUC_FreeFontFile(&grey);
 }
@@ -195,7 +208,10 @@ TEST_F(Draw, CombiningMarksAreCentredAndClipped) {
   // wider than its base would reach past it. Neither writes outside.
   uint16_t r2 = uint16_t(TAP_Osd_Create(0, 0, 200, 40, 0, 0));
   TAP_Osd_FillBox(r2, 0, 0, 200, 40, 0xFF333333);
-  FMUC_PutString(r2, 10, 10, 40, "\xCC\x81" "a", kWhite, 0, &font, 0, 0);
+  FMUC_PutString(r2, 10, 10, 40,
+                 "\xCC\x81"
+                 "a",
+                 kWhite, 0, &font, 0, 0);
   FMUC_PutString(r2, 10, 20, 40, "i\xCC\x82", kWhite, 0, &font, 0, 0);
   emu::Image img = emu::regionImage(r2);
   auto px = [&](uint32_t x, uint32_t y) { return img.pixels[size_t(y) * img.width + x]; };

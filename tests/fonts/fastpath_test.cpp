@@ -18,10 +18,36 @@ namespace {
 constexpr uint32_t kW = 240, kH = 40;
 
 // Pieces that lines are made of: clean ones and ones that need the copy.
-const char* const kPieces[] = {
-    "a",  "Q",    "7",        " ",        ".",  "\xC3\xA9", "\xE2\x82\xAC", "\xCE\xA9", "\xD0\x96", "\xCC\x81",
-    "e",  "\xCC\x88", "\xC3\x9F", "i",    "\n", "\x05",     "\x7F",         "\xE9",     "\xB1",     "\x8A",
-    "W",  "\xC2\x85", "m",        "\xF0\x9F\x98\x80", "\xC3", "\xDE",          "~",        "\xD8\xA8", "o", "ij"};
+const char* const kPieces[] = {"a",
+                               "Q",
+                               "7",
+                               " ",
+                               ".",
+                               "\xC3\xA9",
+                               "\xE2\x82\xAC",
+                               "\xCE\xA9",
+                               "\xD0\x96",
+                               "\xCC\x81",
+                               "e",
+                               "\xCC\x88",
+                               "\xC3\x9F",
+                               "i",
+                               "\n",
+                               "\x05",
+                               "\x7F",
+                               "\xE9",
+                               "\xB1",
+                               "\x8A",
+                               "W",
+                               "\xC2\x85",
+                               "m",
+                               "\xF0\x9F\x98\x80",
+                               "\xC3",
+                               "\xDE",
+                               "~",
+                               "\xD8\xA8",
+                               "o",
+                               "ij"};
 
 std::string randomLine(std::mt19937& rng) {
   std::string s;
@@ -141,7 +167,10 @@ TEST(FastPath, AMissingGlyphIsLookedUpOnceALine) {
   ASSERT_EQ(FMUC_LoadFontFile("no_euro.ufnt", &font), 1);
   uint16_t rgn = uint16_t(TAP_Osd_Create(0, 0, 100, 20, 0, 0));
   screen_test::logMessages();
-  for (const char* text : {"a\xE2\x82\xAC" "a", "a\xE2\x82\xAC" "a\n"}) {
+  for (const char* text : {"a\xE2\x82\xAC"
+                           "a",
+                           "a\xE2\x82\xAC"
+                           "a\n"}) {
     FMUC_PutString(rgn, 0, 0, 90, text, 0xFFFFFFFF, 0, &font, 0, 0);
     EXPECT_EQ(screen_test::logMessages(), std::vector<std::string>{"Glyph 20ac not found"}) << text;
   }

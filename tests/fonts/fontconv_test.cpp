@@ -75,8 +75,9 @@ TEST(FontConverter, HelpAndErrors) {
   EXPECT_NE(run("--size 2 " + kCarlito + " /mnt/hd/MediaFiles/x.ufnt").output.find("pixel size must be 4 to 200"),
             std::string::npos);
   EXPECT_NE(run(kCarlito + " /mnt/hd/MediaFiles/x.ufnt").output.find("--size is required"), std::string::npos);
-  EXPECT_NE(run("--size 12 --charset U+0050-U+0040 " + kCarlito + " /mnt/hd/MediaFiles/x.ufnt").output.find("runs backwards"),
-            std::string::npos);
+  EXPECT_NE(
+      run("--size 12 --charset U+0050-U+0040 " + kCarlito + " /mnt/hd/MediaFiles/x.ufnt").output.find("runs backwards"),
+      std::string::npos);
   EXPECT_NE(run("--size 12 --charset latin-9 " + kCarlito + " /mnt/hd/MediaFiles/x.ufnt").output.find("bad code point"),
             std::string::npos);
   EXPECT_NE(run("--size 12 /etc/hostname /mnt/hd/MediaFiles/x.ufnt").output.find("not a font"), std::string::npos);
@@ -90,7 +91,7 @@ TEST(FontConverter, HelpAndErrors) {
 
 TEST(FontConverter, FallbackGlyphsShareTheBaseline) {
   ToolRun r = run("--size 14 --charset U+0041-U+0043,U+0067,U+0301,U+266A --fallback " + kDejaVu + " " + kCarlito +
-              " /mnt/hd/MediaFiles/t.ufnt");
+                  " /mnt/hd/MediaFiles/t.ufnt");
   ASSERT_EQ(r.status, 0) << r.output;
   std::string file = orvado_test::readFile("/mnt/hd/MediaFiles/t.ufnt");
   ASSERT_EQ(file.substr(0, 4), "UFNT");
@@ -132,7 +133,8 @@ TEST(FontConverter, BuiltFontsCoverLatinGreekCyrillicMarksAndIso6937) {
   range(0x300, 0x36F);  // combining marks
   range(0x391, 0x3A1);  // Greek capitals, then the rest of the assigned letters and tonos forms
   range(0x3A3, 0x3CE);
-  for (uint32_t cp : {0x384u, 0x385u, 0x386u, 0x388u, 0x389u, 0x38Au, 0x38Cu, 0x38Eu, 0x38Fu, 0x390u}) needed.push_back(cp);
+  for (uint32_t cp : {0x384u, 0x385u, 0x386u, 0x388u, 0x389u, 0x38Au, 0x38Cu, 0x38Eu, 0x38Fu, 0x390u})
+    needed.push_back(cp);
   range(0x400, 0x45F);  // Cyrillic
   for (uint16_t cp : UTFLookupISO6937)
     if (cp) needed.push_back(cp);

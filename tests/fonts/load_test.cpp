@@ -217,9 +217,8 @@ TEST_F(Fonts, FreeingIsSafeInEveryState) {
   EXPECT_GT(font.FileHandle, 0);
   EXPECT_NE(font.FontDef, nullptr);
   EXPECT_EQ(font.GlyphCache, nullptr);
-  EXPECT_EQ(logMessages(),
-            Lines{"FontManager UC: failed to allocate " + std::to_string(2 * sizeof(GlyphDataUC)) +
-                  " bytes for the FontCache table of 'two.ufnt'"});
+  EXPECT_EQ(logMessages(), Lines{"FontManager UC: failed to allocate " + std::to_string(2 * sizeof(GlyphDataUC)) +
+                                 " bytes for the FontCache table of 'two.ufnt'"});
   EXPECT_EQ(FMUC_GetGlyphData(&font, "a", nullptr), nullptr) << "a half-loaded font draws nothing";
   FMUC_FreeFontFile(&font);
   EXPECT_TRUE(allZero(font));

@@ -10,12 +10,12 @@
 #include "emulator/core/sandbox.h"
 
 // A fuzz target's own check: a finding, reported with the failed condition.
-#define FUZZ_CHECK(c)                                                         \
-  do {                                                                        \
-    if (!(c)) {                                                               \
+#define FUZZ_CHECK(c)                                                             \
+  do {                                                                            \
+    if (!(c)) {                                                                   \
       std::fprintf(stderr, "check failed: %s (%s:%d)\n", #c, __FILE__, __LINE__); \
-      std::abort();                                                           \
-    }                                                                         \
+      std::abort();                                                               \
+    }                                                                             \
   } while (0)
 
 namespace fuzz_support {

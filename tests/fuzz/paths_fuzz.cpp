@@ -26,9 +26,9 @@ void disk() {
   (void)made;
 }
 
-const std::string kCurrent[] = {"/mnt/hd/MediaFiles/tmp", "/mnt/hd", "/mnt/hd/ProgramFiles/",
-                                 "/mnt/hd/" + std::string(300, 'c'), "/mnt/hd/" + std::string(505, 'd'),
-                                 "/elsewhere"};
+const std::string kCurrent[] = {
+    "/mnt/hd/MediaFiles/tmp",           "/mnt/hd",   "/mnt/hd/ProgramFiles/", "/mnt/hd/" + std::string(300, 'c'),
+    "/mnt/hd/" + std::string(505, 'd'), "/elsewhere"};
 
 }  // namespace
 

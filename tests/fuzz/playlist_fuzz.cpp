@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* lineEnd = static_cast<const uint8_t*>(std::memchr(data, '\n', size));
   size_t baseLength = lineEnd ? static_cast<size_t>(lineEnd - data) : size;
-  if (std::memchr(data, '\0', baseLength) != nullptr) baseLength = strnlen(reinterpret_cast<const char*>(data), baseLength);
+  if (std::memchr(data, '\0', baseLength) != nullptr)
+    baseLength = strnlen(reinterpret_cast<const char*>(data), baseLength);
   if (baseLength >= StreamUrlSize) baseLength = StreamUrlSize - 1;
   const uint8_t* body = lineEnd ? lineEnd + 1 : data + size;
   size_t bodySize = static_cast<size_t>(data + size - body);

@@ -28,4 +28,3 @@ inline char* textFuzzCopy(const uint8_t* data, size_t size) {
   if (size) std::memcpy(text, data, size);
   return text;
 }
-

@@ -80,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The fast drawing path gives the plain rendering's pixels.
     for (uint32_t bg : {0xFF101010u, 0u}) {
       TAP_Osd_FillBox(uint16_t(rgn), 0, 0, kW, kH, kGround);
-      std::vector<uint32_t> expected = fonts_test::referenceDraw(std::vector<uint32_t>(size_t(kW) * kH, kGround), kW,
-                                                                 kH, 5, 2, 150, text.c_str(), 0xFFFFFFFF, bg, &font,
-                                                                 uint8_t(mode % 3), 1.0f);
+      std::vector<uint32_t> expected =
+          fonts_test::referenceDraw(std::vector<uint32_t>(size_t(kW) * kH, kGround), kW, kH, 5, 2, 150, text.c_str(),
+                                    0xFFFFFFFF, bg, &font, uint8_t(mode % 3), 1.0f);
       FMUC_PutStringAA(uint16_t(rgn), 5, 2, 150, text.c_str(), 0xFFFFFFFF, bg, &font, 3, uint8_t(mode % 3), 1.0f);
       FUZZ_CHECK(emu::regionImage(uint16_t(rgn)).pixels == expected);
     }

@@ -88,35 +88,38 @@ TEST(Log, NullFormatAndSilentConsole) {
 // In a sandbox of its own: terminals 1 and 2 exist, 0 does not.
 TEST(Log, FirstTerminalThatOpensGetsTheLineAndItsZeroByte) {
   std::string error;
-  int status = emu::runSandboxed({}, [] {
-    int masters[3];
-    for (int& m : masters) {
-      m = posix_openpt(O_RDWR | O_NOCTTY);
-      if (m < 0 || grantpt(m) || unlockpt(m)) return 10;
-    }
-    if (std::strcmp(ptsname(masters[0]), "/dev/pts/0") != 0) return 11;
-    for (int i = 1; i < 3; ++i) {
-      // Raw terminals pass the bytes unchanged, the zero byte included.
-      int s = open(ptsname(masters[i]), O_RDWR | O_NOCTTY);
-      termios t{};
-      tcgetattr(s, &t);
-      cfmakeraw(&t);
-      tcsetattr(s, TCSANOW, &t);
-      fcntl(masters[i], F_SETFL, O_NONBLOCK);
-      // s stays open so the terminal keeps its settings.
-    }
-    close(masters[0]);  // /dev/pts/0 goes away
-    if (access("/dev/pts/0", F_OK) == 0) return 12;
-    emu::Config c = leapDay();
-    if (!emu::reset(c, nullptr)) return 13;
-    LogEntryZindraPrintf(1, "hello %s", "pts");
-    std::string one = readAll(masters[1]);
-    std::string two = readAll(masters[2]);
-    std::string expected = std::string("2016-02-29 12:34:56  ZINDRA - hello pts\n") + '\0';
-    if (one != expected) return 14;
-    if (!two.empty()) return 15;
-    return 0;
-  }, &error);
+  int status = emu::runSandboxed(
+      {},
+      [] {
+        int masters[3];
+        for (int& m : masters) {
+          m = posix_openpt(O_RDWR | O_NOCTTY);
+          if (m < 0 || grantpt(m) || unlockpt(m)) return 10;
+        }
+        if (std::strcmp(ptsname(masters[0]), "/dev/pts/0") != 0) return 11;
+        for (int i = 1; i < 3; ++i) {
+          // Raw terminals pass the bytes unchanged, the zero byte included.
+          int s = open(ptsname(masters[i]), O_RDWR | O_NOCTTY);
+          termios t{};
+          tcgetattr(s, &t);
+          cfmakeraw(&t);
+          tcsetattr(s, TCSANOW, &t);
+          fcntl(masters[i], F_SETFL, O_NONBLOCK);
+          // s stays open so the terminal keeps its settings.
+        }
+        close(masters[0]);  // /dev/pts/0 goes away
+        if (access("/dev/pts/0", F_OK) == 0) return 12;
+        emu::Config c = leapDay();
+        if (!emu::reset(c, nullptr)) return 13;
+        LogEntryZindraPrintf(1, "hello %s", "pts");
+        std::string one = readAll(masters[1]);
+        std::string two = readAll(masters[2]);
+        std::string expected = std::string("2016-02-29 12:34:56  ZINDRA - hello pts\n") + '\0';
+        if (one != expected) return 14;
+        if (!two.empty()) return 15;
+        return 0;
+      },
+      &error);
   EXPECT_EQ(status, 0) << error;
 }
 
@@ -132,13 +135,14 @@ TEST(Time, EveryFormatCode) {
   freshReceiver(virtualConfig());
   const uint32_t t = (57447u << 16) | (12u << 8) | 34u;
   char out[64];
-  const char* expected[] = {"", "12:34", "12:34:56", "2016-02-29", "2016-02-29 12:34", "2016-02-29 12:34:56",
-                            "20160229_1234", "", ""};
+  const char* expected[] = {
+      "", "12:34", "12:34:56", "2016-02-29", "2016-02-29 12:34", "2016-02-29 12:34:56", "20160229_1234", "", ""};
   for (uint32_t code = 0; code <= 8; ++code) {
     std::memset(out, 'z', sizeof out);
     EXPECT_EQ(TimeFormat(t, 56, code, out), out);
     EXPECT_STREQ(out, expected[code]) << "code " << code;
   }
-  EXPECT_STREQ(TimeFormat(0x0C22, 0x105, 5, out), "0000-00-00 12:34:05") << "no date below 0x10000; low byte of seconds";
+  EXPECT_STREQ(TimeFormat(0x0C22, 0x105, 5, out), "0000-00-00 12:34:05")
+      << "no date below 0x10000; low byte of seconds";
   EXPECT_EQ(TimeFormat(t, 0, 5, nullptr), nullptr);
 }

@@ -34,9 +34,9 @@ std::string packagePath() {
 emu::Image menuOf(const std::string& disk, const std::string& work, std::string* out) {
   std::string shot = work + "/menu.png";
   removeAll(shot);
-  *out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " + disk +
-                       " --virtual-clock --run 4s --screenshot-at 3s --screenshot " + shot + " " ORVADO_TAP_FILE
-                       " 2>&1");
+  *out =
+      commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --template " + disk +
+                    " --virtual-clock --run 4s --screenshot-at 3s --screenshot " + shot + " " ORVADO_TAP_FILE " 2>&1");
   emu::Image img;
   std::string error;
   EXPECT_TRUE(emu::loadPng(shot, img, &error)) << error << "\n" << *out;
@@ -68,16 +68,16 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
   std::set<std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(top))
     if (e.is_regular_file()) files.insert(fs::relative(e.path(), top).string());
-  EXPECT_EQ(files, (std::set<std::string>{"INSTALL.txt", "ProgramFiles/Orvado.tap",
-                                           "ProgramFiles/Settings/FirmwareTMS.dat",
-                                           "ProgramFiles/Settings/Fonts/Calibri_12.ufnt",
-                                           "ProgramFiles/Settings/Fonts/Calibri_14.ufnt",
-                                           "ProgramFiles/Settings/orvado/orvado.ini"}));
+  EXPECT_EQ(files, (std::set<std::string>{
+                       "INSTALL.txt", "ProgramFiles/Orvado.tap", "ProgramFiles/Settings/FirmwareTMS.dat",
+                       "ProgramFiles/Settings/Fonts/Calibri_12.ufnt", "ProgramFiles/Settings/Fonts/Calibri_14.ufnt",
+                       "ProgramFiles/Settings/orvado/orvado.ini"}));
   emu::TapHeader header;
   std::string error;
   ASSERT_TRUE(emu::readTapHeader(top + "/ProgramFiles/Orvado.tap", header, &error)) << error;
   EXPECT_NE(tarball.find("orvado-" + header.description.substr(header.description.rfind(' ') + 1) + ".tar.gz"),
-            std::string::npos) << "the package is named after the TAP's version";
+            std::string::npos)
+      << "the package is named after the TAP's version";
   EXPECT_EQ(readFile(top + "/ProgramFiles/Settings/FirmwareTMS.dat"),
             readFile(std::string(ORVADO_BINARY_DIR) + "/disk/ProgramFiles/Settings/FirmwareTMS.dat"));
 

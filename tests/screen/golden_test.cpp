@@ -54,9 +54,12 @@ Case readCase(const fs::path& file) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-    if (key == "kind") c.kind = value;
-    else if (key == "font") c.font = value;
-    else if (key == "line") c.lines.push_back(unescape(value));
+    if (key == "kind")
+      c.kind = value;
+    else if (key == "font")
+      c.font = value;
+    else if (key == "line")
+      c.lines.push_back(unescape(value));
   }
   return c;
 }

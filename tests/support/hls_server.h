@@ -21,8 +21,9 @@ class HlsServer {
   explicit HlsServer(const std::vector<std::string>& options) {
     int out[2];
     if (pipe(out) != 0) return;
-    std::vector<std::string> args = {ORVADO_PYTHON, std::string(ORVADO_SOURCE_DIR) + "/tools/hlssource/hlssource.py",
-                                     "--port", "0", "--stop-after", "60"};
+    std::vector<std::string> args = {ORVADO_PYTHON,  std::string(ORVADO_SOURCE_DIR) + "/tools/hlssource/hlssource.py",
+                                     "--port",       "0",
+                                     "--stop-after", "60"};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = fork();
     if (pid_ == 0) {

@@ -43,18 +43,43 @@ TEST_F(Edit, InsertAtFrontMiddleEndAndBeyond) {
 }
 
 TEST_F(Edit, InsertCountsCharactersNotBytes) {
-  EXPECT_EQ(insert("a\xC3\xA9" "b", 2, "XY"), "a\xC3\xA9XYb");
-  EXPECT_EQ(insert("a\xC3\xA9" "b", 1, "XY"), "aXY\xC3\xA9" "b");
+  EXPECT_EQ(insert("a\xC3\xA9"
+                   "b",
+                   2, "XY"),
+            "a\xC3\xA9XYb");
+  EXPECT_EQ(insert("a\xC3\xA9"
+                   "b",
+                   1, "XY"),
+            "aXY\xC3\xA9"
+            "b");
   EXPECT_EQ(insert("\xE2\x82\xAC\xE9", 1, "\xC3\xBC"), "\xE2\x82\xAC\xC3\xBC\xE9");
 }
 
 TEST_F(Edit, InsertKeepsCharacterTableBytesInFront) {
-  EXPECT_EQ(insert("\x05" "abc", 0, "XY"), "\x05XYabc");
-  EXPECT_EQ(insert("\x05" "abc", 3, "XY"), "\x05" "abcXY");
-  EXPECT_EQ(insert("\x1F\x01" "ab", 1, "XY"), "\x1F\x01" "aXYb");
+  EXPECT_EQ(insert("\x05"
+                   "abc",
+                   0, "XY"),
+            "\x05XYabc");
+  EXPECT_EQ(insert("\x05"
+                   "abc",
+                   3, "XY"),
+            "\x05"
+            "abcXY");
+  EXPECT_EQ(insert("\x1F\x01"
+                   "ab",
+                   1, "XY"),
+            "\x1F\x01"
+            "aXYb");
   // A 0x01..0x1F byte behind the selector is an ordinary character.
-  EXPECT_EQ(insert("\x05\x05" "ab", 0, "XY"), "\x05XY\x05" "ab");
-  EXPECT_EQ(insert("\x05\x05" "ab", 1, "XY"), "\x05\x05XYab");
+  EXPECT_EQ(insert("\x05\x05"
+                   "ab",
+                   0, "XY"),
+            "\x05XY\x05"
+            "ab");
+  EXPECT_EQ(insert("\x05\x05"
+                   "ab",
+                   1, "XY"),
+            "\x05\x05XYab");
 }
 
 TEST_F(Edit, InsertIgnoresNullPointers) {
@@ -79,19 +104,41 @@ TEST_F(Edit, DeleteAtFrontMiddleAndEnd) {
 }
 
 TEST_F(Edit, DeleteCountsCharactersAndKeepsSelector) {
-  EXPECT_EQ(erase("a\xC3\xA9" "b\xE2\x82\xAC" "c", 1, 2), "a\xE2\x82\xAC" "c");
-  EXPECT_EQ(erase("\x05" "abc", 0, 1), "\x05" "bc");
-  std::string sel = "\x10\x00\x02" "abc"s;
+  EXPECT_EQ(erase("a\xC3\xA9"
+                  "b\xE2\x82\xAC"
+                  "c",
+                  1, 2),
+            "a\xE2\x82\xAC"
+            "c");
+  EXPECT_EQ(erase("\x05"
+                  "abc",
+                  0, 1),
+            "\x05"
+            "bc");
+  std::string sel =
+      "\x10\x00\x02"
+      "abc"s;
   DeleteAt(sel.data(), 1, 1);
-  EXPECT_EQ(sel.substr(0, 5), "\x10\x00\x02" "ac"s);
+  EXPECT_EQ(sel.substr(0, 5),
+            "\x10\x00\x02"
+            "ac"s);
 }
 
 // A byte 0x01..0x1F where the deletion starts is an ordinary character: exactly
 // `count` characters go, never the ones behind it as well.
 TEST_F(Edit, DeleteStartingAtControlByteRemovesExactlyCount) {
-  EXPECT_EQ(erase("ab\x01" "cd", 2, 1), "abcd");
-  EXPECT_EQ(erase("a\x10" "bcd", 1, 1), "abcd");
-  EXPECT_EQ(erase("a\x1F" "bcd", 1, 2), "acd");
+  EXPECT_EQ(erase("ab\x01"
+                  "cd",
+                  2, 1),
+            "abcd");
+  EXPECT_EQ(erase("a\x10"
+                  "bcd",
+                  1, 1),
+            "abcd");
+  EXPECT_EQ(erase("a\x1F"
+                  "bcd",
+                  1, 2),
+            "acd");
 }
 
 TEST_F(Edit, DeleteIgnoresNullAndEmpty) {

@@ -21,8 +21,8 @@ std::string filtered(const std::string& src, uint32_t mask, uint32_t dstSize = 5
 TEST(IsLegalChar, RuleSetsByteByByte) {
   for (int c = 0; c < 256; c++) {
     char b = (char)c;
-    bool control = (c < 0x20 && c != 0x0A) ||
-                   (c >= 0x7F && c <= 0x9F && c != 0x80 && c != 0x8A && c != 0x91 && c != 0x92);
+    bool control =
+        (c < 0x20 && c != 0x0A) || (c >= 0x7F && c <= 0x9F && c != 0x80 && c != 0x8A && c != 0x91 && c != 0x92);
     bool lineBreak = c == 0x0A || c == 0x8A;
     bool fileName = std::string("\"*/:<>?\\|").find(b) != std::string::npos && c != 0;
     bool nonAscii = c < 0x20 || c > 0x7E;
@@ -40,12 +40,22 @@ TEST(ValidFileName, MasksOnWorkedExamples) {
   EXPECT_EQ(filtered("Line1\nLine2", 3), "Line1Line2");
   EXPECT_EQ(filtered("Line1\nLine2", 1), "Line1\nLine2");
   EXPECT_EQ(filtered("\x80\x8A\x91\x92\xA0\xFF", 1), "\x80\x8A\x91\x92\xA0\xFF");
-  EXPECT_EQ(filtered("a\x7F" "b\x81" "c\x90" "d\x93" "e\x9F" "f\x01", 1), "abcdef");
+  EXPECT_EQ(filtered("a\x7F"
+                     "b\x81"
+                     "c\x90"
+                     "d\x93"
+                     "e\x9F"
+                     "f\x01",
+                     1),
+            "abcdef");
   EXPECT_EQ(filtered("\x80\x8A\x91", 3), "\x80\x91");
   EXPECT_EQ(filtered("\xC3\xA9 \xE2\x82\xAC", 1), "\xC3\xA9 \xE2\x82\xAC");
   EXPECT_EQ(filtered("a:b*c?d", 4), "abcd");
   EXPECT_EQ(filtered("a \"b/c<d>e\\f|g.h", 4), "a bcdefg.h");
-  EXPECT_EQ(filtered("G\xC3\xBCr\xC3\x9F" "e", 8), "Gre");
+  EXPECT_EQ(filtered("G\xC3\xBCr\xC3\x9F"
+                     "e",
+                     8),
+            "Gre");
   std::string all;
   for (int c = 1; c < 100; c++) all += (char)c;
   EXPECT_EQ(filtered(all, 0), all);

@@ -87,9 +87,19 @@ TEST(StrToUTF8, SelectorsChooseTheTableOverTheCallers) {
     EXPECT_EQ(convert(std::string(1, (char)sel) + "\xE9", 5).out, "\xD1\x89") << sel;
   EXPECT_EQ(convert("\x1F\x05\xE9", 5).out, "\xD1\x89");
   // The byte behind a selector is text, not a second selector.
-  EXPECT_EQ(convert("\x05\x05" "a", 9).out, "\x05" "a");
+  EXPECT_EQ(convert("\x05\x05"
+                    "a",
+                    9)
+                .out,
+            "\x05"
+            "a");
   // A 0x10 selector with a number outside 1..16 (or 12) reads ISO 6937, uncomposed.
-  EXPECT_EQ(convert("\x10\x00\x11\xC2" "e"s, 9).out, "\xCC\x81" "e");
+  EXPECT_EQ(convert("\x10\x00\x11\xC2"
+                    "e"s,
+                    9)
+                .out,
+            "\xCC\x81"
+            "e");
 }
 
 TEST(StrToUTF8, UTF8BySelectorIsCopiedUnchanged) {
@@ -126,14 +136,33 @@ TEST(StrToUTF8, EmptyNullAndSelectorOnly) {
 }
 
 TEST(StrToUTF8, UnassignedPositionEndsTheString) {
-  EXPECT_EQ(convert("ab\xA4" "cd", 7).out, "ab");
+  EXPECT_EQ(convert("ab\xA4"
+                    "cd",
+                    7)
+                .out,
+            "ab");
   EXPECT_EQ(convert("\xA6", 0).out, "");
 }
 
 TEST(StrToUTF8, Iso6937WithoutComposition) {
-  EXPECT_EQ(convert("\x08\xC2" "e", 9).out, "\xCC\x81" "e");  // selector 08 gives number 12
-  EXPECT_EQ(convert("\xC2" "e", 12).out, "\xCC\x81" "e");
-  EXPECT_EQ(convert("\xC8" "y", 255).out, "\xCC\x88" "y");
+  EXPECT_EQ(convert("\x08\xC2"
+                    "e",
+                    9)
+                .out,
+            "\xCC\x81"
+            "e");  // selector 08 gives number 12
+  EXPECT_EQ(convert("\xC2"
+                    "e",
+                    12)
+                .out,
+            "\xCC\x81"
+            "e");
+  EXPECT_EQ(convert("\xC8"
+                    "y",
+                    255)
+                .out,
+            "\xCC\x88"
+            "y");
   EXPECT_EQ(convert("\xA4\xF3\xB4", 0).out, "\xE2\x82\xAC\xCE\xB4\xC3\x97");
   EXPECT_EQ(convert("\xA4\xF3\xB4", 17).out, "\xE2\x82\xAC\xCE\xB4\xC3\x97");
 }
@@ -198,8 +227,14 @@ TEST(StrToUTF8, CompositionListIsComplete) {
   // The stored list: entries of mark, letter, space; the last without space.
   const std::string keys = ISO6937_CompositionKeys;
   ASSERT_EQ(keys.size(), 3u * ISO6937_CompositionCount - 1);
-  EXPECT_EQ(keys.substr(0, 6), "\xC1" "A \xC2" "A ");
-  EXPECT_EQ(keys.substr(keys.size() - 5), "\xC2" "y \xC8" "y");
+  EXPECT_EQ(keys.substr(0, 6),
+            "\xC1"
+            "A \xC2"
+            "A ");
+  EXPECT_EQ(keys.substr(keys.size() - 5),
+            "\xC2"
+            "y \xC8"
+            "y");
   for (size_t i = 2; i < keys.size(); i += 3) EXPECT_EQ(keys[i], ' ');
 }
 
@@ -217,13 +252,20 @@ class StrToUTF8Log : public ::testing::Test {
 };
 
 TEST_F(StrToUTF8Log, CompositionFoundAndNotFound) {
-  Converted found = convert("\xC2" "e\xC8" "y", 0);
+  Converted found = convert(
+      "\xC2"
+      "e\xC8"
+      "y",
+      0);
   EXPECT_EQ(found.out, "\xC3\xA9\xC3\xBF");
   EXPECT_TRUE(orvado_test::takeConsoleLines().empty());
 
   // Acute c is not in the list: mark and letter go, the log says so, and the
   // next byte is converted normally.
-  Converted missing = convert("x\xC2" "c\xA4", 0);
+  Converted missing = convert(
+      "x\xC2"
+      "c\xA4",
+      0);
   EXPECT_EQ(missing.out, "x\xE2\x82\xAC");
   EXPECT_EQ(missing.result, 1);
   std::vector<std::string> lines = orvado_test::takeConsoleLines();
@@ -231,7 +273,12 @@ TEST_F(StrToUTF8Log, CompositionFoundAndNotFound) {
   expectIgnoredLine(lines[0], "c2 63");
 
   // A mark before a byte that is no letter of the list.
-  EXPECT_EQ(convert("\xC5" "a\xCF" "Z", 0).out, "");
+  EXPECT_EQ(convert("\xC5"
+                    "a\xCF"
+                    "Z",
+                    0)
+                .out,
+            "");
   lines = orvado_test::takeConsoleLines();
   ASSERT_EQ(lines.size(), 2u);
   expectIgnoredLine(lines[0], "c5 61");
@@ -261,7 +308,11 @@ TEST(StrToUTF8, SelectorCutShortStopsAtTheTerminator) {
     EXPECT_EQ(dst[0], '\0');
   }
   // What lies behind the terminator is not converted.
-  EXPECT_EQ(convert("\x1F\0" "abc"s, 9).out, "");
+  EXPECT_EQ(convert("\x1F\0"
+                    "abc"s,
+                    9)
+                .out,
+            "");
 }
 
 TEST(StrToUTF8, WorstCaseOutputFitsThreeBytesPerSourceByte) {

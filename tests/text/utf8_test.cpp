@@ -124,9 +124,7 @@ TEST(Utf8Encode, AllCodePointsMatchIconvAndRoundTrip) {
 }
 
 TEST(CharTableBytes, SkipByFirstByte) {
-  auto skipped = [](const std::string& bytes) {
-    return (int)(SkipCharTableBytes(bytes.c_str()) - bytes.c_str());
-  };
+  auto skipped = [](const std::string& bytes) { return (int)(SkipCharTableBytes(bytes.c_str()) - bytes.c_str()); };
   EXPECT_EQ(skipped("\x10\x00\x05x"s), 3);
   EXPECT_EQ(skipped("\x1F\x01x"), 2);
   EXPECT_EQ(skipped("\x05x"), 1);
@@ -138,8 +136,12 @@ TEST(CharTableBytes, SkipByFirstByte) {
   EXPECT_EQ(skipped(""), 0);
   EXPECT_EQ(SkipCharTableBytes(nullptr), nullptr);
   // Only the first byte is a selector.
-  EXPECT_EQ(strlenUC("a\x05" "b"), 3);
-  EXPECT_EQ(strlenUC("\x05\x05" "b"), 2);
+  EXPECT_EQ(strlenUC("a\x05"
+                     "b"),
+            3);
+  EXPECT_EQ(strlenUC("\x05\x05"
+                     "b"),
+            2);
   EXPECT_EQ(strlenUC("\n"), 0);  // a lone line feed is taken as a selector
 }
 
@@ -161,22 +163,34 @@ TEST(CharTableBytes, SelectorCutShortNeverReadsPastTerminator) {
     EXPECT_EQ(std::string(t, bytes.size()), bytes);
   }
   // The bytes behind the terminator are not taken as text.
-  EXPECT_EQ(strlenUC("\x10\x05\0" "abc"), 0);
-  EXPECT_EQ(strlenUC("\x1F\0" "abc"), 0);
+  EXPECT_EQ(strlenUC("\x10\x05\0"
+                     "abc"),
+            0);
+  EXPECT_EQ(strlenUC("\x1F\0"
+                     "abc"),
+            0);
 }
 
 TEST(Positions, CountAndGetUCPos) {
-  EXPECT_EQ(strlenUC("\x05" "abc"), 3);
-  EXPECT_EQ(strlenUC("a\xC3\xA9" "b\xE9"), 4);
+  EXPECT_EQ(strlenUC("\x05"
+                     "abc"),
+            3);
+  EXPECT_EQ(strlenUC("a\xC3\xA9"
+                     "b\xE9"),
+            4);
   EXPECT_EQ(strlenUC(""), 0);
   EXPECT_EQ(strlenUC(nullptr), 0);
-  const char* t = "a\xC3\xA9" "b";
+  const char* t =
+      "a\xC3\xA9"
+      "b";
   EXPECT_EQ(GetUCPos(t, 2), t + 3);
   EXPECT_EQ(GetUCPos(t, 1), t + 1);
   EXPECT_EQ(GetUCPos(t, 10), t + 4);
   EXPECT_EQ(GetUCPos(t, -1), t);
   EXPECT_EQ(GetUCPos(t, 0), t);
-  const std::string sel = "\x10\x00\x02" "ab"s;
+  const std::string sel =
+      "\x10\x00\x02"
+      "ab"s;
   EXPECT_EQ(GetUCPos(sel.c_str(), 0), sel.c_str() + 3);
   EXPECT_EQ(GetUCPos(sel.c_str(), 1), sel.c_str() + 4);
   EXPECT_EQ(strlenUC(sel.c_str()), 2);
@@ -198,8 +212,12 @@ TEST(Encoding, Flags) {
   EXPECT_EQ(flags(""), std::make_pair(0, 0));
   EXPECT_EQ(flags(nullptr), std::make_pair(0, 0));
   // The selector's own bytes are not looked at.
-  EXPECT_EQ(flags("\x10\x01\xE9" "abc"), std::make_pair(0, 0));
-  EXPECT_EQ(flags("\x1F\xE9" "abc"), std::make_pair(0, 0));
+  EXPECT_EQ(flags("\x10\x01\xE9"
+                  "abc"),
+            std::make_pair(0, 0));
+  EXPECT_EQ(flags("\x1F\xE9"
+                  "abc"),
+            std::make_pair(0, 0));
   GetStringEncoding("x\xE9", nullptr, nullptr);  // optional flags
   int utf8 = -1;
   GetStringEncoding("x\xE9", nullptr, &utf8);
