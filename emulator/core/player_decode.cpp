@@ -14,9 +14,6 @@
 namespace emu::detail {
 namespace {
 
-// Packets the player moves on per tick in a file with nothing to decode:
-// about 5 Mbit/s.
-constexpr uint64_t kBlindBytesPerTick = 33 * 188;
 // In real time, one call decodes for about this long, then lets events in.
 constexpr auto kRealTimeSlice = std::chrono::milliseconds(40);
 
@@ -273,12 +270,12 @@ bool DecodingPlayback::advance(uint32_t now) {
   if (!p.opened && !p.blind) {
     // The demuxer looks at the first 2 MB to learn the streams; a shorter
     // file is opened once it has stopped growing.
-    if (p.size < 2000000 + kReadMargin && now - p.grewAt < kSettledTicks) return true;
+    if (!readyToStart(p.size, p.grewAt, now)) return true;
     p.open(now);
   }
   bool waiting;
   if (p.blind) {
-    p.played = std::min<uint64_t>(p.size, static_cast<uint64_t>(now - p.blindSince) * kBlindBytesPerTick);
+    p.played = nominalBytesPlayed(p.size, p.blindSince, now);
     waiting = p.played >= p.size;
     if (waiting && !p.starved) {
       p.starved = true;
@@ -301,9 +298,8 @@ bool DecodingPlayback::advance(uint32_t now) {
       if (p.options.realTime && std::chrono::steady_clock::now() > until) break;
     }
   }
-  if (waiting && now - std::max(p.grewAt, p.starvedSince) >= p.options.giveUpTicks) {
+  if (waiting && waitedTooLong(now, p.grewAt, p.starvedSince, p.options.giveUpTicks, p.why)) {
     p.ended = true;
-    p.why = format("the file has not grown for %.0f s", p.options.giveUpTicks / 100.0);
     return false;
   }
   return true;

@@ -1,6 +1,8 @@
 // The player on its own, for benchmarks and fuzzing (emulator.h).
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "core/player_internal.h"
 
 namespace emu::detail {
@@ -12,6 +14,21 @@ bool lookAtGrowingFile(int fd, uint64_t& size, uint32_t& grewAt, uint32_t now) {
     size = static_cast<uint64_t>(st.st_size);
     grewAt = now;
   }
+  return true;
+}
+
+bool readyToStart(uint64_t size, uint32_t grewAt, uint32_t now) {
+  return size >= 2000000 + kReadMargin || now - grewAt >= kSettledTicks;
+}
+
+uint64_t nominalBytesPlayed(uint64_t size, uint32_t since, uint32_t now) {
+  constexpr uint64_t kBytesPerTick = 33 * 188;
+  return std::min<uint64_t>(size, static_cast<uint64_t>(now - since) * kBytesPerTick);
+}
+
+bool waitedTooLong(uint32_t now, uint32_t grewAt, uint32_t starvedSince, uint32_t giveUpTicks, std::string& why) {
+  if (now - std::max(grewAt, starvedSince) < giveUpTicks) return false;
+  why = format("the file has not grown for %.0f s", giveUpTicks / 100.0);
   return true;
 }
 

@@ -109,10 +109,4 @@ struct DecodingPlayback::Impl {
 // scaled to fit the 720 x 576 plane.
 void pictureFit(uint32_t width, uint32_t height, AVRational sar, uint32_t& w, uint32_t& h);
 
-// Packets of the file kept ahead of the demuxer while the file still grows,
-// so that it never reads a half-written packet of audio or video.
-constexpr uint64_t kReadMargin = 1 << 20;
-// The file counts as written out once its size has held this long.
-constexpr uint32_t kSettledTicks = 20;
-
 }  // namespace emu::detail

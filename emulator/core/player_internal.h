@@ -92,4 +92,20 @@ void playerFinishRun();
 // of the change into `grewAt`.
 bool lookAtGrowingFile(int fd, uint64_t& size, uint32_t& grewAt, uint32_t now);
 
+// Bytes kept ahead of the demuxer while the file still grows, so that it
+// never reads a half-written packet of audio or video.
+constexpr uint64_t kReadMargin = 1 << 20;
+// The file counts as written out once its size has held this long.
+constexpr uint32_t kSettledTicks = 20;
+// The start rule both players share: play starts once the demuxer's first
+// look (2 MB) and the read margin are in the file, or the file has settled.
+bool readyToStart(uint64_t size, uint32_t grewAt, uint32_t now);
+// Bytes played of a file with nothing decodable, played since `since` at a
+// nominal rate of about 5 Mbit/s.
+uint64_t nominalBytesPlayed(uint64_t size, uint32_t since, uint32_t now);
+// The give-up rule both players share: a playback waiting for data ends once
+// the file has neither grown nor been waited on for `giveUpTicks`; then true,
+// with the reason in `why`.
+bool waitedTooLong(uint32_t now, uint32_t grewAt, uint32_t starvedSince, uint32_t giveUpTicks, std::string& why);
+
 }  // namespace emu::detail

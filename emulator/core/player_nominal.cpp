@@ -14,104 +14,70 @@
 namespace emu::detail {
 namespace {
 
-// About 5 Mbit/s, as the decoding player plays a file it cannot decode.
-constexpr uint64_t kBlindBytesPerTick = 33 * 188;
-// Like the decoding player, it starts once it has looked at the first 2 MB
-// or the file has held its size for a fifth of a second.
-constexpr uint64_t kLookBytes = 2000000 + (1 << 20);
-constexpr uint32_t kSettledTicks = 20;
-
 class NominalPlayback final : public Playback {
  public:
   NominalPlayback(const std::string& path, uint32_t now, const Options& options);
-  ~NominalPlayback() override;
+  ~NominalPlayback() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
   bool advance(uint32_t now) override;
-  const std::string& why() const override;
-  uint64_t bytesPlayed(uint32_t now) const override;
-  uint64_t fileBytes() const override;
-  bool hasPicture() const override;
-  void drawPicture(Image& plane) override;
+  const std::string& why() const override { return why_; }
+  uint64_t bytesPlayed(uint32_t) const override { return std::min(played_, size_); }
+  uint64_t fileBytes() const override { return size_; }
+  bool hasPicture() const override { return false; }
+  void drawPicture(Image&) override {}
   void fillStatus(PlayerStatus& status) const override;
-  std::string summary() const override;
-
-  struct Impl;
+  std::string summary() const override { return "nothing decoded (no decoder in this build)"; }
 
  private:
-  std::unique_ptr<Impl> impl_;
-};
-
-}  // namespace
-
-struct NominalPlayback::Impl {
-  std::string name, why;
-  Options options;
-  uint32_t startTick = 0, grewAt = 0, starvedSince = 0, since = 0;
-  int fd = -1;
-  uint64_t size = 0, played = 0;
-  bool started = false, starved = false, ended = false;
-  ~Impl() {
-    if (fd >= 0) ::close(fd);
-  }
+  std::string name_, why_;
+  Options options_;
+  uint32_t startTick_ = 0, grewAt_ = 0, starvedSince_ = 0, since_ = 0;
+  int fd_ = -1;
+  uint64_t size_ = 0, played_ = 0;
+  bool started_ = false, starved_ = false, ended_ = false;
 };
 
 NominalPlayback::NominalPlayback(const std::string& path, uint32_t now, const Options& options)
-    : impl_(std::make_unique<Impl>()) {
-  Impl& p = *impl_;
-  p.name = path.substr(path.rfind('/') + 1);
-  p.options = options;
-  p.startTick = p.grewAt = now;
-  p.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    : name_(path.substr(path.rfind('/') + 1)), options_(options), startTick_(now), grewAt_(now) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st;
-  if (p.fd >= 0 && fstat(p.fd, &st) == 0) p.size = static_cast<uint64_t>(st.st_size);
-  console("Player: %s: this build has no decoder: it plays without picture or sound", p.name.c_str());
+  if (fd_ >= 0 && fstat(fd_, &st) == 0) size_ = static_cast<uint64_t>(st.st_size);
+  console("Player: %s: this build has no decoder: it plays without picture or sound", name_.c_str());
 }
 
-NominalPlayback::~NominalPlayback() = default;
-
 bool NominalPlayback::advance(uint32_t now) {
-  Impl& p = *impl_;
-  if (p.ended) return false;
-  if (!lookAtGrowingFile(p.fd, p.size, p.grewAt, now)) {
-    p.ended = true;
-    p.why = "the file is gone";
+  if (ended_) return false;
+  if (!lookAtGrowingFile(fd_, size_, grewAt_, now)) {
+    ended_ = true;
+    why_ = "the file is gone";
     return false;
   }
-  if (!p.started) {
-    if (p.size < kLookBytes && now - p.grewAt < kSettledTicks) return true;
-    p.started = true;
-    p.since = now;
+  if (!started_) {
+    if (!readyToStart(size_, grewAt_, now)) return true;
+    started_ = true;
+    since_ = now;
   }
-  p.played = std::min<uint64_t>(p.size, static_cast<uint64_t>(now - p.since) * kBlindBytesPerTick);
-  bool waiting = p.played >= p.size;
-  if (waiting && !p.starved) {
-    p.starved = true;
-    p.starvedSince = now;
+  played_ = nominalBytesPlayed(size_, since_, now);
+  bool waiting = played_ >= size_;
+  if (waiting && !starved_) {
+    starved_ = true;
+    starvedSince_ = now;
   }
-  if (waiting && now - std::max(p.grewAt, p.starvedSince) >= p.options.giveUpTicks) {
-    p.ended = true;
-    p.why = format("the file has not grown for %.0f s", p.options.giveUpTicks / 100.0);
+  if (waiting && waitedTooLong(now, grewAt_, starvedSince_, options_.giveUpTicks, why_)) {
+    ended_ = true;
     return false;
   }
   return true;
 }
 
-const std::string& NominalPlayback::why() const { return impl_->why; }
-
-uint64_t NominalPlayback::bytesPlayed(uint32_t) const { return std::min(impl_->played, impl_->size); }
-
-uint64_t NominalPlayback::fileBytes() const { return impl_->size; }
-
-bool NominalPlayback::hasPicture() const { return false; }
-
-void NominalPlayback::drawPicture(Image&) {}
-
 void NominalPlayback::fillStatus(PlayerStatus& s) const {
-  s.currentBlock = static_cast<uint32_t>(std::min(impl_->played, impl_->size) / 188);
-  s.totalBlock = static_cast<uint32_t>(impl_->size / 188);
-  s.startTick = impl_->startTick;
+  s.currentBlock = static_cast<uint32_t>(std::min(played_, size_) / 188);
+  s.totalBlock = static_cast<uint32_t>(size_ / 188);
+  s.startTick = startTick_;
 }
 
-std::string NominalPlayback::summary() const { return "nothing decoded (no decoder in this build)"; }
+}  // namespace
 
 std::unique_ptr<Playback> nominalPlayback(const std::string& path, uint32_t now, const Playback::Options& options) {
   return std::make_unique<NominalPlayback>(path, now, options);

@@ -1346,27 +1346,22 @@ TEST_P(StepTimeLimits, HoldWhateverTheServerDoes) { inFreshProcess(GetParam().ru
 // After a bounded step no fetch of it is left running.
 void expectNoFetchLeft() { EXPECT_EQ(commandOutput("pidof wget"), "") << "no fetch of the step is left running"; }
 
+// A playlist fetch from `path` of the test server ends the step in time with
+// the error word.
+void playlistStepIsBounded(const char* path, const char* what) {
+  freshStart();
+  HttpServer server;
+  std::vector<std::string> shown;
+  startChannel(server.url(path));
+  EXPECT_LT(timedStep(&shown), 5000) << what;
+  EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
+  expectNoFetchLeft();
+}
+
 const Scenario kStepLimits[] = {
-    {"PlaylistServerNeverAnswers",
-     [] {
-       freshStart();
-       HttpServer server;
-       std::vector<std::string> shown;
-       startChannel(server.url("hang/p.m3u8"));
-       EXPECT_LT(timedStep(&shown), 5000) << "a server that never answers";
-       EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
-       expectNoFetchLeft();
-     }},
+    {"PlaylistServerNeverAnswers", [] { playlistStepIsBounded("hang/p.m3u8", "a server that never answers"); }},
     {"PlaylistTricklesOneByteASecond",
-     [] {
-       freshStart();
-       HttpServer server;
-       std::vector<std::string> shown;
-       startChannel(server.url("trickle/p.m3u8"));
-       EXPECT_LT(timedStep(&shown), 5000) << "a server that answers one byte a second";
-       EXPECT_EQ(shown, std::vector<std::string>{"Pl 2\tError"});
-       expectNoFetchLeft();
-     }},
+     [] { playlistStepIsBounded("trickle/p.m3u8", "a server that answers one byte a second"); }},
     {"FirstChunkNeverComes",
      [] {
        freshStart();
