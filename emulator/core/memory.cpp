@@ -1,9 +1,10 @@
 // TAP_MemAlloc and friends, with a ledger of live blocks and failures on
 // demand for the tests.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
+#include <vector>
 
 #include "core/internal.h"
 
@@ -14,7 +15,72 @@ namespace {
 // end of a block is caught when the block is freed or the heap is checked.
 constexpr size_t kGuard = 16;
 constexpr unsigned char kGuardByte = 0xFD;
-std::unordered_map<const void*, uint32_t> g_blocks;
+
+// The ledger of live blocks and their sizes: one open-addressing table, so
+// that an allocation makes no allocation of its own; the table grows only
+// when it half fills.
+class Ledger {
+ public:
+  void put(const void* block, uint32_t size) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    size_t i = home(block);
+    while (slots_[i].block != nullptr) i = (i + 1) & mask();
+    slots_[i] = {block, size};
+    ++count_;
+  }
+  static constexpr size_t kNone = SIZE_MAX;
+  // The slot of `block`, or kNone when it is not a live block.
+  size_t find(const void* block) const {
+    if (count_ == 0) return kNone;
+    for (size_t i = home(block); slots_[i].block != nullptr; i = (i + 1) & mask())
+      if (slots_[i].block == block) return i;
+    return kNone;
+  }
+  uint32_t sizeAt(size_t slot) const { return slots_[slot].size; }
+  // Takes out the block of a slot that find gave; the entries behind it
+  // move up, so no look-up ever stops short of its block.
+  void erase(size_t i) {
+    for (size_t j = (i + 1) & mask(); slots_[j].block != nullptr; j = (j + 1) & mask())
+      if (((j - home(slots_[j].block)) & mask()) >= ((j - i) & mask())) {
+        slots_[i] = slots_[j];
+        i = j;
+      }
+    slots_[i] = {};
+    --count_;
+  }
+  size_t size() const { return count_; }
+  template <typename F>
+  void forEach(F f) const {
+    for (const Slot& s : slots_)
+      if (s.block != nullptr) f(s.block, s.size);
+  }
+  void clear() {
+    slots_.clear();
+    count_ = 0;
+  }
+
+ private:
+  struct Slot {
+    const void* block = nullptr;
+    uint32_t size = 0;
+  };
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+
+  size_t mask() const { return slots_.size() - 1; }
+  size_t home(const void* block) const {
+    return size_t((uint64_t(reinterpret_cast<uintptr_t>(block)) * 0x9E3779B97F4A7C15u) >> 32) & mask();
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
+    old.swap(slots_);
+    count_ = 0;
+    for (const Slot& s : old)
+      if (s.block != nullptr) put(s.block, s.size);
+  }
+};
+
+Ledger g_blocks;
 long g_overruns = 0;
 
 bool guardIntact(const void* block, uint32_t size) {
@@ -44,7 +110,7 @@ void* allocate(uint32_t size) {
   void* block = std::malloc(size + kGuard);
   if (!block) return nullptr;
   std::memset(static_cast<unsigned char*>(block) + size, kGuardByte, kGuard);
-  g_blocks[block] = size;
+  g_blocks.put(block, size);
   g_liveBytes += size;
   g_peakBytes = std::max(g_peakBytes, g_liveBytes);
   return block;
@@ -57,15 +123,16 @@ void* tapMemAlloc(uint32_t size) {
 }
 
 int tapMemFree(const void* block) {
-  auto it = g_blocks.find(block);
-  if (it == g_blocks.end()) {
+  size_t found = g_blocks.find(block);
+  if (found == Ledger::kNone) {
     trace("TAP_MemFree(%p) = 0 (not a block of TAP_MemAlloc)", block);
     if (block) console("TAP_MemFree: %p is not a block of TAP_MemAlloc; ignored", block);
     return 0;
   }
-  if (!guardIntact(block, it->second)) reportOverrun(block, it->second);
-  g_liveBytes -= it->second;
-  g_blocks.erase(it);
+  uint32_t size = g_blocks.sizeAt(found);
+  if (!guardIntact(block, size)) reportOverrun(block, size);
+  g_liveBytes -= size;
+  g_blocks.erase(found);
   // Traced before the block goes: a pointer's value is not to be read once freed.
   trace("TAP_MemFree(%p) = 1", block);
   std::free(const_cast<void*>(block));
@@ -102,12 +169,13 @@ void resetPeakBytes() { g_peakBytes = g_liveBytes; }
 void* memAlloc(uint32_t size) { return allocate(size); }
 
 long heapOverruns() {
-  for (const auto& [block, size] : g_blocks)
+  g_blocks.forEach([](const void* block, uint32_t size) {
     if (!guardIntact(block, size)) {
       reportOverrun(block, size);
       // Reported once: the guard is mended so a later check stays quiet.
       std::memset(static_cast<unsigned char*>(const_cast<void*>(block)) + size, kGuardByte, kGuard);
     }
+  });
   return g_overruns;
 }
 

@@ -3,6 +3,9 @@
 
 #include <cstring>
 #include <ctime>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "lib/firmware/fwaccess.h"
 #include "support/testing.h"
@@ -36,6 +39,30 @@ TEST(CoreMemory, FailsAfterNCallsOnceOrForGood) {
   EXPECT_EQ(TAP_MemFree(&local), 0);
   EXPECT_EQ(TAP_MemFree(nullptr), 0);
   for (void* p : {b, c, d}) EXPECT_EQ(TAP_MemFree(p), 1);
+  EXPECT_EQ(emu::liveBlocks(), 0u);
+  EXPECT_EQ(emu::liveBytes(), 0u);
+}
+
+// Thousands of blocks freed in a shuffled order between new ones: the
+// ledger grows and closes its gaps, and never loses or invents a block.
+TEST(CoreMemory, ManyBlocksFreedInAnyOrderAreAllKnown) {
+  freshReceiver(virtualConfig());
+  std::mt19937 rng(3);
+  std::vector<void*> live;
+  for (int round = 0; round < 20000; ++round) {
+    if (live.empty() || rng() % 5 < 3) {
+      live.push_back(TAP_MemAlloc(rng() % 64));
+      ASSERT_NE(live.back(), nullptr);
+    } else {
+      size_t i = rng() % live.size();
+      std::swap(live[i], live.back());
+      ASSERT_EQ(TAP_MemFree(live.back()), 1) << "round " << round;
+      ASSERT_EQ(TAP_MemFree(live.back()), 0) << "round " << round << ": freed twice";
+      live.pop_back();
+    }
+  }
+  EXPECT_EQ(emu::liveBlocks(), live.size());
+  for (void* p : live) EXPECT_EQ(TAP_MemFree(p), 1);
   EXPECT_EQ(emu::liveBlocks(), 0u);
   EXPECT_EQ(emu::liveBytes(), 0u);
 }
