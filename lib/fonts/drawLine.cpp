@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace fonts_internal {
 namespace {
@@ -230,13 +233,72 @@ bool blendVector(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, in
   return true;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Where the processor has AVX2, eight pixels a step for rows of five
+// pixels or more: the same sums in twice the lanes. Each 128-bit half holds
+// four pixels, as blendFour does, so its steps carry over unchanged.
+#define ORVADO_WIDE_BLEND 1
+__attribute__((target("avx2"))) bool blendVectorWide(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f,
+                                                     int32_t pen, const VectorOver& v) {
+  static const uint32_t kLanes[4] = {0xFFFFFFFFu, 0xFFu, 0xFFFFu, 0xFFFFFFu};
+  if (pen + int32_t(g->Width) + 3 > cv.stride) return false;
+  const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
+  const __m256i foreground = _mm256_broadcastsi128_si256(v.foreground), alpha = _mm256_broadcastsi128_si256(v.alpha),
+                colours = _mm256_broadcastsi128_si256(v.colours), fg16 = _mm256_broadcastsi128_si256(v.fg16);
+  // Coverage bytes 0-3 to the low half's pixels, 4-7 to the high half's.
+  const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6,
+                                          6, 6, 7, 7, 7, 7);
+  const size_t width = g->Width, stride = size_t(cv.stride);
+  const InkSpan* span = spans(f);
+  const InkSpan* last = span + (f->inkBottom - f->inkTop);
+  const uint8_t* src = g->GlyphData + f->inkTop * width;
+  uint32_t* dst = cv.box + f->inkTop * stride + pen;
+  for (; span < last; ++span, src += width, dst += stride) {
+    const uint8_t* s = src + span->first;
+    uint32_t* d = dst + span->first;
+    int32_t n = span->end - span->first;
+    for (; n > 4; n -= 8, s += 8, d += 8) {
+      uint64_t a8;
+      std::memcpy(&a8, s, 8);
+      if (n < 8) a8 &= ~uint64_t(0) >> (64 - 8 * n);
+      __m256i below = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+      __m256i a = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_cvtsi64_si128(int64_t(a8))), spread);
+      __m256i rest = _mm256_xor_si256(a, ones);
+      __m256i lo = _mm256_add_epi16(
+          _mm256_mullo_epi16(_mm256_unpacklo_epi8(below, zero), _mm256_unpacklo_epi8(rest, zero)),
+          _mm256_mullo_epi16(fg16, _mm256_unpacklo_epi8(a, zero)));
+      __m256i hi = _mm256_add_epi16(
+          _mm256_mullo_epi16(_mm256_unpackhi_epi8(below, zero), _mm256_unpackhi_epi8(rest, zero)),
+          _mm256_mullo_epi16(fg16, _mm256_unpackhi_epi8(a, zero)));
+      __m256i out = _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
+      out = _mm256_or_si256(_mm256_and_si256(out, colours), alpha);
+      out = _mm256_blendv_epi8(out, foreground, _mm256_cmpeq_epi32(a, ones));
+      out = _mm256_blendv_epi8(out, below, _mm256_cmpeq_epi32(a, zero));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
+    }
+    if (n > 0) {
+      uint32_t a4;
+      std::memcpy(&a4, s, 4);
+      blendFour(a4 & kLanes[n & 3], d, v);
+    }
+  }
+  return true;
+}
+#endif
+
 // blendLine over the picture, with the unclipped glyphs four pixels a step.
 void blendLineVector(const Canvas& cv, const PlacedGlyph* glyphs, int count) {
   const VectorOver v(cv.foreground);
+#if defined(ORVADO_WIDE_BLEND)
+  static const bool wide = __builtin_cpu_supports("avx2");
+  auto glyphBlend = wide ? blendVectorWide : blendVector;
+#else
+  auto glyphBlend = blendVector;
+#endif
   for (const PlacedGlyph* p = glyphs; p != glyphs + count; ++p) {
     const int32_t at = p->at, width = p->glyph->Width;
     if (at < 0 || at + width > cv.stride || p->facts->inkBottom > cv.rows ||
-        !blendVector(cv, p->glyph, p->facts, at, v))
+        !glyphBlend(cv, p->glyph, p->facts, at, v))
       blendLine(cv, p, 1, PackedOver{});
   }
 }
