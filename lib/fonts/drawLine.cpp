@@ -171,14 +171,16 @@ void blendLine(const Canvas& cv, const PlacedGlyph* glyphs, int count, const Ble
 // On the PC, four pixels a step: each channel's (255 - a) * b + a * f in a
 // 16-bit lane, the sum PackedOver makes, so the same pixels to the bit.
 // Coverage 0 keeps the pixel below and 255 gives the foreground, by masks
-// rather than branches.
+// rather than branches. The alpha byte takes the foreground's: its lane
+// blends at coverage 255 with the foreground's alpha plus 1, and
+// (alpha + 1) * 255 >> 8 is the alpha itself.
 struct VectorOver {
-  __m128i foreground, alpha, colours, fg16;
+  __m128i foreground, alphaByte, fg16;
   explicit VectorOver(uint32_t fg)
       : foreground(_mm_set1_epi32(int(fg))),
-        alpha(_mm_set1_epi32(int(fg & 0xFF000000u))),
-        colours(_mm_set1_epi32(0x00FFFFFF)),
-        fg16(_mm_unpacklo_epi8(_mm_set1_epi32(int(fg)), _mm_setzero_si128())) {}
+        alphaByte(_mm_set1_epi32(int(0xFF000000u))),
+        fg16(_mm_add_epi16(_mm_unpacklo_epi8(_mm_set1_epi32(int(fg)), _mm_setzero_si128()),
+                           _mm_set_epi16(1, 0, 0, 0, 1, 0, 0, 0))) {}
 };
 
 // Four pixels of one row from coverage `a4` (one byte a pixel).
@@ -188,15 +190,14 @@ inline void blendFour(uint32_t a4, uint32_t* d, const VectorOver& v) {
   // Each pixel's coverage in all four of its bytes.
   __m128i a = _mm_cvtsi32_si128(int(a4));
   a = _mm_unpacklo_epi8(a, a);
-  a = _mm_unpacklo_epi16(a, a);
+  a = _mm_or_si128(_mm_unpacklo_epi16(a, a), v.alphaByte);
   __m128i rest = _mm_xor_si128(a, ones);
   __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(below, zero), _mm_unpacklo_epi8(rest, zero)),
                              _mm_mullo_epi16(v.fg16, _mm_unpacklo_epi8(a, zero)));
   __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(below, zero), _mm_unpackhi_epi8(rest, zero)),
                              _mm_mullo_epi16(v.fg16, _mm_unpackhi_epi8(a, zero)));
   __m128i out = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
-  out = _mm_or_si128(_mm_and_si128(out, v.colours), v.alpha);
-  __m128i isFull = _mm_cmpeq_epi32(a, ones), isNone = _mm_cmpeq_epi32(a, zero);
+  __m128i isFull = _mm_cmpeq_epi32(a, ones), isNone = _mm_cmpeq_epi32(a, v.alphaByte);
   out = _mm_or_si128(_mm_and_si128(isFull, v.foreground), _mm_andnot_si128(isFull, out));
   out = _mm_or_si128(_mm_and_si128(isNone, below), _mm_andnot_si128(isNone, out));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
@@ -243,11 +244,11 @@ __attribute__((target("avx2"))) bool blendVectorWide(const Canvas& cv, const Gly
   static const uint32_t kLanes[4] = {0xFFFFFFFFu, 0xFFu, 0xFFFFu, 0xFFFFFFu};
   if (pen + int32_t(g->Width) + 3 > cv.stride) return false;
   const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
-  const __m256i foreground = _mm256_broadcastsi128_si256(v.foreground), alpha = _mm256_broadcastsi128_si256(v.alpha),
-                colours = _mm256_broadcastsi128_si256(v.colours), fg16 = _mm256_broadcastsi128_si256(v.fg16);
+  const __m256i foreground = _mm256_broadcastsi128_si256(v.foreground),
+                alphaByte = _mm256_broadcastsi128_si256(v.alphaByte), fg16 = _mm256_broadcastsi128_si256(v.fg16);
   // Coverage bytes 0-3 to the low half's pixels, 4-7 to the high half's.
-  const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6,
-                                          6, 6, 7, 7, 7, 7);
+  const __m256i spread =
+      _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7);
   const size_t width = g->Width, stride = size_t(cv.stride);
   const InkSpan* span = spans(f);
   const InkSpan* last = span + (f->inkBottom - f->inkTop);
@@ -262,18 +263,18 @@ __attribute__((target("avx2"))) bool blendVectorWide(const Canvas& cv, const Gly
       std::memcpy(&a8, s, 8);
       if (n < 8) a8 &= ~uint64_t(0) >> (64 - 8 * n);
       __m256i below = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
-      __m256i a = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_cvtsi64_si128(int64_t(a8))), spread);
+      __m256i a = _mm256_or_si256(
+          _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(_mm_cvtsi64_si128(int64_t(a8))), spread), alphaByte);
       __m256i rest = _mm256_xor_si256(a, ones);
-      __m256i lo = _mm256_add_epi16(
-          _mm256_mullo_epi16(_mm256_unpacklo_epi8(below, zero), _mm256_unpacklo_epi8(rest, zero)),
-          _mm256_mullo_epi16(fg16, _mm256_unpacklo_epi8(a, zero)));
-      __m256i hi = _mm256_add_epi16(
-          _mm256_mullo_epi16(_mm256_unpackhi_epi8(below, zero), _mm256_unpackhi_epi8(rest, zero)),
-          _mm256_mullo_epi16(fg16, _mm256_unpackhi_epi8(a, zero)));
+      __m256i lo =
+          _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(below, zero), _mm256_unpacklo_epi8(rest, zero)),
+                           _mm256_mullo_epi16(fg16, _mm256_unpacklo_epi8(a, zero)));
+      __m256i hi =
+          _mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(below, zero), _mm256_unpackhi_epi8(rest, zero)),
+                           _mm256_mullo_epi16(fg16, _mm256_unpackhi_epi8(a, zero)));
       __m256i out = _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
-      out = _mm256_or_si256(_mm256_and_si256(out, colours), alpha);
       out = _mm256_blendv_epi8(out, foreground, _mm256_cmpeq_epi32(a, ones));
-      out = _mm256_blendv_epi8(out, below, _mm256_cmpeq_epi32(a, zero));
+      out = _mm256_blendv_epi8(out, below, _mm256_cmpeq_epi32(a, alphaByte));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
     }
     if (n > 0) {
@@ -297,8 +298,7 @@ void blendLineVector(const Canvas& cv, const PlacedGlyph* glyphs, int count) {
 #endif
   for (const PlacedGlyph* p = glyphs; p != glyphs + count; ++p) {
     const int32_t at = p->at, width = p->glyph->Width;
-    if (at < 0 || at + width > cv.stride || p->facts->inkBottom > cv.rows ||
-        !glyphBlend(cv, p->glyph, p->facts, at, v))
+    if (at < 0 || at + width > cv.stride || p->facts->inkBottom > cv.rows || !glyphBlend(cv, p->glyph, p->facts, at, v))
       blendLine(cv, p, 1, PackedOver{});
   }
 }
