@@ -23,6 +23,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_LIBRARY_ARCHITECTURE mipsel-linux-gnu)
 
+# Headers that differ by architecture (OpenSSL's configuration, which
+# cpp-httplib's header includes) are in the multiarch folder, which the cross
+# compiler does not search by itself.
+set(CMAKE_C_STANDARD_INCLUDE_DIRECTORIES ${ORVADO_MIPSEL_SYSROOT}/usr/include/mipsel-linux-gnu)
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${ORVADO_MIPSEL_SYSROOT}/usr/include/mipsel-linux-gnu)
+
 set(ENV{PKG_CONFIG_LIBDIR} ${ORVADO_MIPSEL_LIBDIR}/pkgconfig:${ORVADO_MIPSEL_SYSROOT}/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_SYSROOT_DIR} ${ORVADO_MIPSEL_SYSROOT})
 set(ENV{PKG_CONFIG_PATH} "")

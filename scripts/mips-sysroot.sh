@@ -8,7 +8,8 @@
 set -euo pipefail
 dest="${ORVADO_MIPSEL_SYSROOT:-/opt/orvado/mipsel-sysroot}"
 packages=(libfreetype-dev libfreetype6 libpng-dev libpng16-16 zlib1g zlib1g-dev
-          libbrotli1 libbrotli-dev libgtest-dev libc6)
+          libbrotli1 libbrotli-dev libgtest-dev libc6
+          libcpp-httplib-dev libcpp-httplib0.11 libssl-dev libssl3)
 stamp="$dest/.packages"
 [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ] && exit 0
 

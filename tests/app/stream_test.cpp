@@ -3,14 +3,7 @@
 // lists, playback start, the error words, the chunk ring, and what real
 // servers and networks do (layouts, cut and chunked answers, error pages,
 // hangs, a full disk, stale and ended lists).
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +18,7 @@
 #include "app/orvado.h"
 #include "app/stream_internal.h"
 #include "lib/firmware/fwaccess.h"
+#include "support/http_server.h"
 #include "support/testing.h"
 #include "support/trace_capture.h"
 
@@ -45,111 +39,8 @@ std::string chunk(char mark, size_t packets = 10) {
   return ts;
 }
 
-// A small HTTP server for the tests, on loopback. It serves the files of
-// kWww (a query is ignored), and faults under path prefixes:
-//   /hang/...     accepts and reads the request, then never answers;
-//   /trickle/...  answers the headers and then one byte a second;
-//   /chunked/P    serves P with chunked transfer encoding, no Content-Length;
-//   /once/P       promises P whole but closes halfway at the first request;
-//   /short/P      does that at every request;
-//   /moved/P      redirects a playlist (P ends in .m3u8) with 302 to "/P",
-//                 or to "<U>P" with the query "to=<U>"; anything else is 404.
-const char kServerScript[] = R"PY(
-import http.server, os, socketserver, sys, time
-root, host = sys.argv[1], sys.argv[2]
-seen = set()
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    def log_message(self, *args): pass
-    def do_GET(self):
-        path = self.path.split("?", 1)[0].split("#", 1)[0]
-        fault, _, rest = path.lstrip("/").partition("/")
-        if fault == "hang":
-            time.sleep(120); return
-        if fault == "trickle":
-            self.send_response(200); self.send_header("Content-Length", "100000"); self.end_headers()
-            for _ in range(120):
-                self.wfile.write(b"#"); self.wfile.flush(); time.sleep(1)
-            return
-        if fault == "moved":
-            query = self.path.partition("?")[2]
-            self.send_response(302 if rest.endswith(".m3u8") else 404)
-            if rest.endswith(".m3u8"):
-                self.send_header("Location", (query[3:] if query.startswith("to=") else "/") + rest)
-            self.send_header("Content-Length", "0"); self.end_headers(); return
-        if fault not in ("chunked", "once", "short"):
-            fault, rest = "", path.lstrip("/")
-        name = os.path.join(root, rest)
-        if not os.path.isfile(name):
-            self.send_response(404); self.send_header("Content-Length", "0"); self.end_headers(); return
-        body = open(name, "rb").read()
-        self.send_response(200)
-        if fault == "chunked":
-            self.send_header("Transfer-Encoding", "chunked"); self.end_headers()
-            for at in range(0, len(body), 1000):
-                piece = body[at:at + 1000]
-                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
-            self.wfile.write(b"0\r\n\r\n"); return
-        self.send_header("Content-Length", str(len(body))); self.send_header("Connection", "close"); self.end_headers()
-        cut = fault == "short" or (fault == "once" and path not in seen)
-        seen.add(path)
-        self.wfile.write(body[:len(body) // 2] if cut else body)
-        self.close_connection = True
-class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-    daemon_threads = True
-server = Server((host, 0), Handler)
-print(server.server_address[1], flush=True)
-server.serve_forever()
-)PY";
-
-bool connects(const std::string& host, int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
-// The server binds any free port and prints it, so that tests which run side
-// by side never pick the same one.
-struct HttpServer {
-  std::string host;
-  int port = 0;
-  pid_t pid = -1;
-  explicit HttpServer(std::string address = "127.0.0.1") : host(std::move(address)) {
-    writeFile("/mnt/hd/test_server.py", kServerScript);
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      int null = open("/dev/null", O_WRONLY);
-      dup2(out[1], 1);
-      dup2(null, 2);
-      close(out[0]);
-      close(out[1]);
-      execlp(ORVADO_PYTHON, ORVADO_PYTHON, "/mnt/hd/test_server.py", kWww.c_str(), host.c_str(),
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    // Its first line, once it listens: the port.
-    std::string line;
-    pollfd ready{out[0], POLLIN, 0};
-    char c;
-    while (poll(&ready, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    port = std::atoi(line.c_str());
-  }
-  ~HttpServer() {
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-  }
-  bool up() const { return connects(host, port); }
-  std::string url(const std::string& path) const { return "http://" + host + ":" + std::to_string(port) + "/" + path; }
-};
+// The test server (support/http_server.h) serves the files of kWww, with its
+// faults under /hang/, /trickle/, /chunked/, /once/, /short/ and /moved/.
 
 void serve(const std::string& path, const std::string& content) { writeFile(kWww + "/" + path, content); }
 
@@ -393,7 +284,7 @@ TEST(StreamRing, KeepsTheLastTenAndDropsTheOldest) {
 TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     ASSERT_TRUE(server.up());
     serve("live/a.ts", chunk('A'));
     serve("live/seg/b.ts", chunk('B', 20));
@@ -458,7 +349,7 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
   // 800000, 1200000, 1200000: the earlier of the two equal ones wins.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("tv/master.m3u8",
           "#EXTM3U\r\n#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360,CODECS=\"avc1.4d401e,mp4a.40.2\"\r\n"
           "low/index.m3u8\r\n#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=1200000\r\nhi/index.m3u8\r\n"
@@ -483,7 +374,7 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
   // An absolute variant URL with the highest bandwidth; later ones lower.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("a/b/master.m3u8",
           "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\nlow.m3u8\n"
           "#EXT-X-STREAM-INF:BANDWIDTH=2500000\n" +
@@ -500,7 +391,7 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
   // playlist is fetched as the chunk list and holds no chunk.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=x\nlow.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhi.m3u8\n");
     startChannel(server.url("m.m3u8"));
     EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "0 kb/s", "Start ts err"}));
@@ -510,7 +401,7 @@ TEST(StreamPipeline, ChunklistModeChoosesTheHighestBandwidth) {
   // A variant without its URI line ends the step without a word.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n\n#EXT-X-STREAM-INF:BANDWIDTH=1\n");
     startChannel(server.url("m.m3u8"));
     EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode"}));
@@ -655,7 +546,7 @@ TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
 TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     std::vector<std::string> names;
     for (int i = 0; i < 2000; ++i) names.push_back("media_" + std::to_string(i) + "?sig=" + std::to_string(i * 7));
     serve("long/i.m3u8", mediaList(names));
@@ -671,7 +562,7 @@ TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
 TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     const size_t packets = 5320;  // 1,000,160 bytes: the seventh chunk crosses 7,000,000
     std::string expected;
     auto slide = [&](int first) {
@@ -731,7 +622,7 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
 TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("c/1.ts", chunk('1'));
     serve("c/l.m3u8", mediaList({"1.ts"}));
     startChannel(server.url("c/l.m3u8"));
@@ -818,7 +709,7 @@ TEST(StreamPipeline, PlayerStartRules) {
   inFreshProcess([] {
     PlayerStarts starts;
     freshStart(starts.config());
-    HttpServer server;
+    HttpServer server(kWww);
     serve("l.m3u8", mediaList({"1.ts"}));
     serve("1.ts", chunk('1'));
     startChannel(server.url("l.m3u8"));
@@ -847,7 +738,7 @@ TEST(StreamPipeline, PlayerStartRules) {
   inFreshProcess([] {
     PlayerStarts starts;
     freshStart(starts.config());
-    HttpServer server;
+    HttpServer server(kWww);
     serve("l.m3u8", mediaList({"1.ts"}));
     serve("1.ts", chunk('1'));
     startChannel(server.url("l.m3u8"));
@@ -876,7 +767,7 @@ TEST(StreamPipeline, ChunkSelection) {
   for (int i = 0; i < 10; ++i) names.push_back("n" + std::to_string(i) + ".ts");
   inFreshProcess([&] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("s/l.m3u8", mediaList(names));
     serve("s/n7.ts", chunk('7'));
     startChannel(server.url("s/l.m3u8"));
@@ -891,7 +782,7 @@ TEST(StreamPipeline, ChunkSelection) {
   // three but is not used.
   inFreshProcess([&] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("s/l.m3u8", mediaList(names) + "tail.ts");
     serve("s/n8.ts", chunk('8'));
     startChannel(server.url("s/l.m3u8"));
@@ -903,7 +794,7 @@ TEST(StreamPipeline, ChunkSelection) {
   // still count.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("f.m3u8", "first.ts\n" + mediaList({"a.ts", "b.ts"}));
     serve("first.ts", chunk('f'));
     serve("a.ts", chunk('a'));
@@ -914,7 +805,7 @@ TEST(StreamPipeline, ChunkSelection) {
   // A list without #EXTINF: a ".ts" on the first line ends the selection.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("f.m3u8", "first.ts\n#EXTM3U\na.ts\nb.ts\n");
     serve("first.ts", chunk('f'));
     serve("a.ts", chunk('a'));
@@ -925,7 +816,7 @@ TEST(StreamPipeline, ChunkSelection) {
   // Chunk lines that follow each other directly each count.
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     serve("d/l.m3u8", "#EXTM3U\nx.ts\ny.ts\nz.ts\n");
     serve("d/x.ts", chunk('x'));
     startChannel(server.url("d/l.m3u8"));
@@ -988,7 +879,7 @@ const Scenario kFailures[] = {
     {"PlaylistShorterThanTenBytesIsTriedAgain",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("p.m3u8", "#EXTM3U\n");
        startChannel(server.url("p.m3u8"));
        EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
@@ -998,14 +889,14 @@ const Scenario kFailures[] = {
     {"MissingPlaylistWordHoldsATab",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        startChannel(server.url("none.m3u8"));
        EXPECT_EQ(step(), std::vector<std::string>{"Pl 2\tError"});
      }},
     {"MissingChunkListStartsAgain",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000\nmissing.m3u8\n");
        startChannel(server.url("m.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "300 kb/s", "CL 2 Error"}));
@@ -1015,7 +906,7 @@ const Scenario kFailures[] = {
     {"FailedFirstChunkStartsAgain",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8", mediaList({"gone.ts", "b.ts"}));
        startChannel(server.url("l.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
@@ -1029,7 +920,7 @@ const Scenario kFailures[] = {
     {"FirstChunkThatIsNoVideoStartsAgain",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8", mediaList({"page.ts", "b.ts"}));
        serve("page.ts", "<html><body>Not here</body></html>\n");
        startChannel(server.url("l.m3u8"));
@@ -1040,7 +931,7 @@ const Scenario kFailures[] = {
     {"FailedChunkIsSkippedAndLaterOnesGoOn",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8", mediaList({"old.ts", "a.ts", "missing.ts", "c.ts"}));
        serve("a.ts", chunk('a'));
        serve("c.ts", chunk('c'));
@@ -1065,7 +956,7 @@ const Scenario kFailures[] = {
     {"OverlongVariantUrl",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n" + std::string(507, 'v') + ".m3u8\n");
        startChannel(server.url("m.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "URL >> 1"}));
@@ -1074,7 +965,7 @@ const Scenario kFailures[] = {
     {"OverlongChunkUrlIsSkippedAlone",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8", mediaList({std::string(490, 'x') + ".ts", "a.ts", "b.ts"}));
        serve("a.ts", chunk('a'));
        startChannel(server.url("l.m3u8"));
@@ -1085,7 +976,7 @@ const Scenario kFailures[] = {
     {"VariantUrlThatDoesNotFitWithItsBase",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        std::string dir = std::string(230, 'p') + "/" + std::string(230, 'q');
        serve(dir + "/m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n" + std::string(500, 'v') + ".m3u8\n");
        startChannel(server.url(dir + "/m.m3u8"));
@@ -1096,7 +987,7 @@ const Scenario kFailures[] = {
     {"NoDownloaderBesideTheTap",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        removeAll("/mnt/hd/ProgramFiles/wget");
        serve("l.m3u8", mediaList({"a.ts"}));
        startChannel(server.url("l.m3u8"));
@@ -1123,7 +1014,7 @@ const Scenario kFailures[] = {
     {"EncryptedListIsToldAndNotFetched",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8",
              "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-KEY:METHOD=AES-128,URI=\"https://k/key?a,b\",IV=0x1\n" +
                  mediaList({"a.ts", "b.ts"}).substr(8));
@@ -1137,7 +1028,7 @@ const Scenario kFailures[] = {
     {"FragmentedMp4ListIsToldAndNotFetched",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-MAP:URI=\"init.mp4\"\n" +
                            mediaList({"a.m4s", "b.m4s"}).substr(8));
        serve("a.m4s", std::string(1880, 'm'));
@@ -1149,7 +1040,7 @@ const Scenario kFailures[] = {
     {"QuoteInChannelUrlIsRefused",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        startChannel(server.url("x';touch /mnt/hd/injected;'.m3u8"));
        EXPECT_EQ(step(), std::vector<std::string>{"URL >> 1"});
        EXPECT_FALSE(exists("/mnt/hd/injected"));
@@ -1157,7 +1048,7 @@ const Scenario kFailures[] = {
     {"QuoteInVariantLineIsRefused",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("m.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nv';touch /mnt/hd/injected;'.m3u8\n");
        startChannel(server.url("m.m3u8"));
        EXPECT_EQ(step(), (std::vector<std::string>{"Chunklistmode", "1 kb/s", "URL >> 1"}));
@@ -1166,7 +1057,7 @@ const Scenario kFailures[] = {
     {"QuoteInChunkLineSkipsOnlyThatChunk",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("l.m3u8", mediaList({"a';touch /mnt/hd/injected;'.ts", "b.ts", "c.ts"}));
        serve("b.ts", chunk('b'));
        serve("c.ts", chunk('c'));
@@ -1189,7 +1080,7 @@ const Scenario kLayouts[] = {
     {"VariantsInSubfolders",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("tv/master.m3u8",
              "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=800000\ngear1/prog_index.m3u8\n"
              "#EXT-X-STREAM-INF:BANDWIDTH=2500000,CODECS=\"avc1.4d401f,mp4a.40.2\"\ngear2/prog_index.m3u8\n");
@@ -1213,7 +1104,7 @@ const Scenario kLayouts[] = {
     {"MasterWithTsInCommentsAndNames",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("tv/master.m3u8", "#EXTM3U\n# made from studio.ts\n#EXT-X-STREAM-INF:BANDWIDTH=900000\nhd.ts.m3u8\n");
        servesThreeChunks("tv/hd.ts.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
        startChannel(server.url("tv/master.m3u8"));
@@ -1226,8 +1117,8 @@ const Scenario kLayouts[] = {
     {"VariantOnAnotherAddressByAbsoluteUrl",
      [] {
        freshStart();
-       HttpServer server;
-       HttpServer other("127.0.0.2");
+       HttpServer server(kWww);
+       HttpServer other(kWww, "127.0.0.2");
        ASSERT_TRUE(other.up());
        serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\n" + other.url("cdn/ch1/list.m3u8") + "\n");
        servesThreeChunks("cdn/ch1/list.m3u8", [](int i) { return "../../live/s" + std::to_string(i) + ".ts"; });
@@ -1239,7 +1130,7 @@ const Scenario kLayouts[] = {
     {"RedirectedPlaylistsResolveWhereTheyLed",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        serve("tv/master.m3u8", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=900000\ngear/i.m3u8\n");
        servesThreeChunks("tv/gear/i.m3u8", [](int i) { return "../../live/s" + std::to_string(i) + ".ts"; });
        startChannel(server.url("moved/moved/tv/master.m3u8"));
@@ -1250,8 +1141,8 @@ const Scenario kLayouts[] = {
     {"ChunkListRedirectedToAnotherHost",
      [] {
        freshStart();
-       HttpServer server;
-       HttpServer other("127.0.0.2");
+       HttpServer server(kWww);
+       HttpServer other(kWww, "127.0.0.2");
        ASSERT_TRUE(other.up());
        servesThreeChunks("cdn/i.m3u8", [](int i) { return "../live/s" + std::to_string(i) + ".ts"; });
        startChannel(server.url("moved/cdn/i.m3u8?to=" + other.url("")));
@@ -1262,7 +1153,7 @@ const Scenario kLayouts[] = {
     {"RootRelativeChunks",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("tv/gear1/i.m3u8", [](int i) { return "/live/s" + std::to_string(i) + ".ts"; });
        startChannel(server.url("tv/gear1/i.m3u8"));
        runUntil(kThreeChunks);
@@ -1271,7 +1162,7 @@ const Scenario kLayouts[] = {
     {"DotSegmentChunks",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("live/gear1/i.m3u8", [](int i) { return "./../s" + std::to_string(i) + ".ts"; });
        startChannel(server.url("live/gear1/i.m3u8"));
        runUntil(kThreeChunks);
@@ -1280,7 +1171,7 @@ const Scenario kLayouts[] = {
     {"QueryStringsWithSlashes",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("live/i.m3u8",
                          [](int i) { return "s" + std::to_string(i) + ".ts?sig=a/b&t=" + std::to_string(i); });
        startChannel(server.url("live/i.m3u8?token=x/y/z"));
@@ -1291,7 +1182,7 @@ const Scenario kLayouts[] = {
     {"ChunkedResponsesWithoutLength",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("live/i.m3u8", [](int i) { return "/chunked/live/s" + std::to_string(i) + ".ts"; });
        startChannel(server.url("live/i.m3u8"));
        runUntil(kThreeChunks);
@@ -1301,7 +1192,7 @@ const Scenario kLayouts[] = {
     {"ChunkCutOnceIsFetchedAgainByWget",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("live/i.m3u8",
                          [](int i) { return (i == 2 ? "/once/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
        startChannel(server.url("live/i.m3u8"));
@@ -1313,7 +1204,7 @@ const Scenario kLayouts[] = {
     {"ChunkAlwaysCutIsLeftOut",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("live/i.m3u8",
                          [](int i) { return (i == 2 ? "/short/live/s" : "/live/s") + std::to_string(i) + ".ts"; });
        startChannel(server.url("live/i.m3u8"));
@@ -1325,7 +1216,7 @@ const Scenario kLayouts[] = {
     {"ErrorPageServedWithOkIsLeftOut",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        servesThreeChunks("live/i.m3u8", [](int i) { return "s" + std::to_string(i) + ".ts"; });
        serve("live/s2.ts", "<!DOCTYPE html><html><body><h1>Session expired</h1></body></html>\n");
        startChannel(server.url("live/i.m3u8"));
@@ -1350,7 +1241,7 @@ void expectNoFetchLeft() { EXPECT_EQ(commandOutput("pidof wget"), "") << "no fet
 // the error word.
 void playlistStepIsBounded(const char* path, const char* what) {
   freshStart();
-  HttpServer server;
+  HttpServer server(kWww);
   std::vector<std::string> shown;
   startChannel(server.url(path));
   EXPECT_LT(timedStep(&shown), 5000) << what;
@@ -1365,7 +1256,7 @@ const Scenario kStepLimits[] = {
     {"FirstChunkNeverComes",
      [] {
        freshStart();
-       HttpServer server;
+       HttpServer server(kWww);
        std::vector<std::string> shown;
        serve("l.m3u8", mediaList({"/hang/s1.ts", "s2.ts"}));
        startChannel(server.url("l.m3u8"));
@@ -1383,7 +1274,7 @@ INSTANTIATE_TEST_SUITE_P(Scenario, StepTimeLimits, testing::ValuesIn(kStepLimits
 TEST(StreamPipeline, StaleAndEndedListsAreTold) {
   inFreshProcess([] {
     freshStart();
-    HttpServer server;
+    HttpServer server(kWww);
     for (const char* name : {"a", "b", "c"}) serve(std::string("l/") + name + ".ts", chunk(name[0]));
     serve("l/i.m3u8", mediaList({"a.ts"}, 1));
     startChannel(server.url("l/i.m3u8"));
@@ -1412,7 +1303,7 @@ TEST(StreamPipeline, FullDiskStopsTheRunCleanly) {
   inFreshProcess([] {
     freshStart();
     ASSERT_EQ(system(("mkdir -p " + kTmp + " && mount -t tmpfs -o size=256k orvado-test " + kTmp).c_str()), 0);
-    HttpServer server;
+    HttpServer server(kWww);
     const size_t packets = 200;  // 37,600 bytes a chunk
     std::vector<std::string> names;
     for (int i = 0; i < 12; ++i) {
@@ -1451,7 +1342,7 @@ TEST(StreamPipeline, FullDiskStopsTheRunCleanly) {
   inFreshProcess([] {
     freshStart();
     ASSERT_EQ(system(("mkdir -p " + kTmp + " && mount -t tmpfs -o size=16k orvado-test " + kTmp).c_str()), 0);
-    HttpServer server;
+    HttpServer server(kWww);
     serve("f/s0.ts", chunk('a', 200));
     serve("f/i.m3u8", mediaList({"s0.ts"}));
     startChannel(server.url("f/i.m3u8"));
