@@ -289,6 +289,9 @@ TEST(HlsFaults, HangingServerLetsExitThroughWithinFifteenSeconds) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
     EXPECT_LE(seconds, 15.5) << "Exit took effect after " << seconds << " s";
     EXPECT_EQ(_stream_load_flag, 0u) << "Exit stopped the stream";
+    // A killed wget may take a moment to end under load; one still there a
+    // second later was missed.
+    channel.settle(1);
     EXPECT_TRUE(commandOutput("pidof wget").empty());
   });
 }
