@@ -29,10 +29,10 @@ if [ -n "$seconds" ]; then
 fi
 
 # Most tests wait on servers, downloads and the TAP's pace rather than
-# compute, so eight run at once even on two cores.
+# compute, so twelve run at once even on two cores.
 echo "== tests"
 cd "$root/build"
-ctest --output-on-failure -j8 --timeout 900
+ctest --output-on-failure -j12 --timeout 900
 
 # The receiver build's own checks: its TAP read back against the PC one and
 # its budgets, then the emulator and the test programs built for mipsel

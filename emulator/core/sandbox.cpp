@@ -132,7 +132,9 @@ int statusCode(int status) { return WIFSIGNALED(status) ? 128 + WTERMSIG(status)
 
 struct ChildSetup {
   std::string privateDir;
-  std::string diskDir;
+  std::string diskDir;      // the image, or empty when `fresh` fills one
+  const DiskSource* fresh;  // a fresh image that need not outlive the run
+                            // is filled in the sandbox's own tmpfs
   bool hideWget;
   bool userNamespace;
   uid_t uid;
@@ -158,7 +160,7 @@ struct ChildSetup {
   setEndSignals(forwardEndSignal);
 
   std::string error;
-  if (!mountSandboxTree(setup.privateDir, setup.diskDir, nullptr, setup.hideWget, &error)) failSetup(setup, error);
+  if (!mountSandboxTree(setup.privateDir, setup.diskDir, setup.fresh, setup.hideWget, &error)) failSetup(setup, error);
   if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
     failSetup(setup, systemError("Cannot mount /proc"));
   if (mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620") != 0)
@@ -261,9 +263,10 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
   err.clear();
   bool fresh = options.diskDir.empty();
   std::string image;
-  if (fresh) {
-    DiskSource source;
-    if (!resolveDiskSource(options, &source, &err)) return -1;
+  DiskSource source;
+  bool inTmpfs = fresh && options.imageInMemory && !options.keepDisk;
+  if (fresh && !resolveDiskSource(options, &source, &err)) return -1;
+  if (fresh && !inTmpfs) {
     image = makeTempDir("orvado-disk-", &err);
     if (image.empty()) return -1;
     chmod(image.c_str(), 0755);
@@ -271,7 +274,7 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       removeTree(image);
       return -1;
     }
-  } else if (!prepareDiskDir(options, &image, &err)) {
+  } else if (!fresh && !prepareDiskDir(options, &image, &err)) {
     return -1;
   }
 
@@ -292,8 +295,16 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       // Whatever waits in the buffers would otherwise be written again by the
       // children.
       fflush(nullptr);
-      ChildSetup setup{privateDir, image,    options.hideHostWget, geteuid() != 0, geteuid(),
-                       getegid(),  getpid(), pidPipe[1],           errorPipe[1]};
+      ChildSetup setup{privateDir,
+                       image,
+                       inTmpfs ? &source : nullptr,
+                       options.hideHostWget,
+                       geteuid() != 0,
+                       geteuid(),
+                       getegid(),
+                       getpid(),
+                       pidPipe[1],
+                       errorPipe[1]};
       helper = fork();
       if (helper == 0) {
         close(pidPipe[0]);
@@ -336,7 +347,7 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
   if (pidPipe[0] >= 0) close(pidPipe[0]);
   if (errorPipe[0] >= 0) close(errorPipe[0]);
   if (!privateDir.empty()) removeTree(privateDir);
-  if (fresh) {
+  if (fresh && !inTmpfs) {
     if (options.keepDisk && sandboxRan)
       fprintf(stderr, "%s\n", keptDiskMessage(image).c_str());
     else

@@ -25,6 +25,10 @@ struct SandboxOptions {
   bool hideHostWget = false;
   // Keep the fresh image after the run and say where it is.
   bool keepDisk = false;
+  // Make the fresh image in the sandbox's own tmpfs rather than in a folder
+  // of $TMPDIR: quicker to make and remove, for short runs such as tests,
+  // but everything written to it stays in memory. Not with keepDisk.
+  bool imageInMemory = false;
 };
 
 // Runs `body` in a new sandbox and returns its exit status (or 128 + signal).

@@ -10,8 +10,10 @@
 
 int main(int argc, char** argv) {
   std::string error;
+  emu::SandboxOptions options;
+  options.imageInMemory = true;
   int status = emu::runSandboxed(
-      emu::SandboxOptions(),
+      options,
       [&]() {
         std::string consoleError;
         int master = emu::openConsole(&consoleError);
