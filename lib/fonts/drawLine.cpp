@@ -203,33 +203,61 @@ inline void blendFour(uint32_t a4, uint32_t* d, const VectorOver& v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
 }
 
-// A whole glyph inside the rectangle, each ink row from its first inked
-// column in steps of four. In a row's last step the lanes past its ink are
-// cleared: coverage 0 keeps those pixels, and the bytes there may be the
-// next row's. False, with nothing drawn, when a step would reach past the
-// rectangle's row.
-bool blendVector(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, const VectorOver& v) {
+// The ink rows of a whole glyph inside the rectangle, each from its first
+// inked column, for the vector steps.
+struct InkRows {
+  const InkSpan* span;
+  const InkSpan* last;
+  const uint8_t* src;
+  uint32_t* dst;
+  size_t width, stride;
+  InkRows(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen)
+      : span(spans(f)),
+        last(span + (f->inkBottom - f->inkTop)),
+        src(g->GlyphData + f->inkTop * g->Width),
+        dst(cv.box + f->inkTop * size_t(cv.stride) + pen),
+        width(g->Width),
+        stride(size_t(cv.stride)) {}
+  // A row's last step may reach three pixels past its ink (and read three
+  // coverage bytes past it, which the glyph's block holds): those pixels
+  // must lie in the rectangle's row.
+  static bool fit(const Canvas& cv, const GlyphDataUC* g, int32_t pen) {
+    return pen + int32_t(g->Width) + 3 <= cv.stride;
+  }
+  bool more() const { return span < last; }
+  void next() {
+    ++span;
+    src += width;
+    dst += stride;
+  }
+  const uint8_t* coverage() const { return src + span->first; }
+  uint32_t* pixels() const { return dst + span->first; }
+  int32_t count() const { return span->end - span->first; }
+};
+
+// The last one to four pixels of a row. The lanes past its ink are cleared:
+// coverage 0 keeps those pixels, and the bytes there may be the next row's.
+inline void blendLastFour(const uint8_t* s, uint32_t* d, int32_t n, const VectorOver& v) {
   static const uint32_t kLanes[4] = {0xFFFFFFFFu, 0xFFu, 0xFFFFu, 0xFFFFFFu};
-  if (pen + int32_t(g->Width) + 3 > cv.stride) return false;
-  const size_t width = g->Width, stride = size_t(cv.stride);
-  const InkSpan* span = spans(f);
-  const InkSpan* last = span + (f->inkBottom - f->inkTop);
-  const uint8_t* src = g->GlyphData + f->inkTop * width;
-  uint32_t* dst = cv.box + f->inkTop * stride + pen;
-  for (; span < last; ++span, src += width, dst += stride) {
-    const uint8_t* s = src + span->first;
-    uint32_t* d = dst + span->first;
-    int32_t n = span->end - span->first;
+  uint32_t a4;
+  std::memcpy(&a4, s, 4);
+  blendFour(a4 & kLanes[n & 3], d, v);
+}
+
+// A whole glyph inside the rectangle, each ink row in steps of four. False,
+// with nothing drawn, when the glyph does not leave the steps room.
+bool blendVector(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, const VectorOver& v) {
+  if (!InkRows::fit(cv, g, pen)) return false;
+  for (InkRows row(cv, g, f, pen); row.more(); row.next()) {
+    const uint8_t* s = row.coverage();
+    uint32_t* d = row.pixels();
+    int32_t n = row.count();
     for (; n > 4; n -= 4, s += 4, d += 4) {
       uint32_t a4;
       std::memcpy(&a4, s, 4);
       blendFour(a4, d, v);
     }
-    if (n > 0) {
-      uint32_t a4;
-      std::memcpy(&a4, s, 4);
-      blendFour(a4 & kLanes[n & 3], d, v);
-    }
+    if (n > 0) blendLastFour(s, d, n, v);
   }
   return true;
 }
@@ -241,23 +269,17 @@ bool blendVector(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, in
 #define ORVADO_WIDE_BLEND 1
 __attribute__((target("avx2"))) bool blendVectorWide(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f,
                                                      int32_t pen, const VectorOver& v) {
-  static const uint32_t kLanes[4] = {0xFFFFFFFFu, 0xFFu, 0xFFFFu, 0xFFFFFFu};
-  if (pen + int32_t(g->Width) + 3 > cv.stride) return false;
+  if (!InkRows::fit(cv, g, pen)) return false;
   const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
   const __m256i foreground = _mm256_broadcastsi128_si256(v.foreground),
                 alphaByte = _mm256_broadcastsi128_si256(v.alphaByte), fg16 = _mm256_broadcastsi128_si256(v.fg16);
   // Coverage bytes 0-3 to the low half's pixels, 4-7 to the high half's.
   const __m256i spread =
       _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7);
-  const size_t width = g->Width, stride = size_t(cv.stride);
-  const InkSpan* span = spans(f);
-  const InkSpan* last = span + (f->inkBottom - f->inkTop);
-  const uint8_t* src = g->GlyphData + f->inkTop * width;
-  uint32_t* dst = cv.box + f->inkTop * stride + pen;
-  for (; span < last; ++span, src += width, dst += stride) {
-    const uint8_t* s = src + span->first;
-    uint32_t* d = dst + span->first;
-    int32_t n = span->end - span->first;
+  for (InkRows row(cv, g, f, pen); row.more(); row.next()) {
+    const uint8_t* s = row.coverage();
+    uint32_t* d = row.pixels();
+    int32_t n = row.count();
     for (; n > 4; n -= 8, s += 8, d += 8) {
       uint64_t a8;
       std::memcpy(&a8, s, 8);
@@ -277,11 +299,7 @@ __attribute__((target("avx2"))) bool blendVectorWide(const Canvas& cv, const Gly
       out = _mm256_blendv_epi8(out, below, _mm256_cmpeq_epi32(a, alphaByte));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
     }
-    if (n > 0) {
-      uint32_t a4;
-      std::memcpy(&a4, s, 4);
-      blendFour(a4 & kLanes[n & 3], d, v);
-    }
+    if (n > 0) blendLastFour(s, d, n, v);
   }
   return true;
 }

@@ -63,10 +63,6 @@ bool readRegularFile(const std::string& name, std::string* body) {
   return true;
 }
 
-bool endsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 bool isLoopback(const std::string& address) {
   in_addr a{};
   return inet_pton(AF_INET, address.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
@@ -125,7 +121,7 @@ void HttpServer::State::handle(const httplib::Request& req, httplib::Response& r
     return;
   }
   if (fault == "moved") {
-    bool playlist = endsWith(rest, ".m3u8");
+    bool playlist = rest.ends_with(".m3u8");
     res.status = playlist ? 302 : 404;
     if (playlist) res.set_header("Location", (query.compare(0, 3, "to=") == 0 ? query.substr(3) : "/") + rest);
     return;
