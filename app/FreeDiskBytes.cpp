@@ -18,11 +18,17 @@ int64_t FreeDiskBytes(const char* linuxDir) {
   char header[512], line[512];
   int64_t bytes = -1;
   if (fgets(header, sizeof header, pipe) != nullptr && fgets(line, sizeof line, pipe) != nullptr) {
-    // Filesystem, 1024-blocks, Used, Available, Capacity, Mounted on.
-    char name[256];
-    long long blocks = 0, used = 0, available = 0;
-    if (sscanf(line, "%255s %lld %lld %lld", name, &blocks, &used, &available) == 4 && available >= 0)
-      bytes = available * 1024;
+    // Filesystem, 1024-blocks, Used, Available, Capacity, Mounted on: the
+    // fourth field, which must be all digits.
+    const char* p = line;
+    for (int field = 0; field < 3 && *p != '\0'; ++field) {
+      while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+      while (*p == ' ' || *p == '\t') ++p;
+    }
+    int64_t available = 0;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9' && digits < 15; ++p, ++digits) available = available * 10 + (*p - '0');
+    if (digits > 0 && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\0')) bytes = available * 1024;
   }
   while (fgets(line, sizeof line, pipe) != nullptr) {
   }

@@ -141,15 +141,28 @@ void KillTask(const char* name) {
   char kill[1024];
   size_t used = 0;
   char word[32];
-  while (fscanf(pipe, "%31s", word) == 1) {
-    bool number = word[0] != '\0';
-    for (const char* c = word; *c; ++c) number = number && *c >= '0' && *c <= '9';
-    if (!number) continue;
+  size_t length = 0;
+  bool number = true;
+  for (int c = fgetc(pipe);; c = fgetc(pipe)) {
+    if (c != EOF && c != ' ' && c != '\t' && c != '\n') {
+      number = number && c >= '0' && c <= '9' && length < sizeof word - 1;
+      if (number) word[length++] = char(c);
+      continue;
+    }
+    bool take = number && length > 0;
+    word[length] = '\0';
+    length = 0;
+    number = true;
+    if (!take) {
+      if (c == EOF) break;
+      continue;
+    }
     if (used > 0 && used + 1 + strlen(word) + 1 > sizeof kill) {
       system(kill);
       used = 0;
     }
     used += static_cast<size_t>(snprintf(kill + used, sizeof kill - used, used ? " %s" : "kill %s", word));
+    if (c == EOF) break;
   }
   if (used > 0) system(kill);
   pclose(pipe);

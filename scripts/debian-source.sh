@@ -29,20 +29,37 @@ command -v dpkg-source >/dev/null || {
 }
 
 mkdir -p "$dest"
-for name in "$@"; do
-  version="$(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -V | tail -n 1)"
-  [ -n "$version" ] || { echo "debian-source: no source package $name" >&2; exit 1; }
-  upstream="${version#*:}"
-  upstream="${upstream%-*}"
-  folder="$dest/$name-$upstream"
-  if [ ! -f "$folder/.unpacked-$version" ]; then
-    work="$(mktemp -d "$dest/.fetch-XXXXXX")"
-    (cd "$work" && apt-get source -qq "$name=$version" >/dev/null 2>&1) ||
-      (cd "$work" && apt-get source -q "$name=$version")
+# The newest version whose files the archive still serves: a security
+# update's sources are sometimes not there.
+fetch() {
+  local name="$1" version="$2" folder="$3" work
+  work="$(mktemp -d "$dest/.fetch-XXXXXX")"
+  if (cd "$work" && apt-get source -qq "$name=$version" >"$work.log" 2>&1) && [ -d "$work/$(basename "$folder")" ]; then
     rm -rf "$folder"
-    mv "$work/$name-$upstream" "$folder"
-    rm -rf "$work"
+    mv "$work/$(basename "$folder")" "$folder"
     touch "$folder/.unpacked-$version"
+    rm -rf "$work" "$work.log"
+    return 0
   fi
-  echo "$name $version $folder"
+  rm -rf "$work" "$work.log"
+  return 1
+}
+folder_of() {
+  local upstream="${2#*:}"
+  echo "$dest/$1-${upstream%-*}"
+}
+for name in "$@"; do
+  versions="$(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -uVr)"
+  found=""
+  # One already unpacked is reused without asking the archive.
+  for version in $versions; do
+    [ -f "$(folder_of "$name" "$version")/.unpacked-$version" ] && { found="$version"; break; }
+  done
+  if [ -z "$found" ]; then
+    for version in $versions; do
+      fetch "$name" "$version" "$(folder_of "$name" "$version")" && { found="$version"; break; }
+    done
+  fi
+  [ -n "$found" ] || { echo "debian-source: cannot fetch the source package $name" >&2; exit 1; }
+  echo "$name $found $(folder_of "$name" "$found")"
 done

@@ -327,7 +327,7 @@ void blendLineVector(const Canvas& cv, const PlacedGlyph* glyphs, int count) {
 void drawLine(const Canvas& cv, const PlacedGlyph* glyphs, int count) {
   if (cv.solid) {
     blendLine(cv, glyphs, count, TableBlend{PackedAlphaLUT});
-  } else if (cv.colourFactor == 1.0f) {
+  } else if (FactorBits(cv.colourFactor) == FactorOne) {
     keepSharesFor(cv.foreground);
 #if defined(__SSE2__)
     blendLineVector(cv, glyphs, count);
