@@ -10,6 +10,9 @@ packages=(
   clang-format clang-tidy
   g++-mipsel-linux-gnu qemu-user
   libcpp-httplib-dev libturbojpeg0-dev chromium
+  # The receiver's wget, built from Debian's sources (scripts/build-receiver-wget.sh),
+  # the package's CA bundle, and the HTTPS of its tests.
+  dpkg-dev make perl ca-certificates openssl socat
 )
 # Node and npm for the browser tests, unless the machine has them already.
 command -v node >/dev/null || packages+=(nodejs)

@@ -19,7 +19,11 @@ readelf -h "$root/build32/Orvado.tap" | grep -q "ELF32" || { echo "32-bit TAP is
 
 echo "== receiver (MIPS) build and the user package"
 "$root/scripts/build-mips.sh"
+# The package holds the receiver's wget, built from Debian's sources: some
+# ten minutes the first time, then kept (scripts/build-receiver-wget.sh).
 "$root/scripts/package.sh" >/dev/null
+# The receiver in a box starts the package's MIPS wget from the TAP's shell.
+"$root/scripts/mips-binfmt.sh"
 
 seconds="${ORVADO_FUZZ_SECONDS:-}"
 if [ -z "$seconds" ] && [ "${CI:-}" = "true" ]; then seconds=20; fi
