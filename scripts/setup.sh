@@ -8,7 +8,7 @@ packages=(
   wget python3 procps sysvinit-utils valgrind
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg streamlink
   clang-format clang-tidy
-  g++-mipsel-linux-gnu qemu-user
+  g++-mipsel-linux-gnu qemu-user libglib2.0-dev
   libcpp-httplib-dev libturbojpeg0-dev chromium
 )
 # Node and npm for the browser tests, unless the machine has them already.
