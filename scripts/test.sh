@@ -5,6 +5,7 @@
 # whole suite again under the sanitizers.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/check-tracked.sh"
 "$root/scripts/build.sh"
 
 echo "== format and layer checks"
