@@ -22,7 +22,8 @@ settings=/mnt/hd/ProgramFiles/Settings/orvado
 
 sources="$("$root/scripts/debian-source.sh" "$cache/src" "${packages[@]}")"
 toolchain="$(echo "$sources" | cut -d' ' -f1,2; mipsel-linux-gnu-gcc --version | head -n 1)"
-key="$( (echo "$toolchain"; cat "$0") | sha256sum | cut -c1-16)"
+helpers="$root/tools/receiver-wget/r1_helpers.c"
+key="$( (echo "$toolchain"; cat "$0" "$helpers") | sha256sum | cut -c1-16)"
 out="$cache/receiver-wget-$key"
 if [ -x "$out/wget" ]; then
   echo "$out"
@@ -31,7 +32,8 @@ fi
 src() { echo "$sources" | awk -v n="$1" '$1 == n { print $3 }'; }
 
 jobs="$(nproc)"
-# Each part is built in a folder of the sources' versions and marked when
+# Each part is built in a folder of the sources' versions (kept, for the next
+# change of the recipe) and marked when
 # done with a digest of its recipe and of the parts before it, so a build
 # that fails part way goes on from there the next time.
 work="$cache/receiver-wget-$(echo "$toolchain" | sha256sum | cut -c1-16).build"
@@ -49,7 +51,7 @@ fail() {
 # sources, unless an earlier run finished it.
 chain=""
 part() {
-  chain="$( (echo "$chain $arch_flags"; declare -f "$2") | sha256sum | cut -c1-16)"
+  chain="$( (echo "$chain $arch_flags"; declare -f "$2"; [ -z "${3:-}" ] || cat "$3") | sha256sum | cut -c1-16)"
   [ "$(cat "$work/$1.done" 2>/dev/null)" = "$chain" ] && return 0
   step "$1 $(src "$1")"
   rm -rf "${work:?}/$1" "$work/$1.done"
@@ -88,18 +90,23 @@ build_openssl() {
 }
 part openssl build_openssl
 
+# GCC's helpers that Debian builds for release 2 (tools/receiver-wget/), in
+# a library that the link takes before GCC's own.
 build_wget() {
-  CC="$cc" CFLAGS="$cflags" LDFLAGS="-static -Wl,--gc-sections" PKG_CONFIG_LIBDIR="$sysroot/lib/pkgconfig" \
+  "$cc" $arch_flags -O2 -c "$helpers" -o r1_helpers.o && mipsel-linux-gnu-ar rcs "$sysroot/lib/libr1helpers.a" r1_helpers.o &&
+  CC="$cc" CFLAGS="$cflags" LDFLAGS="-static -Wl,--gc-sections" LIBS="-lr1helpers" \
+    PKG_CONFIG_LIBDIR="$sysroot/lib/pkgconfig" \
     PKG_CONFIG_PATH="" ./configure --host=mipsel-linux-gnu --prefix=/usr --sysconfdir="$settings" \
     --with-ssl=openssl --with-libssl-prefix="$sysroot" --with-zlib --without-libpsl --disable-nls --disable-iri \
     --disable-pcre --disable-pcre2 --without-libuuid --without-metalink --without-cares --disable-rpath \
     --disable-xattr --disable-threads &&
     make -j"$jobs" -C lib && make -j"$jobs" -C src wget
 }
-part wget build_wget
+part wget build_wget "$helpers"
 mipsel-linux-gnu-strip -o "$work/wget.bin" "$work/wget/src/wget"
 
 staging="$work/out"
+rm -rf "$staging"
 mkdir -p "$staging/licences"
 cp "$work/wget.bin" "$staging/wget"
 for p in "${packages[@]}"; do cp "$(src "$p")/debian/copyright" "$staging/licences/$p.copyright"; done
@@ -110,9 +117,10 @@ cp "$(src openssl)/LICENSE.txt" "$staging/licences/openssl.LICENSE.txt"
   echo "The receiver's wget was built from these Debian source packages:"
   echo "$sources" | awk '{ printf "  %s %s\n", $1, $2 }'
   echo "with Debian's mipsel-linux-gnu cross compiler ($(mipsel-linux-gnu-gcc --version | head -n 1)),"
-  echo "for MIPS32 release 1 ($arch_flags), linked statically; its libgcc routines are the compiler's."
+  echo "for MIPS32 release 1 ($arch_flags), linked statically, with GCC's helper routines"
+  echo "except the byte swaps and the double to 64-bit conversion, which are Orvado's own"
+  echo "(tools/receiver-wget/r1_helpers.c) because Debian builds those for release 2."
 } >"$staging/SOURCES.txt"
 rm -rf "$out"
 mv "$staging" "$out"
-rm -rf "$work"
 echo "$out"

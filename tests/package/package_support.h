@@ -96,8 +96,8 @@ inline int freeLoopbackPort() {
 class TlsFront {
  public:
   TlsFront(const TestCa& ca, int target) : port_(freeLoopbackPort()) {
-    std::string listen = "OPENSSL-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork,verify=0,cert=" +
-                         ca.certPem + ",key=" + ca.keyPem;
+    std::string listen = "OPENSSL-LISTEN:" + std::to_string(port_) +
+                         ",bind=127.0.0.1,reuseaddr,fork,verify=0,cert=" + ca.certPem + ",key=" + ca.keyPem;
     std::string connect = "TCP:127.0.0.1:" + std::to_string(target);
     pid_ = fork();
     if (pid_ == 0) {
