@@ -134,6 +134,37 @@ std::string kB(uint32_t next, int64_t bytes) {
   return std::to_string(next) + ": " + std::to_string(bytes / 1024) + " kB";
 }
 
+// A playlist record, kept off the stack as the TAP keeps its own.
+stream_internal::Playlist& parsed() {
+  static stream_internal::Playlist list;
+  return list;
+}
+
+const stream_internal::Playlist& parse(const char* text, int64_t from = -1) {
+  stream_internal::ParsePlaylist(text, from, &parsed());
+  return parsed();
+}
+
+// The log lines that reached the console so far and hold `text`, from
+// `text` on (without their time stamp). The console is drained in the
+// background: waits a moment for the first such line.
+std::vector<std::string> logLines(const std::string& text) {
+  static std::vector<std::string> seen;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 20; ++i) {
+    std::vector<std::string> more = takeConsoleLines();
+    seen.insert(seen.end(), more.begin(), more.end());
+    lines.clear();
+    for (const std::string& line : seen) {
+      size_t at = line.find(text);
+      if (at != std::string::npos) lines.push_back(line.substr(at));
+    }
+    if (!lines.empty() && more.empty()) break;
+    usleep(25000);
+  }
+  return lines;
+}
+
 // The receiver reports memory that the TAP frees but does not own, such as a
 // file handle freed twice.
 void noHandleComplaints() {
@@ -458,8 +489,8 @@ TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
     std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
     std::strcpy(_OrvadoChunkName, "master.m3u8");
     std::strcpy(_OrvadoChunkListURL, "http://127.0.0.1:8080/tv/master.m3u8");
-    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
-    ASSERT_TRUE(stream_internal::ChooseVariant(text.data()));
+    stream_internal::ParsePlaylist(c.text, -1, &parsed());
+    ASSERT_TRUE(stream_internal::ChooseVariant(parsed()));
     EXPECT_STREQ(_OrvadoChunkName, c.chosen);
     EXPECT_STREQ(_StatusausgabeText[0], c.shown);
     char expected[StreamUrlSize];
@@ -508,9 +539,9 @@ TEST_P(MediaPlaylists, GiveTheirLastThreeChunks) {
     const MediaCase& c = GetParam();
     freshReceiver(virtualConfig());
     ASSERT_EQ(TAP_Main(), 1);
-    std::vector<char> text(c.text, c.text + std::strlen(c.text) + 1);
+    stream_internal::ParsePlaylist(c.text, -1, &parsed());
     char chunks[StreamMaxChunks][StreamUrlSize];
-    int32_t k = stream_internal::SelectChunks(text.data(), "http://h/tv/i.m3u8", chunks);
+    int32_t k = stream_internal::SelectChunks(parsed(), "http://h/tv/i.m3u8", chunks);
     std::vector<std::string> got(chunks, chunks + k);
     EXPECT_EQ(got, c.chunks);
   });
@@ -529,7 +560,8 @@ TEST(MediaPlaylists, EncryptedByTheirLastKey) {
        true},
       {"#EXTM3U\n# #EXT-X-KEY:METHOD=AES-128\n#EXTINF:2,\na.ts\n", false},
   };
-  for (const auto& [text, encrypted] : lists) EXPECT_EQ(stream_internal::Encrypted(text), encrypted) << text;
+  for (const auto& [text, encrypted] : lists)
+    EXPECT_EQ(stream_internal::Encrypted(parse(text)), encrypted) << text;
 }
 
 TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
@@ -539,7 +571,7 @@ TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
       {"#EXTM3U\n#EXT-X-MAP:BYTERANGE=\"720@0\",URI=\"main.mp4?t=1\"\n#EXTINF:2,\na\n", true},
       {"#EXTM3U\n#EXT-X-MAP:URI=\"tables.ts?t=1\"\n#EXTINF:2,\na.ts\n", false},
   };
-  for (const auto& [text, fmp4] : lists) EXPECT_EQ(stream_internal::FragmentedMp4(text), fmp4) << text;
+  for (const auto& [text, fmp4] : lists) EXPECT_EQ(stream_internal::FragmentedMp4(parse(text)), fmp4) << text;
 }
 
 // Two thousand segments named without ".ts": still the last three.
@@ -692,10 +724,9 @@ TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
 
 // Starts of the firmware's player, as the trace shows them.
 struct PlayerStarts : orvado_test::TraceCapture {
-  int count() {
+  int count(const std::string& call = "] Appl_StartPlayback") {
     std::string all = text();
     int n = 0;
-    const std::string call = "] Appl_StartPlayback";
     for (size_t at = all.find(call); at != std::string::npos; at = all.find(call, at + 1)) ++n;
     return n;
   }
@@ -732,6 +763,28 @@ TEST(StreamPipeline, PlayerStartRules) {
     EXPECT_EQ(_StreamFileSize, static_cast<int64_t>(size2 + 10 * 188));
     EXPECT_EQ(starts.count(), 1);
     noHandleComplaints();
+  });
+  // A player that does not start (the firmware lacks the start call) is not
+  // taken for a start: the log says so once, and each later append tries
+  // again.
+  inFreshProcess([] {
+    PlayerStarts tries;
+    emu::Config config = tries.config();
+    config.leaveOut = {FW_Appl_StartPlaybackMedia};
+    freshStart(config);
+    HttpServer server(kWww);
+    serve("l.m3u8", mediaList({"1.ts"}));
+    serve("1.ts", chunk('1'));
+    startChannel(server.url("l.m3u8"));
+    step();
+    writeFile(kTmp + "/tmp1.ts", chunk('a', 37234));
+    writeFile(kSettings + "/1.lok", finished(0));
+    writeFile(kTmp + "/tmp2.ts", chunk('b'));
+    writeFile(kSettings + "/2.lok", finished(0));
+    step();
+    EXPECT_FALSE(emu::playing());
+    EXPECT_EQ(tries.count("] ApplHdd_SelectFolder"), 2) << "tried at each append above the size";
+    EXPECT_EQ(logLines("Orvado: step ended: the player did not start on /mnt/hd/MediaFiles/tmp/Stream.ts").size(), 1u);
   });
   // Another playback in the firmware: the pipeline appends but never starts
   // the player.
@@ -886,12 +939,18 @@ const Scenario kFailures[] = {
        EXPECT_EQ(step(), std::vector<std::string>{"Pl 4 Error"});
        EXPECT_EQ(_Stream_Block, 0u);
      }},
-    {"MissingPlaylistWordHoldsATab",
+    {"MissingPlaylistWordHoldsATabAndTheLogSaysWhy",
      [] {
        freshStart();
        HttpServer server(kWww);
        startChannel(server.url("none.m3u8"));
        EXPECT_EQ(step(), std::vector<std::string>{"Pl 2\tError"});
+       EXPECT_EQ(step(), std::vector<std::string>{"Pl 2\tError"});
+       // The log names what failed, the URL and wget's status, once while
+       // the cause lasts.
+       EXPECT_EQ(logLines("Orvado: "),
+                 std::vector<std::string>{"Orvado: Pl 2\tError: the fetch failed: " + server.url("none.m3u8") +
+                                          " (wget exit 8)"});
      }},
     {"MissingChunkListStartsAgain",
      [] {
