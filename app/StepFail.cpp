@@ -36,7 +36,7 @@ StepResult Fail(const char* word, const char* what, const char* subject, int wge
   char exit[24] = "";
   if (wgetExit >= 0) snprintf(exit, sizeof exit, " (wget exit %d)", wgetExit);
   char line[700];
-  snprintf(line, sizeof line, "Orvado: %s: %s%s%s%s", word != nullptr ? word : "step ended", what,
+  snprintf(line, sizeof line, "Orvado: %s%s%s%s%s%s", word != nullptr ? word : "", word != nullptr ? ": " : "", what,
            subject != nullptr ? " " : "", subject != nullptr ? subject : "", exit);
   uint32_t hash = HashText(line, strlen(line));
   if (hash != lastLogged) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/PlayMediaFile.h"
+#include "app/ResolveUrl.h"
 #include "app/orvado.h"
 #include "app/stream_internal.h"
 #include "lib/files/files.h"
@@ -27,6 +28,7 @@ namespace {
 
 const char kSettingsDir[] = "/ProgramFiles/Settings/orvado/";
 const char kMediaTmpDir[] = "/MediaFiles/tmp/";
+const char kSettingsPath[] = "/mnt/hd/ProgramFiles/Settings/orvado/";
 constexpr uint32_t kCommandSize = 1024;
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
@@ -42,9 +44,55 @@ constexpr uint32_t kBackgroundSeconds = 90;
 // wget's status for a file it could not write.
 constexpr int kWgetFileError = 3;
 
+// wget's statuses for a network failure and for an error answer of the
+// server, a refused certificate, and timeout's for a fetch it ended: the
+// first two and the last are worth another try.
+constexpr int kWgetNetworkError = 4;
+constexpr int kWgetTlsError = 5;
+constexpr int kWgetServerError = 8;
+constexpr int kTimedOut = 124;
+// Tries of one chunk while the list holds it.
+constexpr uint8_t kChunkTries = 3;
+
 // Channel-run state: reset when the first chunk of a channel start arrives.
-bool playerStarted = false;  // the player was started for this run
-bool diskFull = false;       // the run was stopped for want of disk space
+struct Run {
+  bool playerStarted;      // the player was started for this run
+  bool diskFull;           // the run was stopped for want of disk space
+  bool bySequence;         // segments are told apart by their sequence numbers
+  int64_t lastStarted;     // sequence number of the newest segment started
+  int64_t firstListed;     // the last list's #EXT-X-MEDIA-SEQUENCE
+  bool ended;              // the list has ended (VOD, or a live event over)
+  int64_t lastListed;      // sequence number of an ended list's last segment
+  int64_t playerEndedAt;   // size of Stream.ts when the player was seen ended, -1
+  int64_t lastChunkBytes;  // size of the chunk appended last
+};
+Run run;
+
+// A background job, by its number, for as long as it may need to be started
+// again or its chunk decrypted.
+struct Job {
+  uint32_t n;           // 0: the slot is free
+  int64_t sequence;     // the segment's sequence number
+  uint32_t lineHash;    // its line in the list, for lists without numbers
+  uint8_t tries;
+  bool listed;          // the last list read still holds it
+  int64_t rangeStart;   // byte range, -1 for the whole resource
+  int64_t rangeLength;
+  bool encrypted;
+  uint8_t key[16];
+  uint8_t iv[16];
+  char url[StreamUrlSize];
+};
+constexpr uint32_t kJobs = 16;
+Job jobs[kJobs];
+
+Job* JobFor(uint32_t n) { return jobs[n % kJobs].n == n ? &jobs[n % kJobs] : nullptr; }
+
+// The key of METHOD=AES-128 last fetched.
+struct Key {
+  char url[StreamUrlSize];
+  uint8_t bytes[16];
+} key;
 
 // The playlist read in this step; its spans point into the text being read.
 Playlist list;
@@ -81,7 +129,11 @@ char* FetchText(const char* command, const char* requested, const char* logName,
                 const char* const (&words)[3]) {
   int result = system(command);
   if (result != 0) {
-    Fail(words[0], "the fetch failed:", requested, ExitStatus(result));
+    int status = ExitStatus(result);
+    if (status == kWgetTlsError)
+      Fail("TLS Error", "the server's certificate was refused:", requested, status, SHOW_ONCE);
+    else
+      Fail(words[0], "the fetch failed:", requested, status);
     return nullptr;
   }
   HDD_ChangeDir(kSettingsDir);
@@ -90,7 +142,23 @@ char* FetchText(const char* command, const char* requested, const char* logName,
   FollowRedirects(log, requested, finalUrl, StreamUrlSize);
   if (log != nullptr) TAP_MemFree(log);
   char* text = nullptr;
-  switch (TAP_Hdd_Exist(name) ? ReadText(name, kMinListLength, &text) : READ_CANNOT_OPEN) {
+  ReadResult read = TAP_Hdd_Exist(name) ? ReadText(name, kMinListLength, &text) : READ_CANNOT_OPEN;
+  // A server may send the list gzip-compressed without being asked; the
+  // shell's gunzip unpacks it.
+  if (read == READ_OK && static_cast<uint8_t>(text[0]) == 0x1F && static_cast<uint8_t>(text[1]) == 0x8B) {
+    TAP_MemFree(text);
+    text = nullptr;
+    char unzip[kCommandSize];
+    TAP_SPrint(unzip, "gunzip -c %s%s > %s%s.unz 2>/dev/null && mv %s%s.unz %s%s", kSettingsPath, name, kSettingsPath,
+               name, kSettingsPath, name, kSettingsPath, name);
+    if (system(unzip) != 0) {
+      Fail("Gzip list", "cannot unpack the gzip-compressed list", requested, -1, SHOW_ONCE);
+      return nullptr;
+    }
+    HDD_ChangeDir(kSettingsDir);
+    read = ReadText(name, kMinListLength, &text);
+  }
+  switch (read) {
     case READ_OK: return text;
     case READ_CANNOT_OPEN: Fail(words[1], "wget left no file", name); break;
     case READ_TOO_SHORT: Fail(words[2], "a file shorter than 10 bytes:", name); break;
@@ -174,21 +242,53 @@ char* FetchChunkList(void) {
   return FetchText(command, _OrvadoChunkListURL, "chlist.log", chunkListBase, "chlist.txt", kWords);
 }
 
+// A segment to fetch: its URL, the place it came from in the list, and its
+// byte range and key.
+struct Chunk {
+  char url[StreamUrlSize];
+  int64_t sequence;
+  uint32_t lineHash;
+  int64_t rangeStart;
+  int64_t rangeLength;
+  bool encrypted;
+  uint8_t key[16];
+  uint8_t iv[16];
+};
+
+// " --header 'Range: bytes=A-B'" for a chunk with a byte range, else "".
+const char* RangeOption(int64_t start, int64_t length) {
+  static char option[64];
+  option[0] = '\0';
+  if (start >= 0 && length > 0)
+    TAP_SPrint(option, " --header 'Range: bytes=%lld-%lld'", static_cast<long long>(start),
+               static_cast<long long>(start + length - 1));
+  return option;
+}
+
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
 // when it did not come whole or is no transport stream.
-bool FetchFirstChunk(const char* url) {
+bool FetchFirstChunk(const Chunk& chunk) {
   char command[kCommandSize];
-  if (!Format(command, "Start ts err", url, "%swget -T%u -t1 -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'",
-              TimeLimit(kFirstChunkSeconds), kFirstChunkSeconds, url)
+  if (!Format(command, "Start ts err", chunk.url, "%swget -T%u -t1%s -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'",
+              TimeLimit(kFirstChunkSeconds), kFirstChunkSeconds, RangeOption(chunk.rangeStart, chunk.rangeLength),
+              chunk.url)
            .ok)
     return false;
   int result = system(command);
+  bool plain = result == 0 && (!chunk.encrypted || DecryptFile("/mnt/hd/MediaFiles/tmp/Stream.ts", chunk.key, chunk.iv));
   HDD_ChangeDir(kMediaTmpDir);
-  if (result == 0 && TransportStreamSize("Stream.ts") > 0) return true;
+  if (plain && TransportStreamSize("Stream.ts") > 0) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
-  Fail("Start ts err", result == 0 ? "the first chunk is no transport stream:" : "the first chunk failed:", url,
-       status);
+  if (status == kWgetTlsError) {
+    Fail("TLS Error", "the server's certificate was refused:", chunk.url, status, SHOW_ONCE);
+    return false;
+  }
+  Fail("Start ts err",
+       result != 0 ? "the first chunk failed:"
+       : plain     ? "the first chunk is no transport stream:"
+                   : "the first chunk cannot be decrypted:",
+       chunk.url, status);
   if (status == kWgetFileError) Fail("Disk full", "cannot write", "/mnt/hd/MediaFiles/tmp/Stream.ts", -1, SHOW_ONCE);
   return false;
 }
@@ -197,7 +297,7 @@ bool FetchFirstChunk(const char* url) {
 // so the player keeps what Stream.ts holds.
 void StopForFullDisk(const char* file) {
   Fail("Disk full", "no room for", file);
-  diskFull = true;
+  run.diskFull = true;
   KillTask("wget");
   system("rm -f /mnt/hd/MediaFiles/tmp/tmp*.ts");
 }
@@ -229,8 +329,60 @@ bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
 void StartPlayer(void) {
   cls();
   HDD_ChangeDir(kMediaTmpDir);
-  playerStarted = PlayMediaFile("Stream.ts") == 1;
-  if (!playerStarted) Fail(nullptr, "the player did not start on", "/mnt/hd/MediaFiles/tmp/Stream.ts");
+  run.playerStarted = PlayMediaFile("Stream.ts") == 1;
+  run.playerEndedAt = -1;
+  if (!run.playerStarted) Fail(nullptr, "the player did not start on", "/mnt/hd/MediaFiles/tmp/Stream.ts");
+}
+
+// Starts background job n for `chunk`, or again for the job's own chunk.
+// The job's shell writes wget's exit status as the log's last line, so the
+// scan can tell a finished download from one still retrying.
+bool StartJob(uint32_t n, const Chunk& chunk) {
+  char command[kCommandSize];
+  if (!Format(command, "URL >> 2", chunk.url,
+              "(%swget -T30 -t2%s -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
+              "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
+              TimeLimit(kBackgroundSeconds), RangeOption(chunk.rangeStart, chunk.rangeLength), n, chunk.url,
+              ChunkExitMarker, n)
+           .ok)
+    return false;
+  system(command);
+  Job& job = jobs[n % kJobs];
+  if (job.n != n) {
+    memset(&job, 0, sizeof job);
+    job.n = n;
+    job.sequence = chunk.sequence;
+    job.lineHash = chunk.lineHash;
+    job.rangeStart = chunk.rangeStart;
+    job.rangeLength = chunk.rangeLength;
+    job.encrypted = chunk.encrypted;
+    memcpy(job.key, chunk.key, 16);
+    memcpy(job.iv, chunk.iv, 16);
+    strcpy(job.url, chunk.url);
+    job.listed = true;
+  }
+  ++job.tries;
+  return true;
+}
+
+// A failed job whose chunk the server still lists is started again under its
+// own number, up to kChunkTries in all, when wget's status says the network
+// or the server failed. True when it was.
+bool RetryJob(uint32_t n, int32_t status) {
+  Job* job = JobFor(n);
+  if (job == nullptr || !job->listed || job->tries >= kChunkTries || run.diskFull) return false;
+  if (status != kWgetNetworkError && status != kWgetServerError && status != kTimedOut) return false;
+  char command[kCommandSize];
+  TAP_SPrint(command, "rm -f /mnt/hd/MediaFiles/tmp/tmp%u.ts /mnt/hd/ProgramFiles/Settings/orvado/%u.lok", n, n);
+  system(command);
+  Chunk chunk;
+  strcpy(chunk.url, job->url);
+  chunk.rangeStart = job->rangeStart;
+  chunk.rangeLength = job->rangeLength;
+  char what[64];
+  TAP_SPrint(what, "chunk %u failed, try %u of %u:", n, job->tries + 1u, static_cast<unsigned>(kChunkTries));
+  Fail(nullptr, what, job->url, status);
+  return StartJob(n, chunk);
 }
 
 // Appends finished chunks in number order until one is missing, still
@@ -251,18 +403,26 @@ void AppendFinishedChunks(void) {
     ChunkLogState state = JudgeChunkLog(log, &status);
     TAP_MemFree(log);
     if (state == CHUNK_LOADING) return;
+    if (state == CHUNK_FAILED && RetryJob(n, status)) return;
     int64_t bytes = -1;
+    const Job* job = JobFor(n);
+    bool plain = true;
     if (state == CHUNK_COMPLETE) {
+      TAP_SPrint(name, "/mnt/hd/MediaFiles/tmp/tmp%u.ts", n);
+      if (job != nullptr && job->encrypted) plain = DecryptFile(name, job->key, job->iv);
       HDD_ChangeDir(kMediaTmpDir);
       TAP_SPrint(name, "tmp%u.ts", n);
-      bytes = TransportStreamSize(name);
+      if (plain) bytes = TransportStreamSize(name);
     }
     if (bytes < 0) {
       // Failed, or not video: left out, its log and file stay for a look.
       TAP_SPrint(message, "%u Read err", n);
       TAP_SPrint(name, "tmp%u.ts", n);
-      Fail(message, state == CHUNK_COMPLETE ? "a chunk that is no transport stream:" : "a chunk download failed:",
-           name, status, SHOW_LONG);
+      Fail(message,
+           state != CHUNK_COMPLETE ? "a chunk download failed:"
+           : plain                 ? "a chunk that is no transport stream:"
+                                   : "a chunk that cannot be decrypted:",
+           job != nullptr ? job->url : name, status, SHOW_LONG);
       _Stream_Block_Ok = n + 1;
       if (status == kWgetFileError) StopForFullDisk(name);
       return;
@@ -273,6 +433,7 @@ void AppendFinishedChunks(void) {
       return;
     }
     _StreamFileSize = static_cast<int64_t>(size);
+    run.lastChunkBytes = bytes;
     TAP_Hdd_Delete(name);
     HDD_ChangeDir(kSettingsDir);
     TAP_SPrint(name, "%u.lok", n);
@@ -282,66 +443,240 @@ void AppendFinishedChunks(void) {
     TAP_SPrint(message, "%d: %d kB", static_cast<int>(_Stream_Block_Ok), static_cast<int>(_StreamFileSize / 1024));
     SetStatusAusgabe(message, kProgressSeconds);
     // Once per run: the play record shows a start only from the next event.
-    if (_StreamFileSize > kPlayThreshold && !playerStarted) StartPlayer();
+    if (_StreamFileSize > kPlayThreshold && !run.playerStarted) StartPlayer();
   }
 }
 
-// Starts background job n for `url`. The job's shell writes wget's exit
-// status as the log's last line, so the scan can tell a finished download
-// from one still retrying.
-bool StartJob(uint32_t n, const char* url) {
-  char command[kCommandSize];
-  if (!Format(command, "URL >> 2", url,
-              "(%swget -T30 -t2 -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
-              "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
-              TimeLimit(kBackgroundSeconds), n, url, ChunkExitMarker, n)
-           .ok)
-    return false;
-  system(command);
+// The player after the run's first start. A player that ran dry (an outage)
+// is started again once Stream.ts has grown by about a segment since it was
+// seen ended, at most once a step. A list that has ended and is all in
+// Stream.ts plays whatever its size.
+void WatchPlayer(void) {
+  if (_PlayFile.playMode != 0 || run.diskFull) {
+    run.playerEndedAt = -1;
+    return;
+  }
+  if (!run.playerStarted) {
+    if (run.ended && run.lastStarted >= run.lastListed && _Stream_Block_Ok == _Stream_Block && _StreamFileSize > 0)
+      StartPlayer();
+    return;
+  }
+  if (run.playerEndedAt < 0) {
+    run.playerEndedAt = _StreamFileSize;
+    return;
+  }
+  int64_t segment = run.lastChunkBytes > 188 ? run.lastChunkBytes : 188;
+  if (_StreamFileSize - run.playerEndedAt < segment) return;
+  Fail("Picture back", "the player ran dry and is started again on", "/mnt/hd/MediaFiles/tmp/Stream.ts");
+  StartPlayer();
+}
+
+// The key and IV of a segment with METHOD=AES-128: the key fetched once per
+// URL, the IV from the tag or else the sequence number. False when the key
+// cannot be had.
+bool KeyFor(const PlaylistSegment& segment, Chunk& chunk) {
+  chunk.encrypted = segment.key.method == KEY_AES128;
+  if (!chunk.encrypted) return true;
+  char url[StreamUrlSize];
+  if (segment.key.uri.at == nullptr ||
+      !ResolveUrl(chunkListBase, segment.key.uri.at, segment.key.uri.length, url, sizeof url) || !ShellSafe(url))
+    return Fail("Encrypted", "a key that cannot be fetched in", _OrvadoChunkListURL, -1, SHOW_ONCE).ok;
+  if (strcmp(url, key.url) != 0) {
+    key.url[0] = '\0';
+    char command[kCommandSize];
+    if (!Format(command, "Encrypted", url,
+                "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/key.bin '%s' 2>/dev/null",
+                TimeLimit(kPlaylistSeconds), kPlaylistSeconds, url)
+             .ok)
+      return false;
+    int result = system(command);
+    HDD_ChangeDir(kSettingsDir);
+    TYPE_File* file = result == 0 ? TAP_Hdd_Fopen("key.bin") : nullptr;
+    bool whole = file != nullptr && TAP_Hdd_Flen(file) == 16 && TAP_Hdd_Fread(key.bytes, 16, 1, file) == 1;
+    if (file != nullptr) {
+      TAP_Hdd_Fclose(file);
+      TAP_MemFree(file);
+    }
+    if (!whole) return Fail("Encrypted", "the key cannot be fetched:", url, ExitStatus(result), SHOW_ONCE).ok;
+    strcpy(key.url, url);
+  }
+  memcpy(chunk.key, key.bytes, 16);
+  // IV=0x followed by 32 hex digits; without it the sequence number, big-endian.
+  memset(chunk.iv, 0, 16);
+  const TextSpan& iv = segment.key.iv;
+  if (iv.at != nullptr && iv.length == 34 && (iv.at[1] == 'x' || iv.at[1] == 'X')) {
+    for (uint32_t i = 0; i < 32; ++i) {
+      char c = iv.at[2 + i];
+      int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (v < 0) return Fail("Encrypted", "an IV that cannot be read in", _OrvadoChunkListURL, -1, SHOW_ONCE).ok;
+      chunk.iv[i / 2] = static_cast<uint8_t>(chunk.iv[i / 2] << 4 | v);
+    }
+  } else {
+    for (int i = 0; i < 8; ++i) chunk.iv[15 - i] = static_cast<uint8_t>(segment.sequence >> (8 * i));
+  }
   return true;
+}
+
+// Makes a Chunk of a segment; false when it cannot be fetched (told).
+bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
+  if (!UsableChunk(chunkListBase, segment, chunk.url)) return false;
+  chunk.sequence = segment.sequence;
+  chunk.lineHash = segment.lineHash;
+  chunk.rangeStart = segment.rangeStart;
+  chunk.rangeLength = segment.rangeLength;
+  return KeyFor(segment, chunk);
+}
+
+// The chunk ring tells segments apart by URL, and by byte range within one.
+int RingTest(const Chunk& chunk) {
+  if (chunk.rangeStart < 0) return StremDlTest(chunk.url);
+  char identity[StreamUrlSize + 48];
+  snprintf(identity, sizeof identity, "%s bytes=%lld-%lld", chunk.url, static_cast<long long>(chunk.rangeStart),
+           static_cast<long long>(chunk.rangeLength));
+  return StremDlTest(identity);
+}
+
+// The chunks to start in this step, oldest first, into `chunk`; how many.
+// A channel's first step takes the last three of a live list, or the first
+// three of one that has ended. Later steps take, where segments are told
+// apart by number, every listed segment after the last one started (up to
+// the ring's ten jobs under way), and otherwise the last three. -1 when a
+// key cannot be had ("Encrypted" has said so).
+int32_t SelectStep(Chunk (&chunk)[StreamRingSize]) {
+  uint32_t k = 0;
+  if (_Stream_Block != 0 && run.bySequence) {
+    uint32_t busy = _Stream_Block - _Stream_Block_Ok;
+    for (uint32_t i = 0; i < list.windowCount && k + busy < StreamRingSize; ++i) {
+      const PlaylistSegment& segment = list.window[i];
+      if (segment.sequence <= run.lastStarted) continue;
+      // A last line without its line end may still be being written.
+      if (!segment.terminated) break;
+      if (ChunkOf(segment, chunk[k]))
+        ++k;
+      else if (chunk[k].url[0] == '\0')
+        run.lastStarted = segment.sequence;  // skipped alone
+      else
+        return k > 0 ? k : -1;  // no key: the rest waits
+    }
+    return static_cast<int32_t>(k);
+  }
+  uint32_t count = list.segmentCount;
+  uint32_t from = count > StreamMaxChunks ? count - StreamMaxChunks : 0;
+  if (_Stream_Block == 0 && list.ended) from = 0;
+  for (uint32_t i = from; i < count && k < StreamMaxChunks; ++i) {
+    const PlaylistSegment* segment = SegmentAt(list, i);
+    if (segment == nullptr) continue;
+    if (!list.media && (segment->opensText || !segment->terminated)) break;
+    if (!segment->terminated) continue;
+    if (ChunkOf(*segment, chunk[k]))
+      ++k;
+    else if (chunk[k].url[0] != '\0')
+      return -1;  // no key: nothing this step
+  }
+  return static_cast<int32_t>(k);
+}
+
+// What a fresh list says of the run: a sequence that went back is a server's
+// restart, so the ring starts anew; which jobs the server still lists.
+void FollowList(void) {
+  if (run.bySequence && run.firstListed >= 0 && list.hasSequence && list.mediaSequence < run.firstListed) {
+    memset(_OrvadoDlTsFileName_OK, 0, sizeof _OrvadoDlTsFileName_OK);
+    run.lastStarted = list.mediaSequence - 1;
+    Fail(nullptr, "the list's sequence went back, the server restarted:", _OrvadoChunkListURL);
+  }
+  run.firstListed = list.mediaSequence;
+  run.ended = list.ended;
+  run.lastListed = list.mediaSequence + list.segmentCount - 1;
+  for (Job& job : jobs) {
+    if (job.n == 0 || job.n < _Stream_Block_Ok) continue;
+    job.listed = false;
+    if (run.bySequence) {
+      job.listed = job.sequence >= list.mediaSequence && job.sequence <= run.lastListed;
+    } else {
+      for (uint32_t i = 0; i < list.windowCount && !job.listed; ++i) job.listed = list.window[i].lineHash == job.lineHash;
+    }
+  }
+}
+
+// After a failed start on a variant of a master playlist, the next one down.
+void LowerVariant(void) {
+  if (VariantChoices < 2) return;
+  ++VariantSkip;
+  if (VariantSkip % VariantChoices != 0)
+    Fail("Lower variant", "trying the next variant down after", _OrvadoChunkListURL);
 }
 
 }  // namespace
 
+void StreamChannelStarted(void) {
+  VariantSkip = 0;
+  VariantChoices = 0;
+}
+
 void stream(void) {
   if (_StreamNr < 1 || _StreamNr > 9) return;
-  if (_Stream_Block != 0 && diskFull) return;
+  if (_Stream_Block != 0 && run.diskFull) return;
   if (_Stream_Block == 0 && !Prepare()) return;
+  bool starting = _Stream_Block == 0;
 
+  // The log scan, the appends and the player go on whether or not the list
+  // came: what has downloaded already reaches Stream.ts.
   char* text = FetchChunkList();
-  if (text == nullptr) return;
-  ParsePlaylist(text, -1, &list);
-  WatchPlaylist(list, _tick);
-  // Encrypted chunks, and fragmented MP4 ones, would only ever be "Read err":
-  // the user is told why instead, and nothing is fetched.
-  StepResult refused = StepOk();
-  if (Encrypted(list))
-    refused = Fail("Encrypted", "the chunks are encrypted:", _OrvadoChunkListURL, -1, SHOW_ONCE);
-  else if (FragmentedMp4(list))
-    refused = Fail("No TS stream", "the chunks are fragmented MP4:", _OrvadoChunkListURL, -1, SHOW_ONCE);
-  char chunk[StreamMaxChunks][StreamUrlSize];
-  int32_t k = refused.ok ? SelectChunks(list, chunkListBase, chunk) : 0;
-  TAP_MemFree(text);
-  if (!refused.ok) return;
-
-  int32_t background = k;
-  if (_Stream_Block == 0) {
-    // No chunk in the list: nothing to start from, so the start is retried.
-    if (k == 0) {
-      Fail("Start ts err", "no chunk in", _OrvadoChunkListURL);
-      return;
+  if (text != nullptr) {
+    ParsePlaylist(text, !starting && run.bySequence ? run.lastStarted + 1 : -1, &list);
+    if (starting) run.bySequence = list.hasSequence || list.ended;
+    WatchPlaylist(list, _tick);
+    if (!starting) FollowList();
+    // Chunks that are encrypted in a way the receiver cannot undo, and
+    // fragmented MP4 ones, would only ever be "Read err": the user is told
+    // why instead, and nothing is fetched.
+    StepResult refused = StepOk();
+    if (list.lastKey.method == KEY_OTHER)
+      refused = Fail("Encrypted", "the chunks are encrypted (not AES-128):", _OrvadoChunkListURL, -1, SHOW_ONCE);
+    else if (FragmentedMp4(list))
+      refused = Fail("No TS stream", "the chunks are fragmented MP4:", _OrvadoChunkListURL, -1, SHOW_ONCE);
+    static Chunk chunk[StreamRingSize];
+    int32_t selected = refused.ok ? SelectStep(chunk) : -1;
+    uint32_t k = selected > 0 ? static_cast<uint32_t>(selected) : 0;
+    TAP_MemFree(text);
+    if (starting && selected >= 0) {
+      // No chunk in the list: nothing to start from, so the start is retried.
+      if (k == 0) {
+        Fail("Start ts err", "no chunk in", _OrvadoChunkListURL);
+        LowerVariant();
+        return;
+      }
+      if (!FetchFirstChunk(chunk[0])) {
+        LowerVariant();
+        return;
+      }
+      strcpy(_OrvadoDlTsFileName_OK[StreamRingSize - 1], chunk[0].url);
+      _Stream_Block = 1;
+      _Stream_Block_Ok = 1;
+      memset(&run, 0, sizeof run);
+      memset(jobs, 0, sizeof jobs);
+      run.bySequence = list.hasSequence || list.ended;
+      run.lastStarted = chunk[0].sequence;
+      run.firstListed = list.mediaSequence;
+      run.ended = list.ended;
+      run.lastListed = list.mediaSequence + list.segmentCount - 1;
+      run.playerEndedAt = -1;
+      HDD_ChangeDir(kMediaTmpDir);
+      uint64_t size = 0;
+      if (HDD_GetFileSizeAndInode("Stream.ts", nullptr, &size)) _StreamFileSize = static_cast<int64_t>(size);
+      run.lastChunkBytes = _StreamFileSize;
+      // The newest chunk waits for the next step; the first is in already.
+      for (uint32_t i = 1; i + 1 < k; ++i) chunk[i - 1] = chunk[i];
+      k = k >= 2 ? k - 2 : 0;
     }
-    if (!FetchFirstChunk(chunk[0])) return;
-    strcpy(_OrvadoDlTsFileName_OK[StreamRingSize - 1], chunk[0]);
-    _Stream_Block = 1;
-    _Stream_Block_Ok = 1;
-    playerStarted = false;
-    diskFull = false;
-    // The newest chunk waits for the next step.
-    background = k - 1;
+    for (uint32_t i = 0; i < k; ++i) {
+      if (RingTest(chunk[i]) != 0 && StartJob(_Stream_Block, chunk[i])) ++_Stream_Block;
+      if (chunk[i].sequence > run.lastStarted) run.lastStarted = chunk[i].sequence;
+    }
+  } else if (starting) {
+    LowerVariant();
   }
-  for (int32_t i = 0; i < background; ++i) {
-    if (StremDlTest(chunk[i]) != 0 && StartJob(_Stream_Block, chunk[i])) ++_Stream_Block;
-  }
+  if (_Stream_Block == 0) return;
   AppendFinishedChunks();
+  WatchPlayer();
 }

@@ -38,6 +38,14 @@ enum ReadResult { READ_OK, READ_CANNOT_OPEN, READ_TOO_SHORT, READ_NO_MEMORY };
 // (at least 1) is not read; *text is null unless READ_OK.
 ReadResult ReadText(const char* name, uint32_t minLength, char** text);
 
+// AES-128-CBC decryption of `length` bytes (a multiple of 16) of `data` in
+// place with `key`; `iv` is the chaining value, updated for a next call.
+void Aes128CbcDecrypt(const uint8_t key[16], uint8_t iv[16], uint8_t* data, uint32_t length);
+// Decrypts the file at the Linux path `path` (HLS METHOD=AES-128: CBC with
+// PKCS#7 padding) in place. False, with the file as it was, when it cannot
+// be read or written or its length or padding is wrong.
+bool DecryptFile(const char* path, const uint8_t key[16], const uint8_t iv[16]);
+
 // ---- One way to fail ---------------------------------------------------
 
 // How a part of a pipeline step ended. Made only by StepOk and Fail.
@@ -54,8 +62,8 @@ StepResult StepOk(void);
 
 // A part of the step failed. Shows `word` on the status line (none when
 // null) and writes one log line through LogEntryZindraPrintf:
-// "Orvado: <word>: <what> <subject> (wget exit N)", the subject (a URL or a
-// file) and wget's exit status (-1: none) left out when absent. A line the
+// "Orvado: <word>: <what> <subject> (wget exit N)", the word, the subject (a
+// URL or a file) and wget's exit status (-1: none) left out when absent. A line the
 // same as the last one logged is not written again, so a cause that lasts
 // is logged once. Returns the failure.
 StepResult Fail(const char* word, const char* what, const char* subject, int wgetExit = -1,
@@ -173,7 +181,18 @@ bool FragmentedMp4(const Playlist& list);
 // URL) into _OrvadoChunkListURL. False when the step ends (a variant without
 // its URI line, or "URL >> 1" for one that is too long, cannot be resolved
 // within 511 characters or cannot be quoted for the shell).
+// Of the variants, those whose own segments carry sound come first; after
+// a failed start the next variant down is tried (VariantSkip). Shows "Sound
+// apart" when the chosen variant's sound is only in a rendition of its own.
 bool ChooseVariant(const Playlist& list);
+// Variants passed over after failed starts of this channel, and how many the
+// master playlist offered to choose from (set by ChooseVariant).
+extern uint32_t VariantSkip;
+extern uint32_t VariantChoices;
+// True when variant `v`'s own segments carry sound: no AUDIO group, or one
+// with a rendition in the variant itself, and CODECS (when given) naming an
+// audio codec.
+bool VariantHasSound(const Playlist& list, const PlaylistVariant& v);
 
 // The last three chunk lines of a chunk list, in list order, resolved against
 // `base`, the URL the list came from. A last line without its line end is

@@ -358,7 +358,7 @@ TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
     EXPECT_EQ(_StreamFileSize, static_cast<int64_t>(readFile(kStreamTs).size()));
     for (const char* gone : {"/1.lok", "/2.lok"}) EXPECT_FALSE(exists(kSettings + gone)) << gone;
     for (const char* gone : {"/tmp1.ts", "/tmp2.ts"}) EXPECT_FALSE(exists(kTmp + gone)) << gone;
-    EXPECT_FALSE(emu::playing()) << "far below the size that starts the player";
+    EXPECT_TRUE(emu::playing()) << "an ended list all in Stream.ts plays, far below the usual size";
     // Restarting the channel: the first chunk comes again at once, chunks
     // still in the ring are not fetched again.
     // The pace compares with the tick of the event before, so the clock moves
@@ -784,7 +784,7 @@ TEST(StreamPipeline, PlayerStartRules) {
     step();
     EXPECT_FALSE(emu::playing());
     EXPECT_EQ(tries.count("] ApplHdd_SelectFolder"), 2) << "tried at each append above the size";
-    EXPECT_EQ(logLines("Orvado: step ended: the player did not start on /mnt/hd/MediaFiles/tmp/Stream.ts").size(), 1u);
+    EXPECT_EQ(logLines("Orvado: the player did not start on /mnt/hd/MediaFiles/tmp/Stream.ts").size(), 1u);
   });
   // Another playback in the firmware: the pipeline appends but never starts
   // the player.
@@ -996,8 +996,10 @@ const Scenario kFailures[] = {
        serve("c.ts", chunk('c'));
        startChannel(server.url("l.m3u8"));
        // Each download may fail or finish before the scan of its own step.
+       // The failed one is started again twice while the list holds it,
+       // then left out.
        std::vector<std::string> all;
-       for (int i = 0; i < 3; ++i) {
+       for (int i = 0; i < 5; ++i) {
          std::vector<std::string> shown = step();
          all.insert(all.end(), shown.begin(), shown.end());
          if (shows(shown, "1 Read err")) {
@@ -1007,6 +1009,7 @@ const Scenario kFailures[] = {
          waitForDownloads();
        }
        EXPECT_EQ(all, (std::vector<std::string>{"Playlistmode", "1 Read err", kB(3, 2 * chunk('a').size())}));
+       EXPECT_EQ(logLines("Orvado: chunk 1 failed, try ").size(), 2u);
        EXPECT_TRUE(exists(kSettings + "/1.lok"));
        EXPECT_TRUE(exists(kTmp + "/tmp1.ts"));
        EXPECT_NE(readFile(kSettings + "/1.lok").find("404"), std::string::npos) << "wget's own log is kept";
