@@ -255,13 +255,15 @@ struct Chunk {
   uint8_t iv[16];
 };
 
-// " --header 'Range: bytes=A-B'" for a chunk with a byte range, else "".
+// wget's options for a chunk with a byte range, else "". wget gives up on a
+// 206 answer to a Range header of the user's own; with --start-pos it
+// expects one, and the header (which replaces wget's own) sets the end.
 const char* RangeOption(int64_t start, int64_t length) {
-  static char option[64];
+  static char option[96];
   option[0] = '\0';
   if (start >= 0 && length > 0)
-    TAP_SPrint(option, " --header 'Range: bytes=%lld-%lld'", static_cast<long long>(start),
-               static_cast<long long>(start + length - 1));
+    TAP_SPrint(option, " --start-pos=%lld --header 'Range: bytes=%lld-%lld'", static_cast<long long>(start),
+               static_cast<long long>(start), static_cast<long long>(start + length - 1));
   return option;
 }
 
