@@ -18,11 +18,18 @@ int64_t FreeDiskBytes(const char* linuxDir) {
   char header[512], line[512];
   int64_t bytes = -1;
   if (fgets(header, sizeof header, pipe) != nullptr && fgets(line, sizeof line, pipe) != nullptr) {
-    // Filesystem, 1024-blocks, Used, Available, Capacity, Mounted on.
-    char name[256];
-    long long blocks = 0, used = 0, available = 0;
-    if (sscanf(line, "%255s %lld %lld %lld", name, &blocks, &used, &available) == 4 && available >= 0)
-      bytes = available * 1024;
+    // Filesystem, 1024-blocks, Used, Available, Capacity, Mounted on: the
+    // fourth field. Read by hand: the receiver's C library is old.
+    const char* c = line;
+    for (int field = 0; field < 3; ++field) {
+      while (*c == ' ' || *c == '\t') ++c;
+      while (*c != '\0' && *c != ' ' && *c != '\t') ++c;
+    }
+    while (*c == ' ' || *c == '\t') ++c;
+    int64_t available = 0;
+    const char* digits = c;
+    for (; *c >= '0' && *c <= '9' && available < (INT64_C(1) << 50); ++c) available = available * 10 + (*c - '0');
+    if (c != digits && (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\0')) bytes = available * 1024;
   }
   while (fgets(line, sizeof line, pipe) != nullptr) {
   }

@@ -131,6 +131,19 @@ void cls(void) {
   TAP_Osd_Sync();
 }
 
+// The next word of blank-separated text from `in` (cut to `size` - 1
+// characters); false at its end. Read by hand: the receiver's C library is
+// old.
+static bool NextWord(FILE* in, char* word, size_t size) {
+  int c = fgetc(in);
+  while (c == ' ' || c == '\t' || c == '\n' || c == '\r') c = fgetc(in);
+  size_t n = 0;
+  for (; c != EOF && c != ' ' && c != '\t' && c != '\n' && c != '\r'; c = fgetc(in))
+    if (n + 1 < size) word[n++] = static_cast<char>(c);
+  word[n] = '\0';
+  return n > 0;
+}
+
 void KillTask(const char* name) {
   char command[1024];
   snprintf(command, sizeof command, "pidof %s", name);
@@ -142,7 +155,7 @@ void KillTask(const char* name) {
   char kill[1024];
   size_t used = 0;
   char word[32];
-  while (fscanf(pipe, "%31s", word) == 1) {
+  while (NextWord(pipe, word, sizeof word)) {
     bool number = word[0] != '\0';
     for (const char* c = word; *c; ++c) number = number && *c >= '0' && *c <= '9';
     if (!number) continue;

@@ -1414,3 +1414,126 @@ TEST(StreamPipeline, FullDiskStopsTheRunCleanly) {
     system(("umount " + kTmp).c_str());
   });
 }
+
+// ---- The playlist read once ----------------------------------------------
+
+TEST(ParsePlaylist, ReadsSegmentsWithTheirTags) {
+  const char* text =
+      "#EXTM3U\r\n#EXT-X-TARGETDURATION:6\r\n#EXT-X-MEDIA-SEQUENCE:100\r\n"
+      "#EXT-X-KEY:METHOD=AES-128,URI=\"k/1.bin\",IV=0x000102030405060708090a0b0c0d0e0f\r\n"
+      "#EXTINF:6.006,first\r\n#EXT-X-BYTERANGE:1000@500\r\nall.ts\r\n"
+      "#EXT-X-DISCONTINUITY\n#EXTINF:5,\n#EXT-X-BYTERANGE:300\nall.ts\n"
+      "#EXT-X-KEY:METHOD=NONE\n#EXT-X-MAP:URI=\"tables.ts\"\n#EXTINF:4.5,\nlast.ts\n#EXT-X-ENDLIST\n";
+  const stream_internal::Playlist& list = parse(text);
+  EXPECT_TRUE(list.media);
+  EXPECT_FALSE(list.master);
+  EXPECT_TRUE(list.ended);
+  EXPECT_TRUE(list.hasSequence);
+  EXPECT_FALSE(list.fragmentedMp4) << "a map of transport stream tables";
+  EXPECT_EQ(list.targetDuration, 6);
+  EXPECT_EQ(list.mediaSequence, 100);
+  ASSERT_EQ(list.segmentCount, 3u);
+  ASSERT_EQ(list.windowCount, 3u);
+  const stream_internal::PlaylistSegment* s = list.window;
+  EXPECT_EQ(std::string(s[0].uri.at, s[0].uri.length), "all.ts");
+  EXPECT_EQ(s[0].sequence, 100);
+  EXPECT_EQ(s[0].durationMs, 6006u);
+  EXPECT_EQ(s[0].rangeStart, 500);
+  EXPECT_EQ(s[0].rangeLength, 1000);
+  EXPECT_EQ(s[0].key.method, stream_internal::KEY_AES128);
+  EXPECT_EQ(std::string(s[0].key.uri.at, s[0].key.uri.length), "k/1.bin");
+  EXPECT_EQ(std::string(s[0].key.iv.at, s[0].key.iv.length), "0x000102030405060708090a0b0c0d0e0f");
+  EXPECT_FALSE(s[0].discontinuity);
+  EXPECT_TRUE(s[1].discontinuity);
+  EXPECT_EQ(s[1].rangeStart, 1500) << "a range without offset follows the one before";
+  EXPECT_EQ(s[1].rangeLength, 300);
+  EXPECT_NE(s[0].lineHash, s[1].lineHash) << "one URL, two ranges: two segments";
+  EXPECT_EQ(s[2].key.method, stream_internal::KEY_NONE);
+  EXPECT_EQ(s[2].durationMs, 4500u);
+  EXPECT_EQ(s[2].rangeStart, -1);
+  EXPECT_EQ(std::string(s[2].map.at, s[2].map.length), "tables.ts");
+  EXPECT_EQ(s[2].sequence, 102);
+  EXPECT_FALSE(stream_internal::Encrypted(list)) << "the last key decides";
+  EXPECT_EQ(list.first.sequence, 100);
+}
+
+// The window holds the last segments, or, given a sequence number, starts no
+// later than it: what a step after a pause, or a long VOD list, needs.
+TEST(ParsePlaylist, WindowEndsTheListOrStartsAtFrom) {
+  std::string text = "#EXTM3U\n#EXT-X-MEDIA-SEQUENCE:100\n";
+  for (int i = 0; i < 100; ++i) text += "#EXTINF:2,\ns" + std::to_string(100 + i) + ".ts\n";
+  const struct {
+    int64_t from;
+    uint32_t start;
+  } cases[] = {{-1, 68}, {110, 10}, {5, 0}, {180, 68}, {1000, 68}};
+  for (const auto& c : cases) {
+    const stream_internal::Playlist& list = parse(text.c_str(), c.from);
+    EXPECT_EQ(list.segmentCount, 100u);
+    EXPECT_EQ(list.windowStart, c.start) << c.from;
+    EXPECT_EQ(list.windowCount, stream_internal::PlaylistWindow) << c.from;
+    EXPECT_EQ(list.window[0].sequence, 100 + c.start) << c.from;
+    EXPECT_EQ(std::string(list.window[0].uri.at, list.window[0].uri.length), "s" + std::to_string(100 + c.start) + ".ts");
+    EXPECT_EQ(std::string(list.first.uri.at, list.first.uri.length), "s100.ts");
+  }
+}
+
+TEST(ParsePlaylist, VariantsRenditionsAndTheirSound) {
+  const char* text =
+      "#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"apart\",NAME=\"en\",URI=\"a/en.m3u8\"\n"
+      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"in\",NAME=\"main\"\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=3000000,AUDIO=\"apart\",CODECS=\"avc1.64001f,mp4a.40.2\"\nhi.m3u8\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=2000000,AUDIO=\"in\",RESOLUTION=1280x720\nmid.m3u8\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=1000000,CODECS=\"avc1.42e00a\"\nmute.m3u8\n"
+      "#EXT-X-STREAM-INF:BANDWIDTH=500000\nlow.m3u8\n";
+  const stream_internal::Playlist& list = parse(text);
+  ASSERT_EQ(list.variantCount, 4u);
+  ASSERT_EQ(list.renditionCount, 2u);
+  EXPECT_EQ(std::string(list.rendition[0].uri.at, list.rendition[0].uri.length), "a/en.m3u8");
+  EXPECT_EQ(list.rendition[1].uri.at, nullptr);
+  EXPECT_EQ(std::string(list.variant[1].resolution.at, list.variant[1].resolution.length), "1280x720");
+  EXPECT_EQ(list.variant[0].bandwidth, 3000000u);
+  const bool sound[] = {false, true, false, true};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(stream_internal::VariantHasSound(list, list.variant[i]), sound[i]) << i;
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
+    stream_internal::VariantSkip = 0;
+    ASSERT_TRUE(stream_internal::ChooseVariant(parsed()));
+    EXPECT_STREQ(_OrvadoChunkName, "mid.m3u8") << "the best with its sound in its own segments";
+    std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
+    stream_internal::VariantSkip = 1;
+    ASSERT_TRUE(stream_internal::ChooseVariant(parsed()));
+    EXPECT_STREQ(_OrvadoChunkName, "low.m3u8") << "after a failed start, the next one down";
+    EXPECT_EQ(stream_internal::VariantChoices, 4u);
+  });
+}
+
+// FIPS 197 appendix C.1, and a file that openssl encrypted as HLS servers do.
+TEST(Aes128, DecryptsAsFips197AndOpenssl) {
+  uint8_t key[16], iv[16] = {};
+  for (int i = 0; i < 16; ++i) key[i] = static_cast<uint8_t>(i);
+  uint8_t block[16] = {0x69, 0xc4, 0xe0, 0xd8, 0x6a, 0x7b, 0x04, 0x30,
+                       0xd8, 0xcd, 0xb7, 0x80, 0x70, 0xb4, 0xc5, 0x5a};
+  stream_internal::Aes128CbcDecrypt(key, iv, block, 16);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(block[i], static_cast<uint8_t>(i * 0x11)) << i;
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    uint8_t key[16], iv[16];
+    for (int i = 0; i < 16; ++i) key[i] = static_cast<uint8_t>(i), iv[i] = static_cast<uint8_t>(0xA0 + i);
+    std::string plain = chunk('p', 300) + "tail";  // not a whole number of blocks
+    writeFile(kTmp + "/plain.ts", plain);
+    ASSERT_EQ(system(("openssl enc -aes-128-cbc -K 000102030405060708090a0b0c0d0e0f -iv "
+                      "a0a1a2a3a4a5a6a7a8a9aaabacadaeaf -in " + kTmp + "/plain.ts -out " + kTmp + "/c.ts")
+                         .c_str()),
+              0);
+    ASSERT_TRUE(stream_internal::DecryptFile((kTmp + "/c.ts").c_str(), key, iv));
+    EXPECT_EQ(readFile(kTmp + "/c.ts"), plain);
+    // Wrong padding (a plain file taken for a cipher text) leaves it as it was.
+    writeFile(kTmp + "/bad.ts", chunk('x', 16));
+    EXPECT_FALSE(stream_internal::DecryptFile((kTmp + "/bad.ts").c_str(), key, iv));
+    EXPECT_EQ(readFile(kTmp + "/bad.ts"), chunk('x', 16));
+    EXPECT_FALSE(exists(kTmp + "/bad.ts.dec"));
+    EXPECT_EQ(emu::heapOverruns(), 0);
+  });
+}

@@ -379,6 +379,10 @@ TEST(HlsFaults, SegmentFailingOnceIsFetchedAgain) {
     std::vector<long> numbers = streamed(server, kSmall);
     expectInOrder(numbers, {}, 10);
     EXPECT_TRUE(contains(numbers, 7)) << "the segment that failed once is there";
+    bool retried = false;
+    for (const std::string& line : takeConsoleLines())
+      retried = retried || (line.find("failed, try 2 of 3: " + server.url() + "v2_7.ts (wget exit 8)") != std::string::npos);
+    EXPECT_TRUE(retried) << "the log tells of the second try";
   });
 }
 
