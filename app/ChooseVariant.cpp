@@ -79,8 +79,8 @@ bool ChooseVariant(const Playlist& list) {
   memcpy(_OrvadoChunkName, chosen->uri.at, chosen->uri.length);
   _OrvadoChunkName[chosen->uri.length] = '\0';
   if (!VariantHasSound(list, *chosen))
-    Fail("Sound apart", "every variant has its sound in a rendition of its own; playing without:", _OrvadoChunkName,
-         -1, SHOW_ONCE);
+    Fail("Sound apart", "every variant has its sound in a rendition of its own; playing without:", _OrvadoChunkName, -1,
+         SHOW_ONCE);
   // The variant's URI is relative to the master playlist that holds it.
   char resolved[StreamUrlSize];
   if (!ResolveUrl(master, chosen->uri.at, chosen->uri.length, resolved, sizeof resolved) || !ShellSafe(resolved))

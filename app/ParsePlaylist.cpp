@@ -50,7 +50,8 @@ uint32_t Milliseconds(const char* at, uint32_t length) {
   uint32_t ms = static_cast<uint32_t>(whole) * 1000;
   if (i < length && at[i] == '.') {
     uint32_t scale = 100;
-    for (++i; i < length && at[i] >= '0' && at[i] <= '9'; ++i, scale /= 10) ms += scale * static_cast<uint32_t>(at[i] - '0');
+    for (++i; i < length && at[i] >= '0' && at[i] <= '9'; ++i, scale /= 10)
+      ms += scale * static_cast<uint32_t>(at[i] - '0');
   }
   return ms;
 }
@@ -85,18 +86,18 @@ uint32_t Mix(uint32_t h, int64_t value) {
 struct Pass {
   Playlist* list;
   int64_t from;
-  bool extinf;           // an #EXTINF has been met: URI lines are segments
-  bool variantOpen;      // an #EXT-X-STREAM-INF waits for its URI line
-  uint32_t durationMs;   // of the next segment
+  bool extinf;          // an #EXTINF has been met: URI lines are segments
+  bool variantOpen;     // an #EXT-X-STREAM-INF waits for its URI line
+  uint32_t durationMs;  // of the next segment
   bool discontinuity;
   int64_t rangeStart, rangeLength, rangeNext;
   PlaylistKey key;
   TextSpan map;
   // The window as a ring while the pass runs.
   PlaylistSegment ring[PlaylistWindow];
-  bool anchored;         // the first segment numbered `from` or above is window's oldest
-  int64_t anchor;        // its place in the list, -1 before it came
-  bool frozen;           // the window is full from the anchor on
+  bool anchored;   // the first segment numbered `from` or above is window's oldest
+  int64_t anchor;  // its place in the list, -1 before it came
+  bool frozen;     // the window is full from the anchor on
 };
 
 Pass pass;  // 3 KB: kept off the receiver's small stack

@@ -71,12 +71,12 @@ Run run;
 // A background job, by its number, for as long as it may need to be started
 // again or its chunk decrypted.
 struct Job {
-  uint32_t n;           // 0: the slot is free
-  int64_t sequence;     // the segment's sequence number
-  uint32_t lineHash;    // its line in the list, for lists without numbers
+  uint32_t n;         // 0: the slot is free
+  int64_t sequence;   // the segment's sequence number
+  uint32_t lineHash;  // its line in the list, for lists without numbers
   uint8_t tries;
-  bool listed;          // the last list read still holds it
-  int64_t rangeStart;   // byte range, -1 for the whole resource
+  bool listed;         // the last list read still holds it
+  int64_t rangeStart;  // byte range, -1 for the whole resource
   int64_t rangeLength;
   bool encrypted;
   uint8_t key[16];
@@ -277,7 +277,8 @@ bool FetchFirstChunk(const Chunk& chunk) {
            .ok)
     return false;
   int result = system(command);
-  bool plain = result == 0 && (!chunk.encrypted || DecryptFile("/mnt/hd/MediaFiles/tmp/Stream.ts", chunk.key, chunk.iv));
+  bool plain =
+      result == 0 && (!chunk.encrypted || DecryptFile("/mnt/hd/MediaFiles/tmp/Stream.ts", chunk.key, chunk.iv));
   HDD_ChangeDir(kMediaTmpDir);
   if (plain && TransportStreamSize("Stream.ts") > 0) return true;
   TAP_Hdd_Delete("Stream.ts");
@@ -509,7 +510,10 @@ bool KeyFor(const PlaylistSegment& segment, Chunk& chunk) {
   if (iv.at != nullptr && iv.length == 34 && (iv.at[1] == 'x' || iv.at[1] == 'X')) {
     for (uint32_t i = 0; i < 32; ++i) {
       char c = iv.at[2 + i];
-      int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      int v = c >= '0' && c <= '9'   ? c - '0'
+              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : -1;
       if (v < 0) return Fail("Encrypted", "an IV that cannot be read in", _OrvadoChunkListURL, -1, SHOW_ONCE).ok;
       chunk.iv[i / 2] = static_cast<uint8_t>(chunk.iv[i / 2] << 4 | v);
     }
@@ -595,7 +599,8 @@ void FollowList(void) {
     if (run.bySequence) {
       job.listed = job.sequence >= list.mediaSequence && job.sequence <= run.lastListed;
     } else {
-      for (uint32_t i = 0; i < list.windowCount && !job.listed; ++i) job.listed = list.window[i].lineHash == job.lineHash;
+      for (uint32_t i = 0; i < list.windowCount && !job.listed; ++i)
+        job.listed = list.window[i].lineHash == job.lineHash;
     }
   }
 }

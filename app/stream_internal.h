@@ -66,8 +66,7 @@ StepResult StepOk(void);
 // URL or a file) and wget's exit status (-1: none) left out when absent. A line the
 // same as the last one logged is not written again, so a cause that lasts
 // is logged once. Returns the failure.
-StepResult Fail(const char* word, const char* what, const char* subject, int wgetExit = -1,
-                FailShow show = SHOW_USUAL);
+StepResult Fail(const char* word, const char* what, const char* subject, int wgetExit = -1, FailShow show = SHOW_USUAL);
 
 // wget's exit status from a system() result; -1 when it did not exit.
 int ExitStatus(int result);
@@ -98,17 +97,17 @@ struct PlaylistKey {
 };
 
 struct PlaylistSegment {
-  TextSpan uri;          // the URI line as written, blanks around it left out
-  uint32_t lineHash;     // HashText of the URI line and its byte range
-  bool terminated;       // a line end follows it (a last line may still be being written)
-  bool opensText;        // it is the text's first line (the ".ts" rule stops there)
-  bool discontinuity;    // #EXT-X-DISCONTINUITY before it
-  uint32_t durationMs;   // from #EXTINF, 0 without
-  int64_t sequence;      // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
-  int64_t rangeStart;    // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
-  int64_t rangeLength;   // and its length
-  PlaylistKey key;       // the key in force (method KEY_NONE without)
-  TextSpan map;          // URI of the #EXT-X-MAP in force
+  TextSpan uri;         // the URI line as written, blanks around it left out
+  uint32_t lineHash;    // HashText of the URI line and its byte range
+  bool terminated;      // a line end follows it (a last line may still be being written)
+  bool opensText;       // it is the text's first line (the ".ts" rule stops there)
+  bool discontinuity;   // #EXT-X-DISCONTINUITY before it
+  uint32_t durationMs;  // from #EXTINF, 0 without
+  int64_t sequence;     // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
+  int64_t rangeStart;   // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
+  int64_t rangeLength;  // and its length
+  PlaylistKey key;      // the key in force (method KEY_NONE without)
+  TextSpan map;         // URI of the #EXT-X-MAP in force
 };
 
 struct PlaylistVariant {
@@ -127,20 +126,20 @@ struct PlaylistRendition {
 };
 
 struct Playlist {
-  bool master;          // a #EXT-X-STREAM-INF line: a master playlist
-  bool media;           // a #EXTINF line: a media playlist
-  bool holdsTs;         // ".ts" anywhere in the text
-  bool ended;           // #EXT-X-ENDLIST
-  bool hasSequence;     // #EXT-X-MEDIA-SEQUENCE given
-  bool fragmentedMp4;   // an #EXT-X-MAP whose URI is no ".ts"
+  bool master;             // a #EXT-X-STREAM-INF line: a master playlist
+  bool media;              // a #EXTINF line: a media playlist
+  bool holdsTs;            // ".ts" anywhere in the text
+  bool ended;              // #EXT-X-ENDLIST
+  bool hasSequence;        // #EXT-X-MEDIA-SEQUENCE given
+  bool fragmentedMp4;      // an #EXT-X-MAP whose URI is no ".ts"
   int64_t targetDuration;  // #EXT-X-TARGETDURATION, -1 without
   int64_t mediaSequence;   // #EXT-X-MEDIA-SEQUENCE, 0 without
   uint32_t hash;           // HashText of the whole text
   PlaylistKey lastKey;     // the last #EXT-X-KEY of the text (method KEY_NONE without)
   // The segments: in a list with #EXTINF the URI lines after the first
   // #EXTINF, in one without the lines that hold ".ts".
-  uint32_t segmentCount;   // all of them
-  PlaylistSegment first;   // the list's first segment (when segmentCount > 0)
+  uint32_t segmentCount;  // all of them
+  PlaylistSegment first;  // the list's first segment (when segmentCount > 0)
   // A window of consecutive segments, window[0] being segment windowStart of
   // the list: the last PlaylistWindow of them, moved no later than the first
   // segment whose sequence number is at least the `from` given to the parse.

@@ -381,7 +381,8 @@ TEST(HlsFaults, SegmentFailingOnceIsFetchedAgain) {
     EXPECT_TRUE(contains(numbers, 7)) << "the segment that failed once is there";
     bool retried = false;
     for (const std::string& line : takeConsoleLines())
-      retried = retried || (line.find("failed, try 2 of 3: " + server.url() + "v2_7.ts (wget exit 8)") != std::string::npos);
+      retried =
+          retried || (line.find("failed, try 2 of 3: " + server.url() + "v2_7.ts (wget exit 8)") != std::string::npos);
     EXPECT_TRUE(retried) << "the log tells of the second try";
   });
 }
