@@ -1541,8 +1541,8 @@ TEST(Aes128, DecryptsAsFips197AndOpenssl) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(block[i], static_cast<uint8_t>(i * 0x11)) << i;
   inFreshProcess([] {
     freshReceiver(virtualConfig());
-    uint8_t key[16], iv[16];
-    for (int i = 0; i < 16; ++i) key[i] = static_cast<uint8_t>(i), iv[i] = static_cast<uint8_t>(0xA0 + i);
+    uint8_t fileKey[16], fileIv[16];
+    for (int i = 0; i < 16; ++i) fileKey[i] = static_cast<uint8_t>(i), fileIv[i] = static_cast<uint8_t>(0xA0 + i);
     std::string plain = chunk('p', 300) + "tail";  // not a whole number of blocks
     writeFile(kTmp + "/plain.ts", plain);
     ASSERT_EQ(system(("openssl enc -aes-128-cbc -K 000102030405060708090a0b0c0d0e0f -iv "
@@ -1550,11 +1550,11 @@ TEST(Aes128, DecryptsAsFips197AndOpenssl) {
                       kTmp + "/plain.ts -out " + kTmp + "/c.ts")
                          .c_str()),
               0);
-    ASSERT_TRUE(stream_internal::DecryptFile((kTmp + "/c.ts").c_str(), key, iv));
+    ASSERT_TRUE(stream_internal::DecryptFile((kTmp + "/c.ts").c_str(), fileKey, fileIv));
     EXPECT_EQ(readFile(kTmp + "/c.ts"), plain);
     // Wrong padding (a plain file taken for a cipher text) leaves it as it was.
     writeFile(kTmp + "/bad.ts", chunk('x', 16));
-    EXPECT_FALSE(stream_internal::DecryptFile((kTmp + "/bad.ts").c_str(), key, iv));
+    EXPECT_FALSE(stream_internal::DecryptFile((kTmp + "/bad.ts").c_str(), fileKey, fileIv));
     EXPECT_EQ(readFile(kTmp + "/bad.ts"), chunk('x', 16));
     EXPECT_FALSE(exists(kTmp + "/bad.ts.dec"));
     EXPECT_EQ(emu::heapOverruns(), 0);
