@@ -4,7 +4,6 @@
 // the order they were started. Each playlist is read once, into a Playlist
 // (ParsePlaylist), and every decision reads that. Every failure goes through
 // Fail: a word on the status line and a line in the log.
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +28,6 @@ namespace {
 const char kSettingsDir[] = "/ProgramFiles/Settings/orvado/";
 const char kMediaTmpDir[] = "/MediaFiles/tmp/";
 const char kSettingsPath[] = "/mnt/hd/ProgramFiles/Settings/orvado/";
-constexpr uint32_t kCommandSize = 1024;
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
@@ -38,21 +36,6 @@ constexpr int64_t kPlayThreshold = 7000000;
 // the first step of a channel, the longest, within about 15 seconds.
 constexpr uint32_t kPlaylistSeconds = 3;
 constexpr uint32_t kFirstChunkSeconds = 8;
-// A background job's whole life: -T30 -t2 bound each wait and the tries, but
-// not a server that trickles, and every later chunk waits behind this one.
-constexpr uint32_t kBackgroundSeconds = 90;
-// wget's status for a file it could not write.
-constexpr int kWgetFileError = 3;
-
-// wget's statuses for a network failure and for an error answer of the
-// server, a refused certificate, and timeout's for a fetch it ended: the
-// first two and the last are worth another try.
-constexpr int kWgetNetworkError = 4;
-constexpr int kWgetTlsError = 5;
-constexpr int kWgetServerError = 8;
-constexpr int kTimedOut = 124;
-// Tries of one chunk while the list holds it.
-constexpr uint8_t kChunkTries = 3;
 
 // Channel-run state: reset when the first chunk of a channel start arrives.
 struct Run {
@@ -68,56 +51,8 @@ struct Run {
 };
 Run run;
 
-// A background job, by its number, for as long as it may need to be started
-// again or its chunk decrypted.
-struct Job {
-  uint32_t n;         // 0: the slot is free
-  int64_t sequence;   // the segment's sequence number
-  uint32_t lineHash;  // its line in the list, for lists without numbers
-  uint8_t tries;
-  bool listed;         // the last list read still holds it
-  int64_t rangeStart;  // byte range, -1 for the whole resource
-  int64_t rangeLength;
-  bool encrypted;
-  uint8_t key[16];
-  uint8_t iv[16];
-  char url[StreamUrlSize];
-};
-constexpr uint32_t kJobs = 16;
-Job jobs[kJobs];
-
-Job* JobFor(uint32_t n) { return jobs[n % kJobs].n == n ? &jobs[n % kJobs] : nullptr; }
-
-// The key of METHOD=AES-128 last fetched.
-struct Key {
-  char url[StreamUrlSize];
-  uint8_t bytes[16];
-} key;
-
 // The playlist read in this step; its spans point into the text being read.
 Playlist list;
-
-// Formats a shell command; a failure (`word`) when it would not fit.
-StepResult Format(char (&command)[kCommandSize], const char* word, const char* subject, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = vsnprintf(command, sizeof command, format, args);
-  va_end(args);
-  if (n >= 0 && static_cast<uint32_t>(n) < sizeof command) return StepOk();
-  return Fail(word, "a command too long for", subject);
-}
-
-// "timeout N " in front of a synchronous wget where the shell has a timeout
-// that takes that form: wget's -T bounds each wait but not a server that
-// trickles. Without it, -T and -t alone bound the fetch.
-const char* TimeLimit(uint32_t seconds) {
-  static int usable = -1;
-  if (usable < 0) usable = system("timeout 5 true >/dev/null 2>&1") == 0;
-  static char prefix[24];
-  if (!usable) return "";
-  TAP_SPrint(prefix, "timeout %u ", seconds);
-  return prefix;
-}
 
 // Runs a synchronous fetch of `requested` into the file `name` of the
 // settings folder and loads it; null, after the failure that says where it
@@ -130,7 +65,7 @@ char* FetchText(const char* command, const char* requested, const char* logName,
   int result = system(command);
   if (result != 0) {
     int status = ExitStatus(result);
-    if (status == kWgetTlsError)
+    if (status == WgetTlsError)
       Fail("TLS Error", "the server's certificate was refused:", requested, status, SHOW_ONCE);
     else
       Fail(words[0], "the fetch failed:", requested, status);
@@ -148,7 +83,7 @@ char* FetchText(const char* command, const char* requested, const char* logName,
   if (read == READ_OK && static_cast<uint8_t>(text[0]) == 0x1F && static_cast<uint8_t>(text[1]) == 0x8B) {
     TAP_MemFree(text);
     text = nullptr;
-    char unzip[kCommandSize];
+    char unzip[CommandSize];
     TAP_SPrint(unzip, "gunzip -c %s%s > %s%s.unz 2>/dev/null && mv %s%s.unz %s%s", kSettingsPath, name, kSettingsPath,
                name, kSettingsPath, name, kSettingsPath, name);
     if (system(unzip) != 0) {
@@ -187,12 +122,12 @@ bool Prepare(void) {
   HDD_ChangeDir(kSettingsDir);
   TAP_Hdd_Delete("playlist.txt");
   if (TAP_Hdd_Exist("playlist.txt")) return Fail("Pl 1 Error", "cannot remove", "playlist.txt").ok;
-  char command[kCommandSize];
+  char command[CommandSize];
   if (!ShellSafe(_OrvadoChunkListURL)) return Fail("URL >> 1", "cannot quote for the shell:", url).ok;
-  if (!Format(command, "URL >> 1", url,
-              "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s' "
-              "2>/mnt/hd/ProgramFiles/Settings/orvado/playlist.log",
-              TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoURLXXX, _OrvadoChunkName)
+  if (!FormatCommand(command, "URL >> 1", url,
+                     "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s' "
+                     "2>/mnt/hd/ProgramFiles/Settings/orvado/playlist.log",
+                     TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoURLXXX, _OrvadoChunkName)
            .ok)
     return false;
   char finalUrl[StreamUrlSize];
@@ -227,53 +162,28 @@ char* FetchChunkList(void) {
     Fail("CL 1 Error", "cannot remove", "chlist.txt");
     return nullptr;
   }
-  char command[kCommandSize];
+  char command[CommandSize];
   if (!ShellSafe(_OrvadoChunkListURL)) {
     Fail("URL >> 1", "cannot quote for the shell:", _OrvadoChunkListURL);
     return nullptr;
   }
-  if (!Format(command, "URL >> 1", _OrvadoChunkListURL,
-              "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s' "
-              "2>/mnt/hd/ProgramFiles/Settings/orvado/chlist.log",
-              TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoChunkListURL)
+  if (!FormatCommand(command, "URL >> 1", _OrvadoChunkListURL,
+                     "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s' "
+                     "2>/mnt/hd/ProgramFiles/Settings/orvado/chlist.log",
+                     TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoChunkListURL)
            .ok)
     return nullptr;
   static const char* const kWords[3] = {"CL 2 Error", "CL 3 Error", "CL 4 Error"};
   return FetchText(command, _OrvadoChunkListURL, "chlist.log", chunkListBase, "chlist.txt", kWords);
 }
 
-// A segment to fetch: its URL, the place it came from in the list, and its
-// byte range and key.
-struct Chunk {
-  char url[StreamUrlSize];
-  int64_t sequence;
-  uint32_t lineHash;
-  int64_t rangeStart;
-  int64_t rangeLength;
-  bool encrypted;
-  uint8_t key[16];
-  uint8_t iv[16];
-};
-
-// wget's options for a chunk with a byte range, else "". wget gives up on a
-// 206 answer to a Range header of the user's own; with --start-pos it
-// expects one, and the header (which replaces wget's own) sets the end.
-const char* RangeOption(int64_t start, int64_t length) {
-  static char option[96];
-  option[0] = '\0';
-  if (start >= 0 && length > 0)
-    TAP_SPrint(option, " --start-pos=%lld --header 'Range: bytes=%lld-%lld'", static_cast<long long>(start),
-               static_cast<long long>(start), static_cast<long long>(start + length - 1));
-  return option;
-}
-
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
 // when it did not come whole or is no transport stream.
 bool FetchFirstChunk(const Chunk& chunk) {
-  char command[kCommandSize];
-  if (!Format(command, "Start ts err", chunk.url, "%swget -T%u -t1%s -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'",
-              TimeLimit(kFirstChunkSeconds), kFirstChunkSeconds, RangeOption(chunk.rangeStart, chunk.rangeLength),
-              chunk.url)
+  char command[CommandSize];
+  if (!FormatCommand(command, "Start ts err", chunk.url, "%swget -T%u -t1%s -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'",
+                     TimeLimit(kFirstChunkSeconds), kFirstChunkSeconds,
+                     RangeOption(chunk.rangeStart, chunk.rangeLength), chunk.url)
            .ok)
     return false;
   int result = system(command);
@@ -283,7 +193,7 @@ bool FetchFirstChunk(const Chunk& chunk) {
   if (plain && TransportStreamSize("Stream.ts") > 0) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
-  if (status == kWgetTlsError) {
+  if (status == WgetTlsError) {
     Fail("TLS Error", "the server's certificate was refused:", chunk.url, status, SHOW_ONCE);
     return false;
   }
@@ -292,7 +202,7 @@ bool FetchFirstChunk(const Chunk& chunk) {
        : plain     ? "the first chunk is no transport stream:"
                    : "the first chunk cannot be decrypted:",
        chunk.url, status);
-  if (status == kWgetFileError) Fail("Disk full", "cannot write", "/mnt/hd/MediaFiles/tmp/Stream.ts", -1, SHOW_ONCE);
+  if (status == WgetFileError) Fail("Disk full", "cannot write", "/mnt/hd/MediaFiles/tmp/Stream.ts", -1, SHOW_ONCE);
   return false;
 }
 
@@ -313,7 +223,7 @@ bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
   if (room >= 0 && room < bytes) return false;
   uint64_t before = 0;
   if (!HDD_GetFileSizeAndInode("Stream.ts", nullptr, &before)) before = 0;
-  char command[kCommandSize];
+  char command[CommandSize];
   TAP_SPrint(command, "cat /mnt/hd/MediaFiles/tmp/tmp%u.ts >> /mnt/hd/MediaFiles/tmp/Stream.ts", n);
   system(command);
   uint64_t after = 0;
@@ -337,57 +247,6 @@ void StartPlayer(void) {
   if (!run.playerStarted) Fail(nullptr, "the player did not start on", "/mnt/hd/MediaFiles/tmp/Stream.ts");
 }
 
-// Starts background job n for `chunk`, or again for the job's own chunk.
-// The job's shell writes wget's exit status as the log's last line, so the
-// scan can tell a finished download from one still retrying.
-bool StartJob(uint32_t n, const Chunk& chunk) {
-  char command[kCommandSize];
-  if (!Format(command, "URL >> 2", chunk.url,
-              "(%swget -T30 -t2%s -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
-              "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
-              TimeLimit(kBackgroundSeconds), RangeOption(chunk.rangeStart, chunk.rangeLength), n, chunk.url,
-              ChunkExitMarker, n)
-           .ok)
-    return false;
-  system(command);
-  Job& job = jobs[n % kJobs];
-  if (job.n != n) {
-    memset(&job, 0, sizeof job);
-    job.n = n;
-    job.sequence = chunk.sequence;
-    job.lineHash = chunk.lineHash;
-    job.rangeStart = chunk.rangeStart;
-    job.rangeLength = chunk.rangeLength;
-    job.encrypted = chunk.encrypted;
-    memcpy(job.key, chunk.key, 16);
-    memcpy(job.iv, chunk.iv, 16);
-    strcpy(job.url, chunk.url);
-    job.listed = true;
-  }
-  ++job.tries;
-  return true;
-}
-
-// A failed job whose chunk the server still lists is started again under its
-// own number, up to kChunkTries in all, when wget's status says the network
-// or the server failed. True when it was.
-bool RetryJob(uint32_t n, int32_t status) {
-  Job* job = JobFor(n);
-  if (job == nullptr || !job->listed || job->tries >= kChunkTries || run.diskFull) return false;
-  if (status != kWgetNetworkError && status != kWgetServerError && status != kTimedOut) return false;
-  char command[kCommandSize];
-  TAP_SPrint(command, "rm -f /mnt/hd/MediaFiles/tmp/tmp%u.ts /mnt/hd/ProgramFiles/Settings/orvado/%u.lok", n, n);
-  system(command);
-  Chunk chunk;
-  strcpy(chunk.url, job->url);
-  chunk.rangeStart = job->rangeStart;
-  chunk.rangeLength = job->rangeLength;
-  char what[64];
-  TAP_SPrint(what, "chunk %u failed, try %u of %u:", n, job->tries + 1u, static_cast<unsigned>(kChunkTries));
-  Fail(nullptr, what, job->url, status);
-  return StartJob(n, chunk);
-}
-
 // Appends finished chunks in number order until one is missing, still
 // loading or failed; starts the player once Stream.ts is large enough.
 void AppendFinishedChunks(void) {
@@ -406,13 +265,13 @@ void AppendFinishedChunks(void) {
     ChunkLogState state = JudgeChunkLog(log, &status);
     TAP_MemFree(log);
     if (state == CHUNK_LOADING) return;
-    if (state == CHUNK_FAILED && RetryJob(n, status)) return;
+    if (state == CHUNK_FAILED && !run.diskFull && RetryJob(n, status)) return;
     int64_t bytes = -1;
-    const Job* job = JobFor(n);
+    const ChunkJob* job = JobFor(n);
     bool plain = true;
     if (state == CHUNK_COMPLETE) {
       TAP_SPrint(name, "/mnt/hd/MediaFiles/tmp/tmp%u.ts", n);
-      if (job != nullptr && job->encrypted) plain = DecryptFile(name, job->key, job->iv);
+      if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
       HDD_ChangeDir(kMediaTmpDir);
       TAP_SPrint(name, "tmp%u.ts", n);
       if (plain) bytes = TransportStreamSize(name);
@@ -425,9 +284,9 @@ void AppendFinishedChunks(void) {
            state != CHUNK_COMPLETE ? "a chunk download failed:"
            : plain                 ? "a chunk that is no transport stream:"
                                    : "a chunk that cannot be decrypted:",
-           job != nullptr ? job->url : name, status, SHOW_LONG);
+           job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
       _Stream_Block_Ok = n + 1;
-      if (status == kWgetFileError) StopForFullDisk(name);
+      if (status == WgetFileError) StopForFullDisk(name);
       return;
     }
     uint64_t size = 0;
@@ -474,55 +333,6 @@ void WatchPlayer(void) {
   StartPlayer();
 }
 
-// The key and IV of a segment with METHOD=AES-128: the key fetched once per
-// URL, the IV from the tag or else the sequence number. False when the key
-// cannot be had.
-bool KeyFor(const PlaylistSegment& segment, Chunk& chunk) {
-  chunk.encrypted = segment.key.method == KEY_AES128;
-  if (!chunk.encrypted) return true;
-  char url[StreamUrlSize];
-  if (segment.key.uri.at == nullptr ||
-      !ResolveUrl(chunkListBase, segment.key.uri.at, segment.key.uri.length, url, sizeof url) || !ShellSafe(url))
-    return Fail("Encrypted", "a key that cannot be fetched in", _OrvadoChunkListURL, -1, SHOW_ONCE).ok;
-  if (strcmp(url, key.url) != 0) {
-    key.url[0] = '\0';
-    char command[kCommandSize];
-    if (!Format(command, "Encrypted", url,
-                "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/key.bin '%s' 2>/dev/null",
-                TimeLimit(kPlaylistSeconds), kPlaylistSeconds, url)
-             .ok)
-      return false;
-    int result = system(command);
-    HDD_ChangeDir(kSettingsDir);
-    TYPE_File* file = result == 0 ? TAP_Hdd_Fopen("key.bin") : nullptr;
-    bool whole = file != nullptr && TAP_Hdd_Flen(file) == 16 && TAP_Hdd_Fread(key.bytes, 16, 1, file) == 1;
-    if (file != nullptr) {
-      TAP_Hdd_Fclose(file);
-      TAP_MemFree(file);
-    }
-    if (!whole) return Fail("Encrypted", "the key cannot be fetched:", url, ExitStatus(result), SHOW_ONCE).ok;
-    strcpy(key.url, url);
-  }
-  memcpy(chunk.key, key.bytes, 16);
-  // IV=0x followed by 32 hex digits; without it the sequence number, big-endian.
-  memset(chunk.iv, 0, 16);
-  const TextSpan& iv = segment.key.iv;
-  if (iv.at != nullptr && iv.length == 34 && (iv.at[1] == 'x' || iv.at[1] == 'X')) {
-    for (uint32_t i = 0; i < 32; ++i) {
-      char c = iv.at[2 + i];
-      int v = c >= '0' && c <= '9'   ? c - '0'
-              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                     : -1;
-      if (v < 0) return Fail("Encrypted", "an IV that cannot be read in", _OrvadoChunkListURL, -1, SHOW_ONCE).ok;
-      chunk.iv[i / 2] = static_cast<uint8_t>(chunk.iv[i / 2] << 4 | v);
-    }
-  } else {
-    for (int i = 0; i < 8; ++i) chunk.iv[15 - i] = static_cast<uint8_t>(segment.sequence >> (8 * i));
-  }
-  return true;
-}
-
 // Makes a Chunk of a segment; false when it cannot be fetched (told).
 bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
   if (!UsableChunk(chunkListBase, segment, chunk.url)) return false;
@@ -530,7 +340,7 @@ bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
   chunk.lineHash = segment.lineHash;
   chunk.rangeStart = segment.rangeStart;
   chunk.rangeLength = segment.rangeLength;
-  return KeyFor(segment, chunk);
+  return KeyFor(segment, chunkListBase, chunk);
 }
 
 // The chunk ring tells segments apart by URL, and by byte range within one.
@@ -593,16 +403,7 @@ void FollowList(void) {
   run.firstListed = list.mediaSequence;
   run.ended = list.ended;
   run.lastListed = list.mediaSequence + list.segmentCount - 1;
-  for (Job& job : jobs) {
-    if (job.n == 0 || job.n < _Stream_Block_Ok) continue;
-    job.listed = false;
-    if (run.bySequence) {
-      job.listed = job.sequence >= list.mediaSequence && job.sequence <= run.lastListed;
-    } else {
-      for (uint32_t i = 0; i < list.windowCount && !job.listed; ++i)
-        job.listed = list.window[i].lineHash == job.lineHash;
-    }
-  }
+  MarkListedJobs(list, run.bySequence, _Stream_Block_Ok);
 }
 
 // After a failed start on a variant of a master playlist, the next one down.
@@ -661,7 +462,7 @@ void stream(void) {
       _Stream_Block = 1;
       _Stream_Block_Ok = 1;
       memset(&run, 0, sizeof run);
-      memset(jobs, 0, sizeof jobs);
+      ResetJobs();
       run.bySequence = list.hasSequence || list.ended;
       run.lastStarted = chunk[0].sequence;
       run.firstListed = list.mediaSequence;

@@ -71,6 +71,27 @@ StepResult Fail(const char* word, const char* what, const char* subject, int wge
 // wget's exit status from a system() result; -1 when it did not exit.
 int ExitStatus(int result);
 
+// ---- Shell commands -------------------------------------------------------
+
+constexpr uint32_t CommandSize = 1024;  // a shell command, terminator included
+// wget's statuses: a file it could not write, a network failure, a refused
+// certificate, an error answer of the server; and timeout's for a fetch it
+// ended.
+constexpr int WgetFileError = 3;
+constexpr int WgetNetworkError = 4;
+constexpr int WgetTlsError = 5;
+constexpr int WgetServerError = 8;
+constexpr int TimedOut = 124;
+
+// Formats a shell command into `command`; a failure with `word` (and a log
+// line naming `subject`) when it would not fit.
+StepResult FormatCommand(char (&command)[CommandSize], const char* word, const char* subject, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// "timeout N " in front of a synchronous wget where the shell has a timeout
+// that takes that form, else "".
+const char* TimeLimit(uint32_t seconds);
+
 // ---- One playlist, read once -------------------------------------------
 //
 // A playlist text is read in one pass (ParsePlaylist) into a Playlist, and
@@ -163,6 +184,58 @@ const PlaylistSegment* SegmentAt(const Playlist& list, uint32_t index);
 
 // True when `span` equals `word` (exact case).
 bool SpanIs(const TextSpan& span, const char* word);
+
+// ---- Chunks and their background jobs -------------------------------------
+
+// A segment to fetch: its URL, where it stands in the list, its byte range
+// and its key.
+struct Chunk {
+  char url[StreamUrlSize];
+  int64_t sequence;
+  uint32_t lineHash;
+  int64_t rangeStart;  // -1 for the whole resource
+  int64_t rangeLength;
+  bool encrypted;  // METHOD=AES-128: decrypted with key and iv before the append
+  uint8_t key[16];
+  uint8_t iv[16];
+};
+
+// Tries of one chunk while the list holds it.
+constexpr uint8_t ChunkTries = 3;
+
+// A background job, by its number, while it may need to be started again
+// or its chunk decrypted.
+struct ChunkJob {
+  uint32_t n;     // 0: the slot is free
+  uint8_t tries;  // starts so far
+  bool listed;    // the last list read still holds its segment
+  Chunk chunk;
+};
+
+// wget's options for a chunk's byte range (" --start-pos=A --header
+// 'Range: bytes=A-B'"), or "" without one.
+const char* RangeOption(int64_t start, int64_t length);
+
+// The key and IV of `segment` into `chunk` (METHOD=AES-128: the key fetched
+// once per URL, resolved against `base`; the IV from the tag or else the
+// sequence number). False, after "Encrypted", when the key cannot be had.
+bool KeyFor(const PlaylistSegment& segment, const char* base, Chunk& chunk);
+
+// Starts background job n for `chunk` (or, for a job known already, its own
+// chunk again): wget in the background, its log n.lok ending with wget's
+// exit status. False when the command does not fit.
+bool StartJob(uint32_t n, const Chunk& chunk);
+// The job numbered n, or null when it is not (or no longer) known.
+const ChunkJob* JobFor(uint32_t n);
+// Forgets every job (a channel's first chunk).
+void ResetJobs(void);
+// A failed job whose segment the list still holds is started again under
+// its own number, up to ChunkTries in all, when wget's `status` says the
+// network or the server failed. True when it was.
+bool RetryJob(uint32_t n, int32_t status);
+// Notes which jobs from number `from` on the list still holds: by sequence
+// number, or by their line for lists without numbers.
+void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from);
 
 // ---- Decisions on a parsed playlist ------------------------------------
 

@@ -397,11 +397,16 @@ TEST(HlsFaults, ListFailingForTwentySecondsLosesNothing) {
     ASSERT_FALSE(server.url().empty()) << server.line();
     Channel channel(server, "index.m3u8");
     channel.run(4);
-    // The newest job of the last step may still run: the step after appends it.
-    channel.step();
+    // The next segment is sent slowly, so its job is still running when the
+    // list starts to fail: a step of the outage appends it.
+    std::string made = server.get("control?advance=1");
+    long next = std::stol(made.substr(made.find_first_of("0123456789")));
+    server.get("control?segment=" + std::to_string(next) + "&slow=2");
+    channel.step(0);
     size_t before = readFile(kStreamTs).size();
     server.get("control?playlist=v2.m3u8&fail=404&times=7");
     channel.settle();
+    EXPECT_EQ(readFile(kStreamTs).size(), before) << "the slow segment is not in yet";
     channel.run(7);
     EXPECT_TRUE(channel.showed("CL 2 Error")) << channel.messages();
     EXPECT_GT(readFile(kStreamTs).size(), before) << "the log scan ran while the list failed";
