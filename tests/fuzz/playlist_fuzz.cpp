@@ -139,12 +139,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::strcpy(_OrvadoChunkListURL, base);
   if (stream_internal::ChooseVariant(list) && std::strcmp(_OrvadoChunkListURL, base) != 0) {
     checkUsable(_OrvadoChunkListURL);
-    // The chosen variant is one of the list's, with the highest bandwidth.
+    // The chosen variant is one of the list's: the highest bandwidth of those
+    // whose own segments carry sound, or of all when none does.
+    bool anySound = false;
+    for (uint32_t i = 0; i < list.variantCount; ++i)
+      anySound = anySound || stream_internal::VariantHasSound(list, list.variant[i]);
     uint32_t best = 0;
-    for (uint32_t i = 0; i < list.variantCount; ++i) best = std::max(best, list.variant[i].bandwidth);
+    for (uint32_t i = 0; i < list.variantCount; ++i)
+      if (!anySound || stream_internal::VariantHasSound(list, list.variant[i]))
+        best = std::max(best, list.variant[i].bandwidth);
     bool found = false;
     for (uint32_t i = 0; i < list.variantCount; ++i)
-      found = found || (sameSpan(list.variant[i].uri, _OrvadoChunkName) && list.variant[i].bandwidth == best);
+      found = found || (sameSpan(list.variant[i].uri, _OrvadoChunkName) && list.variant[i].bandwidth == best &&
+                        (!anySound || stream_internal::VariantHasSound(list, list.variant[i])));
     FUZZ_CHECK(found);
   }
   FUZZ_CHECK(std::memchr(_OrvadoChunkName, '\0', sizeof _OrvadoChunkName) != nullptr);
