@@ -19,17 +19,16 @@ int64_t FreeDiskBytes(const char* linuxDir) {
   int64_t bytes = -1;
   if (fgets(header, sizeof header, pipe) != nullptr && fgets(line, sizeof line, pipe) != nullptr) {
     // Filesystem, 1024-blocks, Used, Available, Capacity, Mounted on: the
-    // fourth field. Read by hand: the receiver's C library is old.
-    const char* c = line;
-    for (int field = 0; field < 3; ++field) {
-      while (*c == ' ' || *c == '\t') ++c;
-      while (*c != '\0' && *c != ' ' && *c != '\t') ++c;
+    // fourth field, which must be all digits.
+    const char* p = line;
+    for (int field = 0; field < 3 && *p != '\0'; ++field) {
+      while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
+      while (*p == ' ' || *p == '\t') ++p;
     }
-    while (*c == ' ' || *c == '\t') ++c;
     int64_t available = 0;
-    const char* digits = c;
-    for (; *c >= '0' && *c <= '9' && available < (INT64_C(1) << 50); ++c) available = available * 10 + (*c - '0');
-    if (c != digits && (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\0')) bytes = available * 1024;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9' && digits < 15; ++p, ++digits) available = available * 10 + (*p - '0');
+    if (digits > 0 && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\0')) bytes = available * 1024;
   }
   while (fgets(line, sizeof line, pipe) != nullptr) {
   }

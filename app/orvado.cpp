@@ -131,19 +131,6 @@ void cls(void) {
   TAP_Osd_Sync();
 }
 
-// The next word of blank-separated text from `in` (cut to `size` - 1
-// characters); false at its end. Read by hand: the receiver's C library is
-// old.
-static bool NextWord(FILE* in, char* word, size_t size) {
-  int c = fgetc(in);
-  while (c == ' ' || c == '\t' || c == '\n' || c == '\r') c = fgetc(in);
-  size_t n = 0;
-  for (; c != EOF && c != ' ' && c != '\t' && c != '\n' && c != '\r'; c = fgetc(in))
-    if (n + 1 < size) word[n++] = static_cast<char>(c);
-  word[n] = '\0';
-  return n > 0;
-}
-
 void KillTask(const char* name) {
   char command[1024];
   snprintf(command, sizeof command, "pidof %s", name);
@@ -155,15 +142,28 @@ void KillTask(const char* name) {
   char kill[1024];
   size_t used = 0;
   char word[32];
-  while (NextWord(pipe, word, sizeof word)) {
-    bool number = word[0] != '\0';
-    for (const char* c = word; *c; ++c) number = number && *c >= '0' && *c <= '9';
-    if (!number) continue;
+  size_t length = 0;
+  bool number = true;
+  for (int c = fgetc(pipe);; c = fgetc(pipe)) {
+    if (c != EOF && c != ' ' && c != '\t' && c != '\n') {
+      number = number && c >= '0' && c <= '9' && length < sizeof word - 1;
+      if (number) word[length++] = char(c);
+      continue;
+    }
+    bool take = number && length > 0;
+    word[length] = '\0';
+    length = 0;
+    number = true;
+    if (!take) {
+      if (c == EOF) break;
+      continue;
+    }
     if (used > 0 && used + 1 + strlen(word) + 1 > sizeof kill) {
       system(kill);
       used = 0;
     }
     used += static_cast<size_t>(snprintf(kill + used, sizeof kill - used, used ? " %s" : "kill %s", word));
+    if (c == EOF) break;
   }
   if (used > 0) system(kill);
   pclose(pipe);

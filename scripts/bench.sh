@@ -11,6 +11,9 @@ if [ "${1:-}" = "--soak" ]; then "$root/scripts/build.sh" && exec python3 "$root
 "$root/build/tests/fonts_bench"
 # Instructions per line of the font benchmark, when valgrind is there.
 if command -v valgrind >/dev/null; then "$root/scripts/fonts-callgrind.sh" 300; fi
+# The same on the receiver's processor: MIPS instructions per line under
+# qemu-mipsel, ours against Debian's mipsel FreeType.
+"$root/scripts/fonts-mips-insns.sh" 200
 "$root/build/tests/player_bench"
 python3 "$root/tests/bench/first_picture.py" "$root/build"
 # Live HLS: key to picture against streamlink and ffmpeg, and what a step costs.

@@ -8,10 +8,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build-mips" -G Ninja -Wno-dev \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mipsel-linux-gnu.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS="-fcallgraph-info=su" \
-  -DORVADO_TAP_ONLY=OFF -DORVADO_BENCH=OFF -DORVADO_PLAYER=OFF -DORVADO_WEB=OFF \
-  -DORVADO_WERROR="$([ "${CI:-}" = true ] && echo ON || echo OFF)" \
-  -DORVADO_PC_TAP="$root/build/Orvado.tap" >/dev/null
+cmake -S "$root" --preset mips -DORVADO_WERROR="$([ "${CI:-}" = true ] && echo ON || echo OFF)" >/dev/null
 ninja -C "$root/build-mips" -j"$(nproc)" "$@"

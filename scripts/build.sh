@@ -4,6 +4,5 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DORVADO_WERROR="$([ "${CI:-}" = true ] && echo ON || echo OFF)" >/dev/null
+cmake -S "$root" --preset pc -DORVADO_WERROR="$([ "${CI:-}" = true ] && echo ON || echo OFF)" >/dev/null
 ninja -C "$root/build" -j"$(nproc)" "$@"

@@ -6,8 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-30}"
 "$root/scripts/setup.sh"
-CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DORVADO_FUZZ=ON -DORVADO_BENCH=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" --preset fuzz >/dev/null
 targets=$(cd "$root/tests/fuzz" && ls *_fuzz.cpp | sed 's/_fuzz.cpp$//')
 ninja -C "$root/build-fuzz" -j"$(nproc)" $(for t in $targets; do echo "fuzz_$t"; done)
 mkdir -p "$root/build-fuzz/findings"

@@ -8,8 +8,11 @@ packages=(
   wget python3 procps sysvinit-utils valgrind
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg streamlink
   clang-format clang-tidy
-  g++-mipsel-linux-gnu qemu-user
+  g++-mipsel-linux-gnu qemu-user libglib2.0-dev
   libcpp-httplib-dev libturbojpeg0-dev chromium
+  # The receiver's wget, built from Debian's sources (scripts/build-receiver-wget.sh),
+  # the package's CA bundle, and the HTTPS of its tests.
+  dpkg-dev make perl ca-certificates openssl socat
 )
 # Node and npm for the browser tests, unless the machine has them already.
 command -v node >/dev/null || packages+=(nodejs)

@@ -6,8 +6,7 @@
 # emulator's own ledger (emu::liveBlocks) already checks the TAP's blocks.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DORVADO_SANITIZE=ON -DORVADO_BENCH=OFF >/dev/null
+cmake -S "$root" --preset asan >/dev/null
 ninja -C "$root/build-asan" -j"$(nproc)"
 
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1"

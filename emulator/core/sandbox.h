@@ -18,8 +18,9 @@ struct SandboxOptions {
   // Use this folder as /mnt/hd itself (kept after the run) instead of a fresh
   // copy of the template. Empty for a fresh image that is removed afterwards.
   std::string diskDir;
-  // Where the image's ProgramFiles/wget comes from; empty means the wget found
-  // on the PATH.
+  // Where the image's ProgramFiles/wget comes from; empty means the
+  // template's own when it has one (the user package does), else the wget
+  // found on the PATH.
   std::string wget;
   // Hide the host's wget inside the sandbox, as on a receiver without one.
   bool hideHostWget = false;

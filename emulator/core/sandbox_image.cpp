@@ -83,6 +83,9 @@ bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::s
       return false;
     }
     source->wget = options.wget;
+  } else if (isExecutableFile(source->templateDir + "/ProgramFiles/wget")) {
+    // A template that brings its own wget (the user package does) keeps it.
+    source->wget.clear();
   } else {
     source->wget = findOnPath("wget");
     if (source->wget.empty()) {
@@ -100,6 +103,7 @@ bool fillDiskImage(const DiskSource& source, const std::string& dir, std::string
     *error = "Cannot copy the disk template " + source.templateDir + " to " + dir + ": " + ec.message();
     return false;
   }
+  if (source.wget.empty()) return true;
   fs::path programFiles = fs::path(dir) / "ProgramFiles";
   fs::create_directories(programFiles, ec);
   fs::path wget = programFiles / "wget";

@@ -14,7 +14,7 @@ namespace emu::sandbox_detail {
 // What a new disk image is made of.
 struct DiskSource {
   std::string templateDir;
-  std::string wget;
+  std::string wget;  // empty: the template brings its own
 };
 
 // Finds the template and the wget that `options` name, or the defaults.

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "lib/files/internal.h"
@@ -8,8 +6,8 @@ PathForm GetPathType(const char* path) {
   if (path == nullptr || *path == '\0') return PATH_NAME;
   if (path[0] == '.' || strcmp(path, "/") == 0) return PATH_TAP_DIR;
 
-  struct stat64 st;
-  if (lstat64(path, &st) == 0) return (st.st_mode & 0xF000) == 0x4000 ? PATH_LINUX_DIR : PATH_LINUX_FILE;
+  FileFacts facts;
+  if (StatPath(path, false, &facts)) return facts.isDirectory ? PATH_LINUX_DIR : PATH_LINUX_FILE;
 
   size_t len = strlen(path);
   bool hasSlash = strchr(path, '/') != nullptr;
@@ -24,7 +22,7 @@ PathForm GetPathType(const char* path) {
     char cur[FILES_PathSize];
     fits = CurrentDirSlash(cur) && PathAppend(candidate, cur);
   }
-  if (fits && PathAppend(candidate, path) && lstat64(candidate, &st) == 0 && (st.st_mode & 0xF000) == 0x4000) {
+  if (fits && PathAppend(candidate, path) && StatPath(candidate, false, &facts) && facts.isDirectory) {
     hasSlash = true;
     endsSlash = true;
   }

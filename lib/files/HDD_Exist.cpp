@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include "lib/files/files.h"
 
 bool HDD_Exist(const char* path) {
@@ -8,6 +6,5 @@ bool HDD_Exist(const char* path) {
   ConvertPathType(path, full, PATH_LINUX_FILE);
   if (full[0] == '\0') ConvertPathType(path, full, PATH_LINUX_DIR);
   if (full[0] == '\0') return false;
-  struct stat64 st;
-  return stat64(full, &st) == 0;
+  return StatPath(full, true, nullptr);
 }

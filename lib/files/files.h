@@ -121,3 +121,22 @@ void INICloseFile(void);
 // skipping leading character-table bytes of both. Returns the match in `text`,
 // or null when there is none, the pattern is empty, or an argument is null.
 char* stricstr(const char* text, const char* pattern);
+
+// ---- file facts ------------------------------------------------------------
+
+// What the library asks of a file's status.
+struct FileFacts {
+  uint64_t size;
+  uint64_t inode;
+  bool isDirectory;
+};
+
+// Fills `facts` for the file at `linuxPath`, a path as the C library takes
+// it; with `followLinks` false a symbolic link itself is described. False,
+// with `facts` untouched, when the path is null, does not exist or cannot be
+// read. `facts` may be null to ask only whether the path exists.
+bool StatPath(const char* linuxPath, bool followLinks, FileFacts* facts);
+
+// Fills `facts` for the open file descriptor `fd`. False, with `facts`
+// untouched, when the descriptor is not open. `facts` may be null.
+bool StatOpenFile(int fd, FileFacts* facts);

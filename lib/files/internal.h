@@ -47,3 +47,25 @@ inline bool CurrentDirSlash(char* dst) {
 // the top slot in use (-1 when empty).
 extern char TAPDirStack[FILES_DirStackDepth][FILES_DirStackSlot];
 extern int32_t TAPDirStackDepth;
+
+// The status calls as every MIPS C library since 2.2 exports them: the plain
+// stat64 functions came only with 2.33, and a receiver's firmware is older.
+// The first argument is the layout version of struct stat64 (3 on MIPS).
+#if defined(__mips__) && defined(__GLIBC__)
+#include <sys/stat.h>
+extern "C" int __xstat64(int version, const char* path, struct stat64* st);
+extern "C" int __lxstat64(int version, const char* path, struct stat64* st);
+extern "C" int __fxstat64(int version, int fd, struct stat64* st);
+constexpr int FILES_StatVersion = 3;
+#endif
+
+// Copies what the library uses of a status record into `facts` (may be null).
+template <typename Stat>
+inline bool FillFileFacts(const Stat& st, FileFacts* facts) {
+  if (facts != nullptr) {
+    facts->size = static_cast<uint64_t>(st.st_size);
+    facts->inode = static_cast<uint64_t>(st.st_ino);
+    facts->isDirectory = (st.st_mode & 0xF000) == 0x4000;
+  }
+  return true;
+}

@@ -1,8 +1,10 @@
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "lib/files/files.h"
 #include "lib/firmware/keytranslate.h"
 
 uint8_t* FWDATBin = nullptr;
@@ -21,32 +23,42 @@ void Discard() {
   FWDATSize = 0;
 }
 
+// Reads all of `size` bytes, across short reads.
+bool ReadAll(int fd, uint8_t* into, uint32_t size) {
+  while (size > 0) {
+    ssize_t got = read(fd, into, size);
+    if (got <= 0) return false;
+    into += got;
+    size -= static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
 bool ReadImage() {
   char path[256];
-  struct stat64 st;
   snprintf(path, sizeof path, "%s/ProgramFiles/Settings/%s", "/mnt/hd", "FirmwareTMS.dat");
-  if (lstat64(path, &st) != 0) {
+  if (!StatPath(path, false, nullptr)) {
     snprintf(path, sizeof path, "%s/ProgramFiles/%s", "/mnt/hd", "FirmwareTMS.dat");
-    if (lstat64(path, &st) != 0) return false;
+    if (!StatPath(path, false, nullptr)) return false;
   }
-  FILE* f = fopen(path, "r");
-  if (f == nullptr) return false;
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) return false;
   // The size of what was opened, not of a link in front of it.
-  if (fstat64(fileno(f), &st) != 0 || st.st_size < static_cast<off64_t>(FWDAT_HeaderSize) ||
-      st.st_size > static_cast<off64_t>(UINT32_MAX)) {
-    fclose(f);
+  FileFacts file;
+  if (!StatOpenFile(fd, &file) || file.size < FWDAT_HeaderSize || file.size > UINT32_MAX) {
+    close(fd);
     return false;
   }
-  uint32_t size = static_cast<uint32_t>(st.st_size);
+  uint32_t size = static_cast<uint32_t>(file.size);
   FWDATBin = static_cast<uint8_t*>(TAP_MemAlloc(size));
   if (FWDATBin == nullptr) {
-    fclose(f);
+    close(fd);
     return false;
   }
   FWDATSize = size;
-  size_t items = fread(FWDATBin, size, 1, f);
-  fclose(f);
-  if (items != 1) return false;
+  bool whole = ReadAll(fd, FWDATBin, size);
+  close(fd);
+  if (!whole) return false;
 
   if (Word(FWDATBin) != FWDAT_Magic || Word(FWDATBin + FWDAT_ZeroOffset) != 0) return false;
   // Records that would lie beyond the end of the file make the image invalid.

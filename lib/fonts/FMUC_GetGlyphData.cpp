@@ -1,6 +1,6 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "lib/files/files.h"
 #include "lib/fonts/internal.h"
 #include "lib/log/log.h"
 #include "lib/text/text.h"
@@ -99,8 +99,8 @@ GlyphDataUC* FMUC_GetGlyphData(FontDataUC* font, const char* text, uint8_t* byte
   // unread: such a glyph is refused, before a block of up to 4 GB is asked
   // for, and again if the read comes up short.
   uint32_t size = uint32_t(def->Width) * def->Height;
-  struct stat st;
-  if (fstat(font->FileHandle, &st) != 0 || uint64_t(def->BitmapOffset) + size > uint64_t(st.st_size)) {
+  FileFacts file;
+  if (!StatOpenFile(font->FileHandle, &file) || uint64_t(def->BitmapOffset) + size > file.size) {
     LogEntryZindraPrintf(1, "FontManager UC: failed to read %d bytes for glyph %x", int(size), codePoint);
     return nullptr;
   }

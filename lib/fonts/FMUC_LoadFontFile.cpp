@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -58,10 +57,10 @@ int FMUC_LoadFontFile(const char* fontName, FontDataUC* font) {
 
   // A count that is negative, overflows or promises more entries than the
   // file holds is refused like a table that cannot be reserved.
-  struct stat st;
+  FileFacts file;
   int64_t tableBytes = int64_t(count) * int64_t(sizeof(FontDefUC));
-  bool plausible =
-      count >= 0 && fstat(font->FileHandle, &st) == 0 && int64_t(UFNT_HeaderSize) + tableBytes <= int64_t(st.st_size);
+  bool plausible = count >= 0 && StatOpenFile(font->FileHandle, &file) &&
+                   uint64_t(UFNT_HeaderSize) + uint64_t(tableBytes) <= file.size;
   if (plausible)
     font->FontDef = static_cast<FontDefUC*>(FMUC_ReserveMemory("FMUC_LoadFontFile FontDef", uint32_t(tableBytes)));
   if (font->FontDef != nullptr && !readAll(font->FileHandle, font->FontDef, size_t(tableBytes))) {

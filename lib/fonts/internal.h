@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "lib/fonts/fonts.h"
 
@@ -161,6 +162,16 @@ inline const InkRun* runs(const GlyphFacts* f, uint32_t height) {
 }
 
 // ---- drawing --------------------------------------------------------------------
+
+// The bits of a colour factor. The library compares and scales factors on
+// their bits, never with floating-point arithmetic, which the receiver's
+// processor may not have.
+inline uint32_t FactorBits(float factor) {
+  uint32_t bits;
+  memcpy(&bits, &factor, sizeof bits);
+  return bits;
+}
+constexpr uint32_t FactorOne = 0x3F800000u;  // 1.0f: colours as they are
 
 // The rectangle read back from the region, and how to blend into it.
 struct Canvas {

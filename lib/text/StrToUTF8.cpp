@@ -72,10 +72,13 @@ int StrToUTF8(const char* src, char* dst, uint32_t codeTableNumber) {
         d += 8;
         continue;
       }
+      // Counted in 32-bit halves: a 64-bit count is a helper call on the
+      // receiver, and its helpers are built for newer processors.
+      uint32_t lowHalf = uint32_t(high), highHalf = uint32_t(high >> 32);
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      int ascii = __builtin_ctzll(high) >> 3;
+      int ascii = (lowHalf != 0 ? __builtin_ctz(lowHalf) : 32 + __builtin_ctz(highHalf)) >> 3;
 #else
-      int ascii = __builtin_clzll(high) >> 3;
+      int ascii = (highHalf != 0 ? __builtin_clz(highHalf) : 32 + __builtin_clz(lowHalf)) >> 3;
 #endif
       s += ascii;
       d += ascii;

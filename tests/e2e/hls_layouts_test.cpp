@@ -22,6 +22,7 @@
 
 #include "app/orvado.h"
 #include "support/hls_server.h"
+#include "support/stream_check.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -31,7 +32,6 @@ namespace {
 const std::string kSettings = "/mnt/hd/ProgramFiles/Settings/orvado";
 const std::string kTmp = "/mnt/hd/MediaFiles/tmp";
 const std::string kStreamTs = kTmp + "/Stream.ts";
-constexpr long kSegmentSeconds = 2;  // the source's default; PCRs count in it
 
 // Segment sizes in whole 188-byte packets, so the source does not round.
 constexpr size_t kSmall = 188 * 100;
@@ -129,43 +129,10 @@ class Channel {
   HlsServer& server_;
 };
 
-// Stream.ts as segments of the source: their content numbers in file order.
-// Fails the test when the file holds anything but whole segments.
-std::vector<long> segmentsInStream(HlsServer& server, size_t segmentBytes) {
-  std::vector<long> numbers;
-  std::string data = readFile(kStreamTs);
-  EXPECT_EQ(data.size() % segmentBytes, 0u) << "Stream.ts ends on a whole segment";
-  std::map<long, std::string> source;
-  for (size_t at = 0; at + segmentBytes <= data.size(); at += segmentBytes) {
-    // The third packet opens the first PES packet with a PCR that tells the
-    // segment's place in time.
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data() + at + 2 * 188 + 6);
-    long long pcr = (static_cast<long long>(p[0]) << 25) | (p[1] << 17) | (p[2] << 9) | (p[3] << 1) | (p[4] >> 7);
-    long number = static_cast<long>(pcr / (kSegmentSeconds * 90000));
-    if (!source.count(number)) source[number] = server.get("raw?segment=" + std::to_string(number));
-    if (data.compare(at, segmentBytes, source[number]) != 0) {
-      ADD_FAILURE() << "piece " << at / segmentBytes << " of Stream.ts is not segment " << number << " as served";
-      break;
-    }
-    numbers.push_back(number);
-  }
-  return numbers;
-}
-
-// Checks that `numbers` run on one by one, except for the gaps in `missing`.
-void expectInOrder(const std::vector<long>& numbers, const std::set<long>& missing, size_t atLeast) {
-  EXPECT_GE(numbers.size(), atLeast) << "the stream made progress";
-  for (size_t i = 1; i < numbers.size(); ++i) {
-    ASSERT_GT(numbers[i], numbers[i - 1]) << "segment " << numbers[i] << " after " << numbers[i - 1];
-    for (long n = numbers[i - 1] + 1; n < numbers[i]; ++n)
-      EXPECT_TRUE(missing.count(n)) << "segment " << n << " is missing without a Read err";
-  }
-}
-
 void expectWholeStream(Channel& channel, HlsServer& server, size_t bytes, size_t atLeast, std::set<long> missing = {}) {
   std::set<long> errors = channel.readErrors();
   missing.insert(errors.begin(), errors.end());
-  expectInOrder(segmentsInStream(server, bytes), missing, atLeast);
+  expectInOrder(segmentsInStream(kStreamTs, server, bytes), missing, atLeast);
 }
 
 }  // namespace
@@ -250,7 +217,7 @@ TEST(HlsFaults, OnlyWholeVideoSegmentsReachTheStream) {
     channel.run(12);
     std::set<long> errors = channel.readErrors();
     EXPECT_EQ(errors, (std::set<long>{9, 11})) << channel.messages();
-    std::vector<long> numbers = segmentsInStream(server, kSmall);
+    std::vector<long> numbers = segmentsInStream(kStreamTs, server, kSmall);
     expectInOrder(numbers, errors, 10);
     EXPECT_NE(std::find(numbers.begin(), numbers.end(), 7), numbers.end()) << "the retried segment is there";
   });
@@ -265,7 +232,7 @@ TEST(HlsFaults, QuoteLineSkipsOnlyThatSegment) {
     Channel channel(server, "index.m3u8");
     channel.run(10);
     EXPECT_TRUE(channel.showed("URL >> 2")) << "the user is told: " << channel.messages();
-    std::vector<long> numbers = segmentsInStream(server, kSmall);
+    std::vector<long> numbers = segmentsInStream(kStreamTs, server, kSmall);
     expectInOrder(numbers, {8}, 9);
     EXPECT_EQ(std::find(numbers.begin(), numbers.end(), 8), numbers.end());
     EXPECT_GT(numbers.back(), 8) << "segments after the bad line arrive";
@@ -320,7 +287,7 @@ TEST(HlsLive, StalePlaylistSequenceJumpAndRestart) {
     server.get("control?restart=1");
     channel.run(4);
     expectWholeStream(channel, server, kSmall, 18, {15, 16, 17, 18});
-    std::vector<long> numbers = segmentsInStream(server, kSmall);
+    std::vector<long> numbers = segmentsInStream(kStreamTs, server, kSmall);
     ASSERT_FALSE(numbers.empty());
     EXPECT_GE(numbers.back(), 24) << "segments after the restart arrive";
   });

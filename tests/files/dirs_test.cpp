@@ -117,6 +117,18 @@ TEST(DirStack, SeventeenPushesAndSeventeenPops) {
   });
 }
 
+TEST(DirStack, PopAsTheFirstChangeOfDirectoryReturnsToTheSavedOne) {
+  // The pop's change learns the firmware's success value first, pushing the
+  // current directory into the slot that the pop has just freed.
+  onFreshDisk([] {
+    ASSERT_TRUE(HDD_TAP_PushDir());
+    emu::setCurrentDir("/mnt/hd/ProgramFiles/Settings");
+    EXPECT_TRUE(HDD_TAP_PopDir());
+    EXPECT_EQ(tapDir(), "/MediaFiles/tmp");
+    EXPECT_FALSE(HDD_TAP_PopDir()) << "the learning step took its own entry off again";
+  });
+}
+
 TEST(DirStack, RootAndOverlongDirectories) {
   onFreshDisk([] {
     // The disk's root, kept by the firmware as /mnt/hd, is saved as "/".

@@ -1,6 +1,9 @@
 // Blending, measuring and drawing: truncation, alignment, marks, clipping.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "fonts/ufnt_builder.h"
 #include "lib/fonts/fonts.h"
 #include "screen/screen_support.h"
@@ -27,6 +30,34 @@ TEST(Blend, NumericExamples) {
     EXPECT_EQ(AlphaLUT[a][0], FM_AlphaBlend(uint8_t(a), 0x20, 0x80, 1.0f));
     EXPECT_EQ(AlphaLUT[a][1], FM_AlphaBlend(uint8_t(a), 0x40, 0x60, 1.0f));
     EXPECT_EQ(AlphaLUT[a][2], FM_AlphaBlend(uint8_t(a), 0x60, 0x40, 1.0f));
+  }
+}
+
+// The blend scales without floating-point arithmetic (the receiver may lack
+// an FPU), so it is held against the processor's own float multiplication
+// over every blended value and factors of every kind: ties of rounding,
+// subnormals, negatives, huge, infinite and NaN.
+TEST(Blend, ColourFactorScalesAsFloatArithmeticDoes) {
+  std::vector<uint32_t> factors = {0x3F800000u, 0x3F000000u, 0x40400000u, 0x3F7FFFFFu, 0x3F800001u, 0x00000001u,
+                                   0x007FFFFFu, 0x00800000u, 0x80000000u, 0x00000000u, 0xBF000000u, 0xBF800000u,
+                                   0xBF7FFFFFu, 0x437F0000u, 0x43800000u, 0x3B800000u, 0x3B808081u, 0x7F7FFFFFu,
+                                   0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00001u, 0x4B7FFFFFu, 0x3C010204u};
+  uint32_t x = 12345;
+  for (int i = 0; i < 4000; ++i) {
+    x = x * 1103515245u + 12345u;
+    // Mostly factors near the useful range, some anywhere.
+    factors.push_back(i % 4 == 0 ? x : (0x3C000000u + (x >> 6)) ^ (x & 0x80000000u));
+  }
+  for (uint32_t bits : factors) {
+    float factor;
+    memcpy(&factor, &bits, sizeof factor);
+    for (int v = 0; v < 256; ++v) {
+      // v is the blend of f = v at full coverage over itself at coverage 1.
+      volatile float scaled = float(((255 - 1) * v + 1 * v) >> 8) * factor;
+      uint8_t expected = !(scaled > -1.0f && scaled < 256.0f) ? 255 : uint8_t(int(scaled));
+      ASSERT_EQ(FM_AlphaBlend(1, uint8_t(v), uint8_t(v), factor), expected)
+          << std::hex << "factor bits " << bits << " value " << v;
+    }
   }
 }
 

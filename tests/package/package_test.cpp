@@ -6,28 +6,13 @@
 #include <filesystem>
 #include <string>
 
+#include "package/package_support.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The newest package in out/.
-std::string packagePath() {
-  std::string best;
-  fs::file_time_type newest;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(std::string(ORVADO_SOURCE_DIR) + "/out", ec)) {
-    std::string name = e.path().filename();
-    if (name.rfind("orvado-", 0) == 0 && name.size() > 14 && name.compare(name.size() - 7, 7, ".tar.gz") == 0 &&
-        (best.empty() || e.last_write_time() > newest)) {
-      best = e.path();
-      newest = e.last_write_time();
-    }
-  }
-  return best;
-}
 
 // Runs the TAP on a fresh image of `disk` and returns the screen after 3
 // seconds and what the emulator printed.
@@ -55,23 +40,37 @@ std::vector<uint32_t> menuLine(const emu::Image& img, int line) {
 }  // namespace
 
 TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
-  std::string tarball = packagePath();
-  ASSERT_FALSE(tarball.empty()) << "no out/orvado-*.tar.gz: run scripts/package.sh first";
-  char name[] = "/tmp/orvado-package-XXXXXX";
-  ASSERT_NE(mkdtemp(name), nullptr);
-  const std::string work = name;
-  ASSERT_EQ(system(("tar -C " + work + " -xzf " + tarball).c_str()), 0);
-  std::string top = work + "/" + fs::path(tarball).filename().string();
-  top.resize(top.size() - 7);
+  std::string work;
+  const std::string top = unpackedPackage(&work);
+  ASSERT_FALSE(top.empty());
+  const std::string tarball = packagePath();
 
   // Exactly the promised files, at their places on the receiver's disk.
   std::set<std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(top))
     if (e.is_regular_file()) files.insert(fs::relative(e.path(), top).string());
-  EXPECT_EQ(files, (std::set<std::string>{
-                       "INSTALL.txt", "ProgramFiles/Orvado.tap", "ProgramFiles/Settings/FirmwareTMS.dat",
-                       "ProgramFiles/Settings/Fonts/Calibri_12.ufnt", "ProgramFiles/Settings/Fonts/Calibri_14.ufnt",
-                       "ProgramFiles/Settings/orvado/orvado.ini"}));
+  EXPECT_EQ(files, (std::set<std::string>{"INSTALL.txt",
+                                          "ProgramFiles/Orvado.tap",
+                                          "ProgramFiles/wget",
+                                          "ProgramFiles/Settings/FirmwareTMS.dat",
+                                          "ProgramFiles/Settings/Fonts/Calibri_12.ufnt",
+                                          "ProgramFiles/Settings/Fonts/Calibri_14.ufnt",
+                                          "ProgramFiles/Settings/orvado/ca-certificates.crt",
+                                          "ProgramFiles/Settings/orvado/orvado.ini.sample",
+                                          "ProgramFiles/Settings/orvado/wgetrc",
+                                          "licences/SOURCES.txt",
+                                          "licences/ca-certificates.copyright",
+                                          "licences/fonts-crosextra-carlito.copyright",
+                                          "licences/fonts-dejavu-core.copyright",
+                                          "licences/musl.COPYRIGHT",
+                                          "licences/musl.copyright",
+                                          "licences/openssl.LICENSE.txt",
+                                          "licences/openssl.copyright",
+                                          "licences/wget.COPYING",
+                                          "licences/wget.copyright",
+                                          "licences/zlib.copyright"}));
+  // An update never overwrites the user's channel list: the package has none.
+  EXPECT_FALSE(exists(top + "/ProgramFiles/Settings/orvado/orvado.ini"));
   emu::TapHeader header;
   std::string error;
   ASSERT_TRUE(emu::readTapHeader(top + "/ProgramFiles/Orvado.tap", header, &error)) << error;
@@ -83,7 +82,12 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
 
   // A receiver's disk with nothing on it but what the package brings.
   const std::string disk = work + "/disk";
-  ASSERT_EQ(system(("mkdir -p " + disk + "/MediaFiles && cp -r " + top + "/ProgramFiles " + disk).c_str()), 0);
+  // A first installation, as INSTALL.txt says: the sample becomes the list.
+  const std::string settings = disk + "/ProgramFiles/Settings/orvado/";
+  ASSERT_EQ(system(("mkdir -p " + disk + "/MediaFiles && cp -r " + top + "/ProgramFiles " + disk + " && mv " +
+                    settings + "orvado.ini.sample " + settings + "orvado.ini")
+                       .c_str()),
+            0);
   std::string out;
   emu::Image packaged = menuOf(disk, work, &out);
   EXPECT_EQ(out.find("has ended itself"), std::string::npos) << "the TAP found its fonts and stayed:\n" << out;

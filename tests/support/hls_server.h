@@ -38,7 +38,10 @@ class HlsServer {
     }
     close(out[1]);
     out_ = out[0];
-    line_ = readLine(std::chrono::seconds(10));
+    // The line comes once the source has made its video, which ffmpeg does
+    // on the first run and a busy machine slows down: the wait ends with the
+    // line, or when the source ends without one. The bound is a safety net.
+    line_ = readLine(std::chrono::seconds(120));
   }
   ~HlsServer() { stop(); }
 

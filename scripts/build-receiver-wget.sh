@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Builds the receiver's own wget: GNU wget with TLS (OpenSSL) and gzip
+# (zlib), linked statically against musl, everything compiled for MIPS32
+# release 1 from Debian's source packages, so that it needs nothing from the
+# firmware's C library and runs on any MIPS32 Linux kernel from 2.6 on.
+#
+# The result is cached in a folder keyed by the source versions and this
+# script (ORVADO_CACHE, default ~/.cache/orvado), because a cold build takes
+# minutes; the script prints that folder. It holds:
+#   wget            the static MIPS executable
+#   licences/       the licence of each part
+#   SOURCES.txt     the Debian source packages and versions it was built from
+#
+# Its system wgetrc is compiled in as /mnt/hd/ProgramFiles/Settings/orvado/wgetrc,
+# where the package puts the CA bundle's path, so the TAP's commands need no
+# option of their own for HTTPS.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cache="${ORVADO_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvado}"
+packages=(musl zlib openssl wget)
+settings=/mnt/hd/ProgramFiles/Settings/orvado
+
+sources="$("$root/scripts/debian-source.sh" "$cache/src" "${packages[@]}")"
+toolchain="$(echo "$sources" | cut -d' ' -f1,2; mipsel-linux-gnu-gcc --version | head -n 1)"
+key="$( (echo "$toolchain"; cat "$0") | sha256sum | cut -c1-16)"
+out="$cache/receiver-wget-$key"
+if [ -x "$out/wget" ]; then
+  echo "$out"
+  exit 0
+fi
+src() { echo "$sources" | awk -v n="$1" '$1 == n { print $3 }'; }
+
+jobs="$(nproc)"
+# Each part is built in a folder of the sources' versions and marked when
+# done with a digest of its recipe and of the parts before it, so a build
+# that fails part way goes on from there the next time.
+work="$cache/receiver-wget-$(echo "$toolchain" | sha256sum | cut -c1-16).build"
+mkdir -p "$work"
+sysroot="$work/sysroot"
+arch_flags="-march=mips32 -mno-mips16"
+log="$work/build.log"
+step() { echo "receiver wget: $*" >&2; }
+fail() {
+  tail -n 40 "$log" >&2
+  echo "receiver wget: the build failed; the log is above, all of it in $log" >&2
+  exit 1
+}
+# Builds part $1 with the commands of function $2 in a fresh copy of its
+# sources, unless an earlier run finished it.
+chain=""
+part() {
+  chain="$( (echo "$chain $arch_flags"; declare -f "$2") | sha256sum | cut -c1-16)"
+  [ "$(cat "$work/$1.done" 2>/dev/null)" = "$chain" ] && return 0
+  step "$1 $(src "$1")"
+  rm -rf "${work:?}/$1" "$work/$1.done"
+  cp -a "$(src "$1")" "$work/$1"
+  (cd "$work/$1" && "$2") >>"$log" 2>&1 || fail
+  echo "$chain" >"$work/$1.done"
+}
+
+build_musl() {
+  ./configure --target=mipsel-linux-gnu CROSS_COMPILE=mipsel-linux-gnu- CC=mipsel-linux-gnu-gcc \
+    CFLAGS="$arch_flags -O2" --prefix="$sysroot" --disable-shared &&
+    make -j"$jobs" && make install
+}
+part musl build_musl
+# Linux's user-space headers, for the few programs that include them.
+mkdir -p "$sysroot/include"
+cp -r /usr/mipsel-linux-gnu/include/linux /usr/mipsel-linux-gnu/include/asm \
+  /usr/mipsel-linux-gnu/include/asm-generic "$sysroot/include/"
+export REALGCC=mipsel-linux-gnu-gcc
+cc="$sysroot/bin/musl-gcc"
+cflags="$arch_flags -Os -ffunction-sections -fdata-sections"
+
+build_zlib() {
+  CC="$cc" CFLAGS="$cflags" ./configure --static --prefix="$sysroot" && make -j"$jobs" libz.a && make install
+}
+part zlib build_zlib
+
+# Only what TLS clients need: no engines, no loadable modules, no legacy
+# ciphers; portable C instead of release-2 assembler.
+build_openssl() {
+  CC="$cc" ./Configure linux-mips32 $arch_flags -Os no-asm no-shared no-threads no-module no-dso no-engine \
+    no-afalgeng no-async no-tests no-comp no-legacy no-ssl3 no-dtls no-srp no-srtp no-sctp no-ts no-cms no-cmp \
+    no-gost no-idea no-mdc2 no-rc5 no-seed no-whirlpool no-sm2 no-sm3 no-sm4 no-camellia no-aria no-siphash \
+    no-ui-console no-weak-ssl-ciphers --prefix="$sysroot" --libdir=lib --openssldir="$settings/ssl" &&
+    make -j"$jobs" build_libs && make install_dev
+}
+part openssl build_openssl
+
+build_wget() {
+  CC="$cc" CFLAGS="$cflags" LDFLAGS="-static -Wl,--gc-sections" PKG_CONFIG_LIBDIR="$sysroot/lib/pkgconfig" \
+    PKG_CONFIG_PATH="" ./configure --host=mipsel-linux-gnu --prefix=/usr --sysconfdir="$settings" \
+    --with-ssl=openssl --with-libssl-prefix="$sysroot" --with-zlib --without-libpsl --disable-nls --disable-iri \
+    --disable-pcre --disable-pcre2 --without-libuuid --without-metalink --without-cares --disable-rpath \
+    --disable-xattr --disable-threads &&
+    make -j"$jobs" -C lib && make -j"$jobs" -C src wget
+}
+part wget build_wget
+mipsel-linux-gnu-strip -o "$work/wget.bin" "$work/wget/src/wget"
+
+staging="$work/out"
+mkdir -p "$staging/licences"
+cp "$work/wget.bin" "$staging/wget"
+for p in "${packages[@]}"; do cp "$(src "$p")/debian/copyright" "$staging/licences/$p.copyright"; done
+cp "$(src wget)/COPYING" "$staging/licences/wget.COPYING"
+cp "$(src musl)/COPYRIGHT" "$staging/licences/musl.COPYRIGHT"
+cp "$(src openssl)/LICENSE.txt" "$staging/licences/openssl.LICENSE.txt"
+{
+  echo "The receiver's wget was built from these Debian source packages:"
+  echo "$sources" | awk '{ printf "  %s %s\n", $1, $2 }'
+  echo "with Debian's mipsel-linux-gnu cross compiler ($(mipsel-linux-gnu-gcc --version | head -n 1)),"
+  echo "for MIPS32 release 1 ($arch_flags), linked statically; its libgcc routines are the compiler's."
+} >"$staging/SOURCES.txt"
+rm -rf "$out"
+mv "$staging" "$out"
+rm -rf "$work"
+echo "$out"

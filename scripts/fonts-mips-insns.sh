@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Instructions per drawn line on the receiver's processor: the font
+# benchmark's line (tests/bench/fonts_lines.h) drawn by FMUC_PutString and by
+# FreeType's cache (Debian's mipsel libfreetype), built for mipsel and counted
+# under qemu-mipsel by the instruction-counting plugin of Debian's qemu source
+# (tests/plugin/insn.c). Each kind runs with 0 lines and with LINES lines; the
+# difference, divided by LINES, is one line's work. Two more make only the
+# receiver's calls of each side's line (the field's fill, the save and the
+# restore of its rectangle), which both renderers make alike: the emulator
+# does them with plain word stores and copies, which on MIPS cost about as
+# much as our whole blend, so the renderers' own work is shown without them.
+#   scripts/fonts-mips-insns.sh [LINES]    (default 200)
+# The qemu source is fetched once into ORVADO_SOURCE_CACHE
+# (default /var/cache/orvado/src), outside the repository.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+lines="${1:-200}"
+cache="${ORVADO_SOURCE_CACHE:-/var/cache/orvado/src}"
+mips="$root/build-mips"
+
+# The plugin, against the qemu that runs the programs (same Debian version).
+read -r _ _ qemu_src < <("$root/scripts/debian-source.sh" "$cache" qemu | tail -n 1)
+plugin="$mips/qemu-plugins/libinsn.so"
+if [ ! -f "$plugin" ] || [ "$qemu_src/tests/plugin/insn.c" -nt "$plugin" ]; then
+  mkdir -p "$(dirname "$plugin")"
+  # shellcheck disable=SC2046
+  gcc -O2 -shared -fPIC -I"$qemu_src/include/qemu" $(pkg-config --cflags glib-2.0) \
+    "$qemu_src/tests/plugin/insn.c" -o "$plugin" $(pkg-config --libs glib-2.0)
+fi
+"$root/scripts/build-mips.sh" fonts_count disk
+
+sysroot="${ORVADO_MIPSEL_SYSROOT:-/opt/orvado/mipsel-sysroot}"
+# Every qemu process (the sandbox forks) prints its own count at its end.
+count() {
+  env GCONV_PATH="$sysroot/usr/lib/mipsel-linux-gnu/gconv" qemu-mipsel -L /usr/mipsel-linux-gnu \
+    -plugin "$plugin,inline=on" -d plugin "$mips/tests/fonts_count" "$1" "$2" 2>&1 >/dev/null |
+    awk '/^insns: / { n += $2 } END { if (n == 0) exit 1; print n }'
+}
+
+kinds=()
+for script in latin greek cyrillic marks; do kinds+=("solid/$script" "over/$script"); done
+kinds+=("photo/latin")
+printf "%-14s %10s %10s %7s   %10s %10s %10s %7s\n" "per line" "ours" "FreeType" "ratio" "calls" "ours-own" "FT-own" "ratio"
+for kind in "${kinds[@]}"; do
+  for side in ours freetype calls ourcalls; do
+    base=$(count "$side/$kind" 0) || { echo "fonts_count $side/$kind failed under qemu-mipsel"; exit 1; }
+    full=$(count "$side/$kind" "$lines") || { echo "fonts_count $side/$kind failed under qemu-mipsel"; exit 1; }
+    echo "$side $(((full - base) / lines))"
+  done | awk -v kind="$kind" '
+    { n[$1] = $2 }
+    END {
+      o = n["ours"]; t = n["freetype"]; c = n["calls"]; oc = n["ourcalls"]
+      printf "%-14s %10d %10d %6.2fx   %10d %10d %10d %6.2fx\n", kind, o, t, t / o, c, o - oc, t - c, (t - c) / (o - oc)
+    }'
+done
+echo "(instructions per line under qemu-mipsel, $lines lines of each; ratio FreeType / ours, goal: at least 2x."
+echo " \"calls\" are the receiver's fill, save and restore of FreeType's line, as the emulator does them;"
+echo " \"own\" leaves each side's calls out, for rectangles as wide as its own line: the renderers' own work)"

@@ -1,0 +1,136 @@
+// The package on a receiver: its own wget, built for the oldest MIPS cores,
+// fetching over HTTPS with the CA bundle it finds by itself; and the whole
+// package on a blank disk, its own TAP in the receiver build of the
+// emulator, playing a live channel over HTTPS and one over plain HTTP.
+//
+// The MIPS programs run under qemu-mipsel: the wget by name here, and by
+// the kernel (binfmt_misc, scripts/mips-binfmt.sh) when the TAP's shell
+// starts it, so that it keeps its name and the TAP can stop it by name.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "package/package_support.h"
+#include "support/hls_server.h"
+#include "support/stream_check.h"
+#include "support/testing.h"
+
+using namespace orvado_test;
+
+namespace {
+
+const std::string kSettings = "/ProgramFiles/Settings/orvado";
+
+// The running process's exit status of `command`, or -1.
+int statusOf(const std::string& command) {
+  int status = system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+#ifndef __mips__
+// The wget holds no instruction that a release-1 core lacks. It reads its
+// settings from the TAP's settings folder by itself, and there the package's
+// wgetrc names the package's CA bundle: with the test's CA added to the
+// bundle it fetches over HTTPS byte for byte; without, it refuses the
+// server with wget's status for a TLS failure, 5, and says why.
+TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
+  std::string work;
+  const std::string top = unpackedPackage(&work);
+  ASSERT_FALSE(top.empty());
+  const std::string wget = "qemu-mipsel -cpu 24Kf " + top + "/ProgramFiles/wget";
+
+  EXPECT_EQ(statusOf(std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR "/tests/receiver/tap_elf_check.py --isa-only " +
+                     top + "/ProgramFiles/wget"),
+            0);
+  std::string version = commandOutput(wget + " --version");
+  EXPECT_NE(version.find("+ssl/openssl"), std::string::npos) << version;
+  EXPECT_NE(version.find("/mnt/hd" + kSettings + "/wgetrc (system)"), std::string::npos) << version;
+
+  // The test's own sandbox has a private /mnt/hd: the package's settings go
+  // where the receiver has them.
+  TestCa ca;
+  ASSERT_TRUE(makeTestCa(work, &ca));
+  const std::string settings = "/mnt/hd" + kSettings;
+  ASSERT_EQ(statusOf("mkdir -p " + settings + " && cp " + top + "/ProgramFiles/Settings/orvado/wgetrc " + top +
+                     "/ProgramFiles/Settings/orvado/ca-certificates.crt " + settings),
+            0);
+  const std::string bundle = readFile(settings + "/ca-certificates.crt");
+  HlsServer server({"--mode", "vod", "--segments", "3", "--segment-bytes", std::to_string(188 * 1600)});
+  ASSERT_FALSE(server.url().empty()) << server.line();
+  TlsFront https(ca, std::stoi(server.url().substr(server.url().rfind(':') + 1)));
+  const std::string name = "v0_1.ts";
+  const std::string segment = server.get(name);
+  ASSERT_EQ(segment.size(), 188u * 1600);
+
+  struct Case {
+    const char* what;
+    bool caInBundle;
+    int status;
+  };
+  for (const Case& c : {Case{"CA in the bundle", true, 0}, Case{"CA not in the bundle", false, 5}}) {
+    writeFile(settings + "/ca-certificates.crt", c.caInBundle ? bundle + readFile(ca.caPem) : bundle);
+    removeAll(work + "/got.ts");
+    int status = statusOf(wget + " -T20 -t1 -O " + work + "/got.ts '" + https.url() + name + "' 2>" + work + "/log");
+    std::string log = readFile(work + "/log");
+    EXPECT_EQ(status, c.status) << c.what << "\n" << log;
+    if (c.status == 0) EXPECT_TRUE(readFile(work + "/got.ts") == segment) << c.what << ": not the segment as served";
+    if (c.status != 0) EXPECT_NE(log.find("certificate"), std::string::npos) << c.what << "\n" << log;
+  }
+  // Plain HTTP needs no certificate at all.
+  EXPECT_EQ(statusOf(wget + " -q -T20 -t1 -O " + work + "/plain.ts '" + server.url() + name + "'"), 0);
+  EXPECT_TRUE(readFile(work + "/plain.ts") == segment);
+  removeAll(work);
+}
+#endif
+
+#ifdef __mips__
+// The receiver in a box: a blank disk with nothing but the package on it,
+// installed as INSTALL.txt says, and the package's own TAP in the receiver
+// build of the emulator, with no wget but the package's (the host's is
+// hidden; the TAP copies its own to /bin/wget as on a receiver without one).
+// Digit 1 plays a live channel over HTTPS (the test's CA added to the
+// bundle), digit 2 one over plain HTTP: Stream.ts holds whole segments of
+// the source, byte for byte and in order, and the player starts once.
+TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
+  ASSERT_EQ(statusOf("grep -qs '^interpreter .*qemu-mipsel' /proc/sys/fs/binfmt_misc/*"), 0)
+      << "MIPS programs do not start by themselves here: run scripts/mips-binfmt.sh (as root)";
+  std::string work;
+  const std::string top = unpackedPackage(&work);
+  ASSERT_FALSE(top.empty());
+  TestCa ca;
+  ASSERT_TRUE(makeTestCa(work, &ca));
+  constexpr size_t kSegmentBytes = 188 * 5320;  // the seventh crosses 7,000,000 bytes
+  HlsServer server({"--mode", "live", "--window", "5", "--segment-bytes", std::to_string(kSegmentBytes),
+                    "--stop-after", "300"});
+  ASSERT_FALSE(server.url().empty()) << server.line();
+  TlsFront https(ca, std::stoi(server.url().substr(server.url().rfind(':') + 1)));
+
+  for (int channel : {1, 2}) {
+    SCOPED_TRACE(channel == 1 ? "https" : "http");
+    const std::string disk = work + "/disk" + std::to_string(channel);
+    const std::string settings = disk + kSettings;
+    ASSERT_EQ(statusOf("mkdir -p " + disk + "/MediaFiles && cp -r " + top + "/ProgramFiles " + disk + " && mv " +
+                       settings + "/orvado.ini.sample " + settings + "/orvado.ini"),
+              0);
+    std::ofstream(settings + "/orvado.ini", std::ios::app)
+        << "tvname1=Secure\ntvPL1=" << https.url() << "index.m3u8\ntvname2=Plain\ntvPL2=" << server.url()
+        << "index.m3u8\n";
+    std::ofstream(settings + "/ca-certificates.crt", std::ios::app) << readFile(ca.caPem);
+
+    std::string out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --disk " + disk +
+                                    " --no-host-wget --keys 1s:" + std::to_string(channel) + " --run 50s " + top +
+                                    "/ProgramFiles/Orvado.tap 2>&1");
+    int starts = 0;
+    for (size_t at = 0; (at = out.find(": playing /mnt/hd/MediaFiles/tmp/Stream.ts", at)) != std::string::npos; ++at)
+      ++starts;
+    EXPECT_EQ(starts, 1) << out;
+    const std::string stream = disk + "/MediaFiles/tmp/Stream.ts";
+    expectInOrder(segmentsInStream(stream, server, kSegmentBytes), {}, 8);
+    if (HasFailure()) ADD_FAILURE() << out << "\n" << readFile(settings + "/playlist.log");
+  }
+  removeAll(work);
+}
+#endif
