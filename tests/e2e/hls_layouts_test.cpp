@@ -325,7 +325,7 @@ TEST(HlsDisk, FullDiskStopsTheStreamCleanly) {
 
 namespace {
 
-std::vector<long> streamed(HlsServer& server, size_t bytes) { return segmentsInStream(server, bytes); }
+std::vector<long> streamed(HlsServer& server, size_t bytes) { return segmentsInStream(kStreamTs, server, bytes); }
 
 bool contains(const std::vector<long>& numbers, long n) {
   return std::find(numbers.begin(), numbers.end(), n) != numbers.end();
