@@ -26,10 +26,11 @@ int32_t PlayMediaFile(const char* file) {
   }
   if (dir[n - 1] == '/') dir[n - 1] = '\0';
 
-  int selected = ApplHdd_SelectFolder(folder, dir[0] != '\0' ? dir + 1 : dir);
-  if (selected != 0) {
+  // The selection's own codes (its 1 among them) mean it failed: nothing
+  // started.
+  if (ApplHdd_SelectFolder(folder, dir[0] != '\0' ? dir + 1 : dir) != 0) {
     ApplHdd_RestoreWorkFolder();
-    return selected;
+    return 0;
   }
   ApplHdd_SetWorkFolder(folder);
 

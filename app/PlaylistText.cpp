@@ -39,13 +39,6 @@ bool IsTag(const PlaylistLine& line, const char* tag) {
   return line.length >= n && memcmp(line.at, tag, n) == 0;
 }
 
-bool HasTagLine(const char* text, const char* tag) {
-  const char* p = text;
-  for (PlaylistLine line = NextPlaylistLine(&p); line.found; line = NextPlaylistLine(&p))
-    if (IsTag(line, tag)) return true;
-  return false;
-}
-
 bool AttributeValue(const char* list, size_t length, const char* name, const char** value, size_t* valueLength) {
   size_t i = 0;
   size_t nameLength = strlen(name);
@@ -77,39 +70,6 @@ bool AttributeValue(const char* list, size_t length, const char* name, const cha
     *value = list + v;
     *valueLength = w - v;
     return true;
-  }
-  return false;
-}
-
-bool Encrypted(const char* text) {
-  // Each key holds for the segments after it, so the last one decides.
-  bool encrypted = false;
-  const char* p = text;
-  const char kKey[] = "#EXT-X-KEY:";
-  const size_t tagLength = strlen(kKey);
-  for (PlaylistLine line = NextPlaylistLine(&p); line.found; line = NextPlaylistLine(&p)) {
-    if (!IsTag(line, kKey)) continue;
-    const char* method = nullptr;
-    size_t length = 0;
-    encrypted = AttributeValue(line.at + tagLength, line.length - tagLength, "METHOD", &method, &length) &&
-                !(length == 4 && memcmp(method, "NONE", 4) == 0);
-  }
-  return encrypted;
-}
-
-bool FragmentedMp4(const char* text) {
-  const char* p = text;
-  const char kMap[] = "#EXT-X-MAP:";
-  const size_t tagLength = strlen(kMap);
-  for (PlaylistLine line = NextPlaylistLine(&p); line.found; line = NextPlaylistLine(&p)) {
-    if (!IsTag(line, kMap)) continue;
-    const char* uri = nullptr;
-    size_t length = 0;
-    if (!AttributeValue(line.at + tagLength, line.length - tagLength, "URI", &uri, &length)) continue;
-    // A transport stream may have its tables in a map of its own.
-    size_t path = 0;
-    while (path < length && uri[path] != '?' && uri[path] != '#') ++path;
-    if (!(path >= 3 && memcmp(uri + path - 3, ".ts", 3) == 0)) return true;
   }
   return false;
 }

@@ -1,8 +1,5 @@
 // Tells the user when a live chunk list stops moving or says it has ended;
 // without these the picture just stops, or never comes, without a word.
-#include <cstdlib>
-#include <cstring>
-
 #include "app/stream_internal.h"
 
 namespace {
@@ -22,29 +19,23 @@ void ResetPlaylistWatch(void) {
   listHash = listChangedTick = 0;
 }
 
-void WatchPlaylist(const char* text, uint32_t now) {
-  if (text == nullptr) return;
-  if (strstr(text, "#EXT-X-ENDLIST") != nullptr) {
+void WatchPlaylist(const Playlist& list, uint32_t now) {
+  if (list.ended) {
     if (!endShown) SetStatusAusgabe("Playlist ended", _StatusShowTime);
     endShown = true;
     return;
   }
-  uint32_t hash = HashText(text, strlen(text));
-  if (!listSeen || hash != listHash) {
+  if (!listSeen || list.hash != listHash) {
     listSeen = true;
-    listHash = hash;
+    listHash = list.hash;
     listChangedTick = now;
     staleShown = false;
     return;
   }
   // A list without a target duration is given the common 10 seconds.
-  int64_t target = 10;
-  const char* tag = strstr(text, "#EXT-X-TARGETDURATION:");
-  if (tag != nullptr) {
-    target = strtol(tag + strlen("#EXT-X-TARGETDURATION:"), nullptr, 10);
-    if (target < 1) target = 1;
-    if (target > 3600) target = 3600;
-  }
+  int64_t target = list.targetDuration < 0 ? 10 : list.targetDuration;
+  if (target < 1) target = 1;
+  if (target > 3600) target = 3600;
   if (!staleShown && now - listChangedTick >= static_cast<uint32_t>(3 * target * 100)) {
     SetStatusAusgabe("Playlist stale", _StatusShowTime);
     staleShown = true;

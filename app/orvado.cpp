@@ -74,6 +74,7 @@ static uint32_t MenuKey(uint32_t key) {
     _stream_load_flag = 1;
     _StreamNr = static_cast<uint8_t>(key & 0xFF);
     _Stream_Block = 0;
+    StreamChannelStarted();
     TAP_EnterNormal();
     return 0;
   }

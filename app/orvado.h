@@ -79,6 +79,9 @@ extern int64_t _StreamFileSize;    // size of Stream.ts after the last append
 // synchronous fetch is bounded in time. A full disk stops the channel's
 // downloads. Reports through the status line only.
 void stream(void);
+// A channel was chosen by its key: forgets what the pipeline learnt of the
+// last one (the variants that failed).
+void StreamChannelStarted(void);
 // Returns 1 when `url` is not in the chunk ring, which then drops its oldest
 // entry and keeps `url` as the newest; 0 when it is there already (or null).
 int StremDlTest(const char* url);

@@ -25,41 +25,259 @@ struct PlaylistLine {
 PlaylistLine NextPlaylistLine(const char** p);
 // True when `line` begins with `tag` (such as "#EXTINF:").
 bool IsTag(const PlaylistLine& line, const char* tag);
-// True when a line of `text` begins with `tag`.
-bool HasTagLine(const char* text, const char* tag);
 // Looks up attribute `name` (any case, blanks around it allowed) in the
 // attribute list of `length` bytes at `list`; items are split at commas
 // outside double quotes. True with the value, its quotes taken off, in
 // *value and *valueLength; false when the list holds no such attribute.
 bool AttributeValue(const char* list, size_t length, const char* name, const char** value, size_t* valueLength);
 
+enum ReadResult { READ_OK, READ_CANNOT_OPEN, READ_TOO_SHORT, READ_NO_MEMORY };
+// Loads the file `name` of the current directory whole into a TAP_MemAlloc
+// buffer of twice its length (*text, released by the caller with
+// TAP_MemFree), NUL after the last byte. A file shorter than `minLength`
+// (at least 1) is not read; *text is null unless READ_OK.
+ReadResult ReadText(const char* name, uint32_t minLength, char** text);
+
+// AES-128-CBC decryption of `length` bytes (a multiple of 16) of `data` in
+// place with `key`; `iv` is the chaining value, updated for a next call.
+void Aes128CbcDecrypt(const uint8_t key[16], uint8_t iv[16], uint8_t* data, uint32_t length);
+// Decrypts the file at the Linux path `path` (HLS METHOD=AES-128: CBC with
+// PKCS#7 padding) in place. False, with the file as it was, when it cannot
+// be read or written or its length or padding is wrong.
+bool DecryptFile(const char* path, const uint8_t key[16], const uint8_t iv[16]);
+
+// ---- One way to fail ---------------------------------------------------
+
+// How a part of a pipeline step ended. Made only by StepOk and Fail.
+struct StepResult {
+  bool ok;
+  const char* word;  // the status word shown for a failure, or null
+};
+
+// How a failure's word is shown: for the usual time, for 10 seconds, or
+// only while no live line says it already (a cause that lasts).
+enum FailShow { SHOW_USUAL, SHOW_LONG, SHOW_ONCE };
+
+StepResult StepOk(void);
+
+// A part of the step failed. Shows `word` on the status line (none when
+// null) and writes one log line through LogEntryZindraPrintf:
+// "Orvado: <word>: <what> <subject> (wget exit N)", the word, the subject (a
+// URL or a file) and wget's exit status (-1: none) left out when absent. A line the
+// same as the last one logged is not written again, so a cause that lasts
+// is logged once. Returns the failure.
+StepResult Fail(const char* word, const char* what, const char* subject, int wgetExit = -1, FailShow show = SHOW_USUAL);
+
+// wget's exit status from a system() result; -1 when it did not exit.
+int ExitStatus(int result);
+
+// ---- Shell commands -------------------------------------------------------
+
+constexpr uint32_t CommandSize = 1024;  // a shell command, terminator included
+// wget's statuses: a file it could not write, a network failure, a refused
+// certificate, an error answer of the server; and timeout's for a fetch it
+// ended.
+constexpr int WgetFileError = 3;
+constexpr int WgetNetworkError = 4;
+constexpr int WgetTlsError = 5;
+constexpr int WgetServerError = 8;
+constexpr int TimedOut = 124;
+
+// Formats a shell command into `command`; a failure with `word` (and a log
+// line naming `subject`) when it would not fit.
+StepResult FormatCommand(char (&command)[CommandSize], const char* word, const char* subject, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// "timeout N " in front of a synchronous wget where the shell has a timeout
+// that takes that form, else "".
+const char* TimeLimit(uint32_t seconds);
+
+// ---- One playlist, read once -------------------------------------------
+//
+// A playlist text is read in one pass (ParsePlaylist) into a Playlist, and
+// every decision of the step reads that record instead of the text. Spans
+// point into the text, which must outlive the record.
+
+constexpr uint32_t PlaylistWindow = 32;     // segments kept of a media playlist
+constexpr uint32_t PlaylistVariants = 20;   // variants read of a master playlist
+constexpr uint32_t PlaylistRenditions = 8;  // #EXT-X-MEDIA entries read
+
+// A piece of the playlist text; `at` null when absent.
+struct TextSpan {
+  const char* at;
+  uint32_t length;
+};
+
+enum KeyMethod : uint8_t { KEY_NONE, KEY_AES128, KEY_OTHER };
+
+// The #EXT-X-KEY in force for a segment: its method, URI and IV as written.
+struct PlaylistKey {
+  KeyMethod method;
+  TextSpan uri;
+  TextSpan iv;
+};
+
+struct PlaylistSegment {
+  TextSpan uri;         // the URI line as written, blanks around it left out
+  uint32_t lineHash;    // HashText of the URI line and its byte range
+  bool terminated;      // a line end follows it (a last line may still be being written)
+  bool opensText;       // it is the text's first line (the ".ts" rule stops there)
+  bool discontinuity;   // #EXT-X-DISCONTINUITY before it
+  uint32_t durationMs;  // from #EXTINF, 0 without
+  int64_t sequence;     // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
+  int64_t rangeStart;   // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
+  int64_t rangeLength;  // and its length
+  PlaylistKey key;      // the key in force (method KEY_NONE without)
+  TextSpan map;         // URI of the #EXT-X-MAP in force
+};
+
+struct PlaylistVariant {
+  TextSpan uri;         // null when the entry has no URI line
+  uint32_t bandwidth;   // BANDWIDTH as the receiver's 32-bit strtol reads it
+  TextSpan audio;       // AUDIO group, quotes taken off
+  TextSpan codecs;      // CODECS
+  TextSpan resolution;  // RESOLUTION
+};
+
+struct PlaylistRendition {
+  TextSpan type;     // TYPE (AUDIO, VIDEO, SUBTITLES ...)
+  TextSpan groupId;  // GROUP-ID
+  TextSpan name;     // NAME
+  TextSpan uri;      // URI; null when the rendition is carried in the variant's own segments
+};
+
+struct Playlist {
+  bool master;             // a #EXT-X-STREAM-INF line: a master playlist
+  bool media;              // a #EXTINF line: a media playlist
+  bool holdsTs;            // ".ts" anywhere in the text
+  bool ended;              // #EXT-X-ENDLIST
+  bool hasSequence;        // #EXT-X-MEDIA-SEQUENCE given
+  bool fragmentedMp4;      // an #EXT-X-MAP whose URI is no ".ts"
+  int64_t targetDuration;  // #EXT-X-TARGETDURATION, -1 without
+  int64_t mediaSequence;   // #EXT-X-MEDIA-SEQUENCE, 0 without
+  uint32_t hash;           // HashText of the whole text
+  PlaylistKey lastKey;     // the last #EXT-X-KEY of the text (method KEY_NONE without)
+  // The segments: in a list with #EXTINF the URI lines after the first
+  // #EXTINF, in one without the lines that hold ".ts".
+  uint32_t segmentCount;  // all of them
+  PlaylistSegment first;  // the list's first segment (when segmentCount > 0)
+  // A window of consecutive segments, window[0] being segment windowStart of
+  // the list: the last PlaylistWindow of them, moved no later than the first
+  // segment whose sequence number is at least the `from` given to the parse.
+  uint32_t windowStart;
+  uint32_t windowCount;
+  PlaylistSegment window[PlaylistWindow];
+  uint32_t variantCount;
+  PlaylistVariant variant[PlaylistVariants];
+  uint32_t renditionCount;
+  PlaylistRendition rendition[PlaylistRenditions];
+};
+
+// Reads the NUL-terminated playlist `text` (line ends: line feed or carriage
+// return) in one pass into *list. `from` (-1 for none) keeps the window from
+// passing over the segment with that sequence number: see Playlist::window.
+void ParsePlaylist(const char* text, int64_t from, Playlist* list);
+
+// The segment at place `index` of the list, when the window (or `first`)
+// holds it; null otherwise.
+const PlaylistSegment* SegmentAt(const Playlist& list, uint32_t index);
+
+// True when `span` equals `word` (exact case).
+bool SpanIs(const TextSpan& span, const char* word);
+
+// ---- Chunks and their background jobs -------------------------------------
+
+// A segment to fetch: its URL, where it stands in the list, its byte range
+// and its key.
+struct Chunk {
+  char url[StreamUrlSize];
+  int64_t sequence;
+  uint32_t lineHash;
+  int64_t rangeStart;  // -1 for the whole resource
+  int64_t rangeLength;
+  bool encrypted;  // METHOD=AES-128: decrypted with key and iv before the append
+  uint8_t key[16];
+  uint8_t iv[16];
+};
+
+// Tries of one chunk while the list holds it.
+constexpr uint8_t ChunkTries = 3;
+
+// A background job, by its number, while it may need to be started again
+// or its chunk decrypted.
+struct ChunkJob {
+  uint32_t n;     // 0: the slot is free
+  uint8_t tries;  // starts so far
+  bool listed;    // the last list read still holds its segment
+  Chunk chunk;
+};
+
+// wget's options for a chunk's byte range (" --start-pos=A --header
+// 'Range: bytes=A-B'"), or "" without one.
+const char* RangeOption(int64_t start, int64_t length);
+
+// The key and IV of `segment` into `chunk` (METHOD=AES-128: the key fetched
+// once per URL, resolved against `base`; the IV from the tag or else the
+// sequence number). False, after "Encrypted", when the key cannot be had.
+bool KeyFor(const PlaylistSegment& segment, const char* base, Chunk& chunk);
+
+// Starts background job n for `chunk` (or, for a job known already, its own
+// chunk again): wget in the background, its log n.lok ending with wget's
+// exit status. False when the command does not fit.
+bool StartJob(uint32_t n, const Chunk& chunk);
+// The job numbered n, or null when it is not (or no longer) known.
+const ChunkJob* JobFor(uint32_t n);
+// Forgets every job (a channel's first chunk).
+void ResetJobs(void);
+// A failed job whose segment the list still holds is started again under
+// its own number, up to ChunkTries in all, when wget's `status` says the
+// network or the server failed. True when it was.
+bool RetryJob(uint32_t n, int32_t status);
+// Notes which jobs from number `from` on the list still holds: by sequence
+// number, or by their line for lists without numbers.
+void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from);
+
+// ---- Decisions on a parsed playlist ------------------------------------
+
 // True when the newest segments of a media playlist are encrypted: its last
 // #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
-bool Encrypted(const char* text);
+bool Encrypted(const Playlist& list);
 
 // True when a media playlist's segments are fragmented MP4, which the
 // receiver's player cannot play: an #EXT-X-MAP whose URI is no ".ts".
-bool FragmentedMp4(const char* text);
+bool FragmentedMp4(const Playlist& list);
 
-// Master playlist (carriage returns already turned into line feeds): each
-// #EXT-X-STREAM-INF line is a variant, its URI the next line that is neither
-// blank nor a tag; the variant with the highest BANDWIDTH attribute becomes
-// _OrvadoChunkName, of equal ones the earlier; shows "%u kb/s". The chosen line is then resolved
-// against _OrvadoChunkListURL (the master playlist's URL) into
-// _OrvadoChunkListURL. False when the step ends (a variant line that cannot be
-// found, or "URL >> 1" for one that is too long, cannot be resolved within
-// 511 characters or cannot be quoted for the shell).
-bool ChooseVariant(const char* text);
+// Master playlist: the variant with the highest BANDWIDTH attribute becomes
+// _OrvadoChunkName, of equal ones the earlier; shows "%u kb/s". The chosen
+// line is then resolved against _OrvadoChunkListURL (the master playlist's
+// URL) into _OrvadoChunkListURL. False when the step ends (a variant without
+// its URI line, or "URL >> 1" for one that is too long, cannot be resolved
+// within 511 characters or cannot be quoted for the shell).
+// Of the variants, those whose own segments carry sound come first; after
+// a failed start the next variant down is tried (VariantSkip). Shows "Sound
+// apart" when the chosen variant's sound is only in a rendition of its own.
+bool ChooseVariant(const Playlist& list);
+// Variants passed over after failed starts of this channel, and how many the
+// master playlist offered to choose from (set by ChooseVariant).
+extern uint32_t VariantSkip;
+extern uint32_t VariantChoices;
+// True when variant `v`'s own segments carry sound: no AUDIO group, or one
+// with a rendition in the variant itself, and CODECS (when given) naming an
+// audio codec.
+bool VariantHasSound(const Playlist& list, const PlaylistVariant& v);
 
-// The last three chunk lines of a chunk list (carriage returns already turned
-// into line feeds), in list order, resolved against `base`, the URL the list
-// came from. In a list with #EXTINF the chunk lines are the URI lines after
-// the first #EXTINF; in one without, the lines that hold ".ts". A last line
-// without its line feed is counted but not used.
-// A line whose URL does not fit or cannot be quoted for the shell is left out,
-// with "URL >> 2" the first time it is met. Returns how many URLs (0 to 3)
-// were stored.
-int32_t SelectChunks(const char* text, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
+// The last three chunk lines of a chunk list, in list order, resolved against
+// `base`, the URL the list came from. A last line without its line end is
+// counted but not used; in a list without #EXTINF a chunk on the text's
+// first line ends the selection. A line whose URL does not fit or cannot be
+// quoted for the shell is left out, with "URL >> 2" the first time it is
+// met. Returns how many URLs (0 to 3) were stored.
+int32_t SelectChunks(const Playlist& list, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
+
+// Resolves a segment's URI line against `base` into `url` (StreamUrlSize
+// bytes). False, with "URL >> 2" the first time the line is met, when the
+// URL does not fit or cannot be quoted for the shell.
+bool UsableChunk(const char* base, const PlaylistSegment& segment, char* url);
 
 // True when `url` can stand between single quotes on a shell line and cannot
 // be taken for an option: no quote, no leading "-".
@@ -96,6 +314,6 @@ void ResetPlaylistWatch(void);
 // Looks at a freshly fetched chunk list at tick `now`: shows "Playlist ended"
 // once for a list with #EXT-X-ENDLIST, and "Playlist stale" once when the
 // list has not changed for three target durations (until it changes again).
-void WatchPlaylist(const char* text, uint32_t now);
+void WatchPlaylist(const Playlist& list, uint32_t now);
 
 }  // namespace stream_internal

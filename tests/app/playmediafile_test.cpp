@@ -105,10 +105,9 @@ TEST(PlayMediaFile, RefusalsRestoreTheWorkFolder) {
     receiver(calls);
     std::string before = emu::workFolder();
 
-    // A folder that does not exist: the selection's result comes back.
-    int r = PlayMediaFile("/NoSuchFolder/film.ts");
-    EXPECT_NE(r, 0);
-    EXPECT_NE(r, 1);
+    // A folder that does not exist: the selection fails, and nothing started.
+    EXPECT_EQ(PlayMediaFile("/NoSuchFolder/film.ts"), 0);
+    EXPECT_FALSE(emu::playing());
     EXPECT_EQ(calls.firmware(),
               "ApplHdd_SaveWorkFolder\n"
               "ApplHdd_SelectFolder \"mnt/hd/NoSuchFolder\"\n"

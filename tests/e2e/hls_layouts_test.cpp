@@ -320,3 +320,256 @@ TEST(HlsDisk, FullDiskStopsTheStreamCleanly) {
     EXPECT_TRUE(channel.showed("Disk full")) << before;
   });
 }
+
+// ---- Nothing lost that the server still lists, and the picture back ------
+
+namespace {
+
+std::vector<long> streamed(HlsServer& server, size_t bytes) { return segmentsInStream(kStreamTs, server, bytes); }
+
+bool contains(const std::vector<long>& numbers, long n) {
+  return std::find(numbers.begin(), numbers.end(), n) != numbers.end();
+}
+
+}  // namespace
+
+// A segment that answers 503 once is started again under its own number
+// while the list holds it: no gap, no "Read err".
+TEST(HlsFaults, SegmentFailingOnceIsFetchedAgain) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    server.get("control?segment=7&fail=503&times=1");
+    Channel channel(server, "index.m3u8");
+    channel.run(12);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+    std::vector<long> numbers = streamed(server, kSmall);
+    expectInOrder(numbers, {}, 10);
+    EXPECT_TRUE(contains(numbers, 7)) << "the segment that failed once is there";
+    bool retried = false;
+    for (const std::string& line : takeConsoleLines())
+      retried =
+          retried || (line.find("failed, try 2 of 3: " + server.url() + "v2_7.ts (wget exit 8)") != std::string::npos);
+    EXPECT_TRUE(retried) << "the log tells of the second try";
+  });
+}
+
+// The chunk list fails for seven steps (some 20 s) while the source goes on.
+// Chunks already downloading still reach Stream.ts in those steps, and the
+// first list after it: every segment it still holds after the last one
+// started comes, not only the last three.
+TEST(HlsFaults, ListFailingForTwentySecondsLosesNothing) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--window", "12"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(4);
+    // The next segment is sent slowly, so its job is still running when the
+    // list starts to fail: a step of the outage appends it.
+    std::string made = server.get("control?advance=1");
+    long next = std::stol(made.substr(made.find_first_of("0123456789")));
+    server.get("control?segment=" + std::to_string(next) + "&slow=2");
+    channel.step(0);
+    size_t before = readFile(kStreamTs).size();
+    server.get("control?playlist=v2.m3u8&fail=404&times=7");
+    channel.settle();
+    EXPECT_EQ(readFile(kStreamTs).size(), before) << "the slow segment is not in yet";
+    channel.run(7);
+    EXPECT_TRUE(channel.showed("CL 2 Error")) << channel.messages();
+    EXPECT_GT(readFile(kStreamTs).size(), before) << "the log scan ran while the list failed";
+    channel.run(4);
+    std::vector<long> numbers = streamed(server, kSmall);
+    expectInOrder(numbers, {}, 16);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// The server restarts early: the sequence drops to 0 and reuses names still
+// in the ring. A sequence that goes back starts the ring anew, so the new
+// segments come at once.
+TEST(HlsLive, EarlyRestartIsANewStart) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(4);
+    std::vector<long> numbers = streamed(server, kSmall);
+    ASSERT_FALSE(numbers.empty());
+    long last = numbers.back();
+    server.get("control?restart=1");
+    channel.run(2);
+    numbers = streamed(server, kSmall);
+    EXPECT_GE(numbers.back(), last + 2) << "new content within two steps";
+    expectWholeStream(channel, server, kSmall, 6, {});
+  });
+}
+
+// The player runs dry in an outage (list and segments fail for ten steps)
+// and ends; once the data comes back, it is started again by itself within
+// one segment, with "Picture back".
+TEST(HlsPlayer, PictureComesBackAfterAnOutage) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kMegabyte, {"--window", "20"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    for (int i = 0; i < 12 && !emu::playing(); ++i) channel.run(1);
+    ASSERT_TRUE(emu::playing()) << channel.messages();
+    channel.run(1);
+    server.get("control?playlist=v2.m3u8&fail=404");
+    for (int i = 0; i < 14 && emu::playing(); ++i) channel.run(1, 0);
+    ASSERT_FALSE(emu::playing()) << "the player ran dry";
+    server.get("control?playlist=v2.m3u8&clear=1");
+    channel.run(2);
+    EXPECT_TRUE(emu::playing()) << channel.messages();
+    EXPECT_TRUE(channel.showed("Picture back")) << channel.messages();
+    EXPECT_EQ(channel.playerStarts(), 2);
+    expectWholeStream(channel, server, kMegabyte, 9);
+  });
+}
+
+// ---- Streams as real servers make them --------------------------------
+
+// A VOD list (#EXT-X-ENDLIST from the first fetch) is fetched whole from its
+// first segment, and the player starts once it is all in Stream.ts, below
+// the usual size.
+TEST(HlsStreams, VodListIsFetchedWholeAndPlays) {
+  inFreshProcess([] {
+    HlsServer server({"--mode", "vod", "--segments", "14", "--segment-bytes", std::to_string(kSmall)});
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    for (int i = 0; i < 8 && streamed(server, kSmall).size() < 14; ++i) channel.run(1, 0);
+    std::vector<long> numbers = streamed(server, kSmall);
+    EXPECT_EQ(numbers, (std::vector<long>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13})) << channel.messages();
+    channel.run(1, 0);
+    EXPECT_TRUE(emu::playing()) << channel.messages();
+  });
+}
+
+// Each live variant one growing file, its segments byte ranges of it; the
+// range of each is fetched.
+TEST(HlsStreams, ByteRangesOfOneGrowingFile) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--byterange"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(8);
+    expectWholeStream(channel, server, kSmall, 7);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// Playlists sent gzip-compressed without being asked.
+TEST(HlsStreams, GzipPlaylists) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--gzip"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(8);
+    EXPECT_TRUE(channel.showed("2500 kb/s")) << channel.messages();
+    expectWholeStream(channel, server, kSmall, 7);
+  });
+}
+
+// METHOD=AES-128: the key fetched once, the IV from the sequence number or
+// the tag; Stream.ts holds the segments decrypted, byte for byte.
+TEST(HlsStreams, Aes128SegmentsAreDecrypted) {
+  for (std::vector<std::string> iv : {std::vector<std::string>{}, {"--key-iv", "a1b2c3d4e5f60718293a4b5c6d7e8f90"}}) {
+    SCOPED_TRACE(iv.empty() ? "IV from the sequence number" : "IV from the tag");
+    inFreshProcess([&] {
+      std::vector<std::string> options = {"--aes-key", "000102030405060708090a0b0c0d0e0f"};
+      options.insert(options.end(), iv.begin(), iv.end());
+      HlsServer server(liveSource("flat", kSmall, options));
+      ASSERT_FALSE(server.url().empty()) << server.line();
+      Channel channel(server, "index.m3u8");
+      channel.run(8);
+      expectWholeStream(channel, server, kSmall, 7);
+      EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+    });
+  }
+}
+
+// A key that cannot be fetched: "Encrypted", and nothing reaches Stream.ts.
+TEST(HlsStreams, Aes128KeyThatCannotBeFetched) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--aes-key", "000102030405060708090a0b0c0d0e0f"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    server.get("control?playlist=key.bin&fail=403");
+    Channel channel(server, "index.m3u8");
+    channel.run(2);
+    EXPECT_TRUE(channel.showed("Encrypted")) << channel.messages();
+    EXPECT_FALSE(exists(kStreamTs));
+  });
+}
+
+// The best variant is dead (its chunk list answers 404): the next one down.
+TEST(HlsStreams, DeadBestVariantFallsBackToTheNextDown) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--fail-playlist", "v2.m3u8:404"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(8);
+    EXPECT_TRUE(channel.showed("Lower variant")) << channel.messages();
+    EXPECT_TRUE(channel.showed("1200 kb/s")) << channel.messages();
+    EXPECT_NE(channel.jobUrl.rbegin()->second.find("/v1_"), std::string::npos) << channel.jobUrl.rbegin()->second;
+    expectWholeStream(channel, server, kSmall, 6);
+  });
+}
+
+// Sound in a rendition of its own: a variant whose segments carry sound is
+// preferred; where none does, the best plays and the user is told.
+TEST(HlsStreams, VariantsWithTheirSoundApart) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--audio-apart", "1"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(3);
+    EXPECT_TRUE(channel.showed("1200 kb/s")) << channel.messages();
+    EXPECT_FALSE(channel.showed("Sound apart")) << channel.messages();
+  });
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--audio-apart", "3"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(3);
+    EXPECT_TRUE(channel.showed("2500 kb/s")) << channel.messages();
+    EXPECT_TRUE(channel.showed("Sound apart")) << channel.messages();
+  });
+}
+
+// HTTPS with a test CA made here by openssl: trusted (through wget's
+// settings file, as `orvado-emu --ca-file` would make it), the channel plays;
+// not trusted, the user reads "TLS Error".
+TEST(HlsStreams, HttpsWithATestCa) {
+  std::string dir = commandOutput("mktemp -d");
+  dir.erase(dir.find_last_not_of('\n') + 1);
+  ASSERT_FALSE(dir.empty());
+  std::string made = commandOutput(
+      "cd " + dir +
+      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=OrvadoTestCA "
+      ">/dev/null 2>&1 && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 "
+      ">/dev/null 2>&1 && printf 'subjectAltName=IP:127.0.0.1\\n' > ext.cnf && openssl x509 -req -in server.csr "
+      "-CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile ext.cnf >/dev/null 2>&1 && echo ok");
+  ASSERT_EQ(made, "ok\n");
+  writeFile(dir + "/wgetrc", "ca_certificate = " + dir + "/ca.pem\n");
+  writeFile(dir + "/empty-wgetrc", "");
+  for (bool trusted : {true, false}) {
+    SCOPED_TRACE(trusted ? "trusted" : "not trusted");
+    inFreshProcess([&] {
+      setenv("WGETRC", (dir + (trusted ? "/wgetrc" : "/empty-wgetrc")).c_str(), 1);
+      HlsServer server(liveSource("flat", kSmall, {"--tls", dir + "/server.pem", dir + "/server.key"}));
+      ASSERT_EQ(server.url().rfind("https://", 0), 0u) << server.line();
+      Channel channel(server, "index.m3u8");
+      if (trusted) {
+        channel.run(6);
+        expectWholeStream(channel, server, kSmall, 5);
+      } else {
+        // The control requests need the CA: the source advances by itself.
+        channel.step(0);
+        channel.step(0);
+        EXPECT_TRUE(channel.showed("TLS Error")) << channel.messages();
+        EXPECT_FALSE(channel.showed("Pl 2\tError")) << channel.messages();
+      }
+    });
+  }
+  system(("rm -rf " + dir).c_str());
+}

@@ -4,6 +4,7 @@
 // length, as the pipeline loads files, and results in blocks of exactly their
 // size, so ASan sees any access beyond them. Nothing chosen may leave the
 // shell's quotes or exceed the URL limit.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,11 +21,6 @@ char* loaded(const uint8_t* data, size_t size) {
   return text;
 }
 
-void replaceAll(char* text, char from, char to) {
-  for (char* c = text; *c; ++c)
-    if (*c == from) *c = to;
-}
-
 // A URL that the pipeline may hand to the shell.
 void checkUsable(const char* url) {
   size_t n = strnlen(url, StreamUrlSize);
@@ -32,6 +28,72 @@ void checkUsable(const char* url) {
   FUZZ_CHECK(std::strchr(url, '\'') == nullptr);
   FUZZ_CHECK(url[0] != '-');
   FUZZ_CHECK(std::strchr(url, '\n') == nullptr);
+}
+
+bool sameSpan(const stream_internal::TextSpan& span, const char* text) {
+  return span.at != nullptr && std::strlen(text) == span.length && std::memcmp(span.at, text, span.length) == 0;
+}
+
+stream_internal::Playlist& parsed() {
+  static stream_internal::Playlist list;
+  return list;
+}
+
+// A span is absent, or lies within the text.
+void checkSpan(const stream_internal::TextSpan& span, const char* text, const char* end) {
+  if (span.at == nullptr) return;
+  FUZZ_CHECK(span.at >= text && span.at + span.length <= end);
+  FUZZ_CHECK(std::memchr(span.at, '\n', span.length) == nullptr);
+  FUZZ_CHECK(std::memchr(span.at, '\r', span.length) == nullptr);
+}
+
+void checkSegment(const stream_internal::PlaylistSegment& s, const char* text, const char* end) {
+  checkSpan(s.uri, text, end);
+  FUZZ_CHECK(s.uri.at != nullptr && s.uri.length > 0);
+  checkSpan(s.key.uri, text, end);
+  checkSpan(s.key.iv, text, end);
+  checkSpan(s.map, text, end);
+  FUZZ_CHECK((s.rangeStart < 0) == (s.rangeLength < 0));
+}
+
+// What the record says of the text it was read from.
+void checkPlaylist(const stream_internal::Playlist& list, const char* text, const char* end, int64_t from) {
+  FUZZ_CHECK(list.windowCount <= stream_internal::PlaylistWindow);
+  FUZZ_CHECK(list.windowStart + list.windowCount <= list.segmentCount);
+  FUZZ_CHECK((list.windowCount == 0) == (list.segmentCount == 0));
+  for (uint32_t i = 0; i < list.windowCount; ++i) {
+    checkSegment(list.window[i], text, end);
+    FUZZ_CHECK(list.window[i].sequence == list.mediaSequence + list.windowStart + i);
+    if (i > 0) FUZZ_CHECK(list.window[i].uri.at > list.window[i - 1].uri.at);
+  }
+  if (list.segmentCount > 0) {
+    checkSegment(list.first, text, end);
+    FUZZ_CHECK(list.first.sequence == list.mediaSequence);
+    // The window ends at the list's end unless it would pass over the first
+    // segment numbered `from` or above.
+    bool atEnd = list.windowStart + list.windowCount == list.segmentCount;
+    if (from < 0) FUZZ_CHECK(atEnd);
+    if (!atEnd) {
+      FUZZ_CHECK(list.windowCount == stream_internal::PlaylistWindow);
+      FUZZ_CHECK(list.window[0].sequence >= from);
+      FUZZ_CHECK(list.windowStart == 0 || list.window[0].sequence - 1 < from);
+    }
+  }
+  FUZZ_CHECK(list.variantCount <= stream_internal::PlaylistVariants);
+  for (uint32_t i = 0; i < list.variantCount; ++i) {
+    checkSpan(list.variant[i].uri, text, end);
+    checkSpan(list.variant[i].audio, text, end);
+    checkSpan(list.variant[i].codecs, text, end);
+  }
+  FUZZ_CHECK(list.master == (list.variantCount > 0));
+  FUZZ_CHECK(list.renditionCount <= stream_internal::PlaylistRenditions);
+  for (uint32_t i = 0; i < list.renditionCount; ++i) {
+    checkSpan(list.rendition[i].uri, text, end);
+    checkSpan(list.rendition[i].groupId, text, end);
+  }
+  checkSpan(list.lastKey.uri, text, end);
+  // A record of the same text is the same whatever the window.
+  FUZZ_CHECK(list.hash == stream_internal::HashText(text, static_cast<size_t>(end - text)));
 }
 
 }  // namespace
@@ -63,27 +125,59 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fits) FUZZ_CHECK(out[0] == '\0');
   std::free(out);
 
-  // The pipeline's parsers with that base.
+  // The playlist read once, and the decisions on it. The text as the
+  // pipeline loads it, in a block of twice its length.
+  char* text = loaded(body, bodySize);
+  const char* end = text + strlen(text);
+  stream_internal::Playlist& list = parsed();
+  int64_t from = bodySize > 1 ? body[1] % 8 - 1 : -1;
+  stream_internal::ParsePlaylist(text, from, &list);
+  checkPlaylist(list, text, end, from);
+
   std::strcpy(_OrvadoURLXXX, "http://127.0.0.1:8080/live");
   std::strcpy(_OrvadoChunkName, "index.m3u8");
   std::strcpy(_OrvadoChunkListURL, base);
-  char* master = loaded(body, bodySize);
-  replaceAll(master, '\r', '\n');
-  if (stream_internal::ChooseVariant(master) && std::strcmp(_OrvadoChunkListURL, base) != 0)
+  if (stream_internal::ChooseVariant(list) && std::strcmp(_OrvadoChunkListURL, base) != 0) {
     checkUsable(_OrvadoChunkListURL);
+    // The chosen variant is one of the list's: the highest bandwidth of those
+    // whose own segments carry sound, or of all when none does.
+    bool anySound = false;
+    for (uint32_t i = 0; i < list.variantCount; ++i)
+      anySound = anySound || stream_internal::VariantHasSound(list, list.variant[i]);
+    uint32_t best = 0;
+    for (uint32_t i = 0; i < list.variantCount; ++i)
+      if (!anySound || stream_internal::VariantHasSound(list, list.variant[i]))
+        best = std::max(best, list.variant[i].bandwidth);
+    bool found = false;
+    for (uint32_t i = 0; i < list.variantCount; ++i)
+      found = found || (sameSpan(list.variant[i].uri, _OrvadoChunkName) && list.variant[i].bandwidth == best &&
+                        (!anySound || stream_internal::VariantHasSound(list, list.variant[i])));
+    FUZZ_CHECK(found);
+  }
   FUZZ_CHECK(std::memchr(_OrvadoChunkName, '\0', sizeof _OrvadoChunkName) != nullptr);
   FUZZ_CHECK(std::memchr(_OrvadoChunkListURL, '\0', sizeof _OrvadoChunkListURL) != nullptr);
-  std::free(master);
 
-  char* list = loaded(body, bodySize);
-  replaceAll(list, '\r', '\n');
+  // The chunks selected are the last three segments (those usable), in order.
+  stream_internal::ParsePlaylist(text, -1, &list);
+  checkPlaylist(list, text, end, -1);
   stream_internal::Encrypted(list);
   stream_internal::FragmentedMp4(list);
   char chunk[StreamMaxChunks][StreamUrlSize] = {};
   int32_t k = stream_internal::SelectChunks(list, base, chunk);
   FUZZ_CHECK(k >= 0 && k <= static_cast<int32_t>(StreamMaxChunks));
-  for (int32_t i = 0; i < k; ++i) checkUsable(chunk[i]);
-  std::free(list);
+  FUZZ_CHECK(static_cast<uint32_t>(k) <= list.segmentCount);
+  uint32_t next = list.segmentCount > StreamMaxChunks ? list.segmentCount - StreamMaxChunks : 0;
+  for (int32_t i = 0; i < k; ++i) {
+    checkUsable(chunk[i]);
+    bool matched = false;
+    for (; next < list.segmentCount && !matched; ++next) {
+      const stream_internal::PlaylistSegment& s = list.window[next - list.windowStart];
+      char url[StreamUrlSize];
+      matched = ResolveUrl(base, s.uri.at, s.uri.length, url, sizeof url) && std::strcmp(url, chunk[i]) == 0;
+    }
+    FUZZ_CHECK(matched);
+  }
+  std::free(text);
 
   // wget's log of redirects: the URL it led to fits, whatever the log says.
   char led[StreamUrlSize];

@@ -8,6 +8,10 @@ Run with --help for the options; tools/hlssource/README.md has examples.
 
 import argparse
 import functools
+import gzip
+import os
+import ssl
+import subprocess
 import hashlib
 import http.server
 import math
@@ -369,6 +373,14 @@ class Source:
         self.paused = 0.0     # wall-clock seconds the stream stood still
         self.stale_from = None
         self.stale_until = None
+        self.byterange = args.byterange
+        self.gzip = args.gzip
+        self.key = bytes.fromhex(args.aes_key) if args.aes_key else None
+        self.key_iv = args.key_iv
+        self.audio_apart = args.audio_apart
+        self.encrypted = {}
+        if self.key:
+            self.playlists.add("key.bin")
 
     def steps(self):
         if self.manual:
@@ -414,8 +426,17 @@ class Source:
 
     def master(self):
         lines = ["#EXTM3U", "#EXT-X-VERSION:3"]
+        # --audio-apart N: the N variants of the highest bandwidth carry
+        # video only, their sound in a rendition of its own.
+        apart = set(sorted(range(len(self.bandwidths)), key=lambda i: -self.bandwidths[i])[:self.audio_apart])
+        if apart:
+            lines.append('#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="aud",NAME="English",DEFAULT=YES,URI="audio.m3u8"')
         for i, bandwidth in enumerate(self.bandwidths):
-            lines.append("#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=%d" % bandwidth)
+            if i in apart:
+                lines.append('#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=%d,CODECS="avc1.4d401f,mp4a.40.2",AUDIO="aud"'
+                             % bandwidth)
+            else:
+                lines.append("#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=%d" % bandwidth)
             lines.append(self.layout.variant_line(i))
         return "".join(line + "\n" for line in lines)
 
@@ -431,12 +452,20 @@ class Source:
             lines.append("#EXT-X-DISCONTINUITY-SEQUENCE:%d" % (self.restarts - 1))
         if self.mode == "vod":
             lines.append("#EXT-X-PLAYLIST-TYPE:VOD")
+        if self.key:
+            lines.append('#EXT-X-KEY:METHOD=AES-128,URI="key.bin"' + (",IV=0x%032x" % self.key_iv if self.key_iv is not None else ""))
         for content in range(first, newest + 1):
             number = content - self.restart
             if (self.restarts and content == self.restart) or (self.real and self.real.discontinuity(content)):
                 lines.append("#EXT-X-DISCONTINUITY")
             fault = self.faults.peek(("segment", number))
             lines.append("#EXTINF:%.3f," % (self.real.duration(content) if self.real else self.seconds))
+            if self.byterange:
+                # One growing file per variant: segment N is its N-th piece.
+                size = len(self.served(content, number, variant))
+                lines.append("#EXT-X-BYTERANGE:%d@%d" % (size, number * size))
+                lines.append("v%d.ts" % variant)
+                continue
             lines.append(self.layout.segment_line(variant, number, quote=bool(fault and "quote" in fault)))
         if self.mode == "vod":
             lines.append("#EXT-X-ENDLIST")
@@ -446,6 +475,20 @@ class Source:
         if self.real:
             return self.real.segment(variant, content)
         return build_segment(content, self.segment_bytes, self.seconds)
+
+    def served(self, content, number, variant=0):
+        """The bytes of a segment as served: AES-128-CBC encrypted with
+        --aes-key (IV from --key-iv, else the sequence number), by openssl."""
+        plain = self.segment(content, variant)
+        if not self.key:
+            return plain
+        iv = self.key_iv if self.key_iv is not None else number
+        cached = self.encrypted.get((content, variant))
+        if cached is None:
+            cached = subprocess.run(["openssl", "enc", "-aes-128-cbc", "-K", self.key.hex(), "-iv", "%032x" % iv],
+                                    input=plain, stdout=subprocess.PIPE, check=True).stdout
+            self.encrypted[(content, variant)] = cached
+        return cached
 
 
 HTML_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Service unavailable</title></head>\n"
@@ -474,6 +517,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.control(url.query, head)
         if name == "raw":
             return self.raw(url.query, head)
+        if name == "key.bin" and source.key:
+            fault = source.faults.take(("playlist", "key.bin"))
+            if fault and "fail" in fault:
+                return self.send_text(fault["fail"], "fault: key answers %d\n" % fault["fail"], head)
+            return self.send_body(source.key, "application/octet-stream", head, None)
+        if name == "audio.m3u8" and source.audio_apart:
+            return self.send_body(b"#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-ENDLIST\n", "audio/mpegurl", head, None)
+        match = re.fullmatch(r"v(\d+)\.ts", name)
+        if source.byterange and match:
+            return self.ranged(source, int(match.group(1)), head)
         where = source.layout.route(url.path, url.query, self.connection.getsockname()[0])
         if where is None:
             return self.send_text(404, "not found: /%s\n" % name, head)
@@ -488,6 +541,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 text = source.master()
             else:
                 text = source.media([source.layout.media_path(i) for i in range(len(source.bandwidths))].index(name))
+            if source.gzip:
+                # Compressed although nobody asked for it, as some origins do.
+                return self.send_body(gzip.compress(text.encode()), "audio/mpegurl", head, fault, encoding="gzip")
             return self.send_body(text.encode(), "audio/mpegurl", head, fault)
         number = where[2]
         content = number + source.restart
@@ -498,14 +554,42 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_text(fault["fail"], "fault: segment %d answers %d\n" % (number, fault["fail"]), head)
         if fault and "html" in fault:
             return self.send_body(HTML_PAGE, "text/html; charset=utf-8", head, None)
-        self.send_body(source.segment(content, where[1]), "video/mp2t", head, fault)
+        self.send_body(source.served(content, number, where[1]), "video/mp2t", head, fault)
 
-    def send_body(self, body, content_type, head, fault):
+    def ranged(self, source, variant, head):
+        """--byterange: /vK.ts is every segment made so far, one after the
+        other; a Range request gets its piece (206)."""
+        size = len(source.served(source.restart, 0, variant))
+        newest = source.newest()
+        total = (newest - source.restart + 1) * size
+        match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
+        start, end = (int(match.group(1)), int(match.group(2) or total - 1)) if match else (0, total - 1)
+        if start >= total or end < start:
+            return self.send_text(416, "range not satisfiable\n", head)
+        end = min(end, total - 1)
+        first, last = start // size, end // size
+        fault = source.faults.take(("segment", first))
+        if fault and "fail" in fault:
+            return self.send_text(fault["fail"], "fault: segment %d answers %d\n" % (first, fault["fail"]), head)
+        body = b"".join(source.served(n + source.restart, n, variant) for n in range(first, last + 1))
+        body = body[start - first * size:end - first * size + 1]
+        self.send_response(206 if match else 200)
+        self.send_header("Content-Type", "video/mp2t")
+        self.send_header("Content-Length", str(len(body)))
+        if match:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, total))
+        self.end_headers()
+        if not head:
+            self.wfile.write(body)
+
+    def send_body(self, body, content_type, head, fault, encoding=None):
         """Status 200 with `body`, whole or damaged as `fault` says; chunked
         (no Content-Length) when the server was started with --chunked."""
         chunked = self.server.chunked
         self.send_response(200)
         self.send_header("Content-Type", content_type)
+        if encoding:
+            self.send_header("Content-Encoding", encoding)
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
         else:
@@ -699,6 +783,12 @@ def parse_args(argv):
     serving = parser.add_argument_group("layout and serving")
     serving.add_argument("--layout", choices=Layout.NAMES, default="flat", help="where playlists and segments live and how they are named (default flat; see README.md)")
     serving.add_argument("--chunked", action="store_true", help="send playlists and segments with chunked transfer encoding, without Content-Length")
+    serving.add_argument("--byterange", action="store_true", help="media playlists list each segment as an #EXT-X-BYTERANGE of one growing file vK.ts per variant")
+    serving.add_argument("--gzip", action="store_true", help="send playlists gzip-compressed (Content-Encoding: gzip) whether or not the client asked")
+    serving.add_argument("--aes-key", metavar="HEX", help="encrypt segments with METHOD=AES-128 and this 32-digit hex key, served as /key.bin")
+    serving.add_argument("--key-iv", type=lambda t: int(t, 16), metavar="HEX", help="with --aes-key: an IV attribute for every segment (default: the sequence number)")
+    serving.add_argument("--audio-apart", type=int, default=0, metavar="N", help="the N variants of the highest bandwidth carry their sound in a separate audio rendition")
+    serving.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS with this certificate chain and key (PEM)")
     serving.add_argument("--clock", choices=("wall", "manual"), default="wall", help="live mode: a new segment every --segment-seconds (wall) or on /control?advance=K only (manual)")
     parser.add_argument("--stop-after", type=positive_float, metavar="SECONDS", help="stop by itself after SECONDS")
     parser.add_argument("--verbose", action="store_true", help="log every request on standard error")
@@ -763,7 +853,14 @@ def main(argv):
     signal.signal(signal.SIGINT, on_signal)
     for server in servers:
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
-    sys.stdout.write("serving http://127.0.0.1:%d/\n" % source.layout.port)
+    scheme = "http"
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls[0], args.tls[1])
+        for server in servers:
+            server.socket = context.wrap_socket(server.socket, server_side=True)
+        scheme = "https"
+    sys.stdout.write("serving %s://127.0.0.1:%d/\n" % (scheme, source.layout.port))
     sys.stdout.flush()
     # Short waits, so a signal is seen promptly whatever the Python version.
     deadline = None if args.stop_after is None else time.monotonic() + args.stop_after

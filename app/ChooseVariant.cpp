@@ -1,0 +1,92 @@
+// The variant of a master playlist that the channel plays: the best one
+// whose own segments carry sound, and after a failed start the next one
+// down.
+#include <cstring>
+
+#include "app/ResolveUrl.h"
+#include "app/stream_internal.h"
+
+namespace stream_internal {
+
+uint32_t VariantSkip = 0;
+uint32_t VariantChoices = 0;
+
+namespace {
+
+bool Contains(const TextSpan& span, const char* word) {
+  size_t n = strlen(word);
+  for (uint32_t i = 0; span.at != nullptr && i + n <= span.length; ++i)
+    if (memcmp(span.at + i, word, n) == 0) return true;
+  return false;
+}
+
+bool SameSpan(const TextSpan& a, const TextSpan& b) {
+  return a.at != nullptr && b.at != nullptr && a.length == b.length && memcmp(a.at, b.at, a.length) == 0;
+}
+
+// Before `b` in the order of choice: sound first, then the higher
+// bandwidth, then the earlier in the list.
+bool Before(const Playlist& list, uint32_t a, uint32_t b) {
+  bool soundA = VariantHasSound(list, list.variant[a]), soundB = VariantHasSound(list, list.variant[b]);
+  if (soundA != soundB) return soundA;
+  if (list.variant[a].bandwidth != list.variant[b].bandwidth)
+    return list.variant[a].bandwidth > list.variant[b].bandwidth;
+  return a < b;
+}
+
+}  // namespace
+
+bool VariantHasSound(const Playlist& list, const PlaylistVariant& v) {
+  if (v.audio.at != nullptr) {
+    bool group = false;
+    for (uint32_t i = 0; i < list.renditionCount; ++i) {
+      const PlaylistRendition& r = list.rendition[i];
+      if (!SpanIs(r.type, "AUDIO") || !SameSpan(r.groupId, v.audio)) continue;
+      // A rendition without URI is the sound in the variant's own segments.
+      if (r.uri.at == nullptr) return true;
+      group = true;
+    }
+    if (group) return false;
+  }
+  if (v.codecs.at == nullptr) return true;
+  return Contains(v.codecs, "mp4a") || Contains(v.codecs, "ac-3") || Contains(v.codecs, "ec-3") ||
+         Contains(v.codecs, "mp3") || Contains(v.codecs, "opus");
+}
+
+bool ChooseVariant(const Playlist& list) {
+  const char* master = _OrvadoChunkListURL;
+  VariantChoices = 0;
+  for (uint32_t i = 0; i < list.variantCount; ++i) {
+    const PlaylistVariant& v = list.variant[i];
+    if (v.uri.at == nullptr) return Fail(nullptr, "a variant without its URI line in", master).ok;
+    if (v.uri.length >= StreamUrlSize) return Fail("URL >> 1", "a variant URI too long in", master).ok;
+  }
+  // The variants in the order of choice; nothing is chosen when the first
+  // variant says no bandwidth.
+  uint32_t order[PlaylistVariants];
+  uint32_t n = list.variantCount > 0 && list.variant[0].bandwidth != 0 ? list.variantCount : 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t at = i;
+    for (; at > 0 && Before(list, i, order[at - 1]); --at) order[at] = order[at - 1];
+    order[at] = i;
+  }
+  VariantChoices = n;
+  const PlaylistVariant* chosen = n > 0 ? &list.variant[order[VariantSkip % n]] : nullptr;
+  char message[32];
+  TAP_SPrint(message, "%u kb/s", chosen != nullptr ? chosen->bandwidth / 1000 : 0);
+  SetStatusAusgabe(message, _StatusShowTime);
+  if (chosen == nullptr) return true;  // the master playlist itself stays the chunk list
+  memcpy(_OrvadoChunkName, chosen->uri.at, chosen->uri.length);
+  _OrvadoChunkName[chosen->uri.length] = '\0';
+  if (!VariantHasSound(list, *chosen))
+    Fail("Sound apart", "every variant has its sound in a rendition of its own; playing without:", _OrvadoChunkName, -1,
+         SHOW_ONCE);
+  // The variant's URI is relative to the master playlist that holds it.
+  char resolved[StreamUrlSize];
+  if (!ResolveUrl(master, chosen->uri.at, chosen->uri.length, resolved, sizeof resolved) || !ShellSafe(resolved))
+    return Fail("URL >> 1", "the variant cannot be fetched:", _OrvadoChunkName).ok;
+  strcpy(_OrvadoChunkListURL, resolved);
+  return true;
+}
+
+}  // namespace stream_internal
