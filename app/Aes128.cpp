@@ -2,6 +2,9 @@
 // with METHOD=AES-128: the receiver's package ships no crypto library, and
 // the TAP needs only this one direction of one cipher. Plain C, no tables
 // built at run time beyond the inverse S-box.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -97,24 +100,57 @@ void Aes128CbcDecrypt(const uint8_t key[16], uint8_t iv[16], uint8_t* data, uint
   }
 }
 
+namespace {
+
+// Reads until `size` bytes are in or the file ends: the count read, -1 on a
+// failure. (Files are read with the C library's plain calls, which every
+// receiver's has, rather than its stdio streams.)
+ssize_t ReadUpTo(int fd, uint8_t* into, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = read(fd, into + got, size - got);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+bool WriteAll(int fd, const uint8_t* from, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, from, size);
+    if (n <= 0) return false;
+    from += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool DecryptFile(const char* path, const uint8_t key[16], const uint8_t iv[16]) {
   constexpr uint32_t kBlock = 188 * 16 * 16;  // a multiple of both the packet and the AES block
   char out[StreamUrlSize + 8];
   if (snprintf(out, sizeof out, "%s.dec", path) >= static_cast<int>(sizeof out)) return false;
-  FILE* in = fopen(path, "rb");
-  if (in == nullptr) return false;
-  FILE* plain = fopen(out, "wb");
+  int in = open(path, O_RDONLY);
+  if (in < 0) return false;
+  int plain = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   uint8_t* buffer = static_cast<uint8_t*>(TAP_MemAlloc(kBlock + 16));
   uint8_t chain[16];
   memcpy(chain, iv, 16);
-  bool ok = plain != nullptr && buffer != nullptr;
+  bool ok = plain >= 0 && buffer != nullptr;
   // Each block is written once the next is read, so the padding of the
   // last one can be taken off.
   uint32_t held = 0;
   while (ok) {
-    size_t n = fread(buffer + held, 1, kBlock + 16 - held, in);
+    size_t want = kBlock + 16 - held;
+    ssize_t n = ReadUpTo(in, buffer + held, want);
+    if (n < 0) {
+      ok = false;
+      break;
+    }
     held += static_cast<uint32_t>(n);
-    bool last = n == 0 || feof(in);
+    bool last = static_cast<size_t>(n) < want;
     if (held % 16 != 0 && last) ok = false;
     if (!ok || held == 0) break;
     uint32_t now = last ? held : (held >= 16 ? held - 16 : 0);
@@ -129,16 +165,16 @@ bool DecryptFile(const char* path, const uint8_t key[16], const uint8_t iv[16]) 
       for (uint32_t i = 0; ok && i < pad; ++i) ok = buffer[now - 1 - i] == pad;
       keep = ok ? now - pad : 0;
     }
-    if (ok && keep > 0) ok = fwrite(buffer, 1, keep, plain) == keep;
+    if (ok && keep > 0) ok = WriteAll(plain, buffer, keep);
     memmove(buffer, buffer + now, held - now);
     held -= now;
     if (last) break;
   }
   if (buffer != nullptr) TAP_MemFree(buffer);
-  fclose(in);
-  if (plain != nullptr && fclose(plain) != 0) ok = false;
+  close(in);
+  if (plain >= 0 && close(plain) != 0) ok = false;
   if (ok) ok = rename(out, path) == 0;
-  if (!ok) remove(out);
+  if (!ok) unlink(out);
   return ok;
 }
 

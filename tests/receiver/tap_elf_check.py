@@ -140,6 +140,16 @@ def check_receiver(mips):
     check(abi["abiflags"] == 0 and abi["attributes"] in (0, None),
           f"FP-ABI attribute 'any' (.MIPS.abiflags {abi['abiflags']}, .gnu.attributes {abi['attributes']})")
 
+    # A shared object links with names left open; on the receiver each must
+    # be a TAP interface entry or the C library's, or the load fails.
+    stray = []
+    for line in run(CROSS + "readelf", "--dyn-syms", "-W", mips).splitlines():
+        f = line.split()
+        if len(f) >= 8 and f[0].endswith(":") and f[6] == "UND" and f[4] == "GLOBAL":
+            if not (f[7].startswith("TAP_") or "@GLIBC_" in f[7]):
+                stray.append(f[7])
+    check(not stray, "every needed name is the firmware's or the C library's" +
+          (": not " + " ".join(sorted(stray)) if stray else ""))
     needs = version_needs(CROSS, mips)
     oldest = oldest_versions(LIBC)
     newest = max((v for _, v in needs.values()), key=version_key, default="none")
@@ -189,16 +199,6 @@ def main():
     check(needed <= ALLOWED_NEEDED, "needs only " + ", ".join(sorted(ALLOWED_NEEDED)))
     runtime = sorted(n for n in undefined(CROSS, mips) if CXX_RUNTIME.match(n))
     check(not runtime, "no C++ run-time symbols wanted" + (": " + " ".join(runtime) if runtime else ""))
-    # A shared object links with names left open; on the receiver each must
-    # be a TAP interface entry or the C library's, or the load fails.
-    stray = []
-    for line in run(CROSS + "readelf", "--dyn-syms", "-W", mips).splitlines():
-        f = line.split()
-        if len(f) >= 8 and f[0].endswith(":") and f[6] == "UND" and f[4] == "GLOBAL":
-            if not (f[7].startswith("TAP_") or "@GLIBC_" in f[7]):
-                stray.append(f[7])
-    check(not stray, "every needed name is the firmware's or the C library's" +
-          (": not " + " ".join(sorted(stray)) if stray else ""))
     check_receiver(mips)
     sections = run(CROSS + "readelf", "-S", "-W", mips)
     check(".gcc_except_table" not in sections, "no exception tables")
