@@ -10,10 +10,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 echo "== format and layer checks"
 "$root/scripts/check-format.sh"
-# On CI, clang-tidy over the C++ sources that the last day's commits touched
+# On CI, clang-tidy over the C++ sources that the last six hours' commits touched
 # (the whole tree takes some 15 minutes: scripts/check-tidy.sh).
 if [ "${CI:-}" = "true" ]; then
-  since="$(git -C "$root" rev-list -1 --before='24 hours ago' HEAD 2>/dev/null || true)"
+  since="$(git -C "$root" rev-list -1 --before='6 hours ago' HEAD 2>/dev/null || true)"
   [ -n "$since" ] || since="$(git -C "$root" rev-list --max-parents=0 HEAD | tail -n 1)"
   "$root/scripts/check-tidy.sh" --since "$since"
 fi
