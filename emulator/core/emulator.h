@@ -235,6 +235,9 @@ const std::vector<std::string>& consoleLines();
 void setConsoleSink(std::function<void(const std::string& line)> sink);
 // The receiver writes a line of its own to the console.
 void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints a console line on standard output as front ends show it:
+// "[receiver console] <line>", flushed at once.
+void printConsoleLine(const std::string& line);
 
 // ---- TAP files --------------------------------------------------------------
 
@@ -269,50 +272,59 @@ struct ScriptedKey {
   uint32_t code = 0;
 };
 
+// Where runTap's keys come from (a script, standard input, a web page, a
+// test). Called on the loop's thread before each round's events and after
+// every wake-up (wakeRun), with the ticks since the start routine returned:
+// appends the keys to press now, in order. Returns false to end the run (the
+// stop event follows).
+using KeySource = std::function<bool(uint32_t now, std::vector<uint32_t>& keys)>;
+
+// A source that presses each key at its tick (in the order given for equal
+// ticks). It never ends the run.
+KeySource scriptedKeys(std::vector<ScriptedKey> keys);
+// A source that reads key names (as parseKey takes them) from standard input,
+// one a line, without blocking; it ends the run at "quit" or when standard
+// input closes. An unknown name gets a console line and is skipped.
+KeySource stdinKeys();
+// All of `sources` in turn; ends the run as soon as one of them does.
+KeySource keySources(std::vector<KeySource> sources);
+
 struct RunOptions {
   std::string tapPath;
-  std::vector<ScriptedKey> keys;
   // Stop (with the stop event) this many ticks after start; 0 means when the
-  // TAP ends, or stdin closes when keys come from there.
+  // TAP ends or a key source ends the run.
   uint32_t runTicks = 0;
-  bool keysFromStdin = false;
   uint32_t idleEveryTicks = 10;  // an idle event every 100 ms
-  // Screenshot written this many ticks after start (or at the end when the
-  // TAP ends first); empty path for none.
-  std::string screenshot;
-  uint32_t screenshotAtTick = 0;
-  // More screenshots, each at its tick after start (or at the end).
-  struct Shot {
-    uint32_t atTick = 0;
-    std::string path;
-  };
-  std::vector<Shot> shots;
   // The console's pseudo-terminal master, drained into onConsole; -1 for none.
   int consoleMaster = -1;
   std::function<void(const std::string&)> onConsole;
-  // A front end beside the loop, such as the web page. Both are called on
-  // the loop's thread. `takeKeys` runs before each round's events and after
-  // every wake-up (wakeRun): it appends the keys to press now, and returns
-  // false to stop the run (the stop event follows).
-  std::function<bool(std::vector<uint32_t>& keys)> takeKeys;
-  // Called after each round, and between rounds at each multiple of
-  // `lookEveryMs` milliseconds of the steady clock (0: only after rounds), so
-  // the front end can take the screen and state while the picture moves
-  // between idle events.
-  std::function<void()> look;
+  // The keys to press; none when empty.
+  KeySource takeKeys;
+  // A front end beside the loop, such as the web page or the command line's
+  // screenshots, called on the loop's thread with the ticks since start:
+  // after each round, and between rounds at each multiple of `lookEveryMs`
+  // milliseconds of the steady clock (0: only after rounds), so the front
+  // end can take the screen and state while the picture moves between idle
+  // events. With lookEveryMs the loop also wakes at once for wakeRun.
+  std::function<void(uint32_t now)> look;
   uint32_t lookEveryMs = 0;
+  // Called once when the run is over, before the TAP gets the stop event and
+  // is unloaded, so the front end sees the last screen.
+  std::function<void()> atEnd;
 };
 
 // Parses a key name ("0".."9", "exit", "stop", "ok", "menu", "up", "down",
 // "left", "right", "red", "green", "yellow", "blue", "volup", "voldown",
 // "mute") or a number of two or more digits such as 0x1003C.
 bool parseKey(const std::string& text, uint32_t& code);
+// The name that parseKey takes for a key code, or "" for a code without one.
+std::string keyName(uint32_t code);
 // Parses a time ("2s", "1.5s", "250ms", "40t" for ticks) into ticks.
 bool parseTicks(const std::string& text, uint32_t& ticks);
 
 // Loads the TAP, starts it and delivers events until the TAP ends or the run
 // is over, then unloads it. Returns false with a message when the TAP cannot
-// be loaded or the screenshot cannot be written.
+// be loaded.
 bool runTap(const RunOptions& options, std::string* error);
 // Asks a running runTap to stop (safe from a signal handler).
 void requestStop();

@@ -150,9 +150,12 @@ uint32_t sendEvent(uint32_t event, uint32_t param1, uint32_t param2) {
   if (!handler) return param1;
   curTapTask() = config().tapSlot;
   uint32_t r = handler(event, param1, param2);
-  if (tracing())
-    trace("event 0x%X (0x%X, 0x%X) = 0x%X%s", event, param1, param2, r,
-          handler == g_entry.eventHandler ? "" : " (through the hook in the TAP slot)");
+  if (tracing()) {
+    std::string name = event == EVT_KEY ? keyName(param1) : "";
+    trace("event 0x%X (0x%X, 0x%X) = 0x%X%s%s", event, param1, param2, r,
+          handler == g_entry.eventHandler ? "" : " (through the hook in the TAP slot)",
+          name.empty() ? "" : (" key " + name).c_str());
+  }
   if (exitRequested()) g_ended = true;
   return r;
 }

@@ -11,11 +11,6 @@ namespace {
 
 volatile std::sig_atomic_t g_quit = 0;
 
-void printConsole(const std::string& line) {
-  std::printf("[receiver console] %s\n", line.c_str());
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 void requestQuit() {
@@ -39,12 +34,12 @@ int run(const Address& address, const Config& config, RunOptions options) {
   std::fflush(stdout);
 
   auto line = [&hub](const std::string& text) {
-    printConsole(text);
+    printConsoleLine(text);
     hub.consoleLine(text);
   };
   options.onConsole = line;
-  options.takeKeys = [&hub](std::vector<uint32_t>& keys) { return hub.takeKeys(keys) && !g_quit; };
-  options.look = [&hub] { hub.look(); };
+  options.takeKeys = [&hub](uint32_t, std::vector<uint32_t>& keys) { return hub.takeKeys(keys) && !g_quit; };
+  options.look = [&hub](uint32_t) { hub.look(); };
   options.lookEveryMs = Hub::kFrameEveryMs;
 
   int status = 0;
