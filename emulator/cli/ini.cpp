@@ -18,7 +18,8 @@ bool iniForChannels(const std::vector<std::string>& channels, std::string& text,
       name = url.substr(0, eq);
       url = url.substr(eq + 1);
     }
-    if (url.empty() || url.find_first_of("\r\n") != std::string::npos || name.find_first_of("\r\n") != std::string::npos) {
+    if (url.empty() || url.find_first_of("\r\n") != std::string::npos ||
+        name.find_first_of("\r\n") != std::string::npos) {
       *error = "bad channel for --ini \"" + channels[i] + "\": expected URL or NAME=URL on one line";
       return false;
     }

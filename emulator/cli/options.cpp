@@ -168,31 +168,17 @@ void parseOptions(int argc, char** argv, Options& o) {
     const char* name = c >= kKey ? kTable[index].name : "";
     std::string dashed = std::string("--") + name;
     switch (c) {
-      case 'h':
-        std::fputs(kUsage, stdout);
-        std::exit(0);
-      case ':':
-        usageError(std::string(argv[optind - 1]) + " needs a value");
-      case '?':
-        usageError("unknown option " + std::string(argv[optind - 1]));
-      case kKey:
-        o.keys.push_back(keyOf(value));
-        break;
+      case 'h': std::fputs(kUsage, stdout); std::exit(0);
+      case ':': usageError(std::string(argv[optind - 1]) + " needs a value");
+      case '?': usageError("unknown option " + std::string(argv[optind - 1]));
+      case kKey: o.keys.push_back(keyOf(value)); break;
       case kKeys:
         for (const std::string& item : splitList(value)) o.keys.push_back(keyOf(item));
         break;
-      case kStdin:
-        o.keysFromStdin = true;
-        break;
-      case kRun:
-        o.run.runTicks = ticksOf(value, "--run");
-        break;
-      case kScreenshot:
-        screenshot = value;
-        break;
-      case kScreenshotAt:
-        screenshotAt = ticksOf(value, "--screenshot-at");
-        break;
+      case kStdin: o.keysFromStdin = true; break;
+      case kRun: o.run.runTicks = ticksOf(value, "--run"); break;
+      case kScreenshot: screenshot = value; break;
+      case kScreenshotAt: screenshotAt = ticksOf(value, "--screenshot-at"); break;
       case kShot: {
         auto colon = value.find(':');
         Shot shot;
@@ -209,12 +195,8 @@ void parseOptions(int argc, char** argv, Options& o) {
 #endif
         o.config.audioFile = value;
         break;
-      case kDisk:
-        o.sandbox.diskDir = value;
-        break;
-      case kTemplate:
-        o.sandbox.diskTemplate = value;
-        break;
+      case kDisk: o.sandbox.diskDir = value; break;
+      case kTemplate: o.sandbox.diskTemplate = value; break;
       case kPut: {
         auto eq = value.find('=');
         emu::DiskFile file;
@@ -227,15 +209,9 @@ void parseOptions(int argc, char** argv, Options& o) {
         o.sandbox.files.push_back(file);
         break;
       }
-      case kIni:
-        channels.push_back(value);
-        break;
-      case kKeepDisk:
-        o.sandbox.keepDisk = true;
-        break;
-      case kNoHostWget:
-        o.sandbox.hideHostWget = true;
-        break;
+      case kIni: channels.push_back(value); break;
+      case kKeepDisk: o.sandbox.keepDisk = true; break;
+      case kNoHostWget: o.sandbox.hideHostWget = true; break;
       case kSysid: {
         char* end = nullptr;
         unsigned long long id = std::strtoull(value.c_str(), &end, 0);
@@ -244,19 +220,13 @@ void parseOptions(int argc, char** argv, Options& o) {
         o.config.systemId = static_cast<uint32_t>(id);
         break;
       }
-      case kWithout:
-        o.config.leaveOut.insert(value);
-        break;
-      case kChdirZero:
-        o.config.changeDir = emu::ChangeDirConvention::ZeroOnSuccess;
-        break;
+      case kWithout: o.config.leaveOut.insert(value); break;
+      case kChdirZero: o.config.changeDir = emu::ChangeDirConvention::ZeroOnSuccess; break;
       case kIdle:
         o.run.idleEveryTicks = ticksOf(value, "--idle");
         if (o.run.idleEveryTicks == 0) usageError("--idle must be at least one tick (10ms)");
         break;
-      case kVirtualClock:
-        o.config.virtualClock = true;
-        break;
+      case kVirtualClock: o.config.virtualClock = true; break;
       case kTime: {
         struct tm t {};
         const char* end = strptime(value.c_str(), "%Y-%m-%d %H:%M:%S", &t);
@@ -265,9 +235,7 @@ void parseOptions(int argc, char** argv, Options& o) {
         o.config.fixedTime = mktime(&t);
         break;
       }
-      case kTrace:
-        o.config.trace = true;
-        break;
+      case kTrace: o.config.trace = true; break;
       case kTraceFile:
         o.traceFile = value;
         o.config.trace = true;
@@ -286,8 +254,7 @@ void parseOptions(int argc, char** argv, Options& o) {
         o.web = true;
         break;
       }
-      default:
-        usageError("unknown option " + dashed);
+      default: usageError("unknown option " + dashed);
     }
   }
   for (int i = optind; i < argc; ++i) {

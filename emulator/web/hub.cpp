@@ -18,16 +18,18 @@ bool Hub::takeKeys(std::vector<uint32_t>& keys) {
   std::lock_guard<std::mutex> guard(lock_);
   keys.insert(keys.end(), queued_.begin(), queued_.end());
   keysTaken_ += queued_.size();
+  if (!queued_.empty()) keysTakenAt_.emplace_back(keysTaken_, nowMs());
   queued_.clear();
   return !stopAsked_ && !restartAsked_ && !quit_;
 }
 
-void Hub::look() {
+void Hub::look(bool force) {
   int64_t now = nowMs();
   uint64_t changes = screenChanges();
   // One frame at most in each period of the steady clock's grid.
   int64_t period = now / kFrameEveryMs;
-  if (changes != lastLookChanges_ && period != lastFramePeriod_) {
+  while (!keysTakenAt_.empty() && keysTakenAt_.front().second < now - kKeyEffectMs) keysTakenAt_.pop_front();
+  if (force || (changes != lastLookChanges_ && period != lastFramePeriod_)) {
     lastLookChanges_ = changes;
     Image image = screen();
     std::shared_ptr<Frame> previous = latestFrame();
@@ -41,6 +43,8 @@ void Hub::look() {
         std::lock_guard<std::mutex> guard(lock_);
         frame->seq = (latest_ ? latest_->seq : 0) + 1;
         frame->keys = keysTaken_;
+        frame->keyEffect = keysTakenAt_.empty() ? 0 : keysTakenAt_.back().first;
+        keysTakenAt_.clear();  // one frame shows a key's effect
         latest_ = std::move(frame);
         frameTimes_.push_back(now);
         while (!frameTimes_.empty() && frameTimes_.front() <= now - 1000) frameTimes_.pop_front();
@@ -48,7 +52,7 @@ void Hub::look() {
       changed_.notify_all();
     }
   }
-  if (now - lastPlayMs_ >= 200) {
+  if (force || now - lastPlayMs_ >= 200) {
     lastPlayMs_ = now;
     PlayerStatus play = playerStatus();
     std::lock_guard<std::mutex> guard(lock_);

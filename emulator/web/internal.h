@@ -21,6 +21,9 @@ namespace emu::web {
 struct Frame {
   uint64_t seq = 0;   // 1, 2, ... in order of publication
   uint64_t keys = 0;  // keys the TAP had been given when it was taken
+  // The newest key taken shortly before this frame (Hub::kKeyEffectMs), whose
+  // effect it may show; 0 for none. The page's meter counts only such keys.
+  uint64_t keyEffect = 0;
   uint32_t width = 0, height = 0;
   std::vector<uint32_t> pixels;  // ARGB
   std::once_flag jpegOnce;
@@ -35,14 +38,19 @@ class Hub {
   static constexpr size_t kMaxQueuedKeys = 64;
   static constexpr size_t kConsoleKept = 2000;
   static constexpr int kFrameEveryMs = 40;  // 25 frames a second at most
+  // A frame later than this after a key shows something else than the key's
+  // effect (a timed message, the next pipeline step): three idle events.
+  static constexpr int kKeyEffectMs = 300;
 
   // ---- the emulator's thread ----
   // Hands over the queued keys; false once a stop or restart was asked for.
   bool takeKeys(std::vector<uint32_t>& keys);
-  // Takes the screen when it changed (at most every kFrameEveryMs) and the
-  // play state.
-  void look();
+  // Takes the screen when it changed (at most every kFrameEveryMs, unless
+  // `now`) and the play state (at most every 200 ms, unless `now`).
+  void look(bool now = false);
   void consoleLine(const std::string& line);
+  // The TAP's state ("running", "ended", "stopped", "failed") and what to
+  // do next.
   void setTapState(const std::string& state, const std::string& detail = "");
   // Waits until a restart is asked for (true) or quit (false).
   bool waitForRestart();
@@ -79,6 +87,7 @@ class Hub {
   // keys
   std::vector<uint32_t> queued_;
   uint64_t keysQueued_ = 0, keysTaken_ = 0;
+  std::deque<std::pair<uint64_t, int64_t>> keysTakenAt_;  // key number, when (the emulator's thread)
   bool stopAsked_ = false, restartAsked_ = false;
 
   // screen (lastLookChanges_ and lastFramePeriod_ belong to the emulator's thread)

@@ -55,13 +55,20 @@ int run(const Address& address, const Config& config, RunOptions options) {
     setConsoleSink(line);
     hub.setTapState("running");
     bool ok = runTap(options, &error);
-    hub.look();
+    bool ended = tapEnded() && !hub.stopPending() && !g_quit;
+    // The receiver without its TAP: no regions, nothing plays.
+    std::string why;
+    if (!reset(config, &why)) line("receiver: " + why);
+    setConsoleSink(line);
+    hub.look(true);
     if (!ok) {
       line("receiver: " + error);
-      hub.setTapState("failed", error);
+      hub.setTapState("failed", "The TAP could not be loaded: " + error + ". Mend it, then Restart TAP.");
       if (first) status = 1;
+    } else if (ended) {
+      hub.setTapState("ended", "The TAP ended itself. Restart TAP starts it again on a fresh receiver.");
     } else {
-      hub.setTapState(g_quit || hub.stopPending() ? "stopped" : "ended");
+      hub.setTapState("stopped", "The TAP was stopped. Restart TAP starts it again on a fresh receiver.");
     }
     if (hub.restartAsked()) continue;
     if (options.runTicks) break;  // a timed run ends with its TAP

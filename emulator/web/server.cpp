@@ -32,6 +32,12 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
   server_.set_keep_alive_max_count(100);
   // An idle connection holds a thread, and the end of the emulator waits for it.
   server_.set_keep_alive_timeout(1);
+  // SO_REUSEADDR only: the library's default, SO_REUSEPORT, lets a second
+  // emulator listen on the same port and take every other request.
+  server_.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 
   // Another web page in the same browser may send requests here too: only
   // this front end's own names and page get through.
@@ -65,6 +71,9 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
     res.set_content(kPageJs, "text/javascript; charset=utf-8");
   });
 
+  // Browsers ask for it on their own; there is none.
+  server_.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+
   server_.Get("/stream.mjpg", [this](const httplib::Request&, httplib::Response& res) {
     uint64_t id = hub_.openStream();
     auto last = std::make_shared<uint64_t>(0);
@@ -78,7 +87,8 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
           std::string head = std::string("--") + kBoundary +
                              "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
                              "\r\nX-Frame: " + std::to_string(frame->seq) +
-                             "\r\nX-Key: " + std::to_string(frame->keys) + "\r\n\r\n";
+                             "\r\nX-Key: " + std::to_string(frame->keys) +
+                             "\r\nX-Key-Effect: " + std::to_string(frame->keyEffect) + "\r\n\r\n";
           *last = frame->seq;
           return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) && sink.write("\r\n", 2);
         });

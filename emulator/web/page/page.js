@@ -3,8 +3,10 @@
 'use strict';
 
 // What tests and curious users can read: frames drawn, and the time from
-// each key press to the first frame taken after the TAP had the key.
-const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, frameLog: [], latencies: [] };
+// each key press to the frame that shows its effect. A key whose effect no
+// frame shows (the server marks a frame taken within 300 ms of a key) is not
+// counted.
+const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, keyEffect: 0, frameLog: [], latencies: [], tap: '' };
 const pending = [];  // keys sent and not yet seen: {number, t0}
 
 const canvas = document.getElementById('screen');
@@ -23,11 +25,14 @@ function indexOf(buf, pattern, from) {
 
 function settle(now) {
   for (let i = pending.length - 1; i >= 0; i--) {
-    if (pending[i].number && orvado.keysInFrame >= pending[i].number) {
-      const ms = Math.round(now - pending[i].t0);
+    const p = pending[i];
+    if (p.number && orvado.keyEffect >= p.number) {
+      const ms = Math.round(now - p.t0);
       orvado.latencies.push(ms);
       $('latency').textContent = ms + ' ms';
       pending.splice(i, 1);
+    } else if ((p.number && orvado.keysInFrame >= p.number) || now - p.t0 > 5000) {
+      pending.splice(i, 1);  // the screen moved on without showing this key
     }
   }
 }
@@ -40,7 +45,8 @@ async function draw(part, headers) {
   orvado.frames++;
   orvado.frame = Number(headers['x-frame'] || 0);
   orvado.keysInFrame = Number(headers['x-key'] || 0);
-  orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, t: now });
+  orvado.keyEffect = Number(headers['x-key-effect'] || 0);
+  orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, effect: orvado.keyEffect, t: now });
   if (orvado.frameLog.length > 500) orvado.frameLog.shift();
   $('screen-note').classList.add('hidden');
   settle(now);
@@ -106,10 +112,11 @@ async function press(key) {
   }
   try {
     const res = await post('/api/key', 'key=' + encodeURIComponent(key));
+    if (res.status === 409) showHint('No TAP is running: the key went nowhere. Restart TAP starts it.', 'failed');
     if (!res.ok) throw new Error(await res.text());
     entry.number = (await res.json()).key;
     // The frame may have come before this answer.
-    const seen = orvado.frameLog.find((f) => f.keys >= entry.number && f.t >= entry.t0);
+    const seen = orvado.frameLog.find((f) => f.effect >= entry.number && f.t >= entry.t0);
     if (seen) {
       const ms = Math.round(seen.t - entry.t0);
       orvado.latencies.push(ms);
@@ -124,6 +131,30 @@ async function press(key) {
 
 for (const button of document.querySelectorAll('.remote button')) {
   button.addEventListener('click', () => press(button.dataset.key));
+  // No focus for the keys: Space or Enter would press the last one again.
+  button.addEventListener('mousedown', (e) => e.preventDefault());
+}
+
+function showHint(text, kind) {
+  const bar = $('tap-hint');
+  bar.textContent = text;
+  bar.className = 'hint-bar ' + (kind || '');
+  bar.hidden = !text;
+}
+
+// The state's words on the page, and the buttons that can do something in it.
+function showTap(state) {
+  const pill = $('tap-state');
+  pill.textContent = 'TAP ' + state.tap;
+  pill.title = state.tapDetail || '';
+  pill.className = 'pill ' + state.tap;
+  const running = state.tap === 'running';
+  if (state.tap !== orvado.tap) {
+    orvado.tap = state.tap;
+    showHint(running ? '' : state.tapDetail, state.tap);
+    $('tap-stop').disabled = !running;
+    for (const button of document.querySelectorAll('.remote button')) button.disabled = !running;
+  }
 }
 
 const keyboard = { Escape: 'exit', Enter: 'ok', ArrowUp: 'up', ArrowDown: 'down', ArrowLeft: 'left', ArrowRight: 'right' };
@@ -204,10 +235,7 @@ async function poll() {
     try {
       const res = await fetch('/api/state?since=' + consoleNext, { cache: 'no-store' });
       const state = await res.json();
-      const pill = $('tap-state');
-      pill.textContent = 'TAP ' + state.tap;
-      pill.title = state.tapDetail || '';
-      pill.className = 'pill ' + state.tap;
+      showTap(state);
       $('fps').textContent = state.fps;
       showPlay(state.play);
       showDownloads(state.downloads);
@@ -215,6 +243,7 @@ async function poll() {
     } catch (e) {
       $('tap-state').textContent = 'emulator not reachable';
       $('tap-state').className = 'pill offline';
+      orvado.tap = 'offline';
     }
     await sleep(400);
   }
