@@ -239,6 +239,28 @@ void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "[receiver console] <line>", flushed at once.
 void printConsoleLine(const std::string& line);
 
+// ---- shell ------------------------------------------------------------------
+
+// One shell command of the TAP (system or popen), as it ran.
+struct ShellCommand {
+  uint64_t number = 0;  // 1, 2, ... since the program started
+  std::string kind;     // "system" or "popen"
+  std::string command;  // the command line
+  uint32_t startTick = 0;
+  bool done = false;   // the shell has ended (popen: at pclose)
+  int status = -1;     // its wait status, -1 when it could not start
+  std::string result;  // "exit 0", "exit 8", "killed by Terminated", "could not start"
+  double seconds = 0;  // how long it ran
+  // The end (2 kB at most) of what it, and the jobs it left in the
+  // background, wrote to standard error so far. That output also goes on to
+  // the emulator's stderr.
+  std::string errorTail;
+};
+// The TAP's last 50 shell commands since reset, oldest first. With tracing,
+// each one also makes a trace line when it ends: "system(\"...\") = exit 0
+// in 0.012 s" (popen's at pclose). Any thread may call it.
+std::vector<ShellCommand> shellCommands();
+
 // ---- TAP files --------------------------------------------------------------
 
 struct TapHeader {

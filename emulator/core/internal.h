@@ -17,6 +17,11 @@ void resetConsole();
 void resetScreen(OsdRegionInfo* regionTable);  // the table the firmware keeps ("_osdInfo")
 void resetHdd(TapTableEntry* tapTable);
 void resetPlayer();
+void resetShell();
+
+// Passes on the error output that the TAP's shell commands and their
+// background jobs wrote since the last call (shell.cpp). Never blocks.
+void drainShell();
 
 // The receiver's player and work folder, called by the firmware objects.
 void fwSaveWorkFolder();

@@ -149,6 +149,7 @@ uint32_t sendEvent(uint32_t event, uint32_t param1, uint32_t param2) {
   TAP_EventHandlerFunction handler = detail::tapSlot().eventHandler;
   if (!handler) return param1;
   curTapTask() = config().tapSlot;
+  detail::drainShell();
   uint32_t r = handler(event, param1, param2);
   if (tracing()) {
     std::string name = event == EVT_KEY ? keyName(param1) : "";

@@ -55,8 +55,11 @@ void Hub::look(bool force) {
   if (force || now - lastPlayMs_ >= 200) {
     lastPlayMs_ = now;
     PlayerStatus play = playerStatus();
+    std::vector<ShellCommand> shell = shellCommands();
+    if (shell.size() > kShellShown) shell.erase(shell.begin(), shell.end() - kShellShown);
     std::lock_guard<std::mutex> guard(lock_);
     play_ = std::move(play);
+    shell_ = std::move(shell);
   }
 }
 
@@ -170,6 +173,14 @@ std::string Hub::stateJson(uint64_t since) {
       out += (f ? "," : "") + std::string("{\"name\":") + jsonString(p.files[f].first) +
              ",\"size\":" + std::to_string(p.files[f].second) + "}";
     out += "]}";
+  }
+  out += "],\"shell\":[";
+  for (size_t i = 0; i < shell_.size(); ++i) {
+    const ShellCommand& c = shell_[i];
+    out += (i ? "," : "") + std::string("{\"number\":") + std::to_string(c.number) + ",\"kind\":" + jsonString(c.kind) +
+           ",\"command\":" + jsonString(c.command) + ",\"done\":" + (c.done ? "true" : "false") +
+           ",\"ok\":" + (c.done && c.status == 0 ? "true" : "false") + ",\"result\":" + jsonString(c.result) +
+           ",\"seconds\":" + std::to_string(c.seconds) + ",\"errorTail\":" + jsonString(c.errorTail) + "}";
   }
   out += "],\"console\":{\"first\":" + std::to_string(consoleFirst_) +
          ",\"next\":" + std::to_string(consoleFirst_ + console_.size()) + ",\"lines\":[";

@@ -37,6 +37,7 @@ class Hub {
  public:
   static constexpr size_t kMaxQueuedKeys = 64;
   static constexpr size_t kConsoleKept = 2000;
+  static constexpr size_t kShellShown = 12;
   static constexpr int kFrameEveryMs = 40;  // 25 frames a second at most
   // A frame later than this after a key shows something else than the key's
   // effect (a timed message, the next pipeline step): three idle events.
@@ -99,6 +100,7 @@ class Hub {
   // state
   std::string tapState_ = "starting", tapDetail_;
   PlayerStatus play_;
+  std::vector<ShellCommand> shell_;  // the last commands, newest last
   int64_t lastPlayMs_ = 0;
   std::deque<std::string> console_;
   uint64_t consoleFirst_ = 0;  // number of console_.front()

@@ -148,3 +148,19 @@ test('the browser\'s own request for an icon gets an answer', async () => {
   const res = await fetch(emulator.url + 'favicon.ico');
   assert.ok(res.status === 204 || (res.status === 200 && /^image\//.test(res.headers.get('content-type'))), String(res.status));
 });
+
+test('a failing channel\'s shell command shows with its status and error output', async () => {
+  // Exit first: an earlier digit may have left the TAP streaming.
+  for (const key of ['exit', '1']) {
+    const res = await fetch(emulator.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key }) });
+    assert.equal(res.status, 200);
+  }
+  let last;
+  const failed = await until('the failed playlist fetch in the state', async () => {
+    const s = last = await (await fetch(emulator.url + 'api/state')).json();
+    return s.shell.find((c) => /wget .*127\.0\.0\.1:9\/none\.m3u8/.test(c.command) && c.done);
+  }, 15000).catch((e) => { throw new Error(e.message + '\n' + JSON.stringify(last?.shell) + JSON.stringify(last?.console.lines.slice(-10))); });
+  assert.equal(failed.ok, false);
+  assert.equal(failed.result, 'exit 4', 'wget\'s network failure');
+  assert.match(failed.errorTail, /Connection refused/);
+});

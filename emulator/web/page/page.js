@@ -215,6 +215,34 @@ function showDownloads(list) {
   $('no-downloads').style.display = list.length ? 'none' : '';
 }
 
+// The TAP's last shell commands, newest first, with the end of their error
+// output when they failed.
+function showShell(list) {
+  const box = $('shell');
+  box.replaceChildren();
+  for (const c of [...list].reverse()) {
+    const item = document.createElement('li');
+    const result = document.createElement('span');
+    result.className = 'result ' + (!c.done ? '' : c.ok ? 'ok' : 'bad');
+    result.textContent = c.done ? c.result : 'running';
+    const time = document.createElement('span');
+    time.className = 'time';
+    time.textContent = c.done ? c.seconds.toFixed(2) + ' s' : '';
+    const cmd = document.createElement('span');
+    cmd.className = 'cmd';
+    cmd.textContent = c.command;
+    item.append(result, time, cmd);
+    const tail = c.errorTail.trimEnd().split('\n').slice(-6).join('\n');
+    if (tail && !c.ok) {
+      const pre = document.createElement('pre');
+      pre.textContent = tail;
+      item.append(pre);
+    }
+    box.append(item);
+  }
+  $('no-shell').style.display = list.length ? 'none' : '';
+}
+
 let consoleNext = 0;
 function showConsole(c) {
   const box = $('console');
@@ -239,6 +267,7 @@ async function poll() {
       $('fps').textContent = state.fps;
       showPlay(state.play);
       showDownloads(state.downloads);
+      showShell(state.shell);
       showConsole(state.console);
     } catch (e) {
       $('tap-state').textContent = 'emulator not reachable';
