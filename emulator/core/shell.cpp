@@ -23,9 +23,9 @@
 namespace emu {
 namespace {
 
-constexpr size_t kKept = 50;          // commands a front end can see
-constexpr size_t kTailBytes = 2048;   // of each command's error output
-constexpr int kPipeBytes = 1 << 20;   // so background writers rarely wait for a drain
+constexpr size_t kKept = 50;         // commands a front end can see
+constexpr size_t kTailBytes = 2048;  // of each command's error output
+constexpr int kPipeBytes = 1 << 20;  // so background writers rarely wait for a drain
 
 struct Running {
   std::shared_ptr<ShellCommand> command;
@@ -44,8 +44,7 @@ std::map<FILE*, Running> g_streams;
 
 void keepTail(ShellCommand& command, const char* data, size_t n) {
   command.errorTail.append(data, n);
-  if (command.errorTail.size() > kTailBytes)
-    command.errorTail.erase(0, command.errorTail.size() - kTailBytes);
+  if (command.errorTail.size() > kTailBytes) command.errorTail.erase(0, command.errorTail.size() - kTailBytes);
 }
 
 // Passes what waits in `fd` on to the emulator's stderr and into the
@@ -112,14 +111,15 @@ void finish(Running& run, int status, const char* name) {
   std::string fromFile = file.empty() ? "" : fileTail(file);
   {
     std::lock_guard<std::mutex> guard(g_lock);
-    if (!fromFile.empty()) keepTail(*run.command, ("[" + file + "]\n" + fromFile).data(), file.size() + 3 + fromFile.size());
+    if (!fromFile.empty())
+      keepTail(*run.command, ("[" + file + "]\n" + fromFile).data(), file.size() + 3 + fromFile.size());
     run.command->done = true;
     run.command->status = status;
     run.command->result = statusText(status);
     run.command->seconds = seconds;
   }
-  trace("%s(%s) = %s in %.3f s", name, detail::quote(run.command->command.c_str()).c_str(),
-        run.command->result.c_str(), seconds);
+  trace("%s(%s) = %s in %.3f s", name, detail::quote(run.command->command.c_str()).c_str(), run.command->result.c_str(),
+        seconds);
   if (run.errorFd >= 0) {
     if (pass(run.errorFd, *run.command)) {
       g_open.push_back(run);  // background jobs still hold it
@@ -199,7 +199,8 @@ extern "C" __attribute__((visibility("default"))) int system(const char* line) {
   run.errorFd = fds[0];
   // As the C library's system: the caller ignores SIGINT and SIGQUIT and
   // holds SIGCHLD while the command runs.
-  struct sigaction ignore {}, oldInt {}, oldQuit {};
+  struct sigaction ignore {
+  }, oldInt{}, oldQuit{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGINT, &ignore, &oldInt);
   sigaction(SIGQUIT, &ignore, &oldQuit);

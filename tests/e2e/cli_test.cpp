@@ -212,3 +212,14 @@ TEST(Cli, FilesIntoTheImageTraceFileAndLastScreenshot) {
   EXPECT_EQ(ten.status, 2) << ten.out;
   EXPECT_TRUE(contains(ten.out, "nine at most")) << ten.out;
 }
+
+// The sample TAP of docs/write-your-own-tap.md loads with its header
+// sections, answers OK and ends itself on Exit.
+TEST(Cli, RunsTheSampleTap) {
+  Result r = emulator("--virtual-clock --keys 1s:ok,2s:exit " ORVADO_BINARY_DIR "/examples/hello/hello.tap");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "hello.tap: Hello (\"Says hello and counts OK\", id 0x0F0A7F01, by A TAP author"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "key 0x10011 consumed by the TAP (ok)")) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP has ended itself (TAP_Exit)")) << r.out;
+}
