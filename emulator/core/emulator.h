@@ -53,6 +53,10 @@ struct Config {
   // WAV file (16-bit stereo, 48 kHz) that receives the player's decoded
   // audio; empty for none.
   std::string audioFile;
+  // Receives the player's decoded audio as it is played, on the thread that
+  // runs the TAP: `frames` frames of 16-bit stereo PCM at 48 kHz whose first
+  // is due at `dueMs` (milliseconds of the emulator's clock, ticks x 10).
+  std::function<void(const int16_t* samples, size_t frames, int64_t dueMs)> audioSink;
   // The player ends a playback that has waited this long at the end of a file
   // that no longer grows.
   uint32_t playerGiveUpTicks = 1000;
@@ -167,6 +171,10 @@ struct PlayerStatus {
   uint64_t damagedStretches = 0;  // damaged stretches of the file skipped
   uint32_t startTick = 0;         // when the playback started
   uint32_t firstPictureTick = 0;  // when its first picture was shown; 0 before
+  // When the picture shown now is due by its timestamp, in milliseconds of
+  // the emulator's clock (ticks x 10); -1 before the first. The sound given
+  // to Config::audioSink carries the same clock, so the two can be lined up.
+  int64_t pictureDueMs = -1;
 };
 // The player's state now (decodes what is due first). Empty when nothing plays.
 // Like screen(), call it from the thread that runs the TAP: the player decodes

@@ -31,12 +31,14 @@ void Hub::look(bool force) {
   while (!keysTakenAt_.empty() && keysTakenAt_.front().second < now - kKeyEffectMs) keysTakenAt_.pop_front();
   if (force || (changes != lastLookChanges_ && period != lastFramePeriod_)) {
     lastLookChanges_ = changes;
+    int64_t due = playerStatus().pictureDueMs;
     Image image = screen();
     std::shared_ptr<Frame> previous = latestFrame();
     if (!previous || previous->pixels != image.pixels) {
       auto frame = std::make_shared<Frame>();
       frame->width = image.width;
       frame->height = image.height;
+      frame->pictureDueMs = due;
       frame->pixels = std::move(image.pixels);
       lastFramePeriod_ = period;
       {
@@ -190,6 +192,32 @@ std::string Hub::stateJson(uint64_t since) {
   out += "]}}";
   return out;
 }
+
+void Hub::audio(const int16_t* samples, size_t frames, int64_t dueMs) {
+  if (listeners_.load() == 0) return;
+  auto chunk = std::make_shared<AudioChunk>();
+  chunk->dueMs = dueMs;
+  chunk->pcm.assign(reinterpret_cast<const char*>(samples), frames * 4);
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    chunk->seq = ++audioSeq_;
+    audio_.push_back(std::move(chunk));
+    while (!audio_.empty() && audio_.front()->dueMs < dueMs - 500) audio_.pop_front();
+  }
+  changed_.notify_all();
+}
+
+std::vector<std::shared_ptr<AudioChunk>> Hub::audioAfter(uint64_t after, std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> guard(lock_);
+  changed_.wait_for(guard, wait, [&] { return quit_ || audioSeq_ > after; });
+  std::vector<std::shared_ptr<AudioChunk>> out;
+  if (quit_) return out;
+  for (const auto& chunk : audio_)
+    if (chunk->seq > after) out.push_back(chunk);
+  return out;
+}
+
+void Hub::listen(bool on) { listeners_ += on ? 1 : -1; }
 
 uint64_t Hub::openStream() {
   std::lock_guard<std::mutex> guard(lock_);

@@ -26,8 +26,18 @@ struct Frame {
   uint64_t keyEffect = 0;
   uint32_t width = 0, height = 0;
   std::vector<uint32_t> pixels;  // ARGB
+  // When the player's picture in it is due on the emulator's clock (ms), -1
+  // when there is none: the page lines the sound up with it.
+  int64_t pictureDueMs = -1;
   std::once_flag jpegOnce;
   std::string jpeg;
+};
+
+// A piece of the player's sound: 16-bit stereo PCM at 48 kHz.
+struct AudioChunk {
+  uint64_t seq = 0;
+  int64_t dueMs = 0;  // when its first frame is due on the emulator's clock
+  std::string pcm;
 };
 
 // What the emulator's thread publishes and what the HTTP threads ask for.
@@ -50,6 +60,9 @@ class Hub {
   // `now`) and the play state (at most every 200 ms, unless `now`).
   void look(bool now = false);
   void consoleLine(const std::string& line);
+  // Keeps a piece of decoded sound for the listening pages; nothing while
+  // none listens.
+  void audio(const int16_t* samples, size_t frames, int64_t dueMs);
   // The TAP's state ("running", "ended", "stopped", "failed") and what to
   // do next.
   void setTapState(const std::string& state, const std::string& detail = "");
@@ -72,6 +85,11 @@ class Hub {
   std::shared_ptr<Frame> latestFrame();
   // The state as JSON, with the console lines from number `since` on.
   std::string stateJson(uint64_t since);
+  // The sound after chunk `after`, waiting up to `wait` for some; empty when
+  // none came or the front end is closing.
+  std::vector<std::shared_ptr<AudioChunk>> audioAfter(uint64_t after, std::chrono::milliseconds wait);
+  // A page starts or stops listening.
+  void listen(bool on);
   // Registers a stream; it should end once streamEvicted(id) says so.
   uint64_t openStream();
   bool streamEvicted(uint64_t id);
@@ -106,6 +124,11 @@ class Hub {
   uint64_t consoleFirst_ = 0;  // number of console_.front()
 
   uint64_t streams_ = 0;
+
+  // sound (kept for half a second)
+  std::atomic<int> listeners_{0};
+  std::deque<std::shared_ptr<AudioChunk>> audio_;
+  uint64_t audioSeq_ = 0;
 };
 
 // Whether a request may be served: its Host names this front end (an address

@@ -18,9 +18,14 @@ void requestQuit() {
   requestStop();
 }
 
-int run(const Address& address, const Config& config, RunOptions options) {
+int run(const Address& address, const Config& given, RunOptions options) {
   g_quit = 0;
   Hub hub;
+  // The player's sound goes to the pages that listen.
+  Config config = given;
+  config.audioSink = [&hub](const int16_t* samples, size_t frames, int64_t dueMs) {
+    hub.audio(samples, frames, dueMs);
+  };
   WebServer server(hub);
   std::string error;
   if (!server.bind(address, &error)) {
@@ -30,6 +35,10 @@ int run(const Address& address, const Config& config, RunOptions options) {
   if (address.host != "127.0.0.1" && address.host != "::1")
     std::fprintf(stderr, "orvado-emu: listening on %s: other machines can see the receiver and press its keys\n",
                  address.host.c_str());
+  if (!reset(config, &error)) {
+    std::fprintf(stderr, "orvado-emu: %s\n", error.c_str());
+    return 1;
+  }
   std::printf("web front end: %s\n", server.url().c_str());
   std::fflush(stdout);
 

@@ -117,6 +117,26 @@ test('the page shows the menu, plays the channel on 1 and comes back on Escape',
   assert.ok(fps > 0, 'the moving picture reaches the page');
   await page.screenshot({ path: path.join(outDir, 'web-playing.png'), fullPage: true });
 
+  // Sound stays off until asked for; then it plays in step with the picture:
+  // the sound heard now and the picture shown now are within 100 ms of each
+  // other on the stream's own clock (the clock of its frame counter).
+  assert.equal(await page.evaluate(() => window.orvado.sound.chunks), 0, 'no sound before it is turned on');
+  await page.click('#sound');
+  await until('sound playing', () => page.evaluate(() => window.orvado.sound.chunks > 50 && window.orvado.sound.ctx.state === 'running'), 15000);
+  const offsets = [];
+  for (let i = 0; i < 40; i++) {
+    const ms = await page.evaluate(() => window.orvado.syncMs());
+    if (ms !== null) offsets.push(ms);
+    await sleep(50);
+  }
+  offsets.sort((a, b) => a - b);
+  assert.ok(offsets.length >= 20, `too few looks at the sound: ${offsets}`);
+  figures.audioSyncMedianMs = offsets[offsets.length >> 1];
+  figures.audioSyncWorstMs = Math.max(-offsets[0], offsets.at(-1));
+  assert.ok(Math.abs(figures.audioSyncMedianMs) <= 100, `sound ${figures.audioSyncMedianMs} ms from the picture: ${offsets}`);
+  await page.click('#sound');
+  assert.equal(await page.evaluate(() => window.orvado.sound.ctx), null, 'the sound turns off');
+
   const keysBefore = await page.evaluate(() => window.orvado.latencies.length);
   await page.keyboard.press('Escape');
   await until('the menu back after Escape', async () => isMenu(await look()), 15000);
@@ -126,8 +146,14 @@ test('the page shows the menu, plays the channel on 1 and comes back on Escape',
 
   // A key that changes nothing on the screen is not timed; the remote's
   // keys take no focus, so Space presses nothing again.
-  await sleep(4000);  // the status messages of the stream have gone
   const state = async () => (await (await fetch(emulator.url + 'api/state')).json());
+  // A still screen first: no frame for two seconds (the stream's timed
+  // messages have gone).
+  await until('a still screen', async () => {
+    const frame = (await state()).frame;
+    await sleep(2000);
+    return (await state()).frame === frame;
+  }, 30000, 0);
   const timed = await page.evaluate(() => window.orvado.latencies.length);
   const keys = (await state()).keys;
   await page.click('button[data-key="volup"]');
@@ -200,6 +226,15 @@ test('the screenshot button gives the screen as PNG', async () => {
   assert.equal(png.subarray(1, 4).toString(), 'PNG');
   assert.equal(png.readUInt32BE(16), 720);
   assert.equal(png.readUInt32BE(20), 576);
+});
+
+// In a page of its own: the browser's window stays as fullscreen left it.
+test('the fullscreen button shows the TV picture alone', async () => {
+  const other = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+  await other.goto(emulator.url);
+  await other.click('#fullscreen');
+  await until('the picture in fullscreen', () => other.evaluate(() => document.fullscreenElement?.id === 'screen'), 5000);
+  await other.close();
 });
 
 test('closing the browser leaves the emulator running', async () => {

@@ -39,6 +39,12 @@ function settle(now) {
 
 async function draw(part, headers) {
   const bitmap = await createImageBitmap(new Blob([part], { type: 'image/jpeg' }));
+  // With sound on, the sound's clock leads: a picture waits until the sound
+  // heard has reached its time (the decoder hands out pictures a little
+  // before they are due, and the sound plays a little after it comes).
+  const due = Number(headers['x-due'] ?? -1);
+  const heard = due >= 0 ? soundHeardMs() : null;
+  if (heard !== null && due > heard && due - heard < 1000) await sleep(due - heard);
   ctx.drawImage(bitmap, 0, 0, canvas.width, canvas.height);
   bitmap.close();
   const now = performance.now();
@@ -46,6 +52,7 @@ async function draw(part, headers) {
   orvado.frame = Number(headers['x-frame'] || 0);
   orvado.keysInFrame = Number(headers['x-key'] || 0);
   orvado.keyEffect = Number(headers['x-key-effect'] || 0);
+  orvado.pictureDue = Number(headers['x-due'] ?? -1);
   orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, effect: orvado.keyEffect, t: now });
   if (orvado.frameLog.length > 500) orvado.frameLog.shift();
   $('screen-note').classList.add('hidden');
@@ -277,6 +284,100 @@ async function poll() {
     await sleep(400);
   }
 }
+
+// The player's sound, off until the user turns it on (browsers allow sound
+// only after a gesture). Each record of /audio.pcm is played as it comes,
+// a little ahead (kLead) to ride over the gaps between records; the picture
+// comes as soon as it is taken, so both keep the stream's own timing.
+const kLead = 0.06;  // seconds
+const sound = orvado.sound = { ctx: null, abort: null, next: 0, played: [], chunks: 0, dropped: 0 };
+
+async function listen() {
+  const ctl = new AbortController();
+  sound.abort = ctl;
+  const res = await fetch('/audio.pcm', { cache: 'no-store', signal: ctl.signal });
+  const reader = res.body.getReader();
+  let buf = new Uint8Array(0);
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) break;
+    const grown = new Uint8Array(buf.length + value.length);
+    grown.set(buf);
+    grown.set(value, buf.length);
+    buf = grown;
+    while (buf.length >= 12) {
+      const view = new DataView(buf.buffer, buf.byteOffset, buf.byteLength);
+      const frames = view.getUint32(0, true);
+      const due = Number(view.getBigInt64(4, true));
+      if (buf.length < 12 + frames * 4) break;
+      play(new Int16Array(buf.slice(12, 12 + frames * 4).buffer), frames, due);
+      buf = buf.slice(12 + frames * 4);
+    }
+  }
+}
+
+function play(pcm, frames, due) {
+  const ctx = sound.ctx;
+  if (!ctx || frames === 0) return;
+  const buffer = ctx.createBuffer(2, frames, 48000);
+  const left = buffer.getChannelData(0), right = buffer.getChannelData(1);
+  for (let i = 0; i < frames; i++) {
+    left[i] = pcm[2 * i] / 32768;
+    right[i] = pcm[2 * i + 1] / 32768;
+  }
+  const now = ctx.currentTime;
+  // Behind (a stall): start anew. Far ahead (sound came faster than it
+  // plays): leave this piece out rather than play over what is queued.
+  if (sound.next < now + 0.01) sound.next = now + kLead;
+  if (sound.next > now + kLead + 0.15) {
+    sound.dropped++;
+    return;
+  }
+  const source = ctx.createBufferSource();
+  source.buffer = buffer;
+  source.connect(ctx.destination);
+  source.start(sound.next);
+  sound.played.push({ start: sound.next, end: sound.next + frames / 48000, due });
+  if (sound.played.length > 200) sound.played.shift();
+  sound.next += frames / 48000;
+  sound.chunks++;
+}
+
+// The stream time (ms of the emulator's clock) of the sound heard now, or
+// null while none plays.
+function soundHeardMs() {
+  const ctx = sound.ctx;
+  if (!ctx) return null;
+  const t = ctx.currentTime - (ctx.outputLatency || ctx.baseLatency || 0);
+  const p = sound.played.find((c) => c.start <= t && t < c.end);
+  return p ? p.due + (t - p.start) * 1000 : null;
+}
+
+// How far the sound heard now is ahead of the picture shown now on the
+// stream's clock, in ms (null while either is missing).
+orvado.syncMs = () => {
+  const heard = soundHeardMs();
+  return heard === null || orvado.pictureDue < 0 ? null : Math.round(heard - orvado.pictureDue);
+};
+
+$('sound').addEventListener('click', async () => {
+  const button = $('sound');
+  if (sound.ctx) {
+    sound.abort?.abort();
+    await sound.ctx.close();
+    sound.ctx = null;
+    button.textContent = 'Sound off';
+    button.setAttribute('aria-pressed', 'false');
+    return;
+  }
+  sound.ctx = new AudioContext({ sampleRate: 48000, latencyHint: 'interactive' });
+  sound.next = 0;
+  button.textContent = 'Sound on';
+  button.setAttribute('aria-pressed', 'true');
+  listen().catch((e) => { if (e.name !== 'AbortError') console.warn('sound:', e); });
+});
+
+$('fullscreen').addEventListener('click', () => canvas.requestFullscreen().catch((e) => console.warn('fullscreen:', e)));
 
 stream();
 poll();
