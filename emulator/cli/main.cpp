@@ -51,9 +51,6 @@ int runInSandbox(cli::Options& o) {
   o.run.consoleMaster = emu::openConsole(&err);
   if (o.run.consoleMaster < 0) std::fprintf(stderr, "orvado-emu: no console: %s\n", err.c_str());
   o.run.onConsole = emu::printConsoleLine;
-#if ORVADO_WEB
-  if (o.web) return emu::web::run(o.webAddress, o.config, o.run);
-#endif
   std::vector<emu::KeySource> sources;
   if (!o.keys.empty()) sources.push_back(emu::scriptedKeys(o.keys));
   if (o.keysFromStdin) sources.push_back(emu::stdinKeys());
@@ -61,8 +58,16 @@ int runInSandbox(cli::Options& o) {
   Screenshots shots(o.shots);
   o.run.look = [&](uint32_t now) { shots.takeDue(now); };
   o.run.atEnd = [&] { shots.takeDue(UINT32_MAX); };
+#if ORVADO_WEB
+  // The page's keys and looks come beside these.
+  if (o.web) return emu::web::run(o.webAddress, o.config, o.run);
+#endif
   if (!emu::runTap(o.run, &err)) {
     std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
+    return 1;
+  }
+  if (!emu::tapCrash().empty()) {
+    std::fprintf(stderr, "orvado-emu: the TAP crashed: %s\n", emu::tapCrash().c_str());
     return 1;
   }
   if (!shots.error().empty()) {

@@ -292,7 +292,12 @@ uint32_t sendEvent(uint32_t event, uint32_t param1 = 0, uint32_t param2 = 0);
 // Sends the stop event unless the TAP has ended, then unloads it.
 void unloadTap();
 bool tapLoaded();  // loaded and not ended
-bool tapEnded();   // its start routine returned 0, or it called TAP_Exit
+bool tapEnded();   // its start routine returned 0, or it called TAP_Exit, or it crashed
+// Why the TAP crashed ("Segmentation fault in its event handler (event
+// 0x100, 0x10016)"), empty when it did not. A fault (SIGSEGV, SIGBUS, SIGILL,
+// SIGFPE) in a call into the TAP ends that call instead of the emulator; the
+// TAP then gets no more events and stays in memory until the program ends.
+const std::string& tapCrash();
 
 // ---- running ----------------------------------------------------------------
 

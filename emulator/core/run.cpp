@@ -122,7 +122,7 @@ bool runTap(const RunOptions& options, std::string* error) {
   };
   int started = startTap();
   drain();
-  if (started == 0) console("the TAP's start routine returned 0: the TAP ends");
+  if (started == 0 && tapCrash().empty()) console("the TAP's start routine returned 0: the TAP ends");
   auto press = [&](uint32_t code) {
     uint32_t r = sendEvent(EVT_KEY, code, 0);
     std::string name = keyName(code);
@@ -175,7 +175,7 @@ bool runTap(const RunOptions& options, std::string* error) {
   }
   if (options.atEnd) options.atEnd();
   if (tapEnded()) {
-    if (started != 0) console("the TAP has ended itself (TAP_Exit)");
+    if (started != 0 && tapCrash().empty()) console("the TAP has ended itself (TAP_Exit)");
   } else {
     console("stopping the TAP (stop event)");
   }

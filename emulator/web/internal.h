@@ -63,7 +63,7 @@ class Hub {
   // Keeps a piece of decoded sound for the listening pages; nothing while
   // none listens.
   void audio(const int16_t* samples, size_t frames, int64_t dueMs);
-  // The TAP's state ("running", "ended", "stopped", "failed") and what to
+  // The TAP's state ("running", "ended", "stopped", "crashed", "failed") and what to
   // do next.
   void setTapState(const std::string& state, const std::string& detail = "");
   // Waits until a restart is asked for (true) or quit (false).

@@ -47,8 +47,18 @@ int run(const Address& address, const Config& given, RunOptions options) {
     hub.consoleLine(text);
   };
   options.onConsole = line;
-  options.takeKeys = [&hub](uint32_t, std::vector<uint32_t>& keys) { return hub.takeKeys(keys) && !g_quit; };
-  options.look = [&hub](uint32_t) { hub.look(); };
+  // Keys and looks of the command line (a script, screenshots) go on beside
+  // the page's.
+  KeySource scripted = options.takeKeys;
+  options.takeKeys = [&hub, scripted](uint32_t now, std::vector<uint32_t>& keys) {
+    if (scripted) scripted(now, keys);
+    return hub.takeKeys(keys) && !g_quit;
+  };
+  auto shots = options.look;
+  options.look = [&hub, shots](uint32_t now) {
+    hub.look();
+    if (shots) shots(now);
+  };
   options.lookEveryMs = Hub::kFrameEveryMs;
 
   int status = 0;
@@ -65,6 +75,7 @@ int run(const Address& address, const Config& given, RunOptions options) {
     hub.setTapState("running");
     bool ok = runTap(options, &error);
     bool ended = tapEnded() && !hub.stopPending() && !g_quit;
+    std::string crash = tapCrash();
     // The receiver without its TAP: no regions, nothing plays.
     std::string why;
     if (!reset(config, &why)) line("receiver: " + why);
@@ -74,6 +85,9 @@ int run(const Address& address, const Config& given, RunOptions options) {
       line("receiver: " + error);
       hub.setTapState("failed", "The TAP could not be loaded: " + error + ". Mend it, then Restart TAP.");
       if (first) status = 1;
+    } else if (!crash.empty()) {
+      hub.setTapState("crashed",
+                      "The TAP crashed: " + crash + ". The console says what it did last; mend it, then Restart TAP.");
     } else if (ended) {
       hub.setTapState("ended", "The TAP ended itself. Restart TAP starts it again on a fresh receiver.");
     } else {

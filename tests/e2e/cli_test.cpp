@@ -223,3 +223,12 @@ TEST(Cli, RunsTheSampleTap) {
   EXPECT_TRUE(contains(r.out, "key 0x10011 consumed by the TAP (ok)")) << r.out;
   EXPECT_TRUE(contains(r.out, "the TAP has ended itself (TAP_Exit)")) << r.out;
 }
+
+// A TAP that crashes is reported as such, with exit status 1.
+TEST(Cli, ACrashingTapIsReportedAndFailsTheRun) {
+  Result r = emulator("--virtual-clock --keys 1s:red " ORVADO_CRASHING_TAP);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP crashed: Segmentation fault in its event handler (event 0x100, 0x10023)"))
+      << r.out;
+  EXPECT_FALSE(contains(r.out, "ended itself")) << r.out;
+}

@@ -128,3 +128,36 @@ TEST(TapRun, ScriptedKeysAndExit) {
   EXPECT_NE(log.find("TAP_Exit()"), std::string::npos);
   EXPECT_EQ(log.find("event 0x900"), std::string::npos) << "no stop event after the TAP has ended";
 }
+
+// A TAP that faults ends its call, not the emulator: it gets no more events,
+// the console says why, and the next TAP loads and runs as before.
+TEST(TapRun, ACrashEndsTheTapAndNotTheReceiver) {
+  struct Case {
+    uint32_t key;
+    const char* fault;
+  };
+  for (const Case& c : {Case{RKEY_Red, "Segmentation fault"}, Case{RKEY_Blue, "Floating point exception"}}) {
+    freshReceiver(virtualConfig());
+    std::string error;
+    ASSERT_TRUE(emu::loadTap(ORVADO_CRASHING_TAP, &error)) << error;
+    ASSERT_EQ(emu::startTap(), 1);
+    EXPECT_EQ(emu::sendEvent(EVT_KEY, RKEY_Ok), RKEY_Ok);
+    EXPECT_TRUE(emu::tapCrash().empty());
+    emu::sendEvent(EVT_KEY, c.key);
+    EXPECT_EQ(emu::tapCrash(), std::string(c.fault) + " in its event handler (event 0x100, 0x" +
+                                   (c.key == RKEY_Red ? "10023" : "10026") + ")");
+    EXPECT_FALSE(emu::tapLoaded());
+    EXPECT_TRUE(emu::tapEnded());
+    bool said = false;
+    for (const auto& line : emu::consoleLines())
+      said = said || line.find("the TAP crashed: " + std::string(c.fault)) != std::string::npos;
+    EXPECT_TRUE(said);
+    emu::unloadTap();
+
+    freshReceiver(virtualConfig());
+    ASSERT_TRUE(emu::loadTap(ORVADO_TAP_FILE, &error)) << error;
+    EXPECT_EQ(emu::startTap(), 1) << "the receiver runs the next TAP";
+    EXPECT_TRUE(emu::tapCrash().empty());
+    emu::unloadTap();
+  }
+}
