@@ -217,11 +217,14 @@ bool diskFilePath(const std::string& path, std::string& relative, std::string* e
     why = "it lies outside /mnt/hd";
   for (const auto& part : fs::path(p))
     if (part == ".." && why.empty()) why = "it leaves /mnt/hd (..)";
+  std::string normal = fs::path(p).lexically_normal().string();
+  // "./." or "a/." name the image or a folder, not a file.
+  if (why.empty() && (normal.empty() || normal == "." || normal.back() == '/')) why = "it names no file";
   if (!why.empty()) {
     if (error) *error = "Bad path in the disk image \"" + path + "\": " + why;
     return false;
   }
-  relative = fs::path(p).lexically_normal().string();
+  relative = normal;
   return true;
 }
 
