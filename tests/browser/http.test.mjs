@@ -164,3 +164,22 @@ test('a failing channel\'s shell command shows with its status and error output'
   assert.equal(failed.result, 'exit 4', 'wget\'s network failure');
   assert.match(failed.errorTail, /Connection refused/);
 });
+
+test('a TAP that crashes leaves the page serving and says so', async () => {
+  const crashing = await startEmulator(template, [], path.join(buildDir, 'tests/crashing_tap.tap'));
+  try {
+    const key = await fetch(crashing.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'red' }) });
+    assert.equal(key.status, 200);
+    const state = await until('the crashed state', async () => {
+      const s = await (await fetch(crashing.url + 'api/state')).json();
+      return s.tap === 'crashed' && s;
+    }, 10000);
+    assert.match(state.tapDetail, /Segmentation fault in its event handler .*Restart TAP/);
+    const refused = await fetch(crashing.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'ok' }) });
+    assert.equal(refused.status, 409, 'no keys for a crashed TAP');
+    await fetch(crashing.url + 'api/tap/restart', { method: 'POST' });
+    await until('the TAP running again', async () => (await (await fetch(crashing.url + 'api/state')).json()).tap === 'running', 10000);
+  } finally {
+    assert.equal(await stop(crashing), 0, crashing.output.slice(-1500));
+  }
+});
