@@ -185,6 +185,14 @@ test('the page stops the TAP and starts it again', async () => {
   await page.click('#tap-restart');
   await until('the TAP running again', async () => (await page.textContent('#tap-state')) === 'TAP running');
   await until('the menu of the restarted TAP', async () => isMenu(await look()), 15000);
+  // A dead channel: its wget, exit status and error output in the shell panel.
+  await page.click('button[data-key="2"]');
+  await until('the failed fetch in the shell panel', async () => {
+    const text = await page.textContent('#shell');
+    return /exit 4.*testbild\/index\.m3u8/s.test(text) && /Connection refused/.test(text);
+  }, 15000);
+  await page.click('button[data-key="exit"]');
+  await until('the menu after the dead channel', async () => isMenu(await look()), 15000);
   // Exit in the menu ends the TAP itself; the page stays and can start it again.
   await page.click('button[data-key="exit"]');
   await until('the TAP ended', async () => (await page.textContent('#tap-state')) === 'TAP ended');
