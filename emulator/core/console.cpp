@@ -1,6 +1,7 @@
 // The receiver's console: what the TAP prints with TAP_Print, and what the
 // receiver reports itself.
 #include <cstdarg>
+#include <cstdio>
 
 #include "core/internal.h"
 
@@ -69,6 +70,11 @@ void console(const char* format, ...) {
   std::string text = detail::vformat(format, args);
   va_end(args);
   addLine("receiver: " + text);
+}
+
+void printConsoleLine(const std::string& line) {
+  std::printf("[receiver console] %s\n", line.c_str());
+  std::fflush(stdout);
 }
 
 }  // namespace emu

@@ -108,6 +108,7 @@ bool reset(const Config& config, std::string* error) {
   detail::resetScreen(g_osdInfo);
   detail::resetHdd(g_tapTable);
   detail::resetPlayer();
+  detail::resetShell();
   return true;
 }
 

@@ -53,6 +53,10 @@ struct Config {
   // WAV file (16-bit stereo, 48 kHz) that receives the player's decoded
   // audio; empty for none.
   std::string audioFile;
+  // Receives the player's decoded audio as it is played, on the thread that
+  // runs the TAP: `frames` frames of 16-bit stereo PCM at 48 kHz whose first
+  // is due at `dueMs` (milliseconds of the emulator's clock, ticks x 10).
+  std::function<void(const int16_t* samples, size_t frames, int64_t dueMs)> audioSink;
   // The player ends a playback that has waited this long at the end of a file
   // that no longer grows.
   uint32_t playerGiveUpTicks = 1000;
@@ -167,6 +171,10 @@ struct PlayerStatus {
   uint64_t damagedStretches = 0;  // damaged stretches of the file skipped
   uint32_t startTick = 0;         // when the playback started
   uint32_t firstPictureTick = 0;  // when its first picture was shown; 0 before
+  // When the picture shown now is due by its timestamp, in milliseconds of
+  // the emulator's clock (ticks x 10); -1 before the first. The sound given
+  // to Config::audioSink carries the same clock, so the two can be lined up.
+  int64_t pictureDueMs = -1;
 };
 // The player's state now (decodes what is due first). Empty when nothing plays.
 // Like screen(), call it from the thread that runs the TAP: the player decodes
@@ -235,6 +243,31 @@ const std::vector<std::string>& consoleLines();
 void setConsoleSink(std::function<void(const std::string& line)> sink);
 // The receiver writes a line of its own to the console.
 void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Prints a console line on standard output as front ends show it:
+// "[receiver console] <line>", flushed at once.
+void printConsoleLine(const std::string& line);
+
+// ---- shell ------------------------------------------------------------------
+
+// One shell command of the TAP (system or popen), as it ran.
+struct ShellCommand {
+  uint64_t number = 0;  // 1, 2, ... since the program started
+  std::string kind;     // "system" or "popen"
+  std::string command;  // the command line
+  uint32_t startTick = 0;
+  bool done = false;   // the shell has ended (popen: at pclose)
+  int status = -1;     // its wait status, -1 when it could not start
+  std::string result;  // "exit 0", "exit 8", "killed by Terminated", "could not start"
+  double seconds = 0;  // how long it ran
+  // The end (2 kB at most) of what it, and the jobs it left in the
+  // background, wrote to standard error so far. That output also goes on to
+  // the emulator's stderr.
+  std::string errorTail;
+};
+// The TAP's last 50 shell commands since reset, oldest first. With tracing,
+// each one also makes a trace line when it ends: "system(\"...\") = exit 0
+// in 0.012 s" (popen's at pclose). Any thread may call it.
+std::vector<ShellCommand> shellCommands();
 
 // ---- TAP files --------------------------------------------------------------
 
@@ -259,7 +292,12 @@ uint32_t sendEvent(uint32_t event, uint32_t param1 = 0, uint32_t param2 = 0);
 // Sends the stop event unless the TAP has ended, then unloads it.
 void unloadTap();
 bool tapLoaded();  // loaded and not ended
-bool tapEnded();   // its start routine returned 0, or it called TAP_Exit
+bool tapEnded();   // its start routine returned 0, or it called TAP_Exit, or it crashed
+// Why the TAP crashed ("Segmentation fault in its event handler (event
+// 0x100, 0x10016)"), empty when it did not. A fault (SIGSEGV, SIGBUS, SIGILL,
+// SIGFPE) in a call into the TAP ends that call instead of the emulator; the
+// TAP then gets no more events and stays in memory until the program ends.
+const std::string& tapCrash();
 
 // ---- running ----------------------------------------------------------------
 
@@ -269,50 +307,59 @@ struct ScriptedKey {
   uint32_t code = 0;
 };
 
+// Where runTap's keys come from (a script, standard input, a web page, a
+// test). Called on the loop's thread before each round's events and after
+// every wake-up (wakeRun), with the ticks since the start routine returned:
+// appends the keys to press now, in order. Returns false to end the run (the
+// stop event follows).
+using KeySource = std::function<bool(uint32_t now, std::vector<uint32_t>& keys)>;
+
+// A source that presses each key at its tick (in the order given for equal
+// ticks). It never ends the run.
+KeySource scriptedKeys(std::vector<ScriptedKey> keys);
+// A source that reads key names (as parseKey takes them) from standard input,
+// one a line, without blocking; it ends the run at "quit" or when standard
+// input closes. An unknown name gets a console line and is skipped.
+KeySource stdinKeys();
+// All of `sources` in turn; ends the run as soon as one of them does.
+KeySource keySources(std::vector<KeySource> sources);
+
 struct RunOptions {
   std::string tapPath;
-  std::vector<ScriptedKey> keys;
   // Stop (with the stop event) this many ticks after start; 0 means when the
-  // TAP ends, or stdin closes when keys come from there.
+  // TAP ends or a key source ends the run.
   uint32_t runTicks = 0;
-  bool keysFromStdin = false;
   uint32_t idleEveryTicks = 10;  // an idle event every 100 ms
-  // Screenshot written this many ticks after start (or at the end when the
-  // TAP ends first); empty path for none.
-  std::string screenshot;
-  uint32_t screenshotAtTick = 0;
-  // More screenshots, each at its tick after start (or at the end).
-  struct Shot {
-    uint32_t atTick = 0;
-    std::string path;
-  };
-  std::vector<Shot> shots;
   // The console's pseudo-terminal master, drained into onConsole; -1 for none.
   int consoleMaster = -1;
   std::function<void(const std::string&)> onConsole;
-  // A front end beside the loop, such as the web page. Both are called on
-  // the loop's thread. `takeKeys` runs before each round's events and after
-  // every wake-up (wakeRun): it appends the keys to press now, and returns
-  // false to stop the run (the stop event follows).
-  std::function<bool(std::vector<uint32_t>& keys)> takeKeys;
-  // Called after each round, and between rounds at each multiple of
-  // `lookEveryMs` milliseconds of the steady clock (0: only after rounds), so
-  // the front end can take the screen and state while the picture moves
-  // between idle events.
-  std::function<void()> look;
+  // The keys to press; none when empty.
+  KeySource takeKeys;
+  // A front end beside the loop, such as the web page or the command line's
+  // screenshots, called on the loop's thread with the ticks since start:
+  // after each round, and between rounds at each multiple of `lookEveryMs`
+  // milliseconds of the steady clock (0: only after rounds), so the front
+  // end can take the screen and state while the picture moves between idle
+  // events. With lookEveryMs the loop also wakes at once for wakeRun.
+  std::function<void(uint32_t now)> look;
   uint32_t lookEveryMs = 0;
+  // Called once when the run is over, before the TAP gets the stop event and
+  // is unloaded, so the front end sees the last screen.
+  std::function<void()> atEnd;
 };
 
 // Parses a key name ("0".."9", "exit", "stop", "ok", "menu", "up", "down",
 // "left", "right", "red", "green", "yellow", "blue", "volup", "voldown",
 // "mute") or a number of two or more digits such as 0x1003C.
 bool parseKey(const std::string& text, uint32_t& code);
+// The name that parseKey takes for a key code, or "" for a code without one.
+std::string keyName(uint32_t code);
 // Parses a time ("2s", "1.5s", "250ms", "40t" for ticks) into ticks.
 bool parseTicks(const std::string& text, uint32_t& ticks);
 
 // Loads the TAP, starts it and delivers events until the TAP ends or the run
 // is over, then unloads it. Returns false with a message when the TAP cannot
-// be loaded or the screenshot cannot be written.
+// be loaded.
 bool runTap(const RunOptions& options, std::string* error);
 // Asks a running runTap to stop (safe from a signal handler).
 void requestStop();

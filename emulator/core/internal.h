@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/emulator.h"
@@ -17,6 +18,11 @@ void resetConsole();
 void resetScreen(OsdRegionInfo* regionTable);  // the table the firmware keeps ("_osdInfo")
 void resetHdd(TapTableEntry* tapTable);
 void resetPlayer();
+void resetShell();
+
+// Passes on the error output that the TAP's shell commands and their
+// background jobs wrote since the last call (shell.cpp). Never blocks.
+void drainShell();
 
 // The receiver's player and work folder, called by the firmware objects.
 void fwSaveWorkFolder();
@@ -33,6 +39,12 @@ TapTableEntry& tapSlot();
 // Real-time wait that keeps the virtual clock honest: moves a virtual clock by
 // `ticks`, or sleeps for them on the real one.
 void waitTicks(uint32_t ticks);
+
+// Runs `call`, a call into the TAP. A fault inside it (SIGSEGV, SIGBUS,
+// SIGILL, SIGFPE on this thread) ends the call: false, with the signal's name
+// in `fault`. Faults outside such a call go to the handler that was there
+// before (crash_guard.cpp).
+bool guardedCall(const std::function<void()>& call, std::string& fault);
 
 // Formats like printf into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -16,6 +16,15 @@ namespace {
 void* g_handle = nullptr;
 TAP_EntryRecord g_entry{};
 bool g_ended = false;
+std::string g_crash;  // why the TAP crashed; empty while it has not
+
+// The TAP faulted in a call: it gets no more events, not even the stop event.
+void crashed(const std::string& why) {
+  g_crash = why;
+  g_ended = true;
+  trace("the TAP crashed: %s", why.c_str());
+  console("the TAP crashed: %s; it gets no more events", why.c_str());
+}
 
 // The receiver's memory for a TAP is a few MiB; nothing real comes near this.
 constexpr uint64_t kMaxZeroSection = 64u << 20;
@@ -117,8 +126,16 @@ bool loadTap(const std::string& path, std::string* error) {
   g_handle = handle;
   g_entry = {};
   g_ended = false;
+  g_crash.clear();
   curTapTask() = config().tapSlot;
-  int r = init(&g_entry);
+  int r = 0;
+  std::string fault;
+  if (!detail::guardedCall([&] { r = init(&g_entry); }, fault)) {
+    if (error) *error = "TAP " + path + " crashed in __TAP_Init_ (" + fault + ")";
+    g_handle = nullptr;  // left loaded: its state is unknown
+    g_ended = true;
+    return false;
+  }
   trace("__TAP_Init_() = %d (start %p, handler %p)", r, reinterpret_cast<void*>(g_entry.main),
         reinterpret_cast<void*>(g_entry.eventHandler));
   if (!g_entry.main || !g_entry.eventHandler) {
@@ -134,7 +151,12 @@ bool loadTap(const std::string& path, std::string* error) {
 int startTap() {
   if (!g_handle || !g_entry.main) return 0;
   curTapTask() = config().tapSlot;
-  int r = g_entry.main();
+  int r = 0;
+  std::string fault;
+  if (!detail::guardedCall([&] { r = g_entry.main(); }, fault)) {
+    crashed(fault + " in its start routine");
+    return 0;
+  }
   trace("TAP_Main() = %d", r);
   TAP_EventHandlerFunction slot = detail::tapSlot().eventHandler;
   if (slot && slot != g_entry.eventHandler)
@@ -149,22 +171,33 @@ uint32_t sendEvent(uint32_t event, uint32_t param1, uint32_t param2) {
   TAP_EventHandlerFunction handler = detail::tapSlot().eventHandler;
   if (!handler) return param1;
   curTapTask() = config().tapSlot;
-  uint32_t r = handler(event, param1, param2);
-  if (tracing())
-    trace("event 0x%X (0x%X, 0x%X) = 0x%X%s", event, param1, param2, r,
-          handler == g_entry.eventHandler ? "" : " (through the hook in the TAP slot)");
+  detail::drainShell();
+  uint32_t r = param1;
+  std::string fault;
+  if (!detail::guardedCall([&] { r = handler(event, param1, param2); }, fault)) {
+    crashed(detail::format("%s in its event handler (event 0x%X, 0x%X)", fault.c_str(), event, param1));
+    return param1;
+  }
+  if (tracing()) {
+    std::string name = event == EVT_KEY ? keyName(param1) : "";
+    trace("event 0x%X (0x%X, 0x%X) = 0x%X%s%s", event, param1, param2, r,
+          handler == g_entry.eventHandler ? "" : " (through the hook in the TAP slot)",
+          name.empty() ? "" : (" key " + name).c_str());
+  }
   if (exitRequested()) g_ended = true;
   return r;
 }
 
 bool tapLoaded() { return g_handle && !g_ended; }
+const std::string& tapCrash() { return g_crash; }
 bool tapEnded() { return g_ended; }
 
 void unloadTap() {
   if (!g_handle) return;
   if (!g_ended && !exitRequested()) sendEvent(EVT_STOP, 0, 0);
   detail::tapSlot().eventHandler = nullptr;
-  dlclose(g_handle);
+  // A crashed TAP stays mapped: its destructors could fault again.
+  if (g_crash.empty()) dlclose(g_handle);
   g_handle = nullptr;
   g_ended = true;
 }

@@ -28,6 +28,16 @@ std::string g_playFile;
 std::unique_ptr<detail::Playback> g_playback;
 // Decoded audio of every playback of the run, when the front end asked for it.
 std::unique_ptr<detail::WavWriter> g_wav;
+
+// Hands the sound to the WAV file and to the front end's sink.
+class RunAudio : public detail::AudioSink {
+ public:
+  void write(const int16_t* samples, size_t frames, int64_t dueMs) override {
+    if (g_wav && g_wav->isOpen()) g_wav->write(samples, frames, dueMs);
+    if (config().audioSink) config().audioSink(samples, frames, dueMs);
+  }
+};
+RunAudio g_audio;
 bool g_pumping = false;
 
 uint32_t get32(const uint8_t* p) {
@@ -108,7 +118,7 @@ int start(const char* call, const char* name) {
   detail::Playback::Options options;
   options.giveUpTicks = config().playerGiveUpTicks;
   options.realTime = !config().virtualClock;
-  options.audio = g_wav.get();
+  options.audio = g_wav || config().audioSink ? &g_audio : nullptr;
   g_playing = true;
   g_playFile = path;
   g_playback = detail::openPlayback(path, ticks(), options);

@@ -16,6 +16,12 @@ constexpr int64_t kBehindTicks = 200;
 
 }  // namespace
 
+int64_t DecodingPlayback::Impl::dueMsOf(const AVFrame* f, int index) const {
+  int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+  if (ts == AV_NOPTS_VALUE || !anchored) return tickOf(lastUs) * 10;
+  return msOf(av_rescale_q(ts, format->streams[index]->time_base, AV_TIME_BASE_Q));
+}
+
 int64_t DecodingPlayback::Impl::dueTick(const AVPacket* pkt, uint32_t now) {
   int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
   if (ts == AV_NOPTS_VALUE) return haveLast ? tickOf(lastUs) : now;

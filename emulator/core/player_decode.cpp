@@ -208,6 +208,7 @@ void DecodingPlayback::Impl::decodeVideo(uint32_t now, const AVPacket* pkt) {
     }
     av_frame_unref(shown);
     av_frame_move_ref(shown, frame);
+    shownDueMs = dueMsOf(shown, video);
     haveShown = shownChanged = true;
     width = static_cast<uint32_t>(shown->width);
     height = static_cast<uint32_t>(shown->height);
@@ -229,13 +230,13 @@ void DecodingPlayback::Impl::decodeAudio(const AVPacket* pkt) {
       sampleRate = static_cast<uint32_t>(frame->sample_rate);
       audioSamples += static_cast<uint64_t>(frame->nb_samples);
     }
-    WavWriter* wav = options.audio;
-    if (wav && wav->isOpen() && frame->sample_rate > 0) {
+    AudioSink* wav = options.audio;
+    if (wav && frame->sample_rate > 0) {
       if (!resampler || resamplerRate != frame->sample_rate || resamplerFormat != frame->format ||
           av_channel_layout_compare(&resamplerLayout, &frame->ch_layout) != 0) {
         swr_free(&resampler);
         AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        if (swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, WavWriter::kRate, &frame->ch_layout,
+        if (swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_S16, AudioSink::kRate, &frame->ch_layout,
                                 static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
             swr_init(resampler) < 0)
           swr_free(&resampler);
@@ -251,7 +252,7 @@ void DecodingPlayback::Impl::decodeAudio(const AVPacket* pkt) {
           uint8_t* out = reinterpret_cast<uint8_t*>(pcm.data());
           int n =
               swr_convert(resampler, &out, room, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-          if (n > 0) wav->write(pcm.data(), static_cast<size_t>(n));
+          if (n > 0) wav->write(pcm.data(), static_cast<size_t>(n), dueMsOf(frame, audio));
         }
       }
     }
@@ -328,6 +329,7 @@ void DecodingPlayback::fillStatus(PlayerStatus& s) const {
   s.sampleRate = p.sampleRate;
   s.audioSeconds = p.sampleRate ? static_cast<double>(p.audioSamples) / p.sampleRate : 0;
   s.damagedStretches = p.damaged;
+  s.pictureDueMs = p.haveShown ? p.shownDueMs : -1;
   s.startTick = p.startTick;
   s.firstPictureTick = p.firstPictureTick;
 }

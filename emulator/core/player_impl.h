@@ -77,6 +77,7 @@ struct DecodingPlayback::Impl {
   // ---- the picture ----
   AVFrame* shown = nullptr;
   bool haveShown = false, shownChanged = false;
+  int64_t shownDueMs = -1;      // when the shown picture is due (msOf its time)
   std::vector<uint32_t> plane;  // the scaled picture in the 720 x 576 plane
   SwsContext* scaler = nullptr;
 
@@ -97,12 +98,17 @@ struct DecodingPlayback::Impl {
   void play(uint32_t now);        // the held packet, now due
   void decodeVideo(uint32_t now, const AVPacket* pkt);
   void decodeAudio(const AVPacket* pkt);
+  // When a decoded frame of stream `index` is due (msOf its timestamp); the
+  // last due time when it has none.
+  int64_t dueMsOf(const AVFrame* f, int index) const;
   void damage(const char* what, uint64_t at, const char* how);
   uint32_t block(uint64_t bytes) const { return static_cast<uint32_t>(bytes / 188); }
 
   // player_clock.cpp: when a packet is due, following jumps and stalls.
   int64_t dueTick(const AVPacket* pkt, uint32_t now);
   int64_t tickOf(int64_t us) const { return anchorTick + (us - anchorUs) / 10000; }
+  // The same on the emulator's clock in milliseconds (ticks x 10).
+  int64_t msOf(int64_t us) const { return anchorTick * 10 + (us - anchorUs) / 1000; }
 };
 
 // The size (w, h) of a `width` x `height` picture with sample aspect `sar`

@@ -12,17 +12,26 @@
 
 namespace emu::detail {
 
-// 16-bit stereo PCM into a WAV file whose header always tells the length
-// written so far, so the file is readable even when the run is cut short.
-class WavWriter {
+// Where the player's decoded sound goes: 16-bit stereo PCM at kRate.
+class AudioSink {
  public:
   static constexpr int kRate = 48000;
-  ~WavWriter();
+  virtual ~AudioSink() = default;
+  // Takes `frames` stereo frames (2 samples each) whose first is due at
+  // `dueMs` (milliseconds of the emulator's clock, ticks x 10).
+  virtual void write(const int16_t* samples, size_t frames, int64_t dueMs) = 0;
+};
+
+// 16-bit stereo PCM into a WAV file whose header always tells the length
+// written so far, so the file is readable even when the run is cut short.
+class WavWriter : public AudioSink {
+ public:
+  ~WavWriter() override;
   // Creates (truncates) `path`. False with a message when it cannot.
   bool open(const std::string& path, std::string* error);
   bool isOpen() const { return file_ != nullptr; }
   // Appends `frames` stereo frames (2 samples each).
-  void write(const int16_t* samples, size_t frames);
+  void write(const int16_t* samples, size_t frames, int64_t dueMs = 0) override;
 
  private:
   void patchHeader();
@@ -40,7 +49,7 @@ class Playback {
     // Pace against the real clock: never spend much longer than a frame per
     // call, and catch up when the event thread was held up.
     bool realTime = false;
-    WavWriter* audio = nullptr;  // decoded audio goes here when open
+    AudioSink* audio = nullptr;  // decoded audio goes here, when given
   };
 
   virtual ~Playback() = default;

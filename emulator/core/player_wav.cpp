@@ -32,7 +32,7 @@ bool WavWriter::open(const std::string& path, std::string* error) {
   return true;
 }
 
-void WavWriter::write(const int16_t* samples, size_t frames) {
+void WavWriter::write(const int16_t* samples, size_t frames, int64_t) {
   if (!file_ || frames == 0) return;
   // WAV sizes are 32-bit: stop well before they would wrap.
   if (dataBytes_ + frames * 4 > 0xFFFFFF00u - 44) return;

@@ -1,8 +1,5 @@
 // The event loop of the emulated firmware: idle events at a steady rate, keys
-// from a script or standard input, the stop event at the end.
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
+// from the front end's key source, the stop event at the end.
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +8,6 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 
 #include "core/player_internal.h"
@@ -44,38 +40,17 @@ std::string lower(std::string s) {
   return s;
 }
 
-// Reads whole lines from standard input without blocking.
-class StdinKeys {
- public:
-  StdinKeys() { fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK); }
-  ~StdinKeys() { fcntl(0, F_SETFL, fcntl(0, F_GETFL) & ~O_NONBLOCK); }
-  // False once standard input has closed.
-  bool poll(std::vector<std::string>& lines) {
-    char buf[256];
-    for (;;) {
-      ssize_t n = read(0, buf, sizeof buf);
-      if (n == 0) return false;
-      if (n < 0) return true;
-      for (ssize_t i = 0; i < n; ++i) {
-        if (buf[i] == '\n') {
-          lines.push_back(partial_);
-          partial_.clear();
-        } else if (buf[i] != '\r') {
-          partial_ += buf[i];
-        }
-      }
-    }
-  }
-
- private:
-  std::string partial_;
-};
-
 std::string trim(const std::string& s) {
   auto b = s.find_first_not_of(" \t");
   auto e = s.find_last_not_of(" \t");
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
+
+constexpr std::pair<const char*, uint32_t> kKeyNames[] = {
+    {"exit", RKEY_Exit},   {"stop", RKEY_Stop},       {"ok", RKEY_Ok},         {"menu", RKEY_Menu},
+    {"up", RKEY_Up},       {"down", RKEY_Down},       {"left", RKEY_Left},     {"right", RKEY_Right},
+    {"red", RKEY_Red},     {"green", RKEY_Green},     {"yellow", RKEY_Yellow}, {"blue", RKEY_Blue},
+    {"volup", RKEY_VolUp}, {"voldown", RKEY_VolDown}, {"mute", RKEY_Mute}};
 
 }  // namespace
 
@@ -85,12 +60,7 @@ bool parseKey(const std::string& text, uint32_t& code) {
     code = t[0] == '0' ? RKEY_0 : RKEY_1 + static_cast<uint32_t>(t[0] - '1');
     return true;
   }
-  static const std::pair<const char*, uint32_t> kNames[] = {
-      {"exit", RKEY_Exit},   {"stop", RKEY_Stop},       {"ok", RKEY_Ok},         {"menu", RKEY_Menu},
-      {"up", RKEY_Up},       {"down", RKEY_Down},       {"left", RKEY_Left},     {"right", RKEY_Right},
-      {"red", RKEY_Red},     {"green", RKEY_Green},     {"yellow", RKEY_Yellow}, {"blue", RKEY_Blue},
-      {"volup", RKEY_VolUp}, {"voldown", RKEY_VolDown}, {"mute", RKEY_Mute}};
-  for (const auto& [name, value] : kNames)
+  for (const auto& [name, value] : kKeyNames)
     if (t == name) return (code = value), true;
   if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return false;
   char* end = nullptr;
@@ -100,6 +70,14 @@ bool parseKey(const std::string& text, uint32_t& code) {
   if (*end || v > 0xFFFFFFFFull) return false;
   code = static_cast<uint32_t>(v);
   return true;
+}
+
+std::string keyName(uint32_t code) {
+  for (const auto& [name, value] : kKeyNames)
+    if (code == value) return name;
+  if (code == RKEY_0) return "0";
+  if (code >= RKEY_1 && code <= RKEY_1 + 8) return std::string(1, static_cast<char>('1' + (code - RKEY_1)));
+  return "";
 }
 
 bool parseTicks(const std::string& text, uint32_t& ticks) {
@@ -144,78 +122,40 @@ bool runTap(const RunOptions& options, std::string* error) {
   };
   int started = startTap();
   drain();
-  if (started == 0) console("the TAP's start routine returned 0: the TAP ends");
+  if (started == 0 && tapCrash().empty()) console("the TAP's start routine returned 0: the TAP ends");
   auto press = [&](uint32_t code) {
     uint32_t r = sendEvent(EVT_KEY, code, 0);
-    console("key 0x%X %s", code, r == 0 ? "consumed by the TAP" : "passed on to the firmware");
+    std::string name = keyName(code);
+    console("key 0x%X %s%s", code, r == 0 ? "consumed by the TAP" : "passed on to the firmware",
+            name.empty() ? "" : (" (" + name + ")").c_str());
     drain();
   };
 
-  std::vector<ScriptedKey> keys = options.keys;
-  std::stable_sort(keys.begin(), keys.end(), [](auto& a, auto& b) { return a.atTick < b.atTick; });
-  size_t nextKey = 0;
   const uint32_t start = ticks();
-  std::vector<RunOptions::Shot> shots = options.shots;
-  if (!options.screenshot.empty()) shots.push_back({options.screenshotAtTick, options.screenshot});
-  std::stable_sort(shots.begin(), shots.end(), [](auto& a, auto& b) { return a.atTick < b.atTick; });
-  size_t nextShot = 0;
-  bool stdinOpen = options.keysFromStdin;
-  std::unique_ptr<StdinKeys> input;
-  if (options.keysFromStdin) input = std::make_unique<StdinKeys>();
-  std::string shotError;
-  // Takes every screenshot that is due by `now`.
-  auto takeShots = [&](uint32_t now) {
-    for (; nextShot < shots.size() && shots[nextShot].atTick <= now; ++nextShot) {
-      std::string why;
-      if (savePng(screen(), shots[nextShot].path, &why))
-        console("screenshot saved to %s", shots[nextShot].path.c_str());
-      else if (shotError.empty())
-        shotError = why;
-    }
-  };
-
   // Real time of the next idle event; between idle events a front end that
   // looks at the screen gets its turns, and queued keys are pressed at once.
   int64_t nextIdleMs = nowMs();
-  bool frontEndStop = false;
-  auto takeFrontEndKeys = [&] {
-    if (!options.takeKeys) return;
+  bool sourceEnded = false;
+  auto takeKeys = [&] {
+    if (!options.takeKeys || sourceEnded) return;
     std::vector<uint32_t> queued;
-    if (!options.takeKeys(queued)) frontEndStop = true;
+    if (!options.takeKeys(ticks() - start, queued)) sourceEnded = true;
     for (uint32_t code : queued)
       if (tapLoaded()) press(code);
   };
+  auto look = [&] {
+    if (options.look) options.look(ticks() - start);
+  };
 
-  while (tapLoaded() && !g_stop && !frontEndStop) {
+  while (tapLoaded() && !g_stop && !sourceEnded) {
     uint32_t now = ticks() - start;
-    while (nextKey < keys.size() && keys[nextKey].atTick <= now && tapLoaded()) {
-      press(keys[nextKey].code);
-      ++nextKey;
-    }
-    takeFrontEndKeys();
-    if (frontEndStop) break;
-    if (input) {
-      std::vector<std::string> lines;
-      stdinOpen = input->poll(lines);
-      for (const auto& line : lines) {
-        uint32_t code;
-        if (trim(line).empty()) continue;
-        if (lower(trim(line)) == "quit")
-          stdinOpen = false;
-        else if (parseKey(line, code))
-          press(code);
-        else
-          console("unknown key \"%s\" (use 0-9, exit, ok, menu, the arrows, the colours, stop, quit or a key code)",
-                  line.c_str());
-      }
-    }
-    takeShots(now);
+    takeKeys();
+    if (sourceEnded) break;
     if (tapLoaded()) sendEvent(EVT_IDLE, 0, 0);
     drain();
-    if (options.look) options.look();
+    look();
     if (options.runTicks && now >= options.runTicks) break;
-    if (options.keysFromStdin && !stdinOpen) break;
-    if (config().virtualClock || (!options.takeKeys && !options.lookEveryMs)) {
+    if (config().virtualClock || !options.lookEveryMs) {
       detail::waitTicks(options.idleEveryTicks);
       continue;
     }
@@ -226,27 +166,22 @@ bool runTap(const RunOptions& options, std::string* error) {
       if (left <= 0 || g_stop) break;
       // Looks fall on a steady grid, so a front end that takes one picture
       // per period gets every period.
-      waitOrWake(options.lookEveryMs ? std::min<int64_t>(left, options.lookEveryMs - nowMs() % options.lookEveryMs)
-                                     : left);
-      takeFrontEndKeys();
-      if (frontEndStop || !tapLoaded()) break;
+      waitOrWake(std::min<int64_t>(left, options.lookEveryMs - nowMs() % options.lookEveryMs));
+      takeKeys();
+      if (sourceEnded || !tapLoaded()) break;
       drain();
-      if (options.look) options.look();
+      look();
     }
   }
-  takeShots(UINT32_MAX);
+  if (options.atEnd) options.atEnd();
   if (tapEnded()) {
-    if (started != 0) console("the TAP has ended itself (TAP_Exit)");
+    if (started != 0 && tapCrash().empty()) console("the TAP has ended itself (TAP_Exit)");
   } else {
     console("stopping the TAP (stop event)");
   }
   unloadTap();
   detail::playerFinishRun();
   drain();
-  if (!shotError.empty()) {
-    if (error) *error = shotError;
-    return false;
-  }
   return true;
 }
 

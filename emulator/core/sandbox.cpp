@@ -243,6 +243,8 @@ namespace sandbox_detail {
 
 void markInSandbox() {
   gInSandbox = true;
+  // The shell commands of the TAP find their programs as on a receiver.
+  setenv("PATH", kReceiverPath, 1);
   setenv(kSandboxVariable, mountNamespaceId().c_str(), 1);
 }
 

@@ -12,6 +12,16 @@
 
 namespace emu {
 
+// A file that a new disk image gets beside the template's.
+struct DiskFile {
+  // Where in the image, relative to /mnt/hd ("ProgramFiles/orvado.ini"; a
+  // leading "/mnt/hd/" is allowed). Folders on the way are made.
+  std::string path;
+  // The file on the PC to copy; when empty, `text` is written instead.
+  std::string source;
+  std::string text;
+};
+
 struct SandboxOptions {
   // Template copied into a fresh disk image; empty means the built template.
   std::string diskTemplate;
@@ -30,7 +40,15 @@ struct SandboxOptions {
   // of $TMPDIR: quicker to make and remove, for short runs such as tests,
   // but everything written to it stays in memory. Not with keepDisk.
   bool imageInMemory = false;
+  // Files put into the image after the template (over any of the same name),
+  // into a fresh image and into a --disk folder alike.
+  std::vector<DiskFile> files;
 };
+
+// Checks the image path of a DiskFile and gives it relative to /mnt/hd.
+// Returns false with a message for an empty path, one that leaves /mnt/hd
+// ("..") or names a folder.
+bool diskFilePath(const std::string& path, std::string& relative, std::string* error);
 
 // Runs `body` in a new sandbox and returns its exit status (or 128 + signal).
 // Returns -1 with a message when the sandbox cannot be made.

@@ -46,9 +46,10 @@ bool isExecutableFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// On the receiver's PATH, not the caller's: a version manager's shim that
+// comes first there must not become the disk's wget.
 std::string findOnPath(const std::string& name) {
-  const char* env = getenv("PATH");
-  std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  std::string path = kReceiverPath;
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(':', start);
@@ -66,6 +67,7 @@ std::string findOnPath(const std::string& name) {
 std::string systemError(const std::string& what) { return what + ": " + strerror(errno); }
 
 bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::string* error) {
+  source->files = options.files;
   source->templateDir = options.diskTemplate.empty() ? defaultDiskTemplate() : options.diskTemplate;
   std::error_code ec;
   if (source->templateDir.empty()) {
@@ -89,7 +91,8 @@ bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::s
   } else {
     source->wget = findOnPath("wget");
     if (source->wget.empty()) {
-      *error = "GNU wget was not found on the PATH; install it (Debian package wget) or name one";
+      *error =
+          std::string("GNU wget was not found in ") + kReceiverPath + "; install it (Debian package wget) or name one";
       return false;
     }
   }
@@ -103,15 +106,50 @@ bool fillDiskImage(const DiskSource& source, const std::string& dir, std::string
     *error = "Cannot copy the disk template " + source.templateDir + " to " + dir + ": " + ec.message();
     return false;
   }
-  if (source.wget.empty()) return true;
-  fs::path programFiles = fs::path(dir) / "ProgramFiles";
-  fs::create_directories(programFiles, ec);
-  fs::path wget = programFiles / "wget";
-  if (!ec) fs::copy_file(source.wget, wget, fs::copy_options::overwrite_existing, ec);
-  if (!ec) fs::permissions(wget, fs::perms(0755), ec);
-  if (ec) {
-    *error = "Cannot copy " + source.wget + " to " + wget.string() + ": " + ec.message();
-    return false;
+  if (!source.wget.empty()) {
+    fs::path programFiles = fs::path(dir) / "ProgramFiles";
+    fs::create_directories(programFiles, ec);
+    fs::path wget = programFiles / "wget";
+    if (!ec) fs::copy_file(source.wget, wget, fs::copy_options::overwrite_existing, ec);
+    if (!ec) fs::permissions(wget, fs::perms(0755), ec);
+    if (ec) {
+      *error = "Cannot copy " + source.wget + " to " + wget.string() + ": " + ec.message();
+      return false;
+    }
+  }
+  return putDiskFiles(source.files, dir, error);
+}
+
+bool putDiskFiles(const std::vector<DiskFile>& files, const std::string& dir, std::string* error) {
+  for (const DiskFile& file : files) {
+    std::string relative;
+    if (!diskFilePath(file.path, relative, error)) return false;
+    fs::path target = fs::path(dir) / relative;
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) {
+      *error = "Cannot make the folder of " + file.path + " in the disk image: " + ec.message();
+      return false;
+    }
+    if (!file.source.empty()) {
+      if (!fs::is_regular_file(file.source, ec)) {
+        *error = "Cannot put " + file.source + " into the disk image: it is no file";
+        return false;
+      }
+      fs::copy_file(file.source, target, fs::copy_options::overwrite_existing, ec);
+      if (ec) {
+        *error = "Cannot put " + file.source + " into the disk image as " + file.path + ": " + ec.message();
+        return false;
+      }
+      continue;
+    }
+    FILE* out = fopen(target.c_str(), "wb");
+    bool ok = out && fwrite(file.text.data(), 1, file.text.size(), out) == file.text.size();
+    if (out && fclose(out) != 0) ok = false;
+    if (!ok) {
+      *error = systemError("Cannot write " + file.path + " into the disk image");
+      return false;
+    }
   }
   return true;
 }
@@ -130,8 +168,9 @@ bool prepareDiskDir(const SandboxOptions& options, std::string* path, std::strin
     *error = "Cannot read the disk folder " + *path + ": " + ec.message();
     return false;
   }
-  // A folder with anything in it is the user's disk and stays as it is.
-  if (entries != fs::directory_iterator()) return true;
+  // A folder with anything in it is the user's disk and stays as it is, but
+  // for the files named to go into it.
+  if (entries != fs::directory_iterator()) return putDiskFiles(options.files, *path, error);
   DiskSource source;
   return resolveDiskSource(options, &source, error) && fillDiskImage(source, *path, error);
 }
@@ -172,4 +211,26 @@ void removeTree(const std::string& path) {
 }
 
 }  // namespace sandbox_detail
+
+bool diskFilePath(const std::string& path, std::string& relative, std::string* error) {
+  std::string p = path;
+  if (p.rfind("/mnt/hd/", 0) == 0) p = p.substr(8);
+  std::string why;
+  if (p.empty() || p.back() == '/')
+    why = "it names no file";
+  else if (p[0] == '/')
+    why = "it lies outside /mnt/hd";
+  for (const auto& part : fs::path(p))
+    if (part == ".." && why.empty()) why = "it leaves /mnt/hd (..)";
+  std::string normal = fs::path(p).lexically_normal().string();
+  // "./." or "a/." name the image or a folder, not a file.
+  if (why.empty() && (normal.empty() || normal == "." || normal.back() == '/')) why = "it names no file";
+  if (!why.empty()) {
+    if (error) *error = "Bad path in the disk image \"" + path + "\": " + why;
+    return false;
+  }
+  relative = normal;
+  return true;
+}
+
 }  // namespace emu

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "core/sandbox.h"
 
@@ -15,15 +16,24 @@ namespace emu::sandbox_detail {
 struct DiskSource {
   std::string templateDir;
   std::string wget;  // empty: the template brings its own
+  std::vector<DiskFile> files;
 };
 
 // Finds the template and the wget that `options` name, or the defaults.
 bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::string* error);
 
-// Copies the template into `dir` (which exists) and adds ProgramFiles/wget.
+// Copies the template into `dir` (which exists) and adds ProgramFiles/wget
+// and the source's files.
 bool fillDiskImage(const DiskSource& source, const std::string& dir, std::string* error);
 
-// Makes the user's disk folder ready: created when missing, filled when empty.
+// Writes `files` into the image folder `dir`.
+bool putDiskFiles(const std::vector<DiskFile>& files, const std::string& dir, std::string* error);
+
+// The PATH of a receiver's shell, which the sandbox's programs get.
+constexpr const char* kReceiverPath = "/bin:/sbin:/usr/bin:/usr/sbin";
+
+// Makes the user's disk folder ready: created when missing, filled when empty,
+// and the options' files put into it.
 // Sets `path` to its absolute form.
 bool prepareDiskDir(const SandboxOptions& options, std::string* path, std::string* error);
 

@@ -18,29 +18,35 @@ bool Hub::takeKeys(std::vector<uint32_t>& keys) {
   std::lock_guard<std::mutex> guard(lock_);
   keys.insert(keys.end(), queued_.begin(), queued_.end());
   keysTaken_ += queued_.size();
+  if (!queued_.empty()) keysTakenAt_.emplace_back(keysTaken_, nowMs());
   queued_.clear();
   return !stopAsked_ && !restartAsked_ && !quit_;
 }
 
-void Hub::look() {
+void Hub::look(bool force) {
   int64_t now = nowMs();
   uint64_t changes = screenChanges();
   // One frame at most in each period of the steady clock's grid.
   int64_t period = now / kFrameEveryMs;
-  if (changes != lastLookChanges_ && period != lastFramePeriod_) {
+  while (!keysTakenAt_.empty() && keysTakenAt_.front().second < now - kKeyEffectMs) keysTakenAt_.pop_front();
+  if (force || (changes != lastLookChanges_ && period != lastFramePeriod_)) {
     lastLookChanges_ = changes;
+    int64_t due = playerStatus().pictureDueMs;
     Image image = screen();
     std::shared_ptr<Frame> previous = latestFrame();
     if (!previous || previous->pixels != image.pixels) {
       auto frame = std::make_shared<Frame>();
       frame->width = image.width;
       frame->height = image.height;
+      frame->pictureDueMs = due;
       frame->pixels = std::move(image.pixels);
       lastFramePeriod_ = period;
       {
         std::lock_guard<std::mutex> guard(lock_);
         frame->seq = (latest_ ? latest_->seq : 0) + 1;
         frame->keys = keysTaken_;
+        frame->keyEffect = keysTakenAt_.empty() ? 0 : keysTakenAt_.back().first;
+        keysTakenAt_.clear();  // one frame shows a key's effect
         latest_ = std::move(frame);
         frameTimes_.push_back(now);
         while (!frameTimes_.empty() && frameTimes_.front() <= now - 1000) frameTimes_.pop_front();
@@ -48,11 +54,14 @@ void Hub::look() {
       changed_.notify_all();
     }
   }
-  if (now - lastPlayMs_ >= 200) {
+  if (force || now - lastPlayMs_ >= 200) {
     lastPlayMs_ = now;
     PlayerStatus play = playerStatus();
+    std::vector<ShellCommand> shell = shellCommands();
+    if (shell.size() > kShellShown) shell.erase(shell.begin(), shell.end() - kShellShown);
     std::lock_guard<std::mutex> guard(lock_);
     play_ = std::move(play);
+    shell_ = std::move(shell);
   }
 }
 
@@ -167,6 +176,14 @@ std::string Hub::stateJson(uint64_t since) {
              ",\"size\":" + std::to_string(p.files[f].second) + "}";
     out += "]}";
   }
+  out += "],\"shell\":[";
+  for (size_t i = 0; i < shell_.size(); ++i) {
+    const ShellCommand& c = shell_[i];
+    out += (i ? "," : "") + std::string("{\"number\":") + std::to_string(c.number) + ",\"kind\":" + jsonString(c.kind) +
+           ",\"command\":" + jsonString(c.command) + ",\"done\":" + (c.done ? "true" : "false") +
+           ",\"ok\":" + (c.done && c.status == 0 ? "true" : "false") + ",\"result\":" + jsonString(c.result) +
+           ",\"seconds\":" + std::to_string(c.seconds) + ",\"errorTail\":" + jsonString(c.errorTail) + "}";
+  }
   out += "],\"console\":{\"first\":" + std::to_string(consoleFirst_) +
          ",\"next\":" + std::to_string(consoleFirst_ + console_.size()) + ",\"lines\":[";
   uint64_t from = std::max(since, consoleFirst_);
@@ -175,6 +192,32 @@ std::string Hub::stateJson(uint64_t since) {
   out += "]}}";
   return out;
 }
+
+void Hub::audio(const int16_t* samples, size_t frames, int64_t dueMs) {
+  if (listeners_.load() == 0) return;
+  auto chunk = std::make_shared<AudioChunk>();
+  chunk->dueMs = dueMs;
+  chunk->pcm.assign(reinterpret_cast<const char*>(samples), frames * 4);
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    chunk->seq = ++audioSeq_;
+    audio_.push_back(std::move(chunk));
+    while (!audio_.empty() && audio_.front()->dueMs < dueMs - 500) audio_.pop_front();
+  }
+  changed_.notify_all();
+}
+
+std::vector<std::shared_ptr<AudioChunk>> Hub::audioAfter(uint64_t after, std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> guard(lock_);
+  changed_.wait_for(guard, wait, [&] { return quit_ || audioSeq_ > after; });
+  std::vector<std::shared_ptr<AudioChunk>> out;
+  if (quit_) return out;
+  for (const auto& chunk : audio_)
+    if (chunk->seq > after) out.push_back(chunk);
+  return out;
+}
+
+void Hub::listen(bool on) { listeners_ += on ? 1 : -1; }
 
 uint64_t Hub::openStream() {
   std::lock_guard<std::mutex> guard(lock_);

@@ -21,10 +21,23 @@ namespace emu::web {
 struct Frame {
   uint64_t seq = 0;   // 1, 2, ... in order of publication
   uint64_t keys = 0;  // keys the TAP had been given when it was taken
+  // The newest key taken shortly before this frame (Hub::kKeyEffectMs), whose
+  // effect it may show; 0 for none. The page's meter counts only such keys.
+  uint64_t keyEffect = 0;
   uint32_t width = 0, height = 0;
   std::vector<uint32_t> pixels;  // ARGB
+  // When the player's picture in it is due on the emulator's clock (ms), -1
+  // when there is none: the page lines the sound up with it.
+  int64_t pictureDueMs = -1;
   std::once_flag jpegOnce;
   std::string jpeg;
+};
+
+// A piece of the player's sound: 16-bit stereo PCM at 48 kHz.
+struct AudioChunk {
+  uint64_t seq = 0;
+  int64_t dueMs = 0;  // when its first frame is due on the emulator's clock
+  std::string pcm;
 };
 
 // What the emulator's thread publishes and what the HTTP threads ask for.
@@ -34,15 +47,24 @@ class Hub {
  public:
   static constexpr size_t kMaxQueuedKeys = 64;
   static constexpr size_t kConsoleKept = 2000;
+  static constexpr size_t kShellShown = 12;
   static constexpr int kFrameEveryMs = 40;  // 25 frames a second at most
+  // A frame later than this after a key shows something else than the key's
+  // effect (a timed message, the next pipeline step): three idle events.
+  static constexpr int kKeyEffectMs = 300;
 
   // ---- the emulator's thread ----
   // Hands over the queued keys; false once a stop or restart was asked for.
   bool takeKeys(std::vector<uint32_t>& keys);
-  // Takes the screen when it changed (at most every kFrameEveryMs) and the
-  // play state.
-  void look();
+  // Takes the screen when it changed (at most every kFrameEveryMs, unless
+  // `now`) and the play state (at most every 200 ms, unless `now`).
+  void look(bool now = false);
   void consoleLine(const std::string& line);
+  // Keeps a piece of decoded sound for the listening pages; nothing while
+  // none listens.
+  void audio(const int16_t* samples, size_t frames, int64_t dueMs);
+  // The TAP's state ("running", "ended", "stopped", "crashed", "failed") and what to
+  // do next.
   void setTapState(const std::string& state, const std::string& detail = "");
   // Waits until a restart is asked for (true) or quit (false).
   bool waitForRestart();
@@ -63,6 +85,11 @@ class Hub {
   std::shared_ptr<Frame> latestFrame();
   // The state as JSON, with the console lines from number `since` on.
   std::string stateJson(uint64_t since);
+  // The sound after chunk `after`, waiting up to `wait` for some; empty when
+  // none came or the front end is closing.
+  std::vector<std::shared_ptr<AudioChunk>> audioAfter(uint64_t after, std::chrono::milliseconds wait);
+  // A page starts or stops listening.
+  void listen(bool on);
   // Registers a stream; it should end once streamEvicted(id) says so.
   uint64_t openStream();
   bool streamEvicted(uint64_t id);
@@ -79,6 +106,7 @@ class Hub {
   // keys
   std::vector<uint32_t> queued_;
   uint64_t keysQueued_ = 0, keysTaken_ = 0;
+  std::deque<std::pair<uint64_t, int64_t>> keysTakenAt_;  // key number, when (the emulator's thread)
   bool stopAsked_ = false, restartAsked_ = false;
 
   // screen (lastLookChanges_ and lastFramePeriod_ belong to the emulator's thread)
@@ -90,11 +118,17 @@ class Hub {
   // state
   std::string tapState_ = "starting", tapDetail_;
   PlayerStatus play_;
+  std::vector<ShellCommand> shell_;  // the last commands, newest last
   int64_t lastPlayMs_ = 0;
   std::deque<std::string> console_;
   uint64_t consoleFirst_ = 0;  // number of console_.front()
 
   uint64_t streams_ = 0;
+
+  // sound (kept for half a second)
+  std::atomic<int> listeners_{0};
+  std::deque<std::shared_ptr<AudioChunk>> audio_;
+  uint64_t audioSeq_ = 0;
 };
 
 // Whether a request may be served: its Host names this front end (an address

@@ -11,11 +11,6 @@ namespace {
 
 volatile std::sig_atomic_t g_quit = 0;
 
-void printConsole(const std::string& line) {
-  std::printf("[receiver console] %s\n", line.c_str());
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 void requestQuit() {
@@ -23,9 +18,14 @@ void requestQuit() {
   requestStop();
 }
 
-int run(const Address& address, const Config& config, RunOptions options) {
+int run(const Address& address, const Config& given, RunOptions options) {
   g_quit = 0;
   Hub hub;
+  // The player's sound goes to the pages that listen.
+  Config config = given;
+  config.audioSink = [&hub](const int16_t* samples, size_t frames, int64_t dueMs) {
+    hub.audio(samples, frames, dueMs);
+  };
   WebServer server(hub);
   std::string error;
   if (!server.bind(address, &error)) {
@@ -35,16 +35,30 @@ int run(const Address& address, const Config& config, RunOptions options) {
   if (address.host != "127.0.0.1" && address.host != "::1")
     std::fprintf(stderr, "orvado-emu: listening on %s: other machines can see the receiver and press its keys\n",
                  address.host.c_str());
+  if (!reset(config, &error)) {
+    std::fprintf(stderr, "orvado-emu: %s\n", error.c_str());
+    return 1;
+  }
   std::printf("web front end: %s\n", server.url().c_str());
   std::fflush(stdout);
 
   auto line = [&hub](const std::string& text) {
-    printConsole(text);
+    printConsoleLine(text);
     hub.consoleLine(text);
   };
   options.onConsole = line;
-  options.takeKeys = [&hub](std::vector<uint32_t>& keys) { return hub.takeKeys(keys) && !g_quit; };
-  options.look = [&hub] { hub.look(); };
+  // Keys and looks of the command line (a script, screenshots) go on beside
+  // the page's.
+  KeySource scripted = options.takeKeys;
+  options.takeKeys = [&hub, scripted](uint32_t now, std::vector<uint32_t>& keys) {
+    if (scripted) scripted(now, keys);
+    return hub.takeKeys(keys) && !g_quit;
+  };
+  auto shots = options.look;
+  options.look = [&hub, shots](uint32_t now) {
+    hub.look();
+    if (shots) shots(now);
+  };
   options.lookEveryMs = Hub::kFrameEveryMs;
 
   int status = 0;
@@ -60,13 +74,24 @@ int run(const Address& address, const Config& config, RunOptions options) {
     setConsoleSink(line);
     hub.setTapState("running");
     bool ok = runTap(options, &error);
-    hub.look();
+    bool ended = tapEnded() && !hub.stopPending() && !g_quit;
+    std::string crash = tapCrash();
+    // The receiver without its TAP: no regions, nothing plays.
+    std::string why;
+    if (!reset(config, &why)) line("receiver: " + why);
+    setConsoleSink(line);
+    hub.look(true);
     if (!ok) {
       line("receiver: " + error);
-      hub.setTapState("failed", error);
+      hub.setTapState("failed", "The TAP could not be loaded: " + error + ". Mend it, then Restart TAP.");
       if (first) status = 1;
+    } else if (!crash.empty()) {
+      hub.setTapState("crashed",
+                      "The TAP crashed: " + crash + ". The console says what it did last; mend it, then Restart TAP.");
+    } else if (ended) {
+      hub.setTapState("ended", "The TAP ended itself. Restart TAP starts it again on a fresh receiver.");
     } else {
-      hub.setTapState(g_quit || hub.stopPending() ? "stopped" : "ended");
+      hub.setTapState("stopped", "The TAP was stopped. Restart TAP starts it again on a fresh receiver.");
     }
     if (hub.restartAsked()) continue;
     if (options.runTicks) break;  // a timed run ends with its TAP

@@ -1,6 +1,7 @@
 // The HTTP side: the page, the live picture, keys, TAP control and state.
 #include "web/server.h"
 
+#include <cstring>
 #include <ctime>
 
 namespace emu::web {
@@ -32,6 +33,12 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
   server_.set_keep_alive_max_count(100);
   // An idle connection holds a thread, and the end of the emulator waits for it.
   server_.set_keep_alive_timeout(1);
+  // SO_REUSEADDR only: the library's default, SO_REUSEPORT, lets a second
+  // emulator listen on the same port and take every other request.
+  server_.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
 
   // Another web page in the same browser may send requests here too: only
   // this front end's own names and page get through.
@@ -65,6 +72,9 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
     res.set_content(kPageJs, "text/javascript; charset=utf-8");
   });
 
+  // Browsers ask for it on their own; there is none.
+  server_.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+
   server_.Get("/stream.mjpg", [this](const httplib::Request&, httplib::Response& res) {
     uint64_t id = hub_.openStream();
     auto last = std::make_shared<uint64_t>(0);
@@ -78,9 +88,42 @@ WebServer::WebServer(Hub& hub) : hub_(hub) {
           std::string head = std::string("--") + kBoundary +
                              "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
                              "\r\nX-Frame: " + std::to_string(frame->seq) +
-                             "\r\nX-Key: " + std::to_string(frame->keys) + "\r\n\r\n";
+                             "\r\nX-Key: " + std::to_string(frame->keys) +
+                             "\r\nX-Key-Effect: " + std::to_string(frame->keyEffect) +
+                             "\r\nX-Due: " + std::to_string(frame->pictureDueMs) + "\r\n\r\n";
           *last = frame->seq;
           return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) && sink.write("\r\n", 2);
+        });
+  });
+
+  // The player's sound while the page listens: records of a 4-byte frame
+  // count and an 8-byte due time (ms of the emulator's clock, the X-Due of
+  // the pictures), little-endian, then the frames as 16-bit stereo PCM at
+  // 48 kHz. Only a page that has turned the sound on opens it.
+  server_.Get("/audio.pcm", [this](const httplib::Request&, httplib::Response& res) {
+    uint64_t id = hub_.openStream();
+    auto last = std::make_shared<uint64_t>(0);
+    auto listening = std::make_shared<bool>(false);
+    res.set_chunked_content_provider(
+        "application/octet-stream",
+        [this, id, last, listening](size_t, httplib::DataSink& sink) {
+          if (!*listening) {
+            *listening = true;
+            hub_.listen(true);
+          }
+          if (hub_.streamEvicted(id)) return false;
+          for (const auto& chunk : hub_.audioAfter(*last, std::chrono::milliseconds(500))) {
+            uint32_t frames = static_cast<uint32_t>(chunk->pcm.size() / 4);
+            char head[12];
+            std::memcpy(head, &frames, 4);
+            std::memcpy(head + 4, &chunk->dueMs, 8);
+            *last = chunk->seq;
+            if (!sink.write(head, sizeof head) || !sink.write(chunk->pcm.data(), chunk->pcm.size())) return false;
+          }
+          return !hub_.quitting() && sink.is_writable();
+        },
+        [this, listening](bool) {
+          if (*listening) hub_.listen(false);
         });
   });
 

@@ -22,7 +22,8 @@ bool parseAddress(const std::string& text, Address& address, std::string* error)
 // Serves the page at `address` and runs the TAP of `run` on this thread until
 // Ctrl-C (requestStop) or, with run.runTicks, that long. The TAP may be
 // stopped and started again from the page; its own end leaves the page
-// serving. Call it inside the sandbox after the console is open. Prints the
+// serving. Keys and looks that `run` brings (a script, screenshots) go on
+// beside the page's. Call it inside the sandbox after the console is open. Prints the
 // page's address on stdout. Returns the exit status: 0, or 1 with a message on
 // stderr when the address cannot be used or the TAP cannot be loaded.
 int run(const Address& address, const Config& config, RunOptions run);

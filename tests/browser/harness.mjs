@@ -69,11 +69,11 @@ export function makeTemplate(playlist) {
   return dir;
 }
 
-// orvado-emu with --web on a free loopback port; resolves with the child and
-// its page's URL.
-export async function startEmulator(template, extra = []) {
+// orvado-emu with --web on a free loopback port running `tap` (Orvado by
+// default); resolves with the child and its page's URL.
+export async function startEmulator(template, extra = [], tap = path.join(buildDir, 'Orvado.tap')) {
   const child = await startUntil(path.join(buildDir, 'orvado-emu'),
-    ['--template', template, '--web', '127.0.0.1:0', ...extra, path.join(buildDir, 'Orvado.tap')],
+    ['--template', template, '--web', '127.0.0.1:0', ...extra, tap],
     /web front end: (http:\/\/127\.0\.0\.1:\d+\/)/);
   child.url = child.match[1];
   child.port = Number(new URL(child.url).port);

@@ -5,7 +5,9 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import net from 'node:net';
 import { after, before, test } from 'node:test';
-import { makeTemplate, startEmulator, stop, until } from './harness.mjs';
+import { spawn } from 'node:child_process';
+import path from 'node:path';
+import { buildDir, makeTemplate, startEmulator, stop, until } from './harness.mjs';
 
 let emulator, template;
 
@@ -119,9 +121,65 @@ test('malformed requests get 400 and the emulator goes on', async () => {
   assert.equal(res.status, 200);
   const state = await until('the key at the TAP', async () => {
     const s = await (await fetch(emulator.url + 'api/state')).json();
-    return s.console.lines.some((l) => /key 0x10005/.test(l)) && s;
+    return s.console.lines.some((l) => /key 0x10005 .*\(5\)$/.test(l)) && s;
   }, 5000);
   assert.equal(state.tap, 'running');
   assert.ok(state.keys > before);
   slow.destroy();
+});
+
+test('a second emulator on the same port is refused with status 1', async () => {
+  const second = spawn(path.join(buildDir, 'orvado-emu'),
+    ['--template', template, '--web', `127.0.0.1:${emulator.port}`, path.join(buildDir, 'Orvado.tap')], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let output = '';
+  second.stdout.on('data', (d) => { output += d; });
+  second.stderr.on('data', (d) => { output += d; });
+  const code = await new Promise((resolve) => {
+    const timer = setTimeout(() => { second.kill('SIGKILL'); resolve('still running'); }, 15000);
+    second.on('exit', (c) => { clearTimeout(timer); resolve(c); });
+  });
+  assert.equal(code, 1, output);
+  assert.match(output, new RegExp(`cannot listen on 127\\.0\\.0\\.1:${emulator.port} \\(in use`), output);
+  // Every request still reaches the first one.
+  for (let i = 0; i < 6; i++) assert.equal((await fetch(emulator.url + 'api/state')).status, 200);
+});
+
+test('the browser\'s own request for an icon gets an answer', async () => {
+  const res = await fetch(emulator.url + 'favicon.ico');
+  assert.ok(res.status === 204 || (res.status === 200 && /^image\//.test(res.headers.get('content-type'))), String(res.status));
+});
+
+test('a failing channel\'s shell command shows with its status and error output', async () => {
+  // Exit first: an earlier digit may have left the TAP streaming.
+  for (const key of ['exit', '1']) {
+    const res = await fetch(emulator.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key }) });
+    assert.equal(res.status, 200);
+  }
+  let last;
+  const failed = await until('the failed playlist fetch in the state', async () => {
+    const s = last = await (await fetch(emulator.url + 'api/state')).json();
+    return s.shell.find((c) => /wget .*127\.0\.0\.1:9\/none\.m3u8/.test(c.command) && c.done);
+  }, 15000).catch((e) => { throw new Error(e.message + '\n' + JSON.stringify(last?.shell) + JSON.stringify(last?.console.lines.slice(-10))); });
+  assert.equal(failed.ok, false);
+  assert.equal(failed.result, 'exit 4', 'wget\'s network failure');
+  assert.match(failed.errorTail, /Connection refused/);
+});
+
+test('a TAP that crashes leaves the page serving and says so', async () => {
+  const crashing = await startEmulator(template, [], path.join(buildDir, 'tests/crashing_tap.tap'));
+  try {
+    const key = await fetch(crashing.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'red' }) });
+    assert.equal(key.status, 200);
+    const state = await until('the crashed state', async () => {
+      const s = await (await fetch(crashing.url + 'api/state')).json();
+      return s.tap === 'crashed' && s;
+    }, 10000);
+    assert.match(state.tapDetail, /Segmentation fault in its event handler .*Restart TAP/);
+    const refused = await fetch(crashing.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'ok' }) });
+    assert.equal(refused.status, 409, 'no keys for a crashed TAP');
+    await fetch(crashing.url + 'api/tap/restart', { method: 'POST' });
+    await until('the TAP running again', async () => (await (await fetch(crashing.url + 'api/state')).json()).tap === 'running', 10000);
+  } finally {
+    assert.equal(await stop(crashing), 0, crashing.output.slice(-1500));
+  }
 });

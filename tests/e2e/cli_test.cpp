@@ -177,3 +177,58 @@ TEST(Cli, MissingFontEndsTheTapAfterTheMessageWindow) {
   EXPECT_TRUE(contains(r.out, "the TAP's start routine returned 0")) << r.out;
   EXPECT_TRUE(contains(r.out, "ZINDRA - FontManager UC:")) << r.out;
 }
+
+// One command line sets up a run: --ini writes the channels and --put copies
+// a file into the image, the trace goes to its own file (the console stays on
+// standard output, key names with it), and --screenshot without a time waits
+// for the end of the run.
+TEST(Cli, FilesIntoTheImageTraceFileAndLastScreenshot) {
+  const std::string disk = scratch() + "/put", note = scratch() + "/note.txt", traceFile = scratch() + "/trace.txt",
+                    shotFile = scratch() + "/last.png";
+  writeFile(note, "a note\n");
+  Result r = emulator("--virtual-clock --disk " + disk + " --ini 'Test one=http://127.0.0.1:9/a.m3u8?x=1'" +
+                      " --ini http://127.0.0.1:9/b.m3u8 --put /mnt/hd/ProgramFiles/note.txt=" + note +
+                      " --trace-file " + traceFile + " --screenshot " + shotFile + " --keys 1s:exit " ORVADO_TAP_FILE);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(readFile(disk + "/ProgramFiles/Settings/orvado/orvado.ini"),
+            "; channels from orvado-emu --ini\n[orvado]\ntvname1=Test one\ntvPL1=http://127.0.0.1:9/a.m3u8?x=1\n"
+            "tvname2=Channel 2\ntvPL2=http://127.0.0.1:9/b.m3u8\n");
+  EXPECT_EQ(readFile(disk + "/ProgramFiles/note.txt"), "a note\n");
+  std::string trace = readFile(traceFile);
+  EXPECT_TRUE(contains(trace, "TAP_Main() = 1")) << trace.substr(0, 500);
+  EXPECT_TRUE(contains(trace, "event 0x100 (0x10017, 0x0) = 0x0")) << "Exit in the menu, consumed";
+  EXPECT_TRUE(contains(trace, " key exit")) << "the key's name in the trace";
+  EXPECT_FALSE(contains(r.out, "[trace ")) << r.out;
+  EXPECT_TRUE(contains(r.out, "key 0x10017 consumed by the TAP (exit)")) << r.out;
+  EXPECT_LT(r.out.find("key 0x10017"), r.out.find("screenshot saved to " + shotFile)) << r.out;
+
+  Result missing = emulator("--put ProgramFiles/x=" + scratch() + "/absent " ORVADO_TAP_FILE);
+  EXPECT_EQ(missing.status, 1) << missing.out;
+  EXPECT_TRUE(contains(missing.out, scratch() + "/absent")) << missing.out;
+  Result outside = emulator("--put ../etc/x=" + note + " " ORVADO_TAP_FILE);
+  EXPECT_EQ(outside.status, 2) << outside.out;
+  Result ten =
+      emulator("--ini a --ini b --ini c --ini d --ini e --ini f --ini g --ini h --ini i --ini j " ORVADO_TAP_FILE);
+  EXPECT_EQ(ten.status, 2) << ten.out;
+  EXPECT_TRUE(contains(ten.out, "nine at most")) << ten.out;
+}
+
+// The sample TAP of docs/write-your-own-tap.md loads with its header
+// sections, answers OK and ends itself on Exit.
+TEST(Cli, RunsTheSampleTap) {
+  Result r = emulator("--virtual-clock --keys 1s:ok,2s:exit " ORVADO_BINARY_DIR "/examples/hello/hello.tap");
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "hello.tap: Hello (\"Says hello and counts OK\", id 0x0F0A7F01, by A TAP author"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "key 0x10011 consumed by the TAP (ok)")) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP has ended itself (TAP_Exit)")) << r.out;
+}
+
+// A TAP that crashes is reported as such, with exit status 1.
+TEST(Cli, ACrashingTapIsReportedAndFailsTheRun) {
+  Result r = emulator("--virtual-clock --keys 1s:red " ORVADO_CRASHING_TAP);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP crashed: Segmentation fault in its event handler (event 0x100, 0x10023)"))
+      << r.out;
+  EXPECT_FALSE(contains(r.out, "ended itself")) << r.out;
+}

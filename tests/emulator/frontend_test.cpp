@@ -53,8 +53,8 @@ TEST(FrontEndHooks, KeysFromAnotherThreadAndLooksBetweenIdleEvents) {
   run.idleEveryTicks = 100;  // one idle event a second
   run.runTicks = 1000;       // a safety net: Exit ends the TAP long before
   run.lookEveryMs = 40;
-  run.look = [&] { ++looks; };
-  run.takeKeys = [&](std::vector<uint32_t>& keys) {
+  run.look = [&](uint32_t) { ++looks; };
+  run.takeKeys = [&](uint32_t, std::vector<uint32_t>& keys) {
     std::lock_guard<std::mutex> guard(lock);
     if (!queue.empty() && takenAt == Clock::time_point()) takenAt = Clock::now();
     keys.insert(keys.end(), queue.begin(), queue.end());
@@ -81,7 +81,7 @@ TEST(FrontEndHooks, KeysFromAnotherThreadAndLooksBetweenIdleEvents) {
   EXPECT_GE(looks.load(), ms(Clock::now() - start) / 40 / 2) << "looks only at idle events";
 
   freshReceiver(emu::Config());
-  run.takeKeys = [](std::vector<uint32_t>&) { return false; };
+  run.takeKeys = [](uint32_t, std::vector<uint32_t>&) { return false; };
   start = Clock::now();
   ASSERT_TRUE(emu::runTap(run, &error)) << error;
   EXPECT_LT(ms(Clock::now() - start), 5000) << "the run did not stop when asked";

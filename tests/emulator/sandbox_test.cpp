@@ -236,14 +236,30 @@ TEST_F(Sandbox, MissingTemplateOrWgetIsAClearError) {
   o.wget = scratch_ + "/no-wget";
   EXPECT_EQ(emu::runSandboxed(o, body, &error), -1);
   EXPECT_NE(error.find(o.wget), std::string::npos) << error;
-
-  std::string path = getenv("PATH");
-  setenv("PATH", scratch_.c_str(), 1);
-  int status = emu::runSandboxed(options(), body, &error);
-  setenv("PATH", path.c_str(), 1);
-  EXPECT_EQ(status, -1);
-  EXPECT_NE(error.find("wget"), std::string::npos) << error;
   EXPECT_TRUE(leftovers().empty());
+}
+
+// A version manager's shim first on the caller's PATH becomes neither the
+// disk's wget nor the one the TAP's shell finds: inside, the PATH is a
+// receiver's, and its wget is the program the disk holds.
+TEST_F(Sandbox, ThePathIsAReceiversAndItsWgetTheDisks) {
+  writeFile(scratch_ + "/wget", "#!/bin/sh\necho shim\n");
+  chmod((scratch_ + "/wget").c_str(), 0755);
+  std::string path = getenv("PATH");
+  setenv("PATH", (scratch_ + ":" + path).c_str(), 1);
+  Outcome out = runInside(options(), [] {
+    std::string found;
+    if (FILE* p = popen("command -v wget", "r")) {
+      char line[256] = "";
+      if (fgets(line, sizeof line, p)) found = line;
+      pclose(p);
+    }
+    while (!found.empty() && found.back() == '\n') found.pop_back();
+    return std::string(getenv("PATH")) + "|" + std::to_string(readFile(found) == readFile("/mnt/hd/ProgramFiles/wget"));
+  });
+  setenv("PATH", path.c_str(), 1);
+  ASSERT_EQ(out.status, 0) << out.error;
+  EXPECT_EQ(out.report, "/bin:/sbin:/usr/bin:/usr/sbin|1");
 }
 
 TEST_F(Sandbox, ChangesToBinStayInside) {

@@ -28,8 +28,8 @@ namespace {
 const fs::path kGolden = fs::path(ORVADO_SOURCE_DIR) / "tests/screen/golden";
 
 struct Case {
-  std::string kind, font;
-  std::vector<std::string> lines;
+  std::string kind, font, tap;
+  std::vector<std::string> lines, keys;
 };
 
 std::string unescape(const std::string& s) {
@@ -60,6 +60,10 @@ Case readCase(const fs::path& file) {
       c.font = value;
     else if (key == "line")
       c.lines.push_back(unescape(value));
+    else if (key == "tap")
+      c.tap = value;
+    else if (key == "key")
+      c.keys.push_back(value);
   }
   return c;
 }
@@ -71,9 +75,30 @@ void captureDelay(uint32_t ticks) {
   realDelay(ticks);
 }
 
+// Runs a built TAP as orvado-emu does, presses the keys half a second
+// apart, and gives the screen as the run ends.
+emu::Image runTap(const Case& c) {
+  std::vector<emu::ScriptedKey> keys;
+  for (size_t i = 0; i < c.keys.size(); ++i) {
+    emu::ScriptedKey key{uint32_t(50 * (i + 1)), 0};
+    EXPECT_TRUE(emu::parseKey(c.keys[i], key.code)) << c.keys[i];
+    keys.push_back(key);
+  }
+  emu::RunOptions run;
+  run.tapPath = std::string(ORVADO_BINARY_DIR) + "/" + c.tap;
+  run.takeKeys = emu::scriptedKeys(keys);
+  run.runTicks = uint32_t(50 * (keys.size() + 1));
+  emu::Image shot;
+  run.atEnd = [&] { shot = emu::screen(); };
+  std::string error;
+  EXPECT_TRUE(emu::runTap(run, &error)) << error;
+  return shot;
+}
+
 // Draws the case and returns the screen to compare.
 emu::Image draw(const Case& c) {
   FontDataUC font{};
+  if (c.kind == "tap") return runTap(c);
   if (c.kind == "missing-font") {
     EXPECT_STREQ(__tap_program_name__, "Orvado");
     realDelay = TAP_Delay;

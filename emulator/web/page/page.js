@@ -3,8 +3,10 @@
 'use strict';
 
 // What tests and curious users can read: frames drawn, and the time from
-// each key press to the first frame taken after the TAP had the key.
-const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, frameLog: [], latencies: [] };
+// each key press to the frame that shows its effect. A key whose effect no
+// frame shows (the server marks a frame taken within 300 ms of a key) is not
+// counted.
+const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, keyEffect: 0, frameLog: [], latencies: [], tap: '' };
 const pending = [];  // keys sent and not yet seen: {number, t0}
 
 const canvas = document.getElementById('screen');
@@ -23,24 +25,35 @@ function indexOf(buf, pattern, from) {
 
 function settle(now) {
   for (let i = pending.length - 1; i >= 0; i--) {
-    if (pending[i].number && orvado.keysInFrame >= pending[i].number) {
-      const ms = Math.round(now - pending[i].t0);
+    const p = pending[i];
+    if (p.number && orvado.keyEffect >= p.number) {
+      const ms = Math.round(now - p.t0);
       orvado.latencies.push(ms);
       $('latency').textContent = ms + ' ms';
       pending.splice(i, 1);
+    } else if ((p.number && orvado.keysInFrame >= p.number) || now - p.t0 > 5000) {
+      pending.splice(i, 1);  // the screen moved on without showing this key
     }
   }
 }
 
 async function draw(part, headers) {
   const bitmap = await createImageBitmap(new Blob([part], { type: 'image/jpeg' }));
+  // With sound on, the sound's clock leads: a picture waits until the sound
+  // heard has reached its time (the decoder hands out pictures a little
+  // before they are due, and the sound plays a little after it comes).
+  const due = Number(headers['x-due'] ?? -1);
+  const heard = due >= 0 ? soundHeardMs() : null;
+  if (heard !== null && due > heard && due - heard < 1000) await sleep(due - heard);
   ctx.drawImage(bitmap, 0, 0, canvas.width, canvas.height);
   bitmap.close();
   const now = performance.now();
   orvado.frames++;
   orvado.frame = Number(headers['x-frame'] || 0);
   orvado.keysInFrame = Number(headers['x-key'] || 0);
-  orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, t: now });
+  orvado.keyEffect = Number(headers['x-key-effect'] || 0);
+  orvado.pictureDue = Number(headers['x-due'] ?? -1);
+  orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, effect: orvado.keyEffect, t: now });
   if (orvado.frameLog.length > 500) orvado.frameLog.shift();
   $('screen-note').classList.add('hidden');
   settle(now);
@@ -106,10 +119,11 @@ async function press(key) {
   }
   try {
     const res = await post('/api/key', 'key=' + encodeURIComponent(key));
+    if (res.status === 409) showHint('No TAP is running: the key went nowhere. Restart TAP starts it.', 'failed');
     if (!res.ok) throw new Error(await res.text());
     entry.number = (await res.json()).key;
     // The frame may have come before this answer.
-    const seen = orvado.frameLog.find((f) => f.keys >= entry.number && f.t >= entry.t0);
+    const seen = orvado.frameLog.find((f) => f.effect >= entry.number && f.t >= entry.t0);
     if (seen) {
       const ms = Math.round(seen.t - entry.t0);
       orvado.latencies.push(ms);
@@ -124,6 +138,30 @@ async function press(key) {
 
 for (const button of document.querySelectorAll('.remote button')) {
   button.addEventListener('click', () => press(button.dataset.key));
+  // No focus for the keys: Space or Enter would press the last one again.
+  button.addEventListener('mousedown', (e) => e.preventDefault());
+}
+
+function showHint(text, kind) {
+  const bar = $('tap-hint');
+  bar.textContent = text;
+  bar.className = 'hint-bar ' + (kind || '');
+  bar.hidden = !text;
+}
+
+// The state's words on the page, and the buttons that can do something in it.
+function showTap(state) {
+  const pill = $('tap-state');
+  pill.textContent = 'TAP ' + state.tap;
+  pill.title = state.tapDetail || '';
+  pill.className = 'pill ' + state.tap;
+  const running = state.tap === 'running';
+  if (state.tap !== orvado.tap) {
+    orvado.tap = state.tap;
+    showHint(running ? '' : state.tapDetail, state.tap);
+    $('tap-stop').disabled = !running;
+    for (const button of document.querySelectorAll('.remote button')) button.disabled = !running;
+  }
 }
 
 const keyboard = { Escape: 'exit', Enter: 'ok', ArrowUp: 'up', ArrowDown: 'down', ArrowLeft: 'left', ArrowRight: 'right' };
@@ -184,6 +222,34 @@ function showDownloads(list) {
   $('no-downloads').style.display = list.length ? 'none' : '';
 }
 
+// The TAP's last shell commands, newest first, with the end of their error
+// output when they failed.
+function showShell(list) {
+  const box = $('shell');
+  box.replaceChildren();
+  for (const c of [...list].reverse()) {
+    const item = document.createElement('li');
+    const result = document.createElement('span');
+    result.className = 'result ' + (!c.done ? '' : c.ok ? 'ok' : 'bad');
+    result.textContent = c.done ? c.result : 'running';
+    const time = document.createElement('span');
+    time.className = 'time';
+    time.textContent = c.done ? c.seconds.toFixed(2) + ' s' : '';
+    const cmd = document.createElement('span');
+    cmd.className = 'cmd';
+    cmd.textContent = c.command;
+    item.append(result, time, cmd);
+    const tail = c.errorTail.trimEnd().split('\n').slice(-6).join('\n');
+    if (tail && !c.ok) {
+      const pre = document.createElement('pre');
+      pre.textContent = tail;
+      item.append(pre);
+    }
+    box.append(item);
+  }
+  $('no-shell').style.display = list.length ? 'none' : '';
+}
+
 let consoleNext = 0;
 function showConsole(c) {
   const box = $('console');
@@ -204,21 +270,114 @@ async function poll() {
     try {
       const res = await fetch('/api/state?since=' + consoleNext, { cache: 'no-store' });
       const state = await res.json();
-      const pill = $('tap-state');
-      pill.textContent = 'TAP ' + state.tap;
-      pill.title = state.tapDetail || '';
-      pill.className = 'pill ' + state.tap;
+      showTap(state);
       $('fps').textContent = state.fps;
       showPlay(state.play);
       showDownloads(state.downloads);
+      showShell(state.shell);
       showConsole(state.console);
     } catch (e) {
       $('tap-state').textContent = 'emulator not reachable';
       $('tap-state').className = 'pill offline';
+      orvado.tap = 'offline';
     }
     await sleep(400);
   }
 }
+
+// The player's sound, off until the user turns it on (browsers allow sound
+// only after a gesture). Each record of /audio.pcm is played as it comes,
+// a little ahead (kLead) to ride over the gaps between records; the picture
+// comes as soon as it is taken, so both keep the stream's own timing.
+const kLead = 0.06;  // seconds
+const sound = orvado.sound = { ctx: null, abort: null, next: 0, played: [], chunks: 0, dropped: 0 };
+
+async function listen() {
+  const ctl = new AbortController();
+  sound.abort = ctl;
+  const res = await fetch('/audio.pcm', { cache: 'no-store', signal: ctl.signal });
+  const reader = res.body.getReader();
+  let buf = new Uint8Array(0);
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) break;
+    const grown = new Uint8Array(buf.length + value.length);
+    grown.set(buf);
+    grown.set(value, buf.length);
+    buf = grown;
+    while (buf.length >= 12) {
+      const view = new DataView(buf.buffer, buf.byteOffset, buf.byteLength);
+      const frames = view.getUint32(0, true);
+      const due = Number(view.getBigInt64(4, true));
+      if (buf.length < 12 + frames * 4) break;
+      play(new Int16Array(buf.slice(12, 12 + frames * 4).buffer), frames, due);
+      buf = buf.slice(12 + frames * 4);
+    }
+  }
+}
+
+function play(pcm, frames, due) {
+  const ctx = sound.ctx;
+  if (!ctx || frames === 0) return;
+  const buffer = ctx.createBuffer(2, frames, 48000);
+  const left = buffer.getChannelData(0), right = buffer.getChannelData(1);
+  for (let i = 0; i < frames; i++) {
+    left[i] = pcm[2 * i] / 32768;
+    right[i] = pcm[2 * i + 1] / 32768;
+  }
+  const now = ctx.currentTime;
+  // Behind (a stall): start anew. Far ahead (sound came faster than it
+  // plays): leave this piece out rather than play over what is queued.
+  if (sound.next < now + 0.01) sound.next = now + kLead;
+  if (sound.next > now + kLead + 0.15) {
+    sound.dropped++;
+    return;
+  }
+  const source = ctx.createBufferSource();
+  source.buffer = buffer;
+  source.connect(ctx.destination);
+  source.start(sound.next);
+  sound.played.push({ start: sound.next, end: sound.next + frames / 48000, due });
+  if (sound.played.length > 200) sound.played.shift();
+  sound.next += frames / 48000;
+  sound.chunks++;
+}
+
+// The stream time (ms of the emulator's clock) of the sound heard now, or
+// null while none plays.
+function soundHeardMs() {
+  const ctx = sound.ctx;
+  if (!ctx) return null;
+  const t = ctx.currentTime - (ctx.outputLatency || ctx.baseLatency || 0);
+  const p = sound.played.find((c) => c.start <= t && t < c.end);
+  return p ? p.due + (t - p.start) * 1000 : null;
+}
+
+// How far the sound heard now is ahead of the picture shown now on the
+// stream's clock, in ms (null while either is missing).
+orvado.syncMs = () => {
+  const heard = soundHeardMs();
+  return heard === null || orvado.pictureDue < 0 ? null : Math.round(heard - orvado.pictureDue);
+};
+
+$('sound').addEventListener('click', async () => {
+  const button = $('sound');
+  if (sound.ctx) {
+    sound.abort?.abort();
+    await sound.ctx.close();
+    sound.ctx = null;
+    button.textContent = 'Sound off';
+    button.setAttribute('aria-pressed', 'false');
+    return;
+  }
+  sound.ctx = new AudioContext({ sampleRate: 48000, latencyHint: 'interactive' });
+  sound.next = 0;
+  button.textContent = 'Sound on';
+  button.setAttribute('aria-pressed', 'true');
+  listen().catch((e) => { if (e.name !== 'AbortError') console.warn('sound:', e); });
+});
+
+$('fullscreen').addEventListener('click', () => canvas.requestFullscreen().catch((e) => console.warn('fullscreen:', e)));
 
 stream();
 poll();

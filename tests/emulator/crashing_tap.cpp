@@ -1,0 +1,30 @@
+// A TAP that faults on purpose, for the emulator's crash guard: red writes
+// through a null pointer, blue divides by zero, anything else is passed on.
+#include <cstdint>
+
+#include "platform/tap.h"
+
+#define TAP_SECTION(name) extern "C" __attribute__((visibility("default"), used, section(name)))
+TAP_SECTION("._tap_program_name") const char __tap_program_name__[64] = "Crashing";
+TAP_SECTION("._tap_header") const unsigned char __tap_Header__[32] = {'K', 'R', 'U', 'X', 'M', 'I', 'P', 'S', 0x10};
+
+namespace {
+
+volatile int* volatile g_nowhere = nullptr;
+volatile int g_zero = 0;
+
+int crashingMain() { return 1; }
+
+uint32_t crashingEvents(uint32_t event, uint32_t param1, uint32_t) {
+  if (event == EVT_KEY && param1 == RKEY_Red) *g_nowhere = 1;
+  if (event == EVT_KEY && param1 == RKEY_Blue) return param1 / static_cast<uint32_t>(g_zero);
+  return param1;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int __TAP_Init_(TAP_EntryRecord* record) {
+  record->main = crashingMain;
+  record->eventHandler = crashingEvents;
+  return 0;
+}
