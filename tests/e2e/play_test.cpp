@@ -71,7 +71,7 @@ TEST(Play, LiveChannelOfRealVideoIsDecodedOnScreenAndInTheAudio) {
     run.tapPath = ORVADO_TAP_FILE;
     run.runTicks = 12000;  // a safety net only: two minutes
     run.lookEveryMs = 20;  // the hook looks between idle events too
-    run.takeKeys = [&](std::vector<uint32_t>& keys) {
+    run.takeKeys = [&](uint32_t, std::vector<uint32_t>& keys) {
       const emu::PlayerStatus s = emu::playerStatus();
       switch (step) {
         case PressDigit:

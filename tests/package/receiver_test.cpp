@@ -70,10 +70,11 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
     bool caInBundle;
     int status;
   };
+  const std::string fetch = wget + " -T20 -t1 -O " + work + "/got.ts '" + https.url() + name + "' 2>" + work + "/log";
   for (const Case& c : {Case{"CA in the bundle", true, 0}, Case{"CA not in the bundle", false, 5}}) {
     writeFile(settings + "/ca-certificates.crt", c.caInBundle ? bundle + readFile(ca.caPem) : bundle);
     removeAll(work + "/got.ts");
-    int status = statusOf(wget + " -T20 -t1 -O " + work + "/got.ts '" + https.url() + name + "' 2>" + work + "/log");
+    int status = statusOf(fetch);
     std::string log = readFile(work + "/log");
     EXPECT_EQ(status, c.status) << c.what << "\n" << log;
     if (c.status == 0) {
