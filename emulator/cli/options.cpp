@@ -42,6 +42,9 @@ const char* kUsage =
     "                       order; NAME=URL names it in the menu)\n"
     "  --keep-disk          keep the fresh image and say where it is\n"
     "  --no-host-wget       hide the PC's wget inside the sandbox (/bin/wget)\n"
+    "  --ca-file PEM        let the TAP's wget trust this certificate authority\n"
+    "                       too (an HTTPS source with a certificate of its own);\n"
+    "                       without it, only the PC's CA bundle\n"
     "  --sysid N            system id of the receiver model (default 22010)\n"
     "  --without SYMBOL     firmware without this symbol (repeatable), e.g.\n"
     "                       _osdInfo or _Z18Appl_StartPlaybackPKcjb\n"
@@ -84,6 +87,7 @@ enum Option {
   kIni,
   kKeepDisk,
   kNoHostWget,
+  kCaFile,
   kSysid,
   kWithout,
   kChdirZero,
@@ -112,6 +116,7 @@ const option kTable[] = {
     {"ini", required_argument, nullptr, kIni},
     {"keep-disk", no_argument, nullptr, kKeepDisk},
     {"no-host-wget", no_argument, nullptr, kNoHostWget},
+    {"ca-file", required_argument, nullptr, kCaFile},
     {"sysid", required_argument, nullptr, kSysid},
     {"without", required_argument, nullptr, kWithout},
     {"chdir-zero", no_argument, nullptr, kChdirZero},
@@ -212,6 +217,7 @@ void parseOptions(int argc, char** argv, Options& o) {
       case kIni: channels.push_back(value); break;
       case kKeepDisk: o.sandbox.keepDisk = true; break;
       case kNoHostWget: o.sandbox.hideHostWget = true; break;
+      case kCaFile: o.sandbox.caFile = optarg; break;
       case kSysid: {
         char* end = nullptr;
         unsigned long long id = std::strtoull(value.c_str(), &end, 0);

@@ -28,6 +28,8 @@ namespace {
 
 const char* const kSandboxVariable = "ORVADO_SANDBOX";
 bool gInSandbox = false;
+// The wgetrc that the sandbox's wgets read (SandboxOptions::caFile), if any.
+std::string gWgetrc;
 
 // The caller's signal state while it waits for a sandbox. The first end
 // signal is passed on to the body, which may stop in its own way; a second
@@ -246,6 +248,7 @@ void markInSandbox() {
   // The shell commands of the TAP find their programs as on a receiver.
   setenv("PATH", kReceiverPath, 1);
   setenv(kSandboxVariable, mountNamespaceId().c_str(), 1);
+  if (!gWgetrc.empty()) setenv("WGETRC", gWgetrc.c_str(), 1);
 }
 
 }  // namespace sandbox_detail
@@ -283,6 +286,12 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
   std::string privateDir = makeTempDir("orvado-sandbox-", &err);
   int pidPipe[2] = {-1, -1}, errorPipe[2] = {-1, -1};
   bool ready = !privateDir.empty();
+  std::string trustDir;
+  gWgetrc.clear();
+  if (ready && !options.caFile.empty()) {
+    trustDir = makeTempDir("orvado-trust-", &err);
+    ready = !trustDir.empty() && writeTrustFiles(options.caFile, trustDir, &gWgetrc, &err);
+  }
   if (ready && (pipe2(pidPipe, O_CLOEXEC) != 0 || pipe2(errorPipe, O_CLOEXEC) != 0)) {
     err = systemError("Cannot make a pipe");
     ready = false;
@@ -349,6 +358,8 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
   if (pidPipe[0] >= 0) close(pidPipe[0]);
   if (errorPipe[0] >= 0) close(errorPipe[0]);
   if (!privateDir.empty()) removeTree(privateDir);
+  if (!trustDir.empty()) removeTree(trustDir);
+  gWgetrc.clear();
   if (fresh && !inTmpfs) {
     if (options.keepDisk && sandboxRan)
       fprintf(stderr, "%s\n", keptDiskMessage(image).c_str());

@@ -43,6 +43,10 @@ struct SandboxOptions {
   // Files put into the image after the template (over any of the same name),
   // into a fresh image and into a --disk folder alike.
   std::vector<DiskFile> files;
+  // A certificate authority (PEM) that the TAP's wget trusts besides the
+  // host's CA bundle, for HTTPS sources with a certificate of their own:
+  // given to every wget of the sandbox through a wgetrc of its own (WGETRC).
+  std::string caFile;
 };
 
 // Checks the image path of a DiskFile and gives it relative to /mnt/hd.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -95,6 +96,32 @@ bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::s
           std::string("GNU wget was not found in ") + kReceiverPath + "; install it (Debian package wget) or name one";
       return false;
     }
+  }
+  return true;
+}
+
+bool writeTrustFiles(const std::string& caFile, const std::string& dir, std::string* wgetrc, std::string* error) {
+  std::ifstream in(caFile, std::ios::binary);
+  std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    *error = "Cannot read the CA file " + caFile;
+    return false;
+  }
+  if (pem.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+    *error = "The CA file " + caFile + " holds no PEM certificate (-----BEGIN CERTIFICATE-----)";
+    return false;
+  }
+  std::ifstream host("/etc/ssl/certs/ca-certificates.crt", std::ios::binary);
+  std::string bundle((std::istreambuf_iterator<char>(host)), std::istreambuf_iterator<char>());
+  if (!bundle.empty() && bundle.back() != '\n') bundle += '\n';
+  std::string bundlePath = dir + "/ca-bundle.crt";
+  *wgetrc = dir + "/wgetrc";
+  std::ofstream(bundlePath, std::ios::binary) << bundle << pem;
+  std::ofstream rc(*wgetrc);
+  rc << "ca_certificate = " << bundlePath << "\n";
+  if (!rc.good()) {
+    *error = "Cannot write " + *wgetrc;
+    return false;
   }
   return true;
 }

@@ -22,6 +22,12 @@ struct DiskSource {
 // Finds the template and the wget that `options` name, or the defaults.
 bool resolveDiskSource(const SandboxOptions& options, DiskSource* source, std::string* error);
 
+// Writes into the new folder `dir` a CA bundle of the host's bundle (when it
+// has one) and the PEM certificates of `caFile`, and a wgetrc naming it;
+// gives that wgetrc's path. False with a message when `caFile` cannot be
+// read or holds no certificate.
+bool writeTrustFiles(const std::string& caFile, const std::string& dir, std::string* wgetrc, std::string* error);
+
 // Copies the template into `dir` (which exists) and adds ProgramFiles/wget
 // and the source's files.
 bool fillDiskImage(const DiskSource& source, const std::string& dir, std::string* error);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "support/hls_server.h"
+#include "support/test_ca.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -231,4 +233,36 @@ TEST(Cli, ACrashingTapIsReportedAndFailsTheRun) {
   EXPECT_TRUE(contains(r.out, "the TAP crashed: Segmentation fault in its event handler (event 0x100, 0x10023)"))
       << r.out;
   EXPECT_FALSE(contains(r.out, "ended itself")) << r.out;
+}
+
+// HTTPS from a source with a certificate of its own: with --ca-file the TAP's
+// wget trusts that authority besides the PC's bundle and the channel plays;
+// without it the TAP says "TLS Error" (its log line reaches the console); a
+// CA file that is no certificate is refused before the TAP runs.
+TEST(Cli, CaFileLetsTheTapFetchFromAnHttpsSource) {
+  const std::string dir = scratch() + "/ca";
+  ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+  TestCa ca;
+  ASSERT_TRUE(makeTestCa(dir, &ca));
+  HlsServer server({"--mode", "live", "--segment-bytes", "18800", "--tls", ca.certPem, ca.keyPem});
+  ASSERT_EQ(server.url().rfind("https://", 0), 0u) << server.line();
+  struct Case {
+    const char* what;
+    std::string caOption;
+    bool plays;
+  };
+  for (const Case& c : {Case{"trusted", " --ca-file " + ca.caPem, true}, Case{"not trusted", "", false}}) {
+    SCOPED_TRACE(c.what);
+    const std::string disk = dir + "/disk-" + (c.plays ? "trusted" : "untrusted");
+    Result r = emulator("--disk " + disk + " --ini " + server.url() + "index.m3u8" + c.caOption +
+                        " --keys 1s:1 --run 9s " ORVADO_TAP_FILE);
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::string stream = readFile(disk + "/MediaFiles/tmp/Stream.ts");
+    EXPECT_EQ(!stream.empty(), c.plays) << r.out;
+    EXPECT_EQ(contains(r.out, "TLS Error"), !c.plays) << r.out;
+  }
+  writeFile(dir + "/not-a-ca.pem", "hello\n");
+  Result bad = emulator("--ca-file " + dir + "/not-a-ca.pem " ORVADO_TAP_FILE);
+  EXPECT_NE(bad.status, 0) << bad.out;
+  EXPECT_TRUE(contains(bad.out, "holds no PEM certificate")) << bad.out;
 }

@@ -23,6 +23,7 @@
 #include "app/orvado.h"
 #include "support/hls_server.h"
 #include "support/stream_check.h"
+#include "support/test_ca.h"
 #include "support/testing.h"
 
 using namespace orvado_test;
@@ -543,20 +544,15 @@ TEST(HlsStreams, HttpsWithATestCa) {
   std::string dir = commandOutput("mktemp -d");
   dir.erase(dir.find_last_not_of('\n') + 1);
   ASSERT_FALSE(dir.empty());
-  std::string made = commandOutput(
-      "cd " + dir +
-      " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=OrvadoTestCA "
-      ">/dev/null 2>&1 && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=127.0.0.1 "
-      ">/dev/null 2>&1 && printf 'subjectAltName=IP:127.0.0.1\\n' > ext.cnf && openssl x509 -req -in server.csr "
-      "-CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile ext.cnf >/dev/null 2>&1 && echo ok");
-  ASSERT_EQ(made, "ok\n");
-  writeFile(dir + "/wgetrc", "ca_certificate = " + dir + "/ca.pem\n");
+  TestCa ca;
+  ASSERT_TRUE(makeTestCa(dir, &ca));
+  writeFile(dir + "/wgetrc", "ca_certificate = " + ca.caPem + "\n");
   writeFile(dir + "/empty-wgetrc", "");
   for (bool trusted : {true, false}) {
     SCOPED_TRACE(trusted ? "trusted" : "not trusted");
     inFreshProcess([&] {
       setenv("WGETRC", (dir + (trusted ? "/wgetrc" : "/empty-wgetrc")).c_str(), 1);
-      HlsServer server(liveSource("flat", kSmall, {"--tls", dir + "/server.pem", dir + "/server.key"}));
+      HlsServer server(liveSource("flat", kSmall, {"--tls", ca.certPem, ca.keyPem}));
       ASSERT_EQ(server.url().rfind("https://", 0), 0u) << server.line();
       Channel channel(server, "index.m3u8");
       if (trusted) {
