@@ -75,7 +75,7 @@ int run(const Address& address, const Config& given, RunOptions options) {
     hub.setTapState("running");
     bool ok = runTap(options, &error);
     bool ended = tapEnded() && !hub.stopPending() && !g_quit;
-    std::string crash = tapCrash();
+    const std::string& crash = tapCrash();
     // The receiver without its TAP: no regions, nothing plays.
     std::string why;
     if (!reset(config, &why)) line("receiver: " + why);
