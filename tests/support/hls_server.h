@@ -65,11 +65,20 @@ class HlsServer {
   }
 
   // Ends the server with `sig`; its exit status, or -1 if it did not exit.
+  // One that has not ended 10 s later is killed, so no test waits for ever.
   int stop(int sig = SIGTERM) {
     if (pid_ <= 0) return status_;
     kill(pid_, sig);
     int st = 0;
-    waitpid(pid_, &st, 0);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waitpid(pid_, &st, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &st, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     pid_ = -1;
     close(out_);
     status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;

@@ -868,8 +868,12 @@ def main(argv):
         if deadline is not None and time.monotonic() >= deadline:
             break
     stop.set()
+    # shutdown() waits for serve_forever to notice; bounded, so that a server
+    # that is stuck for whatever reason can never keep the source alive.
     for server in servers:
-        server.shutdown()
+        ender = threading.Thread(target=server.shutdown, daemon=True)
+        ender.start()
+        ender.join(2)
         server.server_close()
     sys.stderr.write("hlssource.py: stopped (%s)\n" % (reason[0] if reason else "--stop-after"))
     return 0
