@@ -12,7 +12,9 @@
 namespace emu::detail {
 namespace {
 
-constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
+// SIGTRAP too: a trap instruction (what __builtin_trap makes on MIPS, and
+// what qemu-user turns MIPS's divide-by-zero trap into) ends a TAP as well.
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 thread_local sigjmp_buf* t_jump = nullptr;
 struct sigaction g_previous[NSIG];
 bool g_installed = false;

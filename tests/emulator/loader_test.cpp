@@ -136,7 +136,14 @@ TEST(TapRun, ACrashEndsTheTapAndNotTheReceiver) {
     uint32_t key;
     const char* fault;
   };
-  for (const Case& c : {Case{RKEY_Red, "Segmentation fault"}, Case{RKEY_Blue, "Floating point exception"}}) {
+#if defined(__mips__)
+  // MIPS divides with a trap for zero, which the kernel reports as SIGFPE but
+  // qemu-user, where this build's tests run, as SIGTRAP.
+  const char* division = "Trace/breakpoint trap";
+#else
+  const char* division = "Floating point exception";
+#endif
+  for (const Case& c : {Case{RKEY_Red, "Segmentation fault"}, Case{RKEY_Blue, division}}) {
     freshReceiver(virtualConfig());
     std::string error;
     ASSERT_TRUE(emu::loadTap(ORVADO_CRASHING_TAP, &error)) << error;
