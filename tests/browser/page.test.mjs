@@ -138,6 +138,7 @@ test('the page shows the menu, plays the channel on 1 and comes back on Escape',
   assert.equal(await page.evaluate(() => window.orvado.sound.ctx), null, 'the sound turns off');
 
   const keysBefore = await page.evaluate(() => window.orvado.latencies.length);
+  const escapedAt = Date.now();
   await page.keyboard.press('Escape');
   await until('the menu back after Escape', async () => isMenu(await look()), 15000);
   figures.escapeLatencyMs = await until('the latency of Escape',
@@ -147,8 +148,10 @@ test('the page shows the menu, plays the channel on 1 and comes back on Escape',
   // A key that changes nothing on the screen is not timed; the remote's
   // keys take no focus, so Space presses nothing again.
   const state = async () => (await (await fetch(emulator.url + 'api/state')).json());
-  // A still screen first: no frame for two seconds (the stream's timed
-  // messages have gone).
+  // A still screen first: the stream's timed messages gone (they stay up to
+  // 10 s, so one may still go after a still moment), then no frame for two
+  // seconds.
+  await sleep(Math.max(0, escapedAt + 11000 - Date.now()));
   await until('a still screen', async () => {
     const frame = (await state()).frame;
     await sleep(2000);
