@@ -43,6 +43,7 @@ struct Run {
   bool diskFull;           // the run was stopped for want of disk space
   bool bySequence;         // segments are told apart by their sequence numbers
   int64_t lastStarted;     // sequence number of the newest segment started
+  uint32_t lastStartedId;  // and what it was (SegmentId); 0 when not known
   int64_t firstListed;     // the last list's #EXT-X-MEDIA-SEQUENCE
   bool ended;              // the list has ended (VOD, or a live event over)
   int64_t lastListed;      // sequence number of an ended list's last segment
@@ -53,6 +54,17 @@ Run run;
 
 // The playlist read in this step; its spans point into the text being read.
 Playlist list;
+
+// What a segment is, whatever the number a list gives it: its URI without
+// the query (which some servers sign anew for every list) and its byte range.
+uint32_t SegmentId(const PlaylistSegment& segment) {
+  uint32_t length = 0;
+  while (length < segment.uri.length && segment.uri.at[length] != '?') ++length;
+  char range[48];
+  int n = snprintf(range, sizeof range, " %lld %lld", static_cast<long long>(segment.rangeStart),
+                   static_cast<long long>(segment.rangeLength));
+  return (HashText(segment.uri.at, length) ^ (HashText(range, static_cast<size_t>(n)) * 31u)) | 1u;
+}
 
 // Runs a synchronous fetch of `requested` into the file `name` of the
 // settings folder and loads it; null, after the failure that says where it
@@ -338,6 +350,7 @@ bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
   if (!UsableChunk(chunkListBase, segment, chunk.url)) return false;
   chunk.sequence = segment.sequence;
   chunk.lineHash = segment.lineHash;
+  chunk.id = SegmentId(segment);
   chunk.rangeStart = segment.rangeStart;
   chunk.rangeLength = segment.rangeLength;
   return KeyFor(segment, chunkListBase, chunk);
@@ -367,12 +380,14 @@ int32_t SelectStep(Chunk (&chunk)[StreamRingSize]) {
       if (segment.sequence <= run.lastStarted) continue;
       // A last line without its line end may still be being written.
       if (!segment.terminated) break;
-      if (ChunkOf(segment, chunk[k]))
+      if (ChunkOf(segment, chunk[k])) {
         ++k;
-      else if (chunk[k].url[0] == '\0')
+      } else if (chunk[k].url[0] == '\0') {
         run.lastStarted = segment.sequence;  // skipped alone
-      else
+        run.lastStartedId = SegmentId(segment);
+      } else {
         return k > 0 ? k : -1;  // no key: the rest waits
+      }
     }
     return static_cast<int32_t>(k);
   }
@@ -398,7 +413,24 @@ void FollowList(void) {
   if (run.bySequence && run.firstListed >= 0 && list.hasSequence && list.mediaSequence < run.firstListed) {
     memset(_OrvadoDlTsFileName_OK, 0, sizeof _OrvadoDlTsFileName_OK);
     run.lastStarted = list.mediaSequence - 1;
+    run.lastStartedId = 0;
     Fail(nullptr, "the list's sequence went back, the server restarted:", _OrvadoChunkListURL);
+  }
+  // Some servers keep the sequence number while the window moves on (one
+  // growing file, say): the number of the segment started last then names
+  // another one. The run goes on from where that segment stands now, or
+  // from the list's first when it has left.
+  if (run.bySequence && run.lastStartedId != 0) {
+    const PlaylistSegment* numbered = nullptr;
+    const PlaylistSegment* same = nullptr;
+    for (uint32_t i = 0; i < list.windowCount; ++i) {
+      if (list.window[i].sequence == run.lastStarted) numbered = &list.window[i];
+      if (SegmentId(list.window[i]) == run.lastStartedId) same = &list.window[i];
+    }
+    if (numbered != nullptr && numbered != same) {
+      Fail(nullptr, "the list's sequence numbers do not follow its segments:", _OrvadoChunkListURL);
+      run.lastStarted = same != nullptr ? same->sequence : list.window[0].sequence - 1;
+    }
   }
   run.firstListed = list.mediaSequence;
   run.ended = list.ended;
@@ -431,7 +463,8 @@ void stream(void) {
   // came: what has downloaded already reaches Stream.ts.
   char* text = FetchChunkList();
   if (text != nullptr) {
-    ParsePlaylist(text, !starting && run.bySequence ? run.lastStarted + 1 : -1, &list);
+    // The window keeps the segment started last, which FollowList checks.
+    ParsePlaylist(text, !starting && run.bySequence ? run.lastStarted : -1, &list);
     if (starting) run.bySequence = list.hasSequence || list.ended;
     WatchPlaylist(list, _tick);
     if (!starting) FollowList();
@@ -465,6 +498,7 @@ void stream(void) {
       ResetJobs();
       run.bySequence = list.hasSequence || list.ended;
       run.lastStarted = chunk[0].sequence;
+      run.lastStartedId = chunk[0].id;
       run.firstListed = list.mediaSequence;
       run.ended = list.ended;
       run.lastListed = list.mediaSequence + list.segmentCount - 1;
@@ -479,7 +513,10 @@ void stream(void) {
     }
     for (uint32_t i = 0; i < k; ++i) {
       if (RingTest(chunk[i]) != 0 && StartJob(_Stream_Block, chunk[i])) ++_Stream_Block;
-      if (chunk[i].sequence > run.lastStarted) run.lastStarted = chunk[i].sequence;
+      if (chunk[i].sequence > run.lastStarted) {
+        run.lastStarted = chunk[i].sequence;
+        run.lastStartedId = chunk[i].id;
+      }
     }
   } else if (starting) {
     LowerVariant();

@@ -193,6 +193,7 @@ struct Chunk {
   char url[StreamUrlSize];
   int64_t sequence;
   uint32_t lineHash;
+  uint32_t id;         // what the segment is, whatever its number: URI without query, and range
   int64_t rangeStart;  // -1 for the whole resource
   int64_t rangeLength;
   bool encrypted;  // METHOD=AES-128: decrypted with key and iv before the append

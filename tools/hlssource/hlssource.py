@@ -495,6 +495,39 @@ HTML_PAGE = (b"<!DOCTYPE html>\n<html><head><title>Service unavailable</title></
              b"<body><h1>Please try again later</h1><p>" + b"The stream is resting. " * 40 + b"</p></body></html>\n")
 
 
+class AnyFile:
+    """--serve-dir: every name can carry a fault, the files come and go."""
+
+    def __contains__(self, name):
+        return bool(name) and ".." not in name.split("/")
+
+    def __iter__(self):
+        return iter(("any file of the folder",))
+
+
+class StaticSource:
+    """--serve-dir: the files of a folder as they stand at each request, such
+    as ffmpeg's HLS muxer writes them while it runs. Playlists are read anew
+    every time, segments are sent whole or by Range."""
+
+    def __init__(self, args):
+        self.folder = os.path.abspath(args.serve_dir)
+        if not os.path.isdir(self.folder):
+            raise OSError(2, "no folder %s" % args.serve_dir)
+        self.mode = "static"
+        self.faults = Faults()
+        self.playlists = AnyFile()
+        self.gzip = args.gzip
+        self.layout = Layout("flat", 1)
+
+    def path(self, name):
+        """The file for request path `name`, or None."""
+        if name not in self.playlists:
+            return None
+        path = os.path.join(self.folder, name)
+        return path if os.path.isfile(path) else None
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "hlssource/1"
@@ -517,6 +550,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.control(url.query, head)
         if name == "raw":
             return self.raw(url.query, head)
+        if isinstance(source, StaticSource):
+            return self.static(source, name, head)
         if name == "key.bin" and source.key:
             fault = source.faults.take(("playlist", "key.bin"))
             if fault and "fail" in fault:
@@ -555,6 +590,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault and "html" in fault:
             return self.send_body(HTML_PAGE, "text/html; charset=utf-8", head, None)
         self.send_body(source.served(content, number, where[1]), "video/mp2t", head, fault)
+
+    def static(self, source, name, head):
+        path = source.path(name)
+        fault = source.faults.take(("playlist", name))
+        if fault and "fail" in fault:
+            return self.send_text(fault["fail"], "fault: %s answers %d\n" % (name, fault["fail"]), head)
+        if path is None:
+            return self.send_text(404, "not found: /%s\n" % name, head)
+        try:
+            with open(path, "rb") as f:
+                body = f.read()
+        except OSError:
+            return self.send_text(404, "not found: /%s\n" % name, head)
+        if name.endswith(".m3u8"):
+            if source.gzip:
+                return self.send_body(gzip.compress(body), "audio/mpegurl", head, fault, encoding="gzip")
+            return self.send_body(body, "audio/mpegurl", head, fault)
+        kind = "video/mp2t" if name.endswith(".ts") else "application/octet-stream"
+        match = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
+        if not match:
+            return self.send_body(body, kind, head, fault)
+        start, end = int(match.group(1)), int(match.group(2) or len(body) - 1)
+        if start >= len(body) or end < start:
+            return self.send_text(416, "range not satisfiable\n", head)
+        end = min(end, len(body) - 1)
+        self.send_response(206)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(end - start + 1))
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, len(body)))
+        self.end_headers()
+        if not head:
+            self.wfile.write(body[start:end + 1])
 
     def ranged(self, source, variant, head):
         """--byterange: /vK.ts is every segment made so far, one after the
@@ -637,6 +704,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def raw(self, query, head):
         """/raw?segment=N: the bytes of content number N, whatever the faults."""
+        if isinstance(self.server.source, StaticSource):
+            return self.send_text(400, "raw: not with --serve-dir; the files are in the folder\n", head)
         params = dict(urllib.parse.parse_qsl(query))
         number = params.get("segment", "")
         if not number.isdigit():
@@ -789,6 +858,7 @@ def parse_args(argv):
     serving.add_argument("--key-iv", type=lambda t: int(t, 16), metavar="HEX", help="with --aes-key: an IV attribute for every segment (default: the sequence number)")
     serving.add_argument("--audio-apart", type=int, default=0, metavar="N", help="the N variants of the highest bandwidth carry their sound in a separate audio rendition")
     serving.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS with this certificate chain and key (PEM)")
+    serving.add_argument("--serve-dir", metavar="DIR", help="serve the files of DIR as they stand (such as ffmpeg's HLS output while it runs) instead of a made stream; faults by file name")
     serving.add_argument("--clock", choices=("wall", "manual"), default="wall", help="live mode: a new segment every --segment-seconds (wall) or on /control?advance=K only (manual)")
     parser.add_argument("--stop-after", type=positive_float, metavar="SECONDS", help="stop by itself after SECONDS")
     parser.add_argument("--verbose", action="store_true", help="log every request on standard error")
@@ -817,7 +887,7 @@ def listen(port, second_host):
 def main(argv):
     parser, args = parse_args(argv)
     try:
-        source = Source(args)
+        source = StaticSource(args) if args.serve_dir else Source(args)
     except (OSError, RuntimeError) as error:
         sys.stderr.write("hlssource.py: %s\n" % error)
         return 1
