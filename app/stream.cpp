@@ -264,6 +264,17 @@ void StartPlayer(void) {
 void AppendFinishedChunks(void) {
   char name[32];
   char message[32];
+  // A step that appends several chunks (after an outage, up to ten) shows
+  // the progress of the last one only: a line for each would fill the
+  // column, and the words that come after them would be dropped.
+  struct Progress {
+    char text[32] = "";
+    void show() {
+      if (text[0] != '\0') SetStatusAusgabe(text, kProgressSeconds);
+      text[0] = '\0';
+    }
+    ~Progress() { show(); }
+  } progress;
   for (;;) {
     HDD_ChangeDir(kSettingsDir);
     uint32_t n = _Stream_Block_Ok;
@@ -290,6 +301,7 @@ void AppendFinishedChunks(void) {
     }
     if (bytes < 0) {
       // Failed, or not video: left out, its log and file stay for a look.
+      progress.show();
       TAP_SPrint(message, "%u Read err", n);
       TAP_SPrint(name, "tmp%u.ts", n);
       Fail(message,
@@ -314,10 +326,13 @@ void AppendFinishedChunks(void) {
     TAP_Hdd_Delete(name);
     _Stream_Block_Ok = n + 1;
     if (_PlayFile.playMode != 0) continue;
-    TAP_SPrint(message, "%d: %d kB", static_cast<int>(_Stream_Block_Ok), static_cast<int>(_StreamFileSize / 1024));
-    SetStatusAusgabe(message, kProgressSeconds);
+    TAP_SPrint(progress.text, "%d: %d kB", static_cast<int>(_Stream_Block_Ok),
+               static_cast<int>(_StreamFileSize / 1024));
     // Once per run: the play record shows a start only from the next event.
-    if (_StreamFileSize > kPlayThreshold && !run.playerStarted) StartPlayer();
+    if (_StreamFileSize > kPlayThreshold && !run.playerStarted) {
+      progress.show();
+      StartPlayer();
+    }
   }
 }
 

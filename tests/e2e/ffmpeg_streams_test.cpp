@@ -40,9 +40,9 @@ struct Case {
 };
 
 const std::vector<std::string> kOneVariant = {"-map", "0:v", "-map", "1:a"};
-const std::vector<std::string> kTwoVariants = {"-map",   "0:v",  "-map",   "0:v",     "-map",
-                                               "1:a",    "-map", "1:a",    "-b:v:0",  "800k",
-                                               "-b:v:1", "300k", "-s:v:1", "160x90",  "-master_pl_name",
+const std::vector<std::string> kTwoVariants = {"-map",      "0:v",  "-map",   "0:v",    "-map",
+                                               "1:a",       "-map", "1:a",    "-b:v:0", "800k",
+                                               "-b:v:1",    "300k", "-s:v:1", "160x90", "-master_pl_name",
                                                "index.m3u8"};
 
 const Case kCases[] = {
@@ -160,9 +160,31 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
   // Padded to 16 Mbit/s: each segment of a second adds 2 MB, so the
   // 7,000,000 bytes that start the player come within a few steps.
   std::vector<std::string> output = c.maps;
-  output.insert(output.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-g", "25",
-                               "-keyint_min", "25", "-sc_threshold", "0", "-c:a", "aac", "-b:a", "64k", "-ac", "2",
-                               "-f", "hls", "-hls_time", "1", "-hls_list_size", "5", "-hls_segment_options",
+  output.insert(output.end(), {"-c:v",
+                               "libx264",
+                               "-preset",
+                               "ultrafast",
+                               "-pix_fmt",
+                               "yuv420p",
+                               "-g",
+                               "25",
+                               "-keyint_min",
+                               "25",
+                               "-sc_threshold",
+                               "0",
+                               "-c:a",
+                               "aac",
+                               "-b:a",
+                               "64k",
+                               "-ac",
+                               "2",
+                               "-f",
+                               "hls",
+                               "-hls_time",
+                               "1",
+                               "-hls_list_size",
+                               "5",
+                               "-hls_segment_options",
                                "muxrate=16000000"});
   output.insert(output.end(), c.hls.begin(), c.hls.end());
   std::map<std::string, std::string> files;
@@ -232,8 +254,7 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
     std::string out;
     for (const std::string& line : emu::consoleLines()) out += line + "\n";
     for (const std::string& line : takeConsoleLines()) out += line + "\n";  // the TAP's log
-    ASSERT_EQ(step, Done) << "the run ended before the picture" << (c.sound ? " and sound" : "") << " came:\n"
-                          << out;
+    ASSERT_EQ(step, Done) << "the run ended before the picture" << (c.sound ? " and sound" : "") << " came:\n" << out;
     if (*c.word != '\0') {
       EXPECT_NE(out.find(std::string("Orvado: ") + c.word + ":"), std::string::npos) << out;
     }

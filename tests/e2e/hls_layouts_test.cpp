@@ -405,10 +405,11 @@ TEST(HlsLive, EarlyRestartIsANewStart) {
   });
 }
 
-// The player runs dry in an outage (list and segments fail for ten steps)
-// and ends; once the data comes back, it is started again by itself within
-// one segment, with "Picture back".
-TEST(HlsPlayer, PictureComesBackAfterAnOutage) {
+// A 40-second outage (the list fails for fourteen steps while the source
+// goes on): the player runs dry and ends. Once the data comes back it is
+// started again by itself, with "Picture back", in the step that appends the
+// first of it, and nothing the list still held is lost.
+TEST(HlsPlayer, PictureComesBackWithinASegmentAfterAFortySecondOutage) {
   inFreshProcess([] {
     HlsServer server(liveSource("flat", kMegabyte, {"--window", "20"}));
     ASSERT_FALSE(server.url().empty()) << server.line();
@@ -417,14 +418,41 @@ TEST(HlsPlayer, PictureComesBackAfterAnOutage) {
     ASSERT_TRUE(emu::playing()) << channel.messages();
     channel.run(1);
     server.get("control?playlist=v2.m3u8&fail=404");
-    for (int i = 0; i < 14 && emu::playing(); ++i) channel.run(1, 0);
+    channel.run(14);  // 14 steps of 3 s
     ASSERT_FALSE(emu::playing()) << "the player ran dry";
+    size_t dry = readFile(kStreamTs).size();
     server.get("control?playlist=v2.m3u8&clear=1");
-    channel.run(2);
-    EXPECT_TRUE(emu::playing()) << channel.messages();
+    for (int i = 0; i < 4 && readFile(kStreamTs).size() == dry; ++i) channel.run(1);
+    ASSERT_GT(readFile(kStreamTs).size(), dry) << "the data came back";
+    EXPECT_TRUE(emu::playing()) << "started again with the first data: " << channel.messages();
     EXPECT_TRUE(channel.showed("Picture back")) << channel.messages();
     EXPECT_EQ(channel.playerStarts(), 2);
-    expectWholeStream(channel, server, kMegabyte, 9);
+    channel.run(3);
+    expectWholeStream(channel, server, kMegabyte, 20);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// A server that hangs on the chunk list for 40 s: every step's fetch gives up
+// within its time limit, the segments listed meanwhile stay listed, and all
+// of them come once it answers again, with no gap.
+TEST(HlsFaults, FortySecondHangLosesNothingStillListed) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--window", "20", "--stop-after", "150"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(4);
+    server.get("control?playlist=v2.m3u8&hang=40");
+    auto start = std::chrono::steady_clock::now();
+    int steps = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(40) && steps < 40) {
+      channel.run(1);
+      ++steps;
+    }
+    server.get("control?playlist=v2.m3u8&clear=1");
+    channel.run(4);
+    expectWholeStream(channel, server, kSmall, 4 + steps);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
   });
 }
 
