@@ -71,6 +71,9 @@ void SetStatusAusgabe(const char* text, uint32_t seconds) {
     } else {
       std::strcpy(_StatusausgabeText[i], "String to long");
     }
+    // One line for whoever reads the console: a developer's serial cable on
+    // the receiver, the status column of the emulator's web page.
+    TAP_Print("status: %s (%u s)\n", _StatusausgabeText[i], static_cast<unsigned>(seconds));
     break;
   }
   StatusAusgabe();

@@ -1,7 +1,9 @@
 // The receiver's console: what the TAP prints with TAP_Print, and what the
-// receiver reports itself.
+// receiver reports itself; and the TAP's status column, which its
+// "status: TEXT (N s)" lines report.
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 
 #include "core/internal.h"
 
@@ -12,6 +14,33 @@ std::vector<std::string> g_lines;
 std::string g_partial;
 std::function<void(const std::string&)> g_sink;
 
+struct StatusMessage {
+  std::string text;
+  uint32_t until = 0;  // shown while the tick is below this
+};
+std::vector<StatusMessage> g_status;  // oldest first
+
+void dropExpiredStatus(uint32_t now) {
+  std::erase_if(g_status, [now](const StatusMessage& m) { return m.until <= now; });
+}
+
+// "status: TEXT (N s)" puts TEXT into the column for N seconds. As in
+// Orvado's own column, a message that finds ten shown is left out.
+void statusLine(const std::string& line) {
+  static const std::string prefix = "status: ", suffix = " s)";
+  if (!line.starts_with(prefix) || !line.ends_with(suffix)) return;
+  size_t open = line.rfind(" (");
+  if (open == std::string::npos || open < prefix.size()) return;
+  std::string number = line.substr(open + 2, line.size() - suffix.size() - (open + 2));
+  if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return;
+  uint32_t now = ticks();
+  dropExpiredStatus(now);
+  if (g_status.size() >= kStatusShown) return;
+  uint64_t until = now + std::stoull(number) * 100;
+  g_status.push_back({line.substr(prefix.size(), open - prefix.size()),
+                      static_cast<uint32_t>(std::min<uint64_t>(until, std::numeric_limits<uint32_t>::max()))});
+}
+
 void addLine(const std::string& line) {
   g_lines.push_back(line);
   if (g_sink) g_sink(line);
@@ -21,6 +50,7 @@ void addLine(const std::string& line) {
 void addText(const std::string& text) {
   for (char c : text) {
     if (c == '\n') {
+      statusLine(g_partial);
       addLine(g_partial);
       g_partial.clear();
     } else if (c != '\r') {
@@ -55,12 +85,21 @@ namespace detail {
 void resetConsole() {
   g_lines.clear();
   g_partial.clear();
+  g_status.clear();
   TAP_SPrint = tapSPrint;
   TAP_Print = tapPrint;
 }
 }  // namespace detail
 
 const std::vector<std::string>& consoleLines() { return g_lines; }
+
+std::vector<std::string> statusTexts() {
+  dropExpiredStatus(ticks());
+  std::vector<std::string> texts;
+  texts.reserve(g_status.size());
+  for (const StatusMessage& m : g_status) texts.push_back(m.text);
+  return texts;
+}
 
 void setConsoleSink(std::function<void(const std::string&)> sink) { g_sink = std::move(sink); }
 

@@ -247,6 +247,15 @@ void console(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "[receiver console] <line>", flushed at once.
 void printConsoleLine(const std::string& line);
 
+// The TAP's status column, as its console lines report it: a line
+// "status: TEXT (N s)" (TAP_Print, one call or several) shows TEXT for N
+// seconds from the tick it was printed at. Like Orvado's own column on the
+// screen it holds at most kStatusShown texts; one printed while that many
+// show is left out. The texts shown now, oldest first; reset() clears them.
+// Like screen(), call it on the thread that runs the TAP.
+constexpr size_t kStatusShown = 10;
+std::vector<std::string> statusTexts();
+
 // ---- shell ------------------------------------------------------------------
 
 // One shell command of the TAP (system or popen), as it ran.

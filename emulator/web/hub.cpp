@@ -59,9 +59,11 @@ void Hub::look(bool force) {
     PlayerStatus play = playerStatus();
     std::vector<ShellCommand> shell = shellCommands();
     if (shell.size() > kShellShown) shell.erase(shell.begin(), shell.end() - kShellShown);
+    std::vector<std::string> status = statusTexts();
     std::lock_guard<std::mutex> guard(lock_);
     play_ = std::move(play);
     shell_ = std::move(shell);
+    status_ = std::move(status);
   }
 }
 
@@ -184,6 +186,8 @@ std::string Hub::stateJson(uint64_t since) {
            ",\"ok\":" + (c.done && c.status == 0 ? "true" : "false") + ",\"result\":" + jsonString(c.result) +
            ",\"seconds\":" + std::to_string(c.seconds) + ",\"errorTail\":" + jsonString(c.errorTail) + "}";
   }
+  out += "],\"status\":[";
+  for (size_t i = 0; i < status_.size(); ++i) out += (i ? "," : "") + jsonString(status_[i]);
   out += "],\"console\":{\"first\":" + std::to_string(consoleFirst_) +
          ",\"next\":" + std::to_string(consoleFirst_ + console_.size()) + ",\"lines\":[";
   uint64_t from = std::max(since, consoleFirst_);

@@ -57,7 +57,8 @@ class Hub {
   // Hands over the queued keys; false once a stop or restart was asked for.
   bool takeKeys(std::vector<uint32_t>& keys);
   // Takes the screen when it changed (at most every kFrameEveryMs, unless
-  // `now`) and the play state (at most every 200 ms, unless `now`).
+  // `now`) and the play state and status column (at most every 200 ms,
+  // unless `now`).
   void look(bool now = false);
   void consoleLine(const std::string& line);
   // Keeps a piece of decoded sound for the listening pages; nothing while
@@ -119,6 +120,7 @@ class Hub {
   std::string tapState_ = "starting", tapDetail_;
   PlayerStatus play_;
   std::vector<ShellCommand> shell_;  // the last commands, newest last
+  std::vector<std::string> status_;  // the TAP's status column, oldest first
   int64_t lastPlayMs_ = 0;
   std::deque<std::string> console_;
   uint64_t consoleFirst_ = 0;  // number of console_.front()

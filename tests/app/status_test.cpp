@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/orvado.h"
 #include "support/testing.h"
@@ -42,6 +44,8 @@ TEST(StatusLine, StartShowsTheFoldersItMakesAndItsStart) {
     EXPECT_EQ(_StatusausgabeTick[2], _tick + 500u);
     EXPECT_TRUE(boxAt(0) && boxAt(1) && boxAt(2));
     EXPECT_FALSE(boxAt(3));
+    // The TAP reports them on its console, where the emulator keeps its column.
+    EXPECT_EQ(emu::statusTexts(), (std::vector<std::string>{"orvado erstellt", "MF tmp erst", "Start Orvado"}));
   });
 }
 

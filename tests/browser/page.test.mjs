@@ -38,6 +38,8 @@ function look() {
 }
 
 const isMenu = (v) => v.menuRows > 0.5 && v.menuText > 0.01 && v.picture < 0.02;
+// The texts of the page's status column, which mirrors the TAP's.
+const statusTexts = () => page.$$eval('#status li', (items) => items.map((item) => item.textContent));
 
 before(async () => {
   fs.mkdirSync(outDir, { recursive: true });
@@ -176,9 +178,10 @@ test('the page stops the TAP and starts it again', async () => {
   await until('the player to start again', async () => (await page.textContent('#play')).includes('Stream.ts'), 40000);
   await page.click('#tap-stop');
   await until('the TAP stopped', async () => (await page.textContent('#tap-state')) === 'TAP stopped');
-  await until('a black screen and no player', async () => {
+  await until('a black screen, no status texts and no player', async () => {
     const v = await look();
-    return v.picture < 0.01 && v.status < 0.01 && (await page.textContent('#play')) === 'nothing plays';
+    return v.picture < 0.01 && v.status < 0.01 && (await statusTexts()).length === 0 &&
+      (await page.textContent('#play')) === 'nothing plays';
   }, 5000);
   assert.ok(await page.isDisabled('#tap-stop'), 'Stop TAP disabled once stopped');
   assert.ok(await page.isDisabled('button[data-key="1"]'), 'the remote disabled once stopped');
@@ -188,12 +191,16 @@ test('the page stops the TAP and starts it again', async () => {
   await page.click('#tap-restart');
   await until('the TAP running again', async () => (await page.textContent('#tap-state')) === 'TAP running');
   await until('the menu of the restarted TAP', async () => isMenu(await look()), 15000);
-  // A dead channel: its wget, exit status and error output in the shell panel.
+  // A dead channel: its wget, exit status and error output in the shell
+  // panel, and the TAP's word for it in the status column beside the picture.
   await page.click('button[data-key="2"]');
-  await until('the failed fetch in the shell panel', async () => {
-    const text = await page.textContent('#shell');
-    return /exit 4.*testbild\/index\.m3u8/s.test(text) && /Connection refused/.test(text);
-  }, 15000);
+  await Promise.all([
+    until('the failed fetch in the shell panel', async () => {
+      const text = await page.textContent('#shell');
+      return /exit 4.*testbild\/index\.m3u8/s.test(text) && /Connection refused/.test(text);
+    }, 15000),
+    until('the failed fetch in the status column', async () => (await statusTexts()).includes('Pl 2\tError'), 15000),
+  ]);
   await page.click('button[data-key="exit"]');
   await until('the menu after the dead channel', async () => isMenu(await look()), 15000);
   // Exit in the menu ends the TAP itself; the page stays and can start it again.
@@ -205,8 +212,8 @@ test('the page stops the TAP and starts it again', async () => {
   await until('the menu once more', async () => isMenu(await look()), 15000);
 });
 
-// Nothing sticks out at a desktop size or at a phone's; on the phone the
-// remote stacks under the screen.
+// Nothing sticks out at a desktop size or at a phone's. The status column
+// stands beside the screen; on the phone it and the remote stack under it.
 test('the page fits 1280 × 900 and 390 × 844', async () => {
   for (const [width, height] of [[1280, 900], [390, 844]]) {
     await page.setViewportSize({ width, height });
@@ -219,11 +226,16 @@ test('the page fits 1280 × 900 and 390 × 844', async () => {
       }
       const screen = document.getElementById('screen').getBoundingClientRect();
       const remote = document.querySelector('.remote').getBoundingClientRect();
-      return { out, page: document.documentElement.scrollWidth, stacked: remote.top >= screen.bottom };
+      const status = document.getElementById('status').getBoundingClientRect();
+      return {
+        out, page: document.documentElement.scrollWidth, stacked: remote.top >= screen.bottom,
+        statusBeside: status.left >= screen.right && status.top < screen.bottom, statusUnder: status.top >= screen.bottom,
+      };
     });
     assert.deepEqual(fit.out, [], `cut off at ${width} px`);
     assert.ok(fit.page <= width, `the page is ${fit.page} px wide at ${width} px`);
-    if (width < 700) assert.ok(fit.stacked, 'the remote under the screen');
+    if (width < 700) assert.ok(fit.stacked && fit.statusUnder, 'the remote and the status column under the screen');
+    else assert.ok(fit.statusBeside, 'the status column beside the screen');
     await page.screenshot({ path: path.join(outDir, `web-page-${width}.png`), fullPage: true });
   }
   await page.setViewportSize({ width: 1600, height: 900 });

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -191,6 +192,70 @@ TEST(CoreConsole, PrintCollectsWholeLines) {
   EXPECT_EQ(TAP_SPrint(buf, "%04d-%s", 7, "x"), 6);
   EXPECT_STREQ(buf, "0007-x");
 }
+
+// The status column that a TAP's "status: TEXT (N s)" lines report. Each
+// step prints (unless empty), moves the virtual clock on, then expects the
+// column; every line stays on the console as well.
+struct StatusStep {
+  std::string print;
+  uint32_t ticks;
+  std::vector<std::string> shown;
+};
+struct StatusCase {
+  const char* name;
+  std::vector<StatusStep> steps;
+};
+
+std::vector<StatusStep> tenThenOneMore() {
+  std::vector<StatusStep> steps;
+  std::vector<std::string> shown;
+  for (int i = 0; i < 10; ++i) {
+    shown.push_back("m" + std::to_string(i));
+    steps.push_back({"status: " + shown.back() + (i < 9 ? " (5 s)\n" : " (6 s)\n"), 0, shown});
+  }
+  steps.push_back({"status: eleventh (10 s)\n", 500, {"m9"}});  // left out while ten show
+  steps.push_back({"status: twelfth (5 s)\n", 100, {"twelfth"}});
+  return steps;
+}
+
+const StatusCase kStatusCases[] = {
+    {"ShownForItsSeconds", {{"status: Start Orvado (5 s)\n", 499, {"Start Orvado"}}, {"", 1, {}}}},
+    {"OldestFirstEachForItsOwnTime",
+     {{"status: Pl 2\tError (5 s)\n", 100, {"Pl 2\tError"}},
+      {"status: TLS Error (10 s)\n", 399, {"Pl 2\tError", "TLS Error"}},
+      {"", 1, {"TLS Error"}},
+      {"", 599, {"TLS Error"}},
+      {"", 1, {}}}},
+    {"TenAtMost", tenThenOneMore()},
+    {"LineInParts", {{"status: Play", 0, {}}, {"list (1 s)\r\n", 99, {"Playlist"}}, {"", 1, {}}}},
+    {"OtherLinesOnlyOnTheConsole",
+     {{"status: no space (5s)\n", 0, {}},
+      {"Status: capital (5 s)\n", 0, {}},
+      {"status: words (five s)\n", 0, {}},
+      {"status: no time\n", 0, {}},
+      {"log: status: inside (5 s)\n", 0, {}},
+      {"status: none (0 s)\n", 0, {}}}},
+};
+
+class CoreStatusColumn : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(CoreStatusColumn, FollowsTheStatusLines) {
+  freshReceiver(virtualConfig());
+  size_t lines = 0;
+  for (const StatusStep& step : GetParam().steps) {
+    TAP_Print("%s", step.print.c_str());
+    lines += step.print.ends_with('\n');
+    emu::advanceTicks(step.ticks);
+    EXPECT_EQ(emu::statusTexts(), step.shown) << "after " << step.print;
+  }
+  EXPECT_EQ(emu::consoleLines().size(), lines) << "every line on the console too";
+  TAP_Print("status: long (60 s)\n");
+  freshReceiver(virtualConfig());
+  EXPECT_TRUE(emu::statusTexts().empty()) << "a fresh receiver shows none";
+}
+
+std::string statusCaseName(const testing::TestParamInfo<StatusCase>& info) { return info.param.name; }
+INSTANTIATE_TEST_SUITE_P(Lines, CoreStatusColumn, testing::ValuesIn(kStatusCases), statusCaseName);
 
 TEST(CoreParsing, KeysAndTimes) {
   uint32_t code = 0;

@@ -250,6 +250,19 @@ function showShell(list) {
   $('no-shell').style.display = list.length ? 'none' : '';
 }
 
+// The TAP's status column, oldest first, as its console lines report it;
+// empty while no TAP runs.
+function showStatus(texts) {
+  const box = $('status');
+  const shown = [...box.children].map((item) => item.textContent);
+  if (shown.length === texts.length && shown.every((text, i) => text === texts[i])) return;
+  box.replaceChildren(...texts.map((text) => {
+    const item = document.createElement('li');
+    item.textContent = text;
+    return item;
+  }));
+}
+
 let consoleNext = 0;
 function showConsole(c) {
   const box = $('console');
@@ -275,6 +288,7 @@ async function poll() {
       showPlay(state.play);
       showDownloads(state.downloads);
       showShell(state.shell);
+      showStatus(state.tap === 'running' ? state.status : []);
       showConsole(state.console);
     } catch (e) {
       $('tap-state').textContent = 'emulator not reachable';
