@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -60,7 +61,8 @@ TEST(TapFile, HeaderSectionsAsTheLoaderReadsThem) {
   EXPECT_EQ(description, "Orvado 02b" + std::string(118, '\0'));
   std::string date = sectionBytes(tap, "._tap_etcinfo");
   ASSERT_EQ(date.size(), 64u);
-  EXPECT_EQ(date.substr(0, 11), __DATE__);
+  // The build date, as __DATE__ writes it (the TAP may be built on another day).
+  EXPECT_TRUE(std::regex_match(date.substr(0, 11), std::regex("[A-Z][a-z]{2} [ 0-3][0-9] [0-9]{4}"))) << date;
   EXPECT_EQ(date.substr(11), std::string(53, '\0'));
 
   emu::TapHeader h;
