@@ -10,7 +10,11 @@ against the local HLS test source, measured in the same run.
   hls_bench.py soak [--minutes M]
       M minutes of live streaming (default 10, or $SOAK_MINUTES) with a fault
       every minute from the test source's list; segments lost, duplicated and
-      cut for each client side by side ($SOAK_KEEP=1 keeps the outputs).
+      cut for each client side by side, and seconds of black screen: those of
+      a viewer's player on each client's output (it starts at three segments,
+      plays at the stream's rate, and waits for one segment when it runs
+      dry), and for Orvado those of the emulator's own player
+      ($SOAK_KEEP=1 keeps the outputs).
 """
 
 import argparse
@@ -234,6 +238,70 @@ def tally(pieces, listed, unobtainable):
             "dup": len(numbers) - len(got), "cut": sum(1 for n, whole in pieces if not whole)}
 
 
+def black_seconds(samples, segment_bytes, end):
+    """Seconds without picture, from the first start to `end`, of a player
+    that reads the output sampled as [(seconds, size)] at the stream's rate:
+    it starts once three segments are in, and after running dry waits until
+    one segment is ahead again."""
+    rate = segment_bytes / SECONDS
+    played, black, playing, started, last = 0.0, 0.0, False, False, None
+    for t, size in samples + [(end, samples[-1][1] if samples else 0)]:
+        if last is not None and t > last:
+            if playing:
+                played += rate * (t - last)
+                if played >= size:
+                    black += (played - size) / rate
+                    played, playing = float(size), False
+            elif started:
+                black += t - last
+        if not playing and size - played >= (segment_bytes if started else 3 * segment_bytes):
+            playing = started = True
+        last = t
+    return black
+
+
+class Sampler(threading.Thread):
+    """The size of each output file every half second."""
+
+    def __init__(self, paths, start):
+        super().__init__(daemon=True)
+        self.paths, self.start_time, self.samples = paths, start, {name: [] for name in paths}
+        self.done = threading.Event()
+
+    def run(self):
+        while not self.done.wait(0.5):
+            now = time.monotonic() - self.start_time
+            for name, path in self.paths.items():
+                try:
+                    self.samples[name].append((now, os.path.getsize(path)))
+                except OSError:
+                    pass
+
+
+class PlayerWatch(threading.Thread):
+    """Orvado's player in the emulator, from orvado-emu's console lines:
+    seconds without playback after its first start."""
+
+    def __init__(self, lines, start):
+        super().__init__(daemon=True)
+        self.lines, self.start_time = lines, start
+        self.started_at, self.ended_at, self.black = None, None, 0.0
+
+    def run(self):
+        for line in self.lines:
+            now = time.monotonic() - self.start_time
+            if "Appl_StartPlaybackMedia: playing" in line:
+                if self.ended_at is not None:
+                    self.black += now - self.ended_at
+                self.started_at = self.started_at or now
+                self.ended_at = None
+            elif "playback ended" in line and self.started_at is not None:
+                self.ended_at = now
+
+    def until(self, end):
+        return self.black + (end - self.ended_at if self.ended_at is not None else 0.0)
+
+
 FAULTS = [
     # (what the source is told, with S for a segment about to be made; note)
     ("segment=S&truncate=20000&times=1", "cut once, retry succeeds"),
@@ -265,11 +333,14 @@ def soak(args):
                                     "-f", "mpegts", outputs["ffmpeg"]],
                                    stderr=subprocess.DEVNULL),
     }
-    threading.Thread(target=lambda: [None for _ in procs["Orvado"].stdout], daemon=True).start()
+    start = time.monotonic()
+    player = PlayerWatch(procs["Orvado"].stdout, start)
+    player.start()
+    sampler = Sampler({"Orvado": os.path.join(work, "hd", "MediaFiles", "tmp", "Stream.ts"), **outputs}, start)
+    sampler.start()
     unobtainable = set()
     first_listed = source.newest()
     print("== soak: %g minutes, a fault every minute" % minutes)
-    start = time.monotonic()
     for i in range(max(1, int(minutes))):
         time.sleep(max(0, start + 30 + 60 * i - time.monotonic()))
         query, note = FAULTS[i % len(FAULTS)]
@@ -282,6 +353,9 @@ def soak(args):
             unobtainable.add(target)
         print("  %5.0f s: %s (segment %d)" % (time.monotonic() - start, note, target))
     time.sleep(max(0, start + seconds - time.monotonic()))
+    end = time.monotonic() - start
+    sampler.done.set()
+    orvado_player_black = player.until(end)
     last_listed = source.newest()
     for name in ("streamlink", "ffmpeg"):
         procs[name].send_signal(signal.SIGINT)
@@ -303,7 +377,13 @@ def soak(args):
     print("segments listed %d; unobtainable by design (404, HTML page, quote line) %d"
           % (len(listed), len(unobtainable)))
     for name, r in results.items():
-        print("  %-10s got %4d  lost %3d  duplicated %3d  cut %3d" % (name, r["got"], r["lost"], r["dup"], r["cut"]))
+        # ffmpeg remuxes: its output's own bytes per segment set its player's pace.
+        per = segment if name != "ffmpeg" or not r["got"] else sampler.samples[name][-1][1] / max(1, r["got"] + r["dup"])
+        black = black_seconds(sampler.samples[name], per, end) if sampler.samples[name] else end
+        print("  %-10s got %4d  lost %3d  duplicated %3d  cut %3d  black screen %5.1f s"
+              % (name, r["got"], r["lost"], r["dup"], r["cut"], black))
+    print("  Orvado's own player in the emulator: %.1f s without picture after its first start%s"
+          % (orvado_player_black, "" if player.started_at is not None else " (it never started)"))
     if os.environ.get("SOAK_KEEP"):
         print("outputs kept in %s" % work)
     else:
