@@ -1,6 +1,6 @@
 // The variant of a master playlist that the channel plays: the best one
-// whose own segments carry sound, and after a failed start the next one
-// down.
+// with a picture whose own segments carry sound, and after a failed start
+// the next one down.
 #include <cstring>
 
 #include "app/ResolveUrl.h"
@@ -24,9 +24,12 @@ bool SameSpan(const TextSpan& a, const TextSpan& b) {
   return a.at != nullptr && b.at != nullptr && a.length == b.length && memcmp(a.at, b.at, a.length) == 0;
 }
 
-// Before `b` in the order of choice: sound first, then the higher
+// Before `b` in the order of choice: a picture first (an audio-only variant
+// would play sound on a black screen), then sound, then the higher
 // bandwidth, then the earlier in the list.
 bool Before(const Playlist& list, uint32_t a, uint32_t b) {
+  bool pictureA = VariantHasPicture(list.variant[a]), pictureB = VariantHasPicture(list.variant[b]);
+  if (pictureA != pictureB) return pictureA;
   bool soundA = VariantHasSound(list, list.variant[a]), soundB = VariantHasSound(list, list.variant[b]);
   if (soundA != soundB) return soundA;
   if (list.variant[a].bandwidth != list.variant[b].bandwidth)
@@ -35,6 +38,14 @@ bool Before(const Playlist& list, uint32_t a, uint32_t b) {
 }
 
 }  // namespace
+
+bool VariantHasPicture(const PlaylistVariant& v) {
+  if (v.resolution.at != nullptr || v.codecs.at == nullptr) return true;
+  static const char* const kVideo[] = {"avc1", "avc3", "hvc1", "hev1", "mp4v", "vp09", "av01", "dvh1", "dvhe"};
+  for (const char* video : kVideo)
+    if (Contains(v.codecs, video)) return true;
+  return false;
+}
 
 bool VariantHasSound(const Playlist& list, const PlaylistVariant& v) {
   if (v.audio.at != nullptr) {

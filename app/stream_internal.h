@@ -254,7 +254,8 @@ bool FragmentedMp4(const Playlist& list);
 // URL) into _OrvadoChunkListURL. False when the step ends (a variant without
 // its URI line, or "URL >> 1" for one that is too long, cannot be resolved
 // within 511 characters or cannot be quoted for the shell).
-// Of the variants, those whose own segments carry sound come first; after
+// Of the variants, those with a picture come first, and of those the ones
+// whose own segments carry sound; after
 // a failed start the next variant down is tried (VariantSkip). Shows "Sound
 // apart" when the chosen variant's sound is only in a rendition of its own.
 bool ChooseVariant(const Playlist& list);
@@ -262,6 +263,9 @@ bool ChooseVariant(const Playlist& list);
 // master playlist offered to choose from (set by ChooseVariant).
 extern uint32_t VariantSkip;
 extern uint32_t VariantChoices;
+// False only for a variant that says it is sound alone: CODECS names no
+// video codec and there is no RESOLUTION.
+bool VariantHasPicture(const PlaylistVariant& v);
 // True when variant `v`'s own segments carry sound: no AUDIO group, or one
 // with a rendition in the variant itself, and CODECS (when given) naming an
 // audio codec.

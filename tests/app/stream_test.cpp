@@ -1531,6 +1531,15 @@ TEST(ParsePlaylist, VariantsRenditionsAndTheirSound) {
     ASSERT_TRUE(stream_internal::ChooseVariant(parsed()));
     EXPECT_STREQ(_OrvadoChunkName, "low.m3u8") << "after a failed start, the next one down";
     EXPECT_EQ(stream_internal::VariantChoices, 4u);
+    // Sound apart in every video variant, and an audio-only variant: the
+    // picture comes first, even without its sound.
+    std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
+    stream_internal::VariantSkip = 0;
+    ASSERT_TRUE(stream_internal::ChooseVariant(
+        parse("#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"en.m3u8\"\n"
+              "#EXT-X-STREAM-INF:BANDWIDTH=96000,CODECS=\"mp4a.40.2\"\nsound.m3u8\n"
+              "#EXT-X-STREAM-INF:BANDWIDTH=800000,CODECS=\"avc1.42e00a,mp4a.40.2\",AUDIO=\"a\"\nvideo.m3u8\n")));
+    EXPECT_STREQ(_OrvadoChunkName, "video.m3u8");
   });
 }
 

@@ -140,18 +140,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (stream_internal::ChooseVariant(list) && std::strcmp(_OrvadoChunkListURL, base) != 0) {
     checkUsable(_OrvadoChunkListURL);
     // The chosen variant is one of the list's: the highest bandwidth of those
-    // whose own segments carry sound, or of all when none does.
-    bool anySound = false;
-    for (uint32_t i = 0; i < list.variantCount; ++i)
-      anySound = anySound || stream_internal::VariantHasSound(list, list.variant[i]);
+    // with a picture (of all when none has) whose own segments carry sound
+    // (of all those when none does).
+    auto picture = [&](uint32_t i) { return stream_internal::VariantHasPicture(list.variant[i]); };
+    auto sound = [&](uint32_t i) { return stream_internal::VariantHasSound(list, list.variant[i]); };
+    bool anyPicture = false, anySound = false;
+    for (uint32_t i = 0; i < list.variantCount; ++i) anyPicture = anyPicture || picture(i);
+    for (uint32_t i = 0; i < list.variantCount; ++i) anySound = anySound || ((!anyPicture || picture(i)) && sound(i));
+    auto preferred = [&](uint32_t i) { return (!anyPicture || picture(i)) && (!anySound || sound(i)); };
     uint32_t best = 0;
     for (uint32_t i = 0; i < list.variantCount; ++i)
-      if (!anySound || stream_internal::VariantHasSound(list, list.variant[i]))
-        best = std::max(best, list.variant[i].bandwidth);
+      if (preferred(i)) best = std::max(best, list.variant[i].bandwidth);
     bool found = false;
     for (uint32_t i = 0; i < list.variantCount; ++i)
-      found = found || (sameSpan(list.variant[i].uri, _OrvadoChunkName) && list.variant[i].bandwidth == best &&
-                        (!anySound || stream_internal::VariantHasSound(list, list.variant[i])));
+      found = found ||
+              (sameSpan(list.variant[i].uri, _OrvadoChunkName) && list.variant[i].bandwidth == best && preferred(i));
     FUZZ_CHECK(found);
   }
   FUZZ_CHECK(std::memchr(_OrvadoChunkName, '\0', sizeof _OrvadoChunkName) != nullptr);
