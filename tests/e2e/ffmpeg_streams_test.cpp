@@ -220,41 +220,15 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
     freshReceiver(config);
     writeFile("/mnt/hd/ProgramFiles/Settings/orvado/orvado.ini",
               std::string("tvname1=Ffmpeg\ntvPL1=") + server.url() + c.playlist + "\n");
-    enum Step { PressDigit, Enough, ExitInMenu, Done };
-    Step step = PressDigit;
-    emu::RunOptions run;
-    run.tapPath = ORVADO_TAP_FILE;
-    run.runTicks = 9000;  // a safety net only
-    run.lookEveryMs = 20;
-    run.takeKeys = [&](uint32_t, std::vector<uint32_t>& keys) {
-      const emu::PlayerStatus s = emu::playerStatus();
-      switch (step) {
-        case PressDigit:
-          keys.push_back(RKEY_1);
-          step = Enough;
-          break;
-        case Enough:
-          if (c.sound ? s.audioSeconds >= 1.5 : s.pictures >= 40) {
-            // What the TAP appended so far; Exit ends the stream.
-            writeFile(work + "/Stream.ts", readFile(kStreamTs));
-            keys.push_back(RKEY_Exit);
-            step = ExitInMenu;
-          }
-          break;
-        case ExitInMenu:
-          keys.push_back(RKEY_Exit);
-          step = Done;
-          break;
-        case Done: break;
-      }
-      return true;
-    };
-    std::string error;
-    ASSERT_TRUE(emu::runTap(run, &error)) << error;
     std::string out;
-    for (const std::string& line : emu::consoleLines()) out += line + "\n";
-    for (const std::string& line : takeConsoleLines()) out += line + "\n";  // the TAP's log
-    ASSERT_EQ(step, Done) << "the run ended before the picture" << (c.sound ? " and sound" : "") << " came:\n" << out;
+    bool played = playChannelOne(
+        [&](const emu::PlayerStatus& s) {
+          if (!(c.sound ? s.audioSeconds >= 1.5 : s.pictures >= 40)) return false;
+          writeFile(work + "/Stream.ts", readFile(kStreamTs));  // what the TAP appended so far
+          return true;
+        },
+        &out);
+    ASSERT_TRUE(played) << "the run ended before the picture" << (c.sound ? " and sound" : "") << " came:\n" << out;
     if (*c.word != '\0') {
       EXPECT_NE(out.find(std::string("Orvado: ") + c.word + ":"), std::string::npos) << out;
     }

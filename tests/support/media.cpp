@@ -11,6 +11,42 @@
 
 namespace orvado_test {
 
+bool playChannelOne(const std::function<bool(const emu::PlayerStatus&)>& enough, std::string* out) {
+  enum Step { PressDigit, Enough, ExitInMenu, Done };
+  Step step = PressDigit;
+  emu::RunOptions run;
+  run.tapPath = ORVADO_TAP_FILE;
+  run.runTicks = 12000;  // a safety net only
+  run.lookEveryMs = 20;  // the hook looks between idle events too
+  run.takeKeys = [&](uint32_t, std::vector<uint32_t>& keys) {
+    switch (step) {
+      case PressDigit:
+        keys.push_back(RKEY_1);
+        step = Enough;
+        break;
+      case Enough:
+        if (enough(emu::playerStatus())) {
+          keys.push_back(RKEY_Exit);  // stops the stream
+          step = ExitInMenu;
+        }
+        break;
+      case ExitInMenu:
+        keys.push_back(RKEY_Exit);  // ends the TAP
+        step = Done;
+        break;
+      case Done: break;
+    }
+    return true;
+  };
+  std::string error;
+  bool ran = emu::runTap(run, &error);
+  out->clear();
+  if (!ran) *out += error + "\n";
+  for (const std::string& line : emu::consoleLines()) *out += line + "\n";
+  for (const std::string& line : takeConsoleLines()) *out += line + "\n";
+  return ran && step == Done;
+}
+
 std::string RealSegments::segment(size_t i) const { return readFile(files.at(i)); }
 
 std::string RealSegments::joined(size_t from, size_t to) const {

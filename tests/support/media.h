@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,13 @@ struct Area {
 // each scaled into the 720 x 576 plane as the player places it. 0 for a shot
 // that is not 720 x 576.
 std::vector<double> bestPsnr(const std::vector<emu::Image>& shots, const std::vector<std::string>& files, Area area);
+
+// Plays channel 1 through the emulator's run loop with the TAP of the build:
+// presses 1, asks `enough` at every look (every 20 ms) until it says so, then
+// presses Exit twice (the stream stops, then the TAP ends). The emulator's
+// console and the TAP's log, as text, go to *out. False when the run ended
+// (or its two-minute safety net ran out) before `enough` said so.
+bool playChannelOne(const std::function<bool(const emu::PlayerStatus&)>& enough, std::string* out);
 
 struct Wav {
   uint32_t rate = 0;

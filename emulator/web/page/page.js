@@ -6,7 +6,7 @@
 // each key press to the frame that shows its effect. A key whose effect no
 // frame shows (the server marks a frame taken within 300 ms of a key) is not
 // counted.
-const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, keyEffect: 0, frameLog: [], latencies: [], tap: '' };
+const orvado = window.orvado = { frames: 0, frame: 0, keysInFrame: 0, keyEffect: 0, frameLog: [], latencies: [], syncLog: [], tap: '' };
 const pending = [];  // keys sent and not yet seen: {number, t0}
 
 const canvas = document.getElementById('screen');
@@ -48,11 +48,16 @@ async function draw(part, headers) {
   ctx.drawImage(bitmap, 0, 0, canvas.width, canvas.height);
   bitmap.close();
   const now = performance.now();
+  // Lip sync as a viewer judges it: the sound heard as each picture appears.
+  const heardNow = due >= 0 ? soundHeardMs() : null;
+  if (heardNow !== null) {
+    orvado.syncLog.push({ t: now, ms: Math.round(heardNow - due) });
+    if (orvado.syncLog.length > 500) orvado.syncLog.shift();
+  }
   orvado.frames++;
   orvado.frame = Number(headers['x-frame'] || 0);
   orvado.keysInFrame = Number(headers['x-key'] || 0);
   orvado.keyEffect = Number(headers['x-key-effect'] || 0);
-  orvado.pictureDue = Number(headers['x-due'] ?? -1);
   orvado.frameLog.push({ frame: orvado.frame, keys: orvado.keysInFrame, effect: orvado.keyEffect, t: now });
   if (orvado.frameLog.length > 500) orvado.frameLog.shift();
   $('screen-note').classList.add('hidden');
@@ -366,13 +371,6 @@ function soundHeardMs() {
   const p = sound.played.find((c) => c.start <= t && t < c.end);
   return p ? p.due + (t - p.start) * 1000 : null;
 }
-
-// How far the sound heard now is ahead of the picture shown now on the
-// stream's clock, in ms (null while either is missing).
-orvado.syncMs = () => {
-  const heard = soundHeardMs();
-  return heard === null || orvado.pictureDue < 0 ? null : Math.round(heard - orvado.pictureDue);
-};
 
 $('sound').addEventListener('click', async () => {
   const button = $('sound');
