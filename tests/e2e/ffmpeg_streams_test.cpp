@@ -140,12 +140,13 @@ Segments playedSegments(const std::string& folder, const Case& c, bool encrypted
     s.bytes = readFile(folder + "/" + played);
     return s;  // one file: any packet may begin a range
   }
-  for (int n = 0; exists(folder + "/" + played + std::to_string(n) + ".ts"); ++n) {
-    std::string file = folder + "/" + played + std::to_string(n) + ".ts";
+  const std::string decrypt = "openssl enc -d -aes-128-cbc -K " + kKeyHex + " -iv " + kIvHex + " -in ";
+  for (int n = 0;; ++n) {
+    std::string file = folder;
+    file.append("/").append(played).append(std::to_string(n)).append(".ts");
+    if (!exists(file)) break;
     s.starts.push_back(s.bytes.size());
-    s.bytes += encrypted ? commandOutput("openssl enc -d -aes-128-cbc -K " + kKeyHex + " -iv " + kIvHex + " -in " +
-                                         file + " 2>/dev/null")
-                         : readFile(file);
+    s.bytes += encrypted ? commandOutput(decrypt + file) : readFile(file);
   }
   return s;
 }
