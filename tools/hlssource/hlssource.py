@@ -7,6 +7,7 @@ Run with --help for the options; tools/hlssource/README.md has examples.
 """
 
 import argparse
+import fnmatch
 import functools
 import gzip
 import os
@@ -176,6 +177,13 @@ class Faults:
                 if fault["times"] <= 0:
                     del self.by_target[target]
             return dict(fault)
+
+    def take_matching(self, kind, name):
+        """Like take, for the first target of `kind` whose key is a shell
+        pattern (such as v0_*.ts) that `name` matches."""
+        with self.lock:
+            keys = [k for k in self.by_target if k[0] == kind and fnmatch.fnmatchcase(name, str(k[1]))]
+        return self.take(keys[0]) if keys else None
 
     def peek(self, target):
         with self.lock:
@@ -593,7 +601,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def static(self, source, name, head):
         path = source.path(name)
-        fault = source.faults.take(("playlist", name))
+        fault = source.faults.take(("playlist", name)) or source.faults.take_matching("playlist", name)
         if fault and "fail" in fault:
             return self.send_text(fault["fail"], "fault: %s answers %d\n" % (name, fault["fail"]), head)
         if path is None:
