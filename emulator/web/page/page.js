@@ -308,7 +308,7 @@ async function poll() {
 // only after a gesture). Each record of /audio.pcm is played as it comes,
 // a little ahead (kLead) to ride over the gaps between records; the picture
 // comes as soon as it is taken, so both keep the stream's own timing.
-const kLead = 0.06;  // seconds
+const kLead = 0.1;  // seconds: room for a picture that comes late
 const sound = orvado.sound = { ctx: null, abort: null, next: 0, played: [], chunks: 0, dropped: 0 };
 
 async function listen() {
