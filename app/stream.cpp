@@ -60,10 +60,8 @@ Playlist list;
 uint32_t SegmentId(const PlaylistSegment& segment) {
   uint32_t length = 0;
   while (length < segment.uri.length && segment.uri.at[length] != '?') ++length;
-  char range[48];
-  int n = snprintf(range, sizeof range, " %lld %lld", static_cast<long long>(segment.rangeStart),
-                   static_cast<long long>(segment.rangeLength));
-  return (HashText(segment.uri.at, length) ^ (HashText(range, static_cast<size_t>(n)) * 31u)) | 1u;
+  const int64_t range[2] = {segment.rangeStart, segment.rangeLength};
+  return (HashText(segment.uri.at, length) ^ (HashText(reinterpret_cast<const char*>(range), sizeof range) * 31u)) | 1u;
 }
 
 // Runs a synchronous fetch of `requested` into the file `name` of the
@@ -437,12 +435,12 @@ void FollowList(void) {
   // from the list's first when it has left.
   if (run.bySequence && run.lastStartedId != 0) {
     const PlaylistSegment* numbered = nullptr;
-    const PlaylistSegment* same = nullptr;
-    for (uint32_t i = 0; i < list.windowCount; ++i) {
+    for (uint32_t i = 0; i < list.windowCount && numbered == nullptr; ++i)
       if (list.window[i].sequence == run.lastStarted) numbered = &list.window[i];
-      if (SegmentId(list.window[i]) == run.lastStartedId) same = &list.window[i];
-    }
-    if (numbered != nullptr && numbered != same) {
+    if (numbered != nullptr && SegmentId(*numbered) != run.lastStartedId) {
+      const PlaylistSegment* same = nullptr;
+      for (uint32_t i = 0; i < list.windowCount; ++i)
+        if (SegmentId(list.window[i]) == run.lastStartedId) same = &list.window[i];
       Fail(nullptr, "the list's sequence numbers do not follow its segments:", _OrvadoChunkListURL);
       run.lastStarted = same != nullptr ? same->sequence : list.window[0].sequence - 1;
     }
