@@ -11,12 +11,13 @@ using fonts_internal::GlyphFacts;
 using fonts_internal::InkRun;
 using fonts_internal::InkSpan;
 
-// The runs of the ink rows, or hasRuns left 0 when the glyph is too big
-// for a run's fields or has more runs than the room kept for them.
+// The runs of the ink rows and the turned-over coverage, or hasRuns left 0
+// when the glyph is too big for a run's fields or has more runs than the
+// room kept for them.
 void computeRuns(GlyphDataUC* g, GlyphFacts* f) {
   f->hasRuns = 0;
   f->runCount = 0;
-  if (g->Width > 255 || g->Height > 255 || uint32_t(g->Width) * g->Height > 65535) return;
+  if (!fonts_internal::mayHaveRuns(g->Width, g->Height)) return;
   InkRun* first = const_cast<InkRun*>(fonts_internal::runs(f, g->Height));
   InkRun* run = first;
   const InkRun* limit = run + fonts_internal::runBudget(g->Height) / sizeof(InkRun);
@@ -31,11 +32,13 @@ void computeRuns(GlyphDataUC* g, GlyphFacts* f) {
       if (run == limit) return;
       uint32_t start = c;
       while (c < span->end && row[c] != 0) ++c;
-      *run++ = InkRun{uint16_t(r * g->Width + c), uint8_t(r), uint8_t(c - start)};
+      *run++ = InkRun{uint16_t(r * g->Width + start), uint8_t(r), uint8_t(c - start)};
     }
   }
   f->runCount = uint16_t(run - first);
   f->hasRuns = 1;
+  uint8_t* turned = const_cast<uint8_t*>(fonts_internal::turnedCoverage(f, g->Height));
+  for (uint32_t i = 0; i < uint32_t(g->Width) * g->Height; ++i) turned[i] = uint8_t(255 - g->GlyphData[i]);
 }
 
 // The facts of a glyph whose coverage bytes have just been read.

@@ -121,11 +121,11 @@ struct InkSpan {
 };
 
 // A stretch of inked pixels (coverage 1 to 255) of one row: the `count`
-// pixels up to coverage byte `end` (row * width + column, one past the
-// last) on row `row`. The runs of a glyph go top to bottom, left to right.
-// With them the unclipped path tests no coverage byte and keeps no row loop.
+// pixels from coverage byte `start` (row * width + column) on row `row`.
+// The runs of a glyph go top to bottom, left to right. With them the
+// unclipped path tests no coverage byte and keeps no row loop.
 struct InkRun {
-  uint16_t end;
+  uint16_t start;
   uint8_t row, count;
 };
 
@@ -135,7 +135,8 @@ struct GlyphFacts {
   uint8_t hasRuns;             // 1 when the runs of the ink rows follow the spans
   uint16_t runCount;
   // followed by one InkSpan per row from inkTop to inkBottom (room for one
-  // per row of the glyph), then the InkRuns when hasRuns is set
+  // per row of the glyph), then the InkRuns when hasRuns is set, then the
+  // turned-over coverage
 };
 static_assert(sizeof(GlyphFacts) == 8 && sizeof(InkSpan) == 4 && sizeof(InkRun) == 4, "facts stay packed and aligned");
 
@@ -145,10 +146,17 @@ inline size_t factsOffset(uint32_t width, uint32_t height) { return (size_t(widt
 // has more than two per row; one with more is drawn from its spans.
 inline uint64_t runBudget(uint32_t height) { return uint64_t(height) * 3 * sizeof(InkRun); }
 
+// A glyph small enough for a run's fields.
+inline bool mayHaveRuns(uint32_t width, uint32_t height) {
+  return width <= 255 && height <= 255 && width * height <= 65535;
+}
+
 // Bytes of a glyph's block: coverage, then the facts with a span per row,
-// then the runs.
+// then the runs and, for a glyph small enough for runs, its coverage turned
+// over (255 - coverage), by which the blend over a picture looks up.
 inline uint64_t glyphBlockBytes(uint32_t width, uint32_t height) {
-  return factsOffset(width, height) + sizeof(GlyphFacts) + uint64_t(height) * sizeof(InkSpan) + runBudget(height);
+  return factsOffset(width, height) + sizeof(GlyphFacts) + uint64_t(height) * sizeof(InkSpan) + runBudget(height) +
+         (mayHaveRuns(width, height) ? uint64_t(width) * height : 0);
 }
 
 inline const GlyphFacts* facts(const GlyphDataUC* g) {
@@ -159,6 +167,11 @@ inline const InkSpan* spans(const GlyphFacts* f) { return reinterpret_cast<const
 
 inline const InkRun* runs(const GlyphFacts* f, uint32_t height) {
   return reinterpret_cast<const InkRun*>(spans(f) + height);
+}
+
+// The turned-over coverage of a glyph with runs, byte for byte as its coverage.
+inline const uint8_t* turnedCoverage(const GlyphFacts* f, uint32_t height) {
+  return reinterpret_cast<const uint8_t*>(runs(f, height)) + runBudget(height);
 }
 
 // ---- drawing --------------------------------------------------------------------
