@@ -9,10 +9,8 @@ namespace {
 
 // A solid background: every partial coverage has its pixel in the table.
 struct TableBlend {
-  static constexpr bool kTurned = false;
   const uint32_t* table;
   uint32_t operator()(uint32_t a, uint32_t) const { return table[a]; }  // table[255] is the foreground
-  uint32_t fromRun(uint32_t a, uint32_t below) const { return (*this)(a, below); }
 };
 
 // Over the picture with a colour factor of 1. Red and blue share one
@@ -54,9 +52,9 @@ void keepSharesFor(uint32_t foreground) {
 }
 
 struct PackedOver {
-  static constexpr bool kTurned = true;
-  uint32_t operator()(uint32_t a, uint32_t below) const { return fromRun(255 - a, below); }
-  uint32_t fromRun(uint32_t rest, uint32_t below) const {
+  uint32_t operator()(uint32_t a, uint32_t below) const { return byRest(255 - a, below); }
+  // A run's pixel, by its turned-over coverage.
+  uint32_t byRest(uint32_t rest, uint32_t below) const {
     const Share& share = g_shares.of[rest];
     uint32_t rb = ((below & 0x00FF00FFu) * rest + share.redBlue) >> 8 & 0x00FF00FFu;
     uint32_t alphaGreen = ((below >> 8 & 0xFFu) * rest + share.green) & 0xFF00FF00u;
@@ -66,14 +64,12 @@ struct PackedOver {
 
 // Any other colour factor: channel by channel.
 struct ScaledOver {
-  static constexpr bool kTurned = false;
   uint32_t foreground;
   float colourFactor;
   uint32_t operator()(uint32_t a, uint32_t below) const {
     if (a == 255) return foreground;
     return (foreground & 0xFF000000u) | FM_AlphaBlendRGB(uint8_t(a), foreground, below, colourFactor);
   }
-  uint32_t fromRun(uint32_t a, uint32_t below) const { return (*this)(a, below); }
 };
 
 // One row's columns [s, end): runs of partial coverage blend, runs of
@@ -132,11 +128,23 @@ void blendRows(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int3
 // tested, coverage 255 goes through the blend too (which gives the
 // foreground there), and a run's pixel is found from its coverage byte, or
 // from its turned-over coverage for a blend that goes by that.
+// A blend that has byRest reads the glyph's turned-over coverage.
+template <typename Blend>
+constexpr bool kByRest = requires(const Blend& b) { b.byRest(0u, 0u); };
+
+template <typename Blend>
+inline uint32_t runPixel(const Blend& blend, uint32_t coverage, uint32_t below) {
+  if constexpr (kByRest<Blend>)
+    return blend.byRest(coverage, below);
+  else
+    return blend(coverage, below);
+}
+
 template <typename Blend>
 void blendRuns(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, const Blend& blend) {
   const InkRun* run = runs(f, g->Height);
   const InkRun* end = run + f->runCount;
-  const uint8_t* coverage = Blend::kTurned ? turnedCoverage(f, g->Height) : g->GlyphData;
+  const uint8_t* coverage = kByRest<Blend> ? turnedCoverage(f, g->Height) : g->GlyphData;
   uint32_t* box = cv.box + pen;
   // Pixel of coverage byte i on row r: i + r * (stride - width).
   const intptr_t skew = cv.stride - intptr_t(g->Width);
@@ -147,13 +155,13 @@ void blendRuns(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int3
     uint32_t* d = box + start + run->row * skew;
     // Two pixels a turn, the odd one first: half the loop control.
     if (count & 1) {
-      *d = blend.fromRun(*s, *d);
+      *d = runPixel(blend, *s, *d);
       ++d;
       ++s;
     }
     for (uint32_t pairs = count >> 1; pairs != 0; --pairs, s += 2, d += 2) {
-      d[0] = blend.fromRun(s[0], d[0]);
-      d[1] = blend.fromRun(s[1], d[1]);
+      d[0] = runPixel(blend, s[0], d[0]);
+      d[1] = runPixel(blend, s[1], d[1]);
     }
   } while (++run != end);
 }
