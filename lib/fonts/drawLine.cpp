@@ -124,13 +124,11 @@ void blendRows(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int3
   }
 }
 
-// The whole glyph inside the rectangle, from its runs: no coverage byte is
-// tested, coverage 255 goes through the blend too (which gives the
-// foreground there), and a run's pixel is found from its coverage byte, or
-// from its turned-over coverage for a blend that goes by that.
 // A blend that has byRest reads the glyph's turned-over coverage.
 template <typename Blend>
-constexpr bool kByRest = requires(const Blend& b) { b.byRest(0u, 0u); };
+constexpr bool kByRest = requires(const Blend& b) {
+  b.byRest(0u, 0u);
+};
 
 template <typename Blend>
 inline uint32_t runPixel(const Blend& blend, uint32_t coverage, uint32_t below) {
@@ -140,6 +138,10 @@ inline uint32_t runPixel(const Blend& blend, uint32_t coverage, uint32_t below) 
     return blend(coverage, below);
 }
 
+// The whole glyph inside the rectangle, from its runs: no coverage byte is
+// tested, coverage 255 goes through the blend too (which gives the
+// foreground there), and a run's pixel is found from its coverage byte, or
+// from its turned-over coverage for a blend that goes by that.
 template <typename Blend>
 void blendRuns(const Canvas& cv, const GlyphDataUC* g, const GlyphFacts* f, int32_t pen, const Blend& blend) {
   const InkRun* run = runs(f, g->Height);
