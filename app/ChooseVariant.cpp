@@ -1,15 +1,13 @@
 // The variant of a master playlist that the channel plays: the best one
 // with a picture whose own segments carry sound, and after a failed start
 // the next one down.
+#include <cstdio>
 #include <cstring>
 
 #include "app/ResolveUrl.h"
 #include "app/stream_internal.h"
 
 namespace stream_internal {
-
-uint32_t VariantSkip = 0;
-uint32_t VariantChoices = 0;
 
 namespace {
 
@@ -66,7 +64,7 @@ bool VariantHasSound(const Playlist& list, const PlaylistVariant& v) {
 
 bool ChooseVariant(const Playlist& list) {
   const char* master = _OrvadoChunkListURL;
-  VariantChoices = 0;
+  Run.variantChoices = 0;
   for (uint32_t i = 0; i < list.variantCount; ++i) {
     const PlaylistVariant& v = list.variant[i];
     if (v.uri.at == nullptr) return Fail(nullptr, "a variant without its URI line in", master).ok;
@@ -81,10 +79,10 @@ bool ChooseVariant(const Playlist& list) {
     for (; at > 0 && Before(list, i, order[at - 1]); --at) order[at] = order[at - 1];
     order[at] = i;
   }
-  VariantChoices = n;
-  const PlaylistVariant* chosen = n > 0 ? &list.variant[order[VariantSkip % n]] : nullptr;
+  Run.variantChoices = n;
+  const PlaylistVariant* chosen = n > 0 ? &list.variant[order[Run.variantSkip % n]] : nullptr;
   char message[32];
-  TAP_SPrint(message, "%u kb/s", chosen != nullptr ? chosen->bandwidth / 1000 : 0);
+  snprintf(message, sizeof message, "%u kb/s", chosen != nullptr ? chosen->bandwidth / 1000 : 0);
   SetStatusAusgabe(message, _StatusShowTime);
   if (chosen == nullptr) return true;  // the master playlist itself stays the chunk list
   memcpy(_OrvadoChunkName, chosen->uri.at, chosen->uri.length);
@@ -92,11 +90,16 @@ bool ChooseVariant(const Playlist& list) {
   if (!VariantHasSound(list, *chosen))
     Fail("Sound apart", "every variant has its sound in a rendition of its own; playing without:", _OrvadoChunkName, -1,
          SHOW_ONCE);
-  // The variant's URI is relative to the master playlist that holds it.
+  // The variant's URI is relative to the master playlist that holds it. The
+  // best one's list is kept, to go back to it after a fall-back.
+  const PlaylistVariant& best = list.variant[order[0]];
+  if (!ResolveUrl(master, best.uri.at, best.uri.length, Run.bestListUrl, sizeof Run.bestListUrl) ||
+      !ShellSafe(Run.bestListUrl))
+    Run.bestListUrl[0] = '\0';
   char resolved[StreamUrlSize];
   if (!ResolveUrl(master, chosen->uri.at, chosen->uri.length, resolved, sizeof resolved) || !ShellSafe(resolved))
     return Fail("URL >> 1", "the variant cannot be fetched:", _OrvadoChunkName).ok;
-  strcpy(_OrvadoChunkListURL, resolved);
+  memcpy(_OrvadoChunkListURL, resolved, sizeof resolved);
   return true;
 }
 

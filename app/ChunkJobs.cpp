@@ -1,45 +1,36 @@
 // The background jobs that fetch chunks: started with their log, known by
-// their number while they may need another try or their chunk decrypting.
+// their number while they may need another try or their chunk decrypting,
+// and each bound by a deadline.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "app/stream_internal.h"
+#include "lib/files/files.h"
 
 namespace stream_internal {
 
 namespace {
 
-// A background job's whole life: -T30 -t2 bound each wait and the tries, but
-// not a server that trickles, and every later chunk waits behind this one.
+// A job's whole life: -T30 -t2 bound each wait and the tries, timeout (where
+// the shell has it) the whole fetch; the deadline adds a margin for a busy
+// box, and holds where nothing else does.
 constexpr uint32_t kBackgroundSeconds = 90;
-constexpr uint32_t kJobs = 16;
-ChunkJob jobs[kJobs];
+constexpr uint32_t kDeadlineMarginSeconds = 15;
+
+ChunkJob& Slot(uint32_t n) { return Run.jobs[n % RunJobs]; }
 
 }  // namespace
 
-const char* RangeOption(int64_t start, int64_t length) {
-  // wget gives up on a 206 answer to a Range header of the user's own; with
-  // --start-pos it expects one, and the header (which replaces wget's own)
-  // sets the end.
-  static char option[96];
-  option[0] = '\0';
-  if (start >= 0 && length > 0)
-    TAP_SPrint(option, " --start-pos=%lld --header 'Range: bytes=%lld-%lld'", static_cast<long long>(start),
-               static_cast<long long>(start), static_cast<long long>(start + length - 1));
-  return option;
-}
-
 bool StartJob(uint32_t n, const Chunk& chunk) {
   char command[CommandSize];
-  if (!FormatCommand(command, "URL >> 2", chunk.url,
-                     "(%swget -T30 -t2%s -O /mnt/hd/MediaFiles/tmp/tmp%u.ts '%s'; echo \"%s$?\" >&2) "
-                     "2>/mnt/hd/ProgramFiles/Settings/orvado/%u.lok &",
-                     TimeLimit(kBackgroundSeconds), RangeOption(chunk.rangeStart, chunk.rangeLength), n, chunk.url,
-                     ChunkExitMarker, n)
-           .ok)
-    return false;
-  system(command);
-  ChunkJob& job = jobs[n % kJobs];
+  char output[48];
+  char log[64];
+  snprintf(output, sizeof output, ORVADO_TMP "tmp%u.ts", n);
+  snprintf(log, sizeof log, ORVADO_SETTINGS "%u.lok", n);
+  WgetFetch fetch = {chunk.url, output, log, kBackgroundSeconds, 30, 2, chunk.rangeStart, chunk.rangeLength, true, n};
+  if (!WgetCommand(command, fetch, "URL >> 2").ok) return false;
+  ChunkJob& job = Slot(n);
   if (job.n != n) {
     job.n = n;
     job.tries = 0;
@@ -47,29 +38,47 @@ bool StartJob(uint32_t n, const Chunk& chunk) {
     job.chunk = chunk;
   }
   ++job.tries;
+  job.deadline = _tick + (kBackgroundSeconds + kDeadlineMarginSeconds) * 100;
+  // A shell that cannot be started (no memory for a fork, say) leaves no log
+  // ever: the job counts as failed at once, not as one still loading.
+  int result = system(command);
+  job.startFailed = result != 0;
+  if (job.startFailed) Fail(nullptr, "the shell did not start the job for", chunk.url, ExitStatus(result));
   return true;
 }
 
-const ChunkJob* JobFor(uint32_t n) { return n != 0 && jobs[n % kJobs].n == n ? &jobs[n % kJobs] : nullptr; }
+const ChunkJob* JobFor(uint32_t n) { return n != 0 && Slot(n).n == n ? &Slot(n) : nullptr; }
 
-void ResetJobs(void) { memset(jobs, 0, sizeof jobs); }
+bool JobLost(uint32_t n, uint32_t now) {
+  ChunkJob* job = n != 0 && Slot(n).n == n ? &Slot(n) : nullptr;
+  if (job == nullptr) return false;
+  if (job->startFailed) return true;
+  if (static_cast<int32_t>(now - job->deadline) < 0) return false;
+  // Its wget may still trickle: ended by the pid it left, so that a next try
+  // does not share the chunk's file with it.
+  char command[160];
+  snprintf(command, sizeof command, "kill $(cat " ORVADO_SETTINGS "%u.pid) 2>/dev/null", n);
+  system(command);
+  return true;
+}
 
 bool RetryJob(uint32_t n, int32_t status) {
   const ChunkJob* job = JobFor(n);
   if (job == nullptr || !job->listed || job->tries >= ChunkTries) return false;
   if (status != WgetNetworkError && status != WgetServerError && status != TimedOut) return false;
   char command[CommandSize];
-  TAP_SPrint(command, "rm -f /mnt/hd/MediaFiles/tmp/tmp%u.ts /mnt/hd/ProgramFiles/Settings/orvado/%u.lok", n, n);
+  snprintf(command, sizeof command, "rm -f " ORVADO_TMP "tmp%u.ts " ORVADO_SETTINGS "%u.lok " ORVADO_SETTINGS "%u.pid",
+           n, n, n);
   system(command);
   char what[64];
-  TAP_SPrint(what, "chunk %u failed, try %u of %u:", n, job->tries + 1u, static_cast<unsigned>(ChunkTries));
+  snprintf(what, sizeof what, "chunk %u failed, try %u of %u:", n, job->tries + 1u, static_cast<unsigned>(ChunkTries));
   Fail(nullptr, what, job->chunk.url, status);
   return StartJob(n, job->chunk);
 }
 
 void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from) {
   int64_t last = list.mediaSequence + list.segmentCount - 1;
-  for (ChunkJob& job : jobs) {
+  for (ChunkJob& job : Run.jobs) {
     if (job.n == 0 || job.n < from) continue;
     job.listed = false;
     if (bySequence) {

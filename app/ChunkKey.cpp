@@ -1,5 +1,6 @@
 // The keys of AES-128 segments, fetched with wget once per key URL, and
 // their IVs.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,12 +14,6 @@ namespace {
 
 constexpr uint32_t kKeySeconds = 3;
 
-// The key last fetched.
-struct Key {
-  char url[StreamUrlSize];
-  uint8_t bytes[16];
-} key;
-
 }  // namespace
 
 bool KeyFor(const PlaylistSegment& segment, const char* base, Chunk& chunk) {
@@ -28,26 +23,23 @@ bool KeyFor(const PlaylistSegment& segment, const char* base, Chunk& chunk) {
   if (segment.key.uri.at == nullptr || !ResolveUrl(base, segment.key.uri.at, segment.key.uri.length, url, sizeof url) ||
       !ShellSafe(url))
     return Fail("Encrypted", "a key that cannot be fetched in", _OrvadoChunkListURL, -1, SHOW_ONCE).ok;
-  if (strcmp(url, key.url) != 0) {
-    key.url[0] = '\0';
+  if (strcmp(url, Run.keyUrl) != 0) {
+    Run.keyUrl[0] = '\0';
     char command[CommandSize];
-    if (!FormatCommand(command, "Encrypted", url,
-                       "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/key.bin '%s' 2>/dev/null",
-                       TimeLimit(kKeySeconds), kKeySeconds, url)
-             .ok)
-      return false;
+    WgetFetch fetch = {url, ORVADO_SETTINGS "key.bin", nullptr, kKeySeconds, kKeySeconds, 1, -1, 0, false, 0};
+    if (!WgetCommand(command, fetch, "Encrypted").ok) return false;
     int result = system(command);
-    HDD_ChangeDir("/ProgramFiles/Settings/orvado/");
+    HDD_ChangeDir(SettingsDir);
     TYPE_File* file = result == 0 ? TAP_Hdd_Fopen("key.bin") : nullptr;
-    bool whole = file != nullptr && TAP_Hdd_Flen(file) == 16 && TAP_Hdd_Fread(key.bytes, 16, 1, file) == 1;
+    bool whole = file != nullptr && TAP_Hdd_Flen(file) == 16 && TAP_Hdd_Fread(Run.keyBytes, 16, 1, file) == 1;
     if (file != nullptr) {
       TAP_Hdd_Fclose(file);
       TAP_MemFree(file);
     }
     if (!whole) return Fail("Encrypted", "the key cannot be fetched:", url, ExitStatus(result), SHOW_ONCE).ok;
-    strcpy(key.url, url);
+    snprintf(Run.keyUrl, sizeof Run.keyUrl, "%s", url);
   }
-  memcpy(chunk.key, key.bytes, 16);
+  memcpy(chunk.key, Run.keyBytes, 16);
   // IV=0x followed by 32 hex digits; without it the sequence number, big-endian.
   memset(chunk.iv, 0, 16);
   const TextSpan& iv = segment.key.iv;

@@ -17,16 +17,14 @@ StepResult FormatCommand(char (&command)[CommandSize], const char* word, const c
   return Fail(word, "a command too long for", subject);
 }
 
-// "timeout N " in front of a synchronous wget where the shell has a timeout
-// that takes that form: wget's -T bounds each wait but not a server that
-// trickles. Without it, -T and -t alone bound the fetch.
-const char* TimeLimit(uint32_t seconds) {
+// wget's -T bounds each wait but not a server that trickles: where the
+// shell has a timeout that takes "timeout N", it bounds the whole fetch.
+// Without it, -T and -t alone bound a synchronous fetch, and a chunk job's
+// deadline ends it.
+bool TimeLimitUsable(void) {
   static int usable = -1;
   if (usable < 0) usable = system("timeout 5 true >/dev/null 2>&1") == 0;
-  static char prefix[24];
-  if (!usable) return "";
-  TAP_SPrint(prefix, "timeout %u ", seconds);
-  return prefix;
+  return usable == 1;
 }
 
 }  // namespace stream_internal

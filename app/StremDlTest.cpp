@@ -3,8 +3,6 @@
 
 #include "app/orvado.h"
 
-char _OrvadoDlTsFileName_OK[StreamRingSize][StreamUrlSize];
-
 int StremDlTest(const char* url) {
   if (url == nullptr) return 0;
   for (uint32_t i = 0; i < StreamRingSize; ++i)

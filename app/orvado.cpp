@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/paths.h"
 #include "lib/files/files.h"
 #include "lib/firmware/keytranslate.h"
+#include "lib/log/log.h"
 
 #define TAP_SECTION(name) extern "C" __attribute__((visibility("default"), used, section(name)))
 
@@ -22,14 +24,27 @@ uint16_t _rgn = 0;
 uint32_t _tick = 0;
 uint32_t _mainState = 0, _subState = 0;
 uint32_t _stream_load_flag = 0;
-uint8_t _StreamNr = 0;
 uint32_t _Streamtick = 0;
 TYPE_PlayInfo _PlayFile;
-uint32_t _Stream_Block = 0;
 FontDataUC Calibri_12_FontDataUC;
 FontDataUC Calibri_14_FontDataUC;
 
 static uint32_t _exit = 0;
+
+// An orvado.ini in the old place is moved into the settings folder, unless
+// the settings folder has one already: the owner's current list is kept, and
+// the old one is renamed to orvado.ini.old beside it, not lost.
+static void MoveOldSettings(void) {
+  HDD_ChangeDir(ProgramsDir);
+  if (!TAP_Hdd_Exist("orvado.ini")) return;
+  if (!HDD_Exist(ORVADO_SETTINGS "orvado.ini")) {
+    system("mv " ORVADO_PROGRAMS "orvado.ini " ORVADO_SETTINGS "orvado.ini");
+    return;
+  }
+  system("mv " ORVADO_PROGRAMS "orvado.ini " ORVADO_PROGRAMS "orvado.ini.old");
+  LogEntryZindraPrintf(1, "Orvado: kept %sorvado.ini; the older %sorvado.ini is now %sorvado.ini.old", ORVADO_SETTINGS,
+                       ORVADO_PROGRAMS, ORVADO_PROGRAMS);
+}
 
 int TAP_Main(void) {
   KeyTranslate(true, TAP_EventHandler);
@@ -41,40 +56,31 @@ int TAP_Main(void) {
   }
   _rgn = static_cast<uint16_t>(TAP_Osd_Create(0, 0, 720, 576, 0, 0));
   _tick = TAP_GetTick();
-  if (system("mkdir /mnt/hd/ProgramFiles/Settings/orvado") == 0) SetStatusAusgabe("orvado erstellt", _StatusShowTime);
-  if (system("mkdir /mnt/hd/MediaFiles/tmp") == 0) SetStatusAusgabe("MF tmp erst", _StatusShowTime);
+  if (system("mkdir " ORVADO_SETTINGS) == 0) SetStatusAusgabe("orvado erstellt", _StatusShowTime);
+  if (system("mkdir " ORVADO_TMP) == 0) SetStatusAusgabe("MF tmp erst", _StatusShowTime);
+  // Some receivers' own tools look for wget there. The pipeline itself calls
+  // the package's by its full path, so a read-only root does no harm.
   if (!HDD_Exist("/bin/wget")) {
-    system("cp /mnt/hd/ProgramFiles/wget /bin/wget");
-    system("chmod 755 /bin/wget");
+    system("cp " ORVADO_WGET " /bin/wget 2>/dev/null");
+    system("chmod 755 /bin/wget 2>/dev/null");
   }
-  HDD_ChangeDir("/ProgramFiles/");
-  if (TAP_Hdd_Exist("orvado.ini"))
-    system("mv /mnt/hd/ProgramFiles/orvado.ini /mnt/hd/ProgramFiles/Settings/orvado/orvado.ini");
+  MoveOldSettings();
   SetStatusAusgabe("Start Orvado", _StatusShowTime);
   readini();
   return 1;
 }
 
-// Streaming mode ends: downloads killed, playback stopped, work folder emptied.
-static void StopStream(void) {
-  SetStatusAusgabe("Stream off", _StatusShowTime);
-  _stream_load_flag = 0;
-  KillTask("wget");
-  if (_PlayFile.playMode) TAP_Hdd_StopTs();
-  system("rm /mnt/hd/MediaFiles/tmp/*");
-  TAP_EnterNormal();
+// One pipeline step, the next paced from the tick `from` that found it due.
+static void Step(uint32_t from) {
+  _Streamtick = from + StreamStepTicks;
+  stream();
 }
 
 static uint32_t MenuKey(uint32_t key) {
   if (key >= RKEY_1 && key <= RKEY_9 && _PlayFile.playMode == 0) {
     TAP_EnterNormal();
-    HDD_ChangeDir("/MediaFiles/tmp/");
-    TAP_Hdd_Delete("Stream.ts");
     cls();
-    _stream_load_flag = 1;
-    _StreamNr = static_cast<uint8_t>(key & 0xFF);
-    _Stream_Block = 0;
-    StreamChannelStarted();
+    StreamStart(static_cast<uint8_t>(key & 0xFF));
     TAP_EnterNormal();
     return 0;
   }
@@ -83,7 +89,7 @@ static uint32_t MenuKey(uint32_t key) {
     KillTask("wget");
     TAP_EnterNormal();
     cls();
-    system("rm /mnt/hd/MediaFiles/tmp/*");
+    system("rm " ORVADO_TMP "*");
     TAP_Exit();
     return 0;
   }
@@ -103,11 +109,12 @@ uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t /*param2*/) 
   if (_mainState != 0) return param1;
   // Paced against the tick of an earlier event, so a long step only delays
   // the next one.
-  if (_stream_load_flag == 1 && _Streamtick < _tick) {
-    _Streamtick = _tick + StreamStepTicks;
-    stream();
+  bool stepDue = _stream_load_flag == 1 && _Streamtick < _tick;
+  uint32_t dueAt = _tick;
+  if (_subState != 0 && _subState != 31) {
+    if (stepDue) Step(dueAt);
+    return param1;
   }
-  if (_subState != 0 && _subState != 31) return param1;
   _tick = TAP_GetTick();
   TAP_Hdd_GetPlayInfo(&_PlayFile);
   if (_stream_load_flag == 0) {
@@ -116,12 +123,21 @@ uint32_t TAP_EventHandler(uint32_t event, uint32_t param1, uint32_t /*param2*/) 
   }
   StatusAusgabe();
   TAP_Osd_Sync();
-  if (event != EVT_KEY || param1 > RKEY_LastCode) return param1;
-  if (_stream_load_flag == 1) {
-    if (param1 == RKEY_Exit || param1 == RKEY_Stop) StopStream();
-    return param1;
+  // The key first: a step may hold the thread for seconds, and one that is
+  // due does not run on the key that ends streaming.
+  uint32_t result = param1;
+  if (event == EVT_KEY && param1 <= RKEY_LastCode) {
+    if (_stream_load_flag == 1) {
+      if (param1 == RKEY_Exit || param1 == RKEY_Stop) {
+        StreamStop();
+        TAP_EnterNormal();
+      }
+    } else {
+      result = MenuKey(param1);
+    }
   }
-  return MenuKey(param1);
+  if (stepDue && _stream_load_flag == 1) Step(dueAt);
+  return result;
 }
 
 void cls(void) {

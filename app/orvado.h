@@ -16,10 +16,10 @@ extern uint16_t _rgn;   // the TAP's full-screen region
 extern uint32_t _tick;  // tick of the last event that passed the state checks
 extern uint32_t _mainState, _subState;
 extern uint32_t _stream_load_flag;        // 0 menu mode, 1 streaming mode
-extern uint8_t _StreamNr;                 // channel being streamed, 1 to 9
+extern uint8_t& _StreamNr;                // channel being streamed, 1 to 9
 extern uint32_t _Streamtick;              // the next pipeline step runs once _tick has passed this
 extern TYPE_PlayInfo _PlayFile;           // refreshed at every event that passes the state checks
-extern uint32_t _Stream_Block;            // pipeline block counter, reset when a channel starts
+extern uint32_t& _Stream_Block;           // pipeline block counter, reset when a channel starts
 extern FontDataUC Calibri_12_FontDataUC;  // status-line font
 extern FontDataUC Calibri_14_FontDataUC;  // menu font
 
@@ -58,30 +58,37 @@ int readini(void);
 // Draws the channel menu into _rgn, without syncing.
 void liststream(void);
 
-// Download pipeline.
-constexpr uint32_t StreamUrlSize = 512;       // URL buffers, terminator included
-constexpr uint32_t StreamRingSize = 10;       // chunk URLs remembered as started
-extern char _OrvadoURLXXX[StreamUrlSize];     // base URL: the channel URL up to its last "/"
-extern char _OrvadoChunkName[StreamUrlSize];  // the playlist's name, or the chosen variant's line as written
+// Download pipeline. A channel's run lives in one record (StreamRun in
+// app/stream_internal.h), cleared by StreamStart; these names refer into it.
+constexpr uint32_t StreamUrlSize = 512;          // URL buffers, terminator included
+constexpr uint32_t StreamRingSize = 10;          // chunk URLs remembered as started
+extern char (&_OrvadoURLXXX)[StreamUrlSize];     // base URL: the channel URL up to its last "/"
+extern char (&_OrvadoChunkName)[StreamUrlSize];  // the playlist's name, or the chosen variant's line as written
 // The chunk list's URL: the channel URL, or the chosen variant resolved
 // against it. Segment lines resolve against this URL.
-extern char _OrvadoChunkListURL[StreamUrlSize];
-// The chunk ring: URLs of the last ten chunks started, oldest in entry 0.
-extern char _OrvadoDlTsFileName_OK[StreamRingSize][StreamUrlSize];
-extern uint32_t _Stream_Block_Ok;  // number of the next chunk log to examine
-extern int64_t _StreamFileSize;    // size of Stream.ts after the last append
+extern char (&_OrvadoChunkListURL)[StreamUrlSize];
+// The chunk ring: the last ten chunks started (URL, and byte range where
+// there is one), oldest in entry 0.
+extern char (&_OrvadoDlTsFileName_OK)[StreamRingSize][StreamUrlSize];
+extern uint32_t& _Stream_Block_Ok;  // number of the next chunk log to examine
+extern int64_t& _StreamFileSize;    // size of Stream.ts after the last append
+
+// Starts channel `channel` (1 to 9): clears the run whole (its ring, jobs,
+// variants and counters), deletes the old Stream.ts and enters streaming
+// mode. The first pipeline step follows at the next event.
+void StreamStart(uint8_t channel);
+// Ends streaming mode: "Stream off", every download killed, the playback
+// stopped, the work folder emptied.
+void StreamStop(void);
 // One pipeline step for channel _StreamNr: on the first step of a channel the
 // playlist (and, for a master playlist, the variant with the highest
 // bandwidth), then in every step the chunk list, background downloads of new
 // chunks, and the in-order append of finished, whole transport-stream chunks
-// to /mnt/hd/MediaFiles/tmp/Stream.ts; starts the player on it once per
-// channel start, when it first holds more than 7,000,000 bytes. Each
-// synchronous fetch is bounded in time. A full disk stops the channel's
+// to /mnt/hd/MediaFiles/tmp/Stream.ts; starts the player on it once it
+// first holds more than 7,000,000 bytes. Each synchronous fetch and each
+// background job is bounded in time. A full disk stops the channel's
 // downloads. Reports through the status line only.
 void stream(void);
-// A channel was chosen by its key: forgets what the pipeline learnt of the
-// last one (the variants that failed).
-void StreamChannelStarted(void);
 // Returns 1 when `url` is not in the chunk ring, which then drops its oldest
 // entry and keeps `url` as the newest; 0 when it is there already (or null).
 int StremDlTest(const char* url);

@@ -15,75 +15,60 @@
 #include "app/stream_internal.h"
 #include "lib/files/files.h"
 
-char _OrvadoURLXXX[StreamUrlSize];
-char _OrvadoChunkName[StreamUrlSize];
-char _OrvadoChunkListURL[StreamUrlSize];
-uint32_t _Stream_Block_Ok = 0;
-int64_t _StreamFileSize = 0;
-
 using namespace stream_internal;
 
 namespace {
 
-const char kSettingsDir[] = "/ProgramFiles/Settings/orvado/";
-const char kMediaTmpDir[] = "/MediaFiles/tmp/";
-const char kSettingsPath[] = "/mnt/hd/ProgramFiles/Settings/orvado/";
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
+// How long a run stays on a lower variant before the best is tried again.
+constexpr uint32_t kBestAgainTicks = 60 * 100;
 
 // Seconds that each synchronous fetch may take at most. Together they keep
 // the first step of a channel, the longest, within about 15 seconds.
 constexpr uint32_t kPlaylistSeconds = 3;
 constexpr uint32_t kFirstChunkSeconds = 8;
 
-// Channel-run state: reset when the first chunk of a channel start arrives.
-struct Run {
-  bool playerStarted;      // the player was started for this run
-  bool diskFull;           // the run was stopped for want of disk space
-  bool bySequence;         // segments are told apart by their sequence numbers
-  int64_t lastStarted;     // sequence number of the newest segment started
-  uint32_t lastStartedId;  // and what it was (SegmentId); 0 when not known
-  int64_t firstListed;     // the last list's #EXT-X-MEDIA-SEQUENCE
-  bool ended;              // the list has ended (VOD, or a live event over)
-  int64_t lastListed;      // sequence number of an ended list's last segment
-  int64_t playerEndedAt;   // size of Stream.ts when the player was seen ended, -1
-  int64_t lastChunkBytes;  // size of the chunk appended last
-};
-Run run;
-
 // The playlist read in this step; its spans point into the text being read.
 Playlist list;
 
-// What a segment is, whatever the number a list gives it: its URI without
-// the query (which some servers sign anew for every list) and its byte range.
-uint32_t SegmentId(const PlaylistSegment& segment) {
-  uint32_t length = 0;
-  while (length < segment.uri.length && segment.uri.at[length] != '?') ++length;
-  const int64_t range[2] = {segment.rangeStart, segment.rangeLength};
-  return (HashText(segment.uri.at, length) ^ (HashText(reinterpret_cast<const char*>(range), sizeof range) * 31u)) | 1u;
+// How a synchronous fetch ended.
+enum Fetched { FETCH_OK, FETCH_FAILED, FETCH_GONE };
+
+// True when wget's log `log` says the server answered that the resource is
+// gone (HTTP 404 or 410).
+bool SaysGone(const char* log) {
+  return log != nullptr && (strstr(log, "ERROR 404") != nullptr || strstr(log, "ERROR 410") != nullptr ||
+                            strstr(log, " 404 Not Found") != nullptr || strstr(log, " 410 Gone") != nullptr);
 }
 
-// Runs a synchronous fetch of `requested` into the file `name` of the
-// settings folder and loads it; null, after the failure that says where it
-// went wrong, when the step ends. `finalUrl` receives the URL that wget's
-// redirects, told in its log `logName`, led to: what the file's relative
-// URIs resolve against. `words` are the step's words for a failed fetch, a
-// missing file and a short one.
+// Runs a synchronous fetch `command` of `requested` into the file `name` of
+// the settings folder and loads it; null, after the failure that says where
+// it went wrong, when the step ends (*fetched then says whether the server
+// called the file gone). `finalUrl` receives the URL that wget's redirects,
+// told in its log `logName`, led to: what the file's relative URIs resolve
+// against. `words` are the step's words for a failed fetch, a missing file
+// and a short one.
 char* FetchText(const char* command, const char* requested, const char* logName, char* finalUrl, const char* name,
-                const char* const (&words)[3]) {
+                const char* const (&words)[3], Fetched* fetched) {
+  *fetched = FETCH_FAILED;
   int result = system(command);
+  HDD_ChangeDir(SettingsDir);
+  char* log = nullptr;
+  if (TAP_Hdd_Exist(logName)) ReadText(logName, 1, &log);
   if (result != 0) {
     int status = ExitStatus(result);
-    if (status == WgetTlsError)
+    if (SaysGone(log)) *fetched = FETCH_GONE;
+    if (log != nullptr) TAP_MemFree(log);
+    if (status == CannotExecute || status == NotFound)
+      Fail("wget Error", "the downloader cannot be started:", Run.wget, status, SHOW_ONCE);
+    else if (status == WgetTlsError)
       Fail("TLS Error", "the server's certificate was refused:", requested, status, SHOW_ONCE);
     else
       Fail(words[0], "the fetch failed:", requested, status);
     return nullptr;
   }
-  HDD_ChangeDir(kSettingsDir);
-  char* log = nullptr;
-  if (TAP_Hdd_Exist(logName)) ReadText(logName, 1, &log);
   FollowRedirects(log, requested, finalUrl, StreamUrlSize);
   if (log != nullptr) TAP_MemFree(log);
   char* text = nullptr;
@@ -94,17 +79,17 @@ char* FetchText(const char* command, const char* requested, const char* logName,
     TAP_MemFree(text);
     text = nullptr;
     char unzip[CommandSize];
-    TAP_SPrint(unzip, "gunzip -c %s%s > %s%s.unz 2>/dev/null && mv %s%s.unz %s%s", kSettingsPath, name, kSettingsPath,
-               name, kSettingsPath, name, kSettingsPath, name);
+    snprintf(unzip, sizeof unzip, "gunzip -c %s%s > %s%s.unz 2>/dev/null && mv %s%s.unz %s%s", ORVADO_SETTINGS, name,
+             ORVADO_SETTINGS, name, ORVADO_SETTINGS, name, ORVADO_SETTINGS, name);
     if (system(unzip) != 0) {
       Fail("Gzip list", "cannot unpack the gzip-compressed list", requested, -1, SHOW_ONCE);
       return nullptr;
     }
-    HDD_ChangeDir(kSettingsDir);
+    HDD_ChangeDir(SettingsDir);
     read = ReadText(name, kMinListLength, &text);
   }
   switch (read) {
-    case READ_OK: return text;
+    case READ_OK: *fetched = FETCH_OK; return text;
     case READ_CANNOT_OPEN: Fail(words[1], "wget left no file", name); break;
     case READ_TOO_SHORT: Fail(words[2], "a file shorter than 10 bytes:", name); break;
     case READ_NO_MEMORY: Fail(nullptr, "no memory to read", name); break;
@@ -113,42 +98,44 @@ char* FetchText(const char* command, const char* requested, const char* logName,
 }
 
 // First step of a channel: base URL, playlist, and for a master playlist the
-// variant. False when the step ends.
-bool Prepare(void) {
-  system("rm /mnt/hd/ProgramFiles/Settings/orvado/*.lok");
-  ResetPlaylistWatch();
+// variant. False when the step ends (*fetched says how the playlist fetch
+// ended).
+bool Prepare(Fetched* fetched) {
+  *fetched = FETCH_OK;
+  system("rm -f " ORVADO_SETTINGS "*.lok " ORVADO_SETTINGS "*.pid");
   const char* url = _OrvadoURL[_StreamNr - 1];
-  size_t length = strnlen(url, StreamUrlSize - 1);
-  memcpy(_OrvadoURLXXX, url, length);
-  _OrvadoURLXXX[length] = '\0';
-  char* slash = strrchr(_OrvadoURLXXX, '/');
+  snprintf(Run.baseUrl, sizeof Run.baseUrl, "%.*s", static_cast<int>(StreamUrlSize - 1), url);
+  char* slash = strrchr(Run.baseUrl, '/');
   if (slash == nullptr) return Fail("No URL set", "the channel has no playlist URL:", url, -1, SHOW_ONCE).ok;
   // The playlist itself, until a master playlist names a variant.
-  strcpy(_OrvadoChunkListURL, _OrvadoURLXXX);
-  strcpy(_OrvadoChunkName, slash + 1);
+  memcpy(Run.chunkListUrl, Run.baseUrl, sizeof Run.chunkListUrl);
+  snprintf(Run.chunkName, sizeof Run.chunkName, "%s", slash + 1);
   *slash = '\0';
-  int chmod = system("chmod 755 /mnt/hd/ProgramFiles/wget");
-  if (chmod != 0) return Fail("wget Error", "no downloader", "/mnt/hd/ProgramFiles/wget", ExitStatus(chmod)).ok;
-  HDD_ChangeDir(kSettingsDir);
+  Run.wget = ChooseDownloader();
+  HDD_ChangeDir(SettingsDir);
   TAP_Hdd_Delete("playlist.txt");
   if (TAP_Hdd_Exist("playlist.txt")) return Fail("Pl 1 Error", "cannot remove", "playlist.txt").ok;
   char command[CommandSize];
-  if (!ShellSafe(_OrvadoChunkListURL)) return Fail("URL >> 1", "cannot quote for the shell:", url).ok;
-  if (!FormatCommand(command, "URL >> 1", url,
-                     "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/playlist.txt '%s/%s' "
-                     "2>/mnt/hd/ProgramFiles/Settings/orvado/playlist.log",
-                     TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoURLXXX, _OrvadoChunkName)
-           .ok)
-    return false;
+  WgetFetch fetch = {Run.chunkListUrl,
+                     ORVADO_SETTINGS "playlist.txt",
+                     ORVADO_SETTINGS "playlist.log",
+                     kPlaylistSeconds,
+                     kPlaylistSeconds,
+                     1,
+                     -1,
+                     0,
+                     false,
+                     0};
+  if (!WgetCommand(command, fetch, "URL >> 1").ok) return false;
   char finalUrl[StreamUrlSize];
   static const char* const kWords[3] = {"Pl 2\tError", "Pl 3 Error", "Pl 4 Error"};
-  char* text = FetchText(command, _OrvadoChunkListURL, "playlist.log", finalUrl, "playlist.txt", kWords);
+  char* text = FetchText(command, Run.chunkListUrl, "playlist.log", finalUrl, "playlist.txt", kWords, fetched);
   if (text == nullptr) return false;
   ParsePlaylist(text, -1, &list);
   // A master playlist holds variants, a media playlist segments; only a list
   // with neither tag is told by a ".ts" in it. Variants resolve against
   // where a redirect led.
-  if (list.master) strcpy(_OrvadoChunkListURL, finalUrl);
+  if (list.master) memcpy(Run.chunkListUrl, finalUrl, sizeof Run.chunkListUrl);
   bool ok = true;
   if (!list.master && (list.media || list.holdsTs)) {
     SetStatusAusgabe("Playlistmode", _StatusShowTime);
@@ -160,49 +147,57 @@ bool Prepare(void) {
   return ok;
 }
 
-// The URL the chunk list came from in this step, after redirects: its chunk
-// lines resolve against it.
-char chunkListBase[StreamUrlSize];
-
-// Fetches and loads the chunk list; null when the step ends.
-char* FetchChunkList(void) {
-  HDD_ChangeDir(kSettingsDir);
+// Fetches the chunk list at `url` into chlist.txt and loads it; null when it
+// did not come (told, and *fetched says how).
+char* FetchChunkList(const char* url, Fetched* fetched) {
+  *fetched = FETCH_FAILED;
+  HDD_ChangeDir(SettingsDir);
   TAP_Hdd_Delete("chlist.txt");
   if (TAP_Hdd_Exist("chlist.txt")) {
     Fail("CL 1 Error", "cannot remove", "chlist.txt");
     return nullptr;
   }
   char command[CommandSize];
-  if (!ShellSafe(_OrvadoChunkListURL)) {
-    Fail("URL >> 1", "cannot quote for the shell:", _OrvadoChunkListURL);
-    return nullptr;
-  }
-  if (!FormatCommand(command, "URL >> 1", _OrvadoChunkListURL,
-                     "%swget -T%u -t1 -O /mnt/hd/ProgramFiles/Settings/orvado/chlist.txt '%s' "
-                     "2>/mnt/hd/ProgramFiles/Settings/orvado/chlist.log",
-                     TimeLimit(kPlaylistSeconds), kPlaylistSeconds, _OrvadoChunkListURL)
-           .ok)
-    return nullptr;
+  WgetFetch fetch = {url,
+                     ORVADO_SETTINGS "chlist.txt",
+                     ORVADO_SETTINGS "chlist.log",
+                     kPlaylistSeconds,
+                     kPlaylistSeconds,
+                     1,
+                     -1,
+                     0,
+                     false,
+                     0};
+  if (!WgetCommand(command, fetch, "URL >> 1").ok) return nullptr;
   static const char* const kWords[3] = {"CL 2 Error", "CL 3 Error", "CL 4 Error"};
-  return FetchText(command, _OrvadoChunkListURL, "chlist.log", chunkListBase, "chlist.txt", kWords);
+  return FetchText(command, url, "chlist.log", Run.chunkListBase, "chlist.txt", kWords, fetched);
 }
 
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
 // when it did not come whole or is no transport stream.
 bool FetchFirstChunk(const Chunk& chunk) {
   char command[CommandSize];
-  if (!FormatCommand(command, "Start ts err", chunk.url, "%swget -T%u -t1%s -O /mnt/hd/MediaFiles/tmp/Stream.ts '%s'",
-                     TimeLimit(kFirstChunkSeconds), kFirstChunkSeconds,
-                     RangeOption(chunk.rangeStart, chunk.rangeLength), chunk.url)
-           .ok)
-    return false;
+  WgetFetch fetch = {chunk.url,
+                     ORVADO_STREAM_TS,
+                     nullptr,
+                     kFirstChunkSeconds,
+                     kFirstChunkSeconds,
+                     1,
+                     chunk.rangeStart,
+                     chunk.rangeLength,
+                     false,
+                     0};
+  if (!WgetCommand(command, fetch, "Start ts err").ok) return false;
   int result = system(command);
-  bool plain =
-      result == 0 && (!chunk.encrypted || DecryptFile("/mnt/hd/MediaFiles/tmp/Stream.ts", chunk.key, chunk.iv));
-  HDD_ChangeDir(kMediaTmpDir);
+  bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
+  HDD_ChangeDir(MediaTmpDir);
   if (plain && TransportStreamSize("Stream.ts") > 0) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
+  if (status == CannotExecute || status == NotFound) {
+    Fail("wget Error", "the downloader cannot be started:", Run.wget, status, SHOW_ONCE);
+    return false;
+  }
   if (status == WgetTlsError) {
     Fail("TLS Error", "the server's certificate was refused:", chunk.url, status, SHOW_ONCE);
     return false;
@@ -212,7 +207,7 @@ bool FetchFirstChunk(const Chunk& chunk) {
        : plain     ? "the first chunk is no transport stream:"
                    : "the first chunk cannot be decrypted:",
        chunk.url, status);
-  if (status == WgetFileError) Fail("Disk full", "cannot write", "/mnt/hd/MediaFiles/tmp/Stream.ts", -1, SHOW_ONCE);
+  if (status == WgetFileError) Fail("Disk full", "cannot write", ORVADO_STREAM_TS, -1, SHOW_ONCE);
   return false;
 }
 
@@ -220,9 +215,9 @@ bool FetchFirstChunk(const Chunk& chunk) {
 // so the player keeps what Stream.ts holds.
 void StopForFullDisk(const char* file) {
   Fail("Disk full", "no room for", file);
-  run.diskFull = true;
+  Run.diskFull = true;
   KillTask("wget");
-  system("rm -f /mnt/hd/MediaFiles/tmp/tmp*.ts");
+  system("rm -f " ORVADO_TMP "tmp*.ts");
 }
 
 // Appends chunk n of `bytes` bytes to Stream.ts (the media folder is the
@@ -234,7 +229,7 @@ bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
   uint64_t before = 0;
   if (!HDD_GetFileSizeAndInode("Stream.ts", nullptr, &before)) before = 0;
   char command[CommandSize];
-  TAP_SPrint(command, "cat /mnt/hd/MediaFiles/tmp/tmp%u.ts >> /mnt/hd/MediaFiles/tmp/Stream.ts", n);
+  snprintf(command, sizeof command, "cat " ORVADO_TMP "tmp%u.ts >> " ORVADO_STREAM_TS, n);
   system(command);
   uint64_t after = 0;
   HDD_GetFileSizeAndInode("Stream.ts", nullptr, &after);
@@ -242,8 +237,8 @@ bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
   if (after == before + static_cast<uint64_t>(bytes)) return true;
   // Cut back to the last whole chunk. dd truncates at its seek offset, and
   // unlike truncate(1) it is in every shell's tool set.
-  TAP_SPrint(command, "dd if=/dev/null of=/mnt/hd/MediaFiles/tmp/Stream.ts bs=1 seek=%llu 2>/dev/null",
-             static_cast<unsigned long long>(before));
+  snprintf(command, sizeof command, "dd if=/dev/null of=" ORVADO_STREAM_TS " bs=1 seek=%llu 2>/dev/null",
+           static_cast<unsigned long long>(before));
   system(command);
   return false;
 }
@@ -251,17 +246,47 @@ bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
 // Starts the player on Stream.ts; the play record shows it from the next event.
 void StartPlayer(void) {
   cls();
-  HDD_ChangeDir(kMediaTmpDir);
-  run.playerStarted = PlayMediaFile("Stream.ts") == 1;
-  run.playerEndedAt = -1;
-  if (!run.playerStarted) Fail(nullptr, "the player did not start on", "/mnt/hd/MediaFiles/tmp/Stream.ts");
+  HDD_ChangeDir(MediaTmpDir);
+  Run.playerStarted = PlayMediaFile("Stream.ts") == 1;
+  Run.playerSeen = false;
+  if (!Run.playerStarted) {
+    Fail(nullptr, "the player did not start on", ORVADO_STREAM_TS);
+  } else if (Run.pictureBack) {
+    Run.pictureBack = false;
+    Fail("Picture back", "the player starts on the new", ORVADO_STREAM_TS);
+  }
+}
+
+// How the log of job n stands: complete, failed (with wget's status) or
+// still loading. A job that will never finish its log by itself counts as
+// failed with TimedOut.
+ChunkLogState JudgeJob(uint32_t n, const char* name, int32_t* status) {
+  *status = -1;
+  ChunkLogState state = CHUNK_LOADING;
+  if (TAP_Hdd_Exist(name)) {
+    char* log = nullptr;
+    ReadResult read = ReadText(name, 1, &log);
+    if (read == READ_NO_MEMORY) Fail(nullptr, "no memory to read", name);
+    if (read == READ_OK) {
+      state = JudgeChunkLog(log, status);
+      TAP_MemFree(log);
+    }
+  }
+  if (state == CHUNK_LOADING && JobLost(n, _tick)) {
+    const ChunkJob* job = JobFor(n);
+    Fail(nullptr,
+         job->startFailed ? "a chunk job that never started:" : "a chunk job past its deadline:", job->chunk.url);
+    *status = TimedOut;
+    state = CHUNK_FAILED;
+  }
+  return state;
 }
 
 // Appends finished chunks in number order until one is missing, still
 // loading or failed; starts the player once Stream.ts is large enough.
 void AppendFinishedChunks(void) {
-  char name[32];
-  char message[32];
+  char name[48];  // "tmp%u.ts" and "%u.lok" for any 32-bit n, or the Linux path of a chunk
+  char message[24];
   // A step that appends several chunks (after an outage, up to ten) shows
   // the progress of the last one only: a line for each would fill the
   // column, and the words that come after them would be dropped.
@@ -274,211 +299,214 @@ void AppendFinishedChunks(void) {
     ~Progress() { show(); }
   } progress;
   for (;;) {
-    HDD_ChangeDir(kSettingsDir);
-    uint32_t n = _Stream_Block_Ok;
-    TAP_SPrint(name, "%u.lok", n);
-    if (!TAP_Hdd_Exist(name)) return;
-    char* log = nullptr;
-    ReadResult read = ReadText(name, 1, &log);
-    if (read == READ_NO_MEMORY) Fail(nullptr, "no memory to read", name);
-    if (read != READ_OK) return;  // nothing written yet
+    HDD_ChangeDir(SettingsDir);
+    uint32_t n = Run.blockOk;
+    snprintf(name, sizeof name, "%u.lok", n);
     int32_t status = -1;
-    ChunkLogState state = JudgeChunkLog(log, &status);
-    TAP_MemFree(log);
+    ChunkLogState state = JudgeJob(n, name, &status);
     if (state == CHUNK_LOADING) return;
-    if (state == CHUNK_FAILED && !run.diskFull && RetryJob(n, status)) return;
+    if (state == CHUNK_FAILED && !Run.diskFull && RetryJob(n, status)) return;
     int64_t bytes = -1;
     const ChunkJob* job = JobFor(n);
     bool plain = true;
     if (state == CHUNK_COMPLETE) {
-      TAP_SPrint(name, "/mnt/hd/MediaFiles/tmp/tmp%u.ts", n);
+      snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
-      HDD_ChangeDir(kMediaTmpDir);
-      TAP_SPrint(name, "tmp%u.ts", n);
+      HDD_ChangeDir(MediaTmpDir);
+      snprintf(name, sizeof name, "tmp%u.ts", n);
       if (plain) bytes = TransportStreamSize(name);
     }
     if (bytes < 0) {
       // Failed, or not video: left out, its log and file stay for a look.
       progress.show();
-      TAP_SPrint(message, "%u Read err", n);
-      TAP_SPrint(name, "tmp%u.ts", n);
+      snprintf(message, sizeof message, "%u Read err", n);
+      snprintf(name, sizeof name, "tmp%u.ts", n);
       Fail(message,
            state != CHUNK_COMPLETE ? "a chunk download failed:"
            : plain                 ? "a chunk that is no transport stream:"
                                    : "a chunk that cannot be decrypted:",
            job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
-      _Stream_Block_Ok = n + 1;
+      Run.blockOk = n + 1;
       if (status == WgetFileError) StopForFullDisk(name);
       return;
     }
     uint64_t size = 0;
     if (!AppendChunk(n, bytes, &size)) {
-      StopForFullDisk("/mnt/hd/MediaFiles/tmp/Stream.ts");
+      StopForFullDisk(ORVADO_STREAM_TS);
       return;
     }
-    _StreamFileSize = static_cast<int64_t>(size);
-    run.lastChunkBytes = bytes;
+    Run.fileSize = static_cast<int64_t>(size);
+    Run.lastChunkBytes = bytes;
     TAP_Hdd_Delete(name);
-    HDD_ChangeDir(kSettingsDir);
-    TAP_SPrint(name, "%u.lok", n);
+    HDD_ChangeDir(SettingsDir);
+    snprintf(name, sizeof name, "%u.lok", n);
     TAP_Hdd_Delete(name);
-    _Stream_Block_Ok = n + 1;
+    snprintf(name, sizeof name, "%u.pid", n);
+    TAP_Hdd_Delete(name);
+    Run.blockOk = n + 1;
     if (_PlayFile.playMode != 0) continue;
-    TAP_SPrint(progress.text, "%d: %d kB", static_cast<int>(_Stream_Block_Ok),
-               static_cast<int>(_StreamFileSize / 1024));
-    // Once per run: the play record shows a start only from the next event.
-    if (_StreamFileSize > kPlayThreshold && !run.playerStarted) {
+    snprintf(progress.text, sizeof progress.text, "%d: %d kB", static_cast<int>(Run.blockOk),
+             static_cast<int>(Run.fileSize / 1024));
+    // Once per Stream.ts: the play record shows a start only from the next event.
+    if (Run.fileSize > kPlayThreshold && !Run.playerStarted) {
       progress.show();
       StartPlayer();
     }
   }
 }
 
-// The player after the run's first start. A player that ran dry (an outage)
-// is started again once Stream.ts has grown by about a segment since it was
-// seen ended, at most once a step. A list that has ended and is all in
-// Stream.ts plays whatever its size.
+// After an outage the player has run dry: what it would play next is minutes
+// behind live. Stream.ts begins anew with the newest segments, as at a
+// channel start, and the player starts on it by the same rule.
+void RestartAtLiveEdge(void) {
+  Fail(nullptr, "the player ran dry; the stream begins anew at the live edge in", ORVADO_STREAM_TS);
+  KillTask("wget");
+  system("rm -f " ORVADO_TMP "* " ORVADO_SETTINGS "*.lok " ORVADO_SETTINGS "*.pid");
+  memset(Run.jobs, 0, sizeof Run.jobs);
+  Run.block = 0;
+  Run.blockOk = 0;
+  Run.fileSize = 0;
+  Run.playerStarted = false;
+  Run.playerSeen = false;
+  Run.pictureBack = true;
+}
+
+// The player after the run's first start. One that ran dry (an outage)
+// starts the stream anew at the live edge. A list that has ended and is all
+// in Stream.ts plays whatever its size.
 void WatchPlayer(void) {
-  if (_PlayFile.playMode != 0 || run.diskFull) {
-    run.playerEndedAt = -1;
+  if (Run.diskFull) return;
+  if (_PlayFile.playMode != 0) {
+    Run.playerSeen = Run.playerStarted;
     return;
   }
-  if (!run.playerStarted) {
-    if (run.ended && run.lastStarted >= run.lastListed && _Stream_Block_Ok == _Stream_Block && _StreamFileSize > 0)
-      StartPlayer();
+  if (!Run.playerStarted) {
+    if (Run.ended && Run.lastStarted >= Run.lastListed && Run.blockOk == Run.block && Run.fileSize > 0) StartPlayer();
     return;
   }
-  if (run.playerEndedAt < 0) {
-    run.playerEndedAt = _StreamFileSize;
-    return;
-  }
-  int64_t segment = run.lastChunkBytes > 188 ? run.lastChunkBytes : 188;
-  if (_StreamFileSize - run.playerEndedAt < segment) return;
-  Fail("Picture back", "the player ran dry and is started again on", "/mnt/hd/MediaFiles/tmp/Stream.ts");
-  StartPlayer();
-}
-
-// Makes a Chunk of a segment; false when it cannot be fetched (told).
-bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
-  if (!UsableChunk(chunkListBase, segment, chunk.url)) return false;
-  chunk.sequence = segment.sequence;
-  chunk.lineHash = segment.lineHash;
-  chunk.id = SegmentId(segment);
-  chunk.rangeStart = segment.rangeStart;
-  chunk.rangeLength = segment.rangeLength;
-  return KeyFor(segment, chunkListBase, chunk);
-}
-
-// The chunk ring tells segments apart by URL, and by byte range within one.
-int RingTest(const Chunk& chunk) {
-  if (chunk.rangeStart < 0) return StremDlTest(chunk.url);
-  char identity[StreamUrlSize + 48];
-  snprintf(identity, sizeof identity, "%s bytes=%lld-%lld", chunk.url, static_cast<long long>(chunk.rangeStart),
-           static_cast<long long>(chunk.rangeLength));
-  return StremDlTest(identity);
-}
-
-// The chunks to start in this step, oldest first, into `chunk`; how many.
-// A channel's first step takes the last three of a live list, or the first
-// three of one that has ended. Later steps take, where segments are told
-// apart by number, every listed segment after the last one started (up to
-// the ring's ten jobs under way), and otherwise the last three. -1 when a
-// key cannot be had ("Encrypted" has said so).
-int32_t SelectStep(Chunk (&chunk)[StreamRingSize]) {
-  uint32_t k = 0;
-  if (_Stream_Block != 0 && run.bySequence) {
-    uint32_t busy = _Stream_Block - _Stream_Block_Ok;
-    for (uint32_t i = 0; i < list.windowCount && k + busy < StreamRingSize; ++i) {
-      const PlaylistSegment& segment = list.window[i];
-      if (segment.sequence <= run.lastStarted) continue;
-      // A last line without its line end may still be being written.
-      if (!segment.terminated) break;
-      if (ChunkOf(segment, chunk[k])) {
-        ++k;
-      } else if (chunk[k].url[0] == '\0') {
-        run.lastStarted = segment.sequence;  // skipped alone
-        run.lastStartedId = SegmentId(segment);
-      } else {
-        return k > 0 ? k : -1;  // no key: the rest waits
-      }
-    }
-    return static_cast<int32_t>(k);
-  }
-  uint32_t count = list.segmentCount;
-  uint32_t from = count > StreamMaxChunks ? count - StreamMaxChunks : 0;
-  if (_Stream_Block == 0 && list.ended) from = 0;
-  for (uint32_t i = from; i < count && k < StreamMaxChunks; ++i) {
-    const PlaylistSegment* segment = SegmentAt(list, i);
-    if (segment == nullptr) continue;
-    if (!list.media && (segment->opensText || !segment->terminated)) break;
-    if (!segment->terminated) continue;
-    if (ChunkOf(*segment, chunk[k]))
-      ++k;
-    else if (chunk[k].url[0] != '\0')
-      return -1;  // no key: nothing this step
-  }
-  return static_cast<int32_t>(k);
+  // Only a player seen playing has run dry; the record shows a start only
+  // from the next event.
+  if (Run.playerSeen && !Run.ended) RestartAtLiveEdge();
 }
 
 // What a fresh list says of the run: a sequence that went back is a server's
 // restart, so the ring starts anew; which jobs the server still lists.
 void FollowList(void) {
-  if (run.bySequence && run.firstListed >= 0 && list.hasSequence && list.mediaSequence < run.firstListed) {
-    memset(_OrvadoDlTsFileName_OK, 0, sizeof _OrvadoDlTsFileName_OK);
-    run.lastStarted = list.mediaSequence - 1;
-    run.lastStartedId = 0;
-    Fail(nullptr, "the list's sequence went back, the server restarted:", _OrvadoChunkListURL);
+  if (Run.bySequence && Run.firstListed >= 0 && list.hasSequence && list.mediaSequence < Run.firstListed) {
+    memset(Run.ring, 0, sizeof Run.ring);
+    Run.lastStarted = list.mediaSequence - 1;
+    Run.lastStartedId = 0;
+    Fail(nullptr, "the list's sequence went back, the server restarted:", Run.chunkListUrl);
   }
   // Some servers keep the sequence number while the window moves on (one
   // growing file, say): the number of the segment started last then names
   // another one. The run goes on from where that segment stands now, or
   // from the list's first when it has left.
-  if (run.bySequence && run.lastStartedId != 0) {
+  if (Run.bySequence && Run.lastStartedId != 0) {
     const PlaylistSegment* numbered = nullptr;
     for (uint32_t i = 0; i < list.windowCount && numbered == nullptr; ++i)
-      if (list.window[i].sequence == run.lastStarted) numbered = &list.window[i];
-    if (numbered != nullptr && SegmentId(*numbered) != run.lastStartedId) {
+      if (list.window[i].sequence == Run.lastStarted) numbered = &list.window[i];
+    if (numbered != nullptr && SegmentId(*numbered) != Run.lastStartedId) {
       const PlaylistSegment* same = nullptr;
       for (uint32_t i = 0; i < list.windowCount; ++i)
-        if (SegmentId(list.window[i]) == run.lastStartedId) same = &list.window[i];
-      Fail(nullptr, "the list's sequence numbers do not follow its segments:", _OrvadoChunkListURL);
-      run.lastStarted = same != nullptr ? same->sequence : list.window[0].sequence - 1;
+        if (SegmentId(list.window[i]) == Run.lastStartedId) same = &list.window[i];
+      Fail(nullptr, "the list's sequence numbers do not follow its segments:", Run.chunkListUrl);
+      Run.lastStarted = same != nullptr ? same->sequence : list.window[0].sequence - 1;
     }
   }
-  run.firstListed = list.mediaSequence;
-  run.ended = list.ended;
-  run.lastListed = list.mediaSequence + list.segmentCount - 1;
-  MarkListedJobs(list, run.bySequence, _Stream_Block_Ok);
+  Run.firstListed = list.mediaSequence;
+  Run.ended = list.ended;
+  Run.lastListed = list.mediaSequence + list.segmentCount - 1;
+  MarkListedJobs(list, Run.bySequence, Run.blockOk);
 }
 
-// After a failed start on a variant of a master playlist, the next one down.
-void LowerVariant(void) {
-  if (VariantChoices < 2) return;
-  ++VariantSkip;
-  if (VariantSkip % VariantChoices != 0)
-    Fail("Lower variant", "trying the next variant down after", _OrvadoChunkListURL);
+// A start that failed on a variant of a master playlist: the next variant
+// down, once the failure has come twice in a row or the server said the
+// list is gone. Not while the stream begins anew after an outage: the
+// variant did play.
+void StartFailed(bool gone) {
+  ++Run.listFailures;
+  if (Run.variantChoices < 2 || Run.pictureBack || (!gone && Run.listFailures < 2)) return;
+  Run.listFailures = 0;
+  ++Run.variantSkip;
+  Run.bestTriedTick = _tick;
+  if (Run.variantSkip % Run.variantChoices != 0)
+    Fail("Lower variant", "trying the next variant down after", Run.chunkListUrl);
+}
+
+// On a lower variant, about once a minute the best one's list is fetched
+// instead; when it comes, the run goes back up to it. Its sequence numbers
+// go on from the lower one's where they match, else it starts at its
+// newest segments. Null when it did not come, or it is not the time.
+char* TryBestVariant(void) {
+  if (Run.block == 0 || Run.variantChoices < 2 || Run.variantSkip % Run.variantChoices == 0 ||
+      Run.bestListUrl[0] == '\0' || _tick - Run.bestTriedTick < kBestAgainTicks)
+    return nullptr;
+  Run.bestTriedTick = _tick;
+  Fetched fetched;
+  char* text = FetchChunkList(Run.bestListUrl, &fetched);
+  if (text == nullptr) return nullptr;
+  Playlist* best = &list;
+  ParsePlaylist(text, -1, best);
+  if (best->segmentCount == 0 || best->master) {
+    TAP_MemFree(text);
+    return nullptr;
+  }
+  int64_t last = best->mediaSequence + best->segmentCount - 1;
+  if (!Run.bySequence || Run.lastStarted < best->mediaSequence - 1 || Run.lastStarted > last)
+    Run.lastStarted = last - StreamMaxChunks;
+  Run.lastStartedId = 0;
+  Run.variantSkip = 0;
+  memcpy(Run.chunkListUrl, Run.bestListUrl, sizeof Run.chunkListUrl);
+  Fail("Best variant", "back on the best variant:", Run.chunkListUrl);
+  return text;
+}
+
+// A channel's first chunk is in Stream.ts: the run begins. The newest chunk
+// waits for the next step; the ones between become jobs. Returns how many
+// of `chunk` are left to start.
+uint32_t BeginRun(Chunk (&chunk)[StreamRingSize], uint32_t k) {
+  // One identity for a chunk everywhere: URL and byte range.
+  ChunkIdentity(chunk[0], Run.ring[StreamRingSize - 1], StreamUrlSize);
+  Run.block = 1;
+  Run.blockOk = 1;
+  Run.listFailures = 0;
+  Run.bySequence = list.hasSequence || list.ended;
+  Run.lastStarted = chunk[0].sequence;
+  Run.lastStartedId = chunk[0].id;
+  Run.firstListed = list.mediaSequence;
+  Run.ended = list.ended;
+  Run.lastListed = list.mediaSequence + list.segmentCount - 1;
+  HDD_ChangeDir(MediaTmpDir);
+  uint64_t size = 0;
+  if (HDD_GetFileSizeAndInode("Stream.ts", nullptr, &size)) Run.fileSize = static_cast<int64_t>(size);
+  Run.lastChunkBytes = Run.fileSize;
+  for (uint32_t i = 1; i + 1 < k; ++i) chunk[i - 1] = chunk[i];
+  return k >= 2 ? k - 2 : 0;
 }
 
 }  // namespace
 
-void StreamChannelStarted(void) {
-  VariantSkip = 0;
-  VariantChoices = 0;
-}
-
 void stream(void) {
   if (_StreamNr < 1 || _StreamNr > 9) return;
-  if (_Stream_Block != 0 && run.diskFull) return;
-  if (_Stream_Block == 0 && !Prepare()) return;
-  bool starting = _Stream_Block == 0;
+  if (Run.block != 0 && Run.diskFull) return;
+  bool starting = Run.block == 0;
+  Fetched fetched = FETCH_OK;
+  // After an outage the stream begins anew on the variant that played.
+  if (starting && !Run.pictureBack && !Prepare(&fetched)) return;
 
   // The log scan, the appends and the player go on whether or not the list
   // came: what has downloaded already reaches Stream.ts.
-  char* text = FetchChunkList();
-  if (text != nullptr) {
+  char* text = TryBestVariant();
+  if (text == nullptr) {
+    text = FetchChunkList(Run.chunkListUrl, &fetched);
+    if (text != nullptr) ParsePlaylist(text, !starting && Run.bySequence ? Run.lastStarted : -1, &list);
+  } else {
     // The window keeps the segment started last, which FollowList checks.
-    ParsePlaylist(text, !starting && run.bySequence ? run.lastStarted : -1, &list);
-    if (starting) run.bySequence = list.hasSequence || list.ended;
+    ParsePlaylist(text, Run.bySequence ? Run.lastStarted : -1, &list);
+  }
+  if (text != nullptr) {
+    if (starting) Run.bySequence = list.hasSequence || list.ended;
     WatchPlaylist(list, _tick);
     if (!starting) FollowList();
     // Chunks that are encrypted in a way the receiver cannot undo, and
@@ -486,55 +514,39 @@ void stream(void) {
     // why instead, and nothing is fetched.
     StepResult refused = StepOk();
     if (list.lastKey.method == KEY_OTHER)
-      refused = Fail("Encrypted", "the chunks are encrypted (not AES-128):", _OrvadoChunkListURL, -1, SHOW_ONCE);
+      refused = Fail("Encrypted", "the chunks are encrypted (not AES-128):", Run.chunkListUrl, -1, SHOW_ONCE);
     else if (FragmentedMp4(list))
-      refused = Fail("No TS stream", "the chunks are fragmented MP4:", _OrvadoChunkListURL, -1, SHOW_ONCE);
+      refused = Fail("No TS stream", "the chunks are fragmented MP4:", Run.chunkListUrl, -1, SHOW_ONCE);
     static Chunk chunk[StreamRingSize];
-    int32_t selected = refused.ok ? SelectStep(chunk) : -1;
+    int32_t selected = refused.ok ? SelectStep(list, chunk) : -1;
     uint32_t k = selected > 0 ? static_cast<uint32_t>(selected) : 0;
     TAP_MemFree(text);
     if (starting && selected >= 0) {
       // No chunk in the list: nothing to start from, so the start is retried.
       if (k == 0) {
-        Fail("Start ts err", "no chunk in", _OrvadoChunkListURL);
-        LowerVariant();
+        Fail("Start ts err", "no chunk in", Run.chunkListUrl);
+        StartFailed(false);
         return;
       }
       if (!FetchFirstChunk(chunk[0])) {
-        LowerVariant();
+        StartFailed(false);
         return;
       }
-      strcpy(_OrvadoDlTsFileName_OK[StreamRingSize - 1], chunk[0].url);
-      _Stream_Block = 1;
-      _Stream_Block_Ok = 1;
-      memset(&run, 0, sizeof run);
-      ResetJobs();
-      run.bySequence = list.hasSequence || list.ended;
-      run.lastStarted = chunk[0].sequence;
-      run.lastStartedId = chunk[0].id;
-      run.firstListed = list.mediaSequence;
-      run.ended = list.ended;
-      run.lastListed = list.mediaSequence + list.segmentCount - 1;
-      run.playerEndedAt = -1;
-      HDD_ChangeDir(kMediaTmpDir);
-      uint64_t size = 0;
-      if (HDD_GetFileSizeAndInode("Stream.ts", nullptr, &size)) _StreamFileSize = static_cast<int64_t>(size);
-      run.lastChunkBytes = _StreamFileSize;
-      // The newest chunk waits for the next step; the first is in already.
-      for (uint32_t i = 1; i + 1 < k; ++i) chunk[i - 1] = chunk[i];
-      k = k >= 2 ? k - 2 : 0;
+      k = BeginRun(chunk, k);
     }
+    char identity[StreamUrlSize + 48];
     for (uint32_t i = 0; i < k; ++i) {
-      if (RingTest(chunk[i]) != 0 && StartJob(_Stream_Block, chunk[i])) ++_Stream_Block;
-      if (chunk[i].sequence > run.lastStarted) {
-        run.lastStarted = chunk[i].sequence;
-        run.lastStartedId = chunk[i].id;
+      ChunkIdentity(chunk[i], identity, sizeof identity);
+      if (StremDlTest(identity) != 0 && StartJob(Run.block, chunk[i])) ++Run.block;
+      if (chunk[i].sequence > Run.lastStarted) {
+        Run.lastStarted = chunk[i].sequence;
+        Run.lastStartedId = chunk[i].id;
       }
     }
   } else if (starting) {
-    LowerVariant();
+    StartFailed(fetched == FETCH_GONE);
   }
-  if (_Stream_Block == 0) return;
+  if (Run.block == 0) return;
   AppendFinishedChunks();
   WatchPlayer();
 }

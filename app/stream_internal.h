@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/orvado.h"
+#include "app/paths.h"
 
 constexpr uint32_t StreamMaxChunks = 3;  // chunk URLs taken from each chunk list
 // The last line that a background job's shell writes into its log once wget
@@ -88,9 +89,8 @@ constexpr int TimedOut = 124;
 StepResult FormatCommand(char (&command)[CommandSize], const char* word, const char* subject, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
-// "timeout N " in front of a synchronous wget where the shell has a timeout
-// that takes that form, else "".
-const char* TimeLimit(uint32_t seconds);
+// True when the shell has a timeout that takes the form "timeout N CMD".
+bool TimeLimitUsable(void);
 
 // ---- One playlist, read once -------------------------------------------
 //
@@ -207,15 +207,13 @@ constexpr uint8_t ChunkTries = 3;
 // A background job, by its number, while it may need to be started again
 // or its chunk decrypted.
 struct ChunkJob {
-  uint32_t n;     // 0: the slot is free
-  uint8_t tries;  // starts so far
-  bool listed;    // the last list read still holds its segment
+  uint32_t n;         // 0: the slot is free
+  uint8_t tries;      // starts so far
+  bool listed;        // the last list read still holds its segment
+  bool startFailed;   // the shell did not take the job: it will never log
+  uint32_t deadline;  // tick by which its log must have finished
   Chunk chunk;
 };
-
-// wget's options for a chunk's byte range (" --start-pos=A --header
-// 'Range: bytes=A-B'"), or "" without one.
-const char* RangeOption(int64_t start, int64_t length);
 
 // The key and IV of `segment` into `chunk` (METHOD=AES-128: the key fetched
 // once per URL, resolved against `base`; the IV from the tag or else the
@@ -224,12 +222,15 @@ bool KeyFor(const PlaylistSegment& segment, const char* base, Chunk& chunk);
 
 // Starts background job n for `chunk` (or, for a job known already, its own
 // chunk again): wget in the background, its log n.lok ending with wget's
-// exit status. False when the command does not fit.
+// exit status, its deadline set from _tick. False when the command does not
+// fit; a shell that did not start marks the job lost (JobLost).
 bool StartJob(uint32_t n, const Chunk& chunk);
 // The job numbered n, or null when it is not (or no longer) known.
 const ChunkJob* JobFor(uint32_t n);
-// Forgets every job (a channel's first chunk).
-void ResetJobs(void);
+// True when job n will never finish its log by itself: the shell did not
+// start it, or its deadline has passed at tick `now` (its wget is then
+// ended). It then counts as failed, with TimedOut.
+bool JobLost(uint32_t n, uint32_t now);
 // A failed job whose segment the list still holds is started again under
 // its own number, up to ChunkTries in all, when wget's `status` says the
 // network or the server failed. True when it was.
@@ -259,10 +260,6 @@ bool FragmentedMp4(const Playlist& list);
 // a failed start the next variant down is tried (VariantSkip). Shows "Sound
 // apart" when the chosen variant's sound is only in a rendition of its own.
 bool ChooseVariant(const Playlist& list);
-// Variants passed over after failed starts of this channel, and how many the
-// master playlist offered to choose from (set by ChooseVariant).
-extern uint32_t VariantSkip;
-extern uint32_t VariantChoices;
 // False only for a variant that says it is sound alone: CODECS names no
 // video codec and there is no RESOLUTION.
 bool VariantHasPicture(const PlaylistVariant& v);
@@ -270,14 +267,6 @@ bool VariantHasPicture(const PlaylistVariant& v);
 // with a rendition in the variant itself, and CODECS (when given) naming an
 // audio codec.
 bool VariantHasSound(const Playlist& list, const PlaylistVariant& v);
-
-// The last three chunk lines of a chunk list, in list order, resolved against
-// `base`, the URL the list came from. A last line without its line end is
-// counted but not used; in a list without #EXTINF a chunk on the text's
-// first line ends the selection. A line whose URL does not fit or cannot be
-// quoted for the shell is left out, with "URL >> 2" the first time it is
-// met. Returns how many URLs (0 to 3) were stored.
-int32_t SelectChunks(const Playlist& list, const char* base, char (&chunk)[StreamMaxChunks][StreamUrlSize]);
 
 // Resolves a segment's URI line against `base` into `url` (StreamUrlSize
 // bytes). False, with "URL >> 2" the first time the line is met, when the
@@ -314,11 +303,118 @@ uint32_t HashText(const char* text, size_t length);
 // empty, only when `requested` does not fit.
 bool FollowRedirects(const char* log, const char* requested, char* out, size_t outSize);
 
-// Forgets the chunk list of the last channel (at each channel start).
-void ResetPlaylistWatch(void);
 // Looks at a freshly fetched chunk list at tick `now`: shows "Playlist ended"
 // once for a list with #EXT-X-ENDLIST, and "Playlist stale" once when the
 // list has not changed for three target durations (until it changes again).
 void WatchPlaylist(const Playlist& list, uint32_t now);
+
+// ---- Fetches -------------------------------------------------------------
+
+// One wget fetch, as WgetCommand writes it.
+struct WgetFetch {
+  const char* url;       // fetched; ShellSafe
+  const char* output;    // Linux path of the file written
+  const char* log;       // Linux path for wget's messages, or null for none
+  uint32_t seconds;      // the whole fetch's limit, where the shell has timeout
+  uint32_t waitSeconds;  // -T: each wait for the network
+  uint32_t tries;        // -t
+  int64_t rangeStart;    // a byte range from here, -1 for the whole resource
+  int64_t rangeLength;   // and its length
+  bool background;       // a chunk job: runs on its own, its pid kept, its log closed by its exit status
+  uint32_t job;          // the chunk job's number (background only)
+};
+
+// Writes the shell command for `fetch` into `command`, calling the run's
+// downloader (the package's wget by its full path when it is there). A job
+// in the background keeps wget's pid in "<job>.pid" of the settings folder
+// and ends its log with ChunkExitMarker and wget's exit status. A failure
+// with `word` (and a log line) when the command does not fit or the URL
+// cannot be quoted for the shell.
+StepResult WgetCommand(char (&command)[CommandSize], const WgetFetch& fetch, const char* word);
+
+// The downloader the run's commands call: ORVADO_WGET when the package's
+// wget is there (made executable), else the shell's "wget". Decided at each
+// channel start.
+const char* ChooseDownloader(void);
+
+// wget's statuses when the shell could not find or start it.
+constexpr int CannotExecute = 126;
+constexpr int NotFound = 127;
+
+// ---- One channel's run ---------------------------------------------------
+
+constexpr uint32_t RunJobs = 16;  // chunk jobs remembered
+
+// Everything that a channel's run learns and sets, from the digit that
+// starts it to the next one: StreamStart clears it whole. The application's
+// named globals (orvado.h) refer into it.
+struct StreamRun {
+  uint8_t channel;                           // _StreamNr
+  uint32_t block;                            // _Stream_Block: the next job's number; 0 while starting
+  uint32_t blockOk;                          // _Stream_Block_Ok: the next log to examine
+  int64_t fileSize;                          // _StreamFileSize
+  char baseUrl[StreamUrlSize];               // _OrvadoURLXXX
+  char chunkName[StreamUrlSize];             // _OrvadoChunkName
+  char chunkListUrl[StreamUrlSize];          // _OrvadoChunkListURL
+  char ring[StreamRingSize][StreamUrlSize];  // _OrvadoDlTsFileName_OK
+  char chunkListBase[StreamUrlSize];         // where this step's chunk list came from, after redirects
+  const char* wget;                          // the downloader (ChooseDownloader)
+
+  // The stream as the lists tell it.
+  bool bySequence;         // segments are told apart by their sequence numbers
+  int64_t lastStarted;     // sequence number of the newest segment started
+  uint32_t lastStartedId;  // and what it was (SegmentId); 0 when not known
+  int64_t firstListed;     // the last list's #EXT-X-MEDIA-SEQUENCE
+  bool ended;              // the list has ended (VOD, or a live event over)
+  int64_t lastListed;      // sequence number of an ended list's last segment
+
+  // The player and the disk.
+  bool playerStarted;      // the player was started on this Stream.ts
+  bool playerSeen;         // and the play record has shown it playing
+  bool diskFull;           // the downloads were stopped for want of disk space
+  bool pictureBack;        // Stream.ts was begun anew at the live edge after the player ran dry
+  int64_t lastChunkBytes;  // size of the chunk appended last
+
+  // Variants of a master playlist.
+  uint32_t variantSkip;             // variants passed over after failures
+  uint32_t variantChoices;          // how many the master playlist offered
+  char bestListUrl[StreamUrlSize];  // the best variant's chunk list
+  uint32_t listFailures;            // chunk-list fetches failed in a row
+  uint32_t bestTriedTick;           // when the best variant was last tried again
+
+  ChunkJob jobs[RunJobs];
+  // The chunk list as WatchPlaylist last saw it.
+  uint32_t listHash;
+  uint32_t listChangedTick;
+  bool listSeen, staleShown, endShown;
+  // Chunk lines told as unusable, so each is told once.
+  uint32_t told[StreamMaxChunks + 1];
+  uint32_t toldNext;
+  // The AES-128 key last fetched.
+  char keyUrl[StreamUrlSize];
+  uint8_t keyBytes[16];
+};
+extern StreamRun Run;
+
+// ---- Choosing what to fetch ----------------------------------------------
+
+// What a segment is, whatever the number a list gives it: its URI without
+// the query (which some servers sign anew for every list) and its byte range.
+// Never 0.
+uint32_t SegmentId(const PlaylistSegment& segment);
+
+// The chunks of `list` (the chunk list of this step) to start now, oldest
+// first, into `chunk`; how many. While the run starts, the last three of a
+// live list, or the first three of one that has ended. Later, where segments
+// are told apart by number, every listed segment after the last one started
+// (up to the ring's ten jobs under way), and otherwise the last three. A
+// last line without its line end is not taken; in a list without #EXTINF a
+// chunk on the text's first line ends the selection. -1 when a key cannot be
+// had ("Encrypted" has said so).
+int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]);
+
+// The identity under which the ring keeps `chunk`: its URL, and its byte
+// range where it has one. Into `out` (`size` bytes).
+void ChunkIdentity(const Chunk& chunk, char* out, size_t size);
 
 }  // namespace stream_internal

@@ -24,3 +24,10 @@ endif()
 if(ORVADO_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(orvado_warnings INTERFACE -Wno-maybe-uninitialized)
 endif()
+
+# The TAP's own code (app/ and lib/) formats only into buffers whose size the
+# compiler sees: with GCC, a format whose output might not fit its buffer,
+# for any value of its arguments, is an error, on every build.
+add_library(orvado_tap_warnings INTERFACE)
+target_compile_options(orvado_tap_warnings INTERFACE
+  $<$<CXX_COMPILER_ID:GNU>:-Wformat-truncation=2 -Werror=format-truncation -Wformat-overflow=2 -Werror=format-overflow>)

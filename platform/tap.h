@@ -167,8 +167,8 @@ extern int (*TAP_MemFree)(const void* block);
 extern void (*TAP_MemSet)(void* p, uint8_t value, uint32_t n);
 extern void (*TAP_MemCpy)(void* dst, const void* src, uint32_t n);
 extern int (*TAP_MemCmp)(const void* a, const void* b, uint32_t n);  // 0 when equal
-extern int (*TAP_SPrint)(char* s, const char* format, ...);
-extern int (*TAP_Print)(const char* format, ...);  // to the receiver's console
+extern int (*TAP_SPrint)(char* s, const char* format, ...) __attribute__((format(printf, 2, 3)));
+extern int (*TAP_Print)(const char* format, ...) __attribute__((format(printf, 1, 2)));  // to the receiver's console
 
 // Hard disk; names are relative to the TAP's current directory.
 // Changes the current directory; the value that means success is the

@@ -17,7 +17,7 @@ void LogEntryZindraPrintf(int console, const char* format, ...) {
   vsnprintf(message, sizeof message, format, args);
   va_end(args);
   mkdir("/mnt/hd/ProgramFiles/Settings", 0777);
-  char stamp[32];
+  char stamp[TimeFormatSize + 1];
   uint8_t seconds = 0;
   uint32_t now = Now(&seconds);
   TimeFormat(now, seconds, 5, stamp);
@@ -27,6 +27,6 @@ void LogEntryZindraPrintf(int console, const char* format, ...) {
   stamp[n + 1] = '\0';
   if (console == 0) return;
   // 1024 bytes hold the 20-byte stamp, the 11-byte mark and 511 characters.
-  TAP_SPrint(puffer, "%s ZINDRA - %s\n", stamp, message);
+  snprintf(puffer, sizeof puffer, "%s ZINDRA - %s\n", stamp, message);
   PrintNet(puffer);
 }

@@ -21,5 +21,7 @@ uint32_t Now(uint8_t* seconds);
 // Writes dateTime (packed as Now gives it) and the low byte of seconds into
 // out by pattern `code` (0 empty, 1 "hh:mm", 2 "hh:mm:ss", 3 "yyyy-mm-dd",
 // 4 "yyyy-mm-dd hh:mm", 5 "yyyy-mm-dd hh:mm:ss", 6 "yyyymmdd_hhmm", others
-// empty). out needs 20 bytes. Returns out, or null when out is null.
+// empty). out needs TimeFormatSize bytes; what does not fit is cut. Returns
+// out, or null when out is null.
+constexpr unsigned TimeFormatSize = 20;
 char* TimeFormat(uint32_t dateTime, uint32_t seconds, uint32_t code, char* out);

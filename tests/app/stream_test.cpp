@@ -361,8 +361,8 @@ TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
     for (const char* gone : {"/1.lok", "/2.lok"}) EXPECT_FALSE(exists(kSettings + gone)) << gone;
     for (const char* gone : {"/tmp1.ts", "/tmp2.ts"}) EXPECT_FALSE(exists(kTmp + gone)) << gone;
     EXPECT_TRUE(emu::playing()) << "an ended list all in Stream.ts plays, far below the usual size";
-    // Restarting the channel: the first chunk comes again at once, chunks
-    // still in the ring are not fetched again.
+    // Restarting the channel is a new run: the first chunk comes again at
+    // once, and the chunks the last run started are fetched again.
     // The pace compares with the tick of the event before, so the clock moves
     // on here for the first step after the restart to be due.
     emu::advanceTicks(StreamStepTicks + 1);
@@ -372,7 +372,7 @@ TEST(StreamPipeline, PlaylistModeAppendsChunksInOrder) {
     ASSERT_EQ(TAP_EventHandler(EVT_KEY, RKEY_1, 0), 0u);
     EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Playlist ended"}));
     EXPECT_EQ(readFile(kStreamTs), chunk('A'));
-    EXPECT_EQ(_Stream_Block, 1u) << "seg/b.ts is still in the ring";
+    EXPECT_EQ(_Stream_Block, 2u) << "seg/b.ts is fetched again; seg/c.ts, the newest, waits";
     EXPECT_EQ(_Stream_Block_Ok, 1u);
     noHandleComplaints();
   });
@@ -559,9 +559,12 @@ TEST_P(MediaPlaylists, GiveTheirLastThreeChunks) {
     freshReceiver(virtualConfig());
     ASSERT_EQ(TAP_Main(), 1);
     stream_internal::ParsePlaylist(c.text, -1, &parsed());
-    char chunks[StreamMaxChunks][StreamUrlSize];
-    int32_t k = stream_internal::SelectChunks(parsed(), "http://h/tv/i.m3u8", chunks);
-    std::vector<std::string> got(chunks, chunks + k);
+    // A channel's first step, as the pipeline runs it.
+    std::strcpy(stream_internal::Run.chunkListBase, "http://h/tv/i.m3u8");
+    static stream_internal::Chunk chunks[StreamRingSize];
+    int32_t k = stream_internal::SelectStep(parsed(), chunks);
+    std::vector<std::string> got;
+    for (int32_t i = 0; i < k; ++i) got.push_back(chunks[i].url);
     EXPECT_EQ(got, c.chunks);
   });
 }
@@ -702,7 +705,7 @@ TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
     writeFile(kSettings + "/4.lok", finished(0));
     writeFile(kTmp + "/tmp4.ts", chunk('d'));
     EXPECT_EQ(step(), std::vector<std::string>{"3 Read err"}) << "a failed chunk ends the step";
-    EXPECT_EQ(_StatusausgabeTick[0], _tick + 1000u - (StreamStepTicks + 1)) << "shown for 10 seconds";
+    EXPECT_EQ(_StatusausgabeTick[0], _tick + 1000u) << "shown for 10 seconds from the step's event";
     EXPECT_TRUE(exists(kSettings + "/3.lok")) << "a failed chunk's log stays";
     EXPECT_TRUE(exists(kTmp + "/tmp3.ts"));
     EXPECT_EQ(step(), std::vector<std::string>{kB(5, 188 * 40)});
@@ -1022,7 +1025,7 @@ const Scenario kFailures[] = {
          all.insert(all.end(), shown.begin(), shown.end());
          if (shows(shown, "1 Read err")) {
            EXPECT_EQ(shown.back(), "1 Read err") << "a failed chunk ends the step";
-           EXPECT_EQ(_StatusausgabeTick[shown.size() - 1], _tick + 1000u - (StreamStepTicks + 1)) << "10 s";
+           EXPECT_EQ(_StatusausgabeTick[shown.size() - 1], _tick + 1000u) << "10 s";
          }
          waitForDownloads();
        }
@@ -1066,7 +1069,10 @@ const Scenario kFailures[] = {
      }},
     {"NoDownloaderBesideTheTap",
      [] {
+       // Neither the package's wget nor one of the receiver's own: the
+       // word says that the downloader is missing, not the address.
        freshStart();
+       readOnlyRootWithoutWget();
        HttpServer server(kWww);
        removeAll("/mnt/hd/ProgramFiles/wget");
        serve("l.m3u8", mediaList({"a.ts"}));
@@ -1523,18 +1529,18 @@ TEST(ParsePlaylist, VariantsRenditionsAndTheirSound) {
     freshReceiver(virtualConfig());
     ASSERT_EQ(TAP_Main(), 1);
     std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
-    stream_internal::VariantSkip = 0;
+    stream_internal::Run.variantSkip = 0;
     ASSERT_TRUE(stream_internal::ChooseVariant(parsed()));
     EXPECT_STREQ(_OrvadoChunkName, "mid.m3u8") << "the best with its sound in its own segments";
     std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
-    stream_internal::VariantSkip = 1;
+    stream_internal::Run.variantSkip = 1;
     ASSERT_TRUE(stream_internal::ChooseVariant(parsed()));
     EXPECT_STREQ(_OrvadoChunkName, "low.m3u8") << "after a failed start, the next one down";
-    EXPECT_EQ(stream_internal::VariantChoices, 4u);
+    EXPECT_EQ(stream_internal::Run.variantChoices, 4u);
     // Sound apart in every video variant, and an audio-only variant: the
     // picture comes first, even without its sound.
     std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
-    stream_internal::VariantSkip = 0;
+    stream_internal::Run.variantSkip = 0;
     ASSERT_TRUE(stream_internal::ChooseVariant(
         parse("#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"en.m3u8\"\n"
               "#EXT-X-STREAM-INF:BANDWIDTH=96000,CODECS=\"mp4a.40.2\"\nsound.m3u8\n"

@@ -5,6 +5,7 @@
 // size, so ASan sees any access beyond them. Nothing chosen may leave the
 // shell's quotes or exceed the URL limit.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -165,20 +166,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkPlaylist(list, text, end, -1);
   stream_internal::Encrypted(list);
   stream_internal::FragmentedMp4(list);
-  char chunk[StreamMaxChunks][StreamUrlSize] = {};
-  int32_t k = stream_internal::SelectChunks(list, base, chunk);
-  FUZZ_CHECK(k >= 0 && k <= static_cast<int32_t>(StreamMaxChunks));
-  FUZZ_CHECK(static_cast<uint32_t>(k) <= list.segmentCount);
-  uint32_t next = list.segmentCount > StreamMaxChunks ? list.segmentCount - StreamMaxChunks : 0;
-  for (int32_t i = 0; i < k; ++i) {
-    checkUsable(chunk[i]);
-    bool matched = false;
-    for (; next < list.segmentCount && !matched; ++next) {
-      const stream_internal::PlaylistSegment& s = list.window[next - list.windowStart];
-      char url[StreamUrlSize];
-      matched = ResolveUrl(base, s.uri.at, s.uri.length, url, sizeof url) && std::strcmp(url, chunk[i]) == 0;
+  // A channel's first step selects what the pipeline fetches: the last three
+  // usable segments of a live list, the first three of one that has ended,
+  // in list order. A list with keys is left out: its keys would be fetched.
+  bool keyed = list.lastKey.method != stream_internal::KEY_NONE;
+  for (uint32_t i = 0; i < list.windowCount; ++i)
+    keyed = keyed || list.window[i].key.method != stream_internal::KEY_NONE;
+  if (!keyed) {
+    std::memset(&stream_internal::Run, 0, sizeof stream_internal::Run);
+    std::snprintf(stream_internal::Run.chunkListBase, sizeof stream_internal::Run.chunkListBase, "%s", base);
+    static stream_internal::Chunk chunk[StreamRingSize];
+    int32_t k = stream_internal::SelectStep(list, chunk);
+    FUZZ_CHECK(k >= 0 && k <= static_cast<int32_t>(StreamMaxChunks));
+    FUZZ_CHECK(static_cast<uint32_t>(k) <= list.segmentCount);
+    uint32_t next = list.ended || list.segmentCount <= StreamMaxChunks ? 0 : list.segmentCount - StreamMaxChunks;
+    for (int32_t i = 0; i < k; ++i) {
+      checkUsable(chunk[i].url);
+      bool matched = false;
+      for (; next < list.segmentCount && !matched; ++next) {
+        const stream_internal::PlaylistSegment* s = stream_internal::SegmentAt(list, next);
+        char url[StreamUrlSize];
+        matched = s != nullptr && ResolveUrl(base, s->uri.at, s->uri.length, url, sizeof url) &&
+                  std::strcmp(url, chunk[i].url) == 0;
+      }
+      FUZZ_CHECK(matched);
     }
-    FUZZ_CHECK(matched);
   }
   std::free(text);
 

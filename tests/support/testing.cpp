@@ -1,6 +1,8 @@
 #include "testing.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,6 +138,20 @@ bool exists(const std::string& path) {
 void removeAll(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove_all(path, ec);
+}
+
+void readOnlyRootWithoutWget() {
+  ASSERT_EQ(unshare(CLONE_NEWNS), 0) << "a mount namespace of the test's own";
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  for (const char* dir : {"/usr/bin", "/bin"}) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(dir, ec)) continue;  // /bin -> usr/bin
+    std::string wget = std::string(dir) + "/wget";
+    if (std::filesystem::exists(wget, ec))
+      ASSERT_EQ(mount("/dev/null", wget.c_str(), nullptr, MS_BIND, nullptr), 0) << wget;
+    ASSERT_EQ(mount(dir, dir, nullptr, MS_BIND | MS_REC, nullptr), 0) << dir;
+    ASSERT_EQ(mount(nullptr, dir, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0) << dir;
+  }
 }
 
 }  // namespace orvado_test

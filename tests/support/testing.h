@@ -43,4 +43,9 @@ bool exists(const std::string& path);
 // Removes a file or folder tree; missing is fine.
 void removeAll(const std::string& path);
 
+// For the calling process and those it starts (call it in inFreshProcess):
+// /usr/bin and /bin become read-only and hold no wget that runs, as on a
+// receiver whose root is read-only and whose firmware brings none.
+void readOnlyRootWithoutWget();
+
 }  // namespace orvado_test

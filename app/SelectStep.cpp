@@ -1,0 +1,98 @@
+// The chunks that a chunk list offers the step, and what makes a chunk the
+// one it is.
+#include <cstdio>
+#include <cstring>
+
+#include "app/ResolveUrl.h"
+#include "app/stream_internal.h"
+
+namespace stream_internal {
+
+bool Encrypted(const Playlist& list) { return list.lastKey.method != KEY_NONE; }
+
+bool FragmentedMp4(const Playlist& list) { return list.fragmentedMp4; }
+
+bool UsableChunk(const char* base, const PlaylistSegment& segment, char* url) {
+  // A segment URI is relative to the chunk list that holds it.
+  if (ResolveUrl(base, segment.uri.at, segment.uri.length, url, StreamUrlSize) && ShellSafe(url)) return true;
+  url[0] = '\0';
+  bool known = false;
+  for (uint32_t h : Run.told) known = known || h == segment.lineHash;
+  if (!known) {
+    Run.told[Run.toldNext++ % (StreamMaxChunks + 1)] = segment.lineHash;
+    char line[StreamUrlSize];
+    snprintf(line, sizeof line, "%.*s",
+             static_cast<int>(segment.uri.length < sizeof line ? segment.uri.length : sizeof line - 1), segment.uri.at);
+    Fail("URL >> 2", "a chunk line that cannot be fetched:", line);
+  }
+  return false;
+}
+
+uint32_t SegmentId(const PlaylistSegment& segment) {
+  uint32_t length = 0;
+  while (length < segment.uri.length && segment.uri.at[length] != '?') ++length;
+  const int64_t range[2] = {segment.rangeStart, segment.rangeLength};
+  return (HashText(segment.uri.at, length) ^ (HashText(reinterpret_cast<const char*>(range), sizeof range) * 31u)) | 1u;
+}
+
+void ChunkIdentity(const Chunk& chunk, char* out, size_t size) {
+  if (chunk.rangeStart < 0)
+    snprintf(out, size, "%s", chunk.url);
+  else
+    // The range first: a ring entry that cuts a long URL keeps it.
+    snprintf(out, size, "bytes=%lld+%lld %s", static_cast<long long>(chunk.rangeStart),
+             static_cast<long long>(chunk.rangeLength), chunk.url);
+}
+
+namespace {
+
+// Makes a Chunk of a segment; false when it cannot be fetched (told).
+bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
+  if (!UsableChunk(Run.chunkListBase, segment, chunk.url)) return false;
+  chunk.sequence = segment.sequence;
+  chunk.lineHash = segment.lineHash;
+  chunk.id = SegmentId(segment);
+  chunk.rangeStart = segment.rangeStart;
+  chunk.rangeLength = segment.rangeLength;
+  return KeyFor(segment, Run.chunkListBase, chunk);
+}
+
+}  // namespace
+
+int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]) {
+  uint32_t k = 0;
+  if (Run.block != 0 && Run.bySequence) {
+    uint32_t busy = Run.block - Run.blockOk;
+    for (uint32_t i = 0; i < list.windowCount && k + busy < StreamRingSize; ++i) {
+      const PlaylistSegment& segment = list.window[i];
+      if (segment.sequence <= Run.lastStarted) continue;
+      // A last line without its line end may still be being written.
+      if (!segment.terminated) break;
+      if (ChunkOf(segment, chunk[k])) {
+        ++k;
+      } else if (chunk[k].url[0] == '\0') {
+        Run.lastStarted = segment.sequence;  // skipped alone
+        Run.lastStartedId = SegmentId(segment);
+      } else {
+        return k > 0 ? static_cast<int32_t>(k) : -1;  // no key: the rest waits
+      }
+    }
+    return static_cast<int32_t>(k);
+  }
+  uint32_t count = list.segmentCount;
+  uint32_t from = count > StreamMaxChunks ? count - StreamMaxChunks : 0;
+  if (Run.block == 0 && list.ended) from = 0;
+  for (uint32_t i = from; i < count && k < StreamMaxChunks; ++i) {
+    const PlaylistSegment* segment = SegmentAt(list, i);
+    if (segment == nullptr) continue;
+    if (!list.media && (segment->opensText || !segment->terminated)) break;
+    if (!segment->terminated) continue;
+    if (ChunkOf(*segment, chunk[k]))
+      ++k;
+    else if (chunk[k].url[0] != '\0')
+      return -1;  // no key: nothing this step
+  }
+  return static_cast<int32_t>(k);
+}
+
+}  // namespace stream_internal

@@ -1,0 +1,55 @@
+// Every wget command line of the pipeline, from one builder: the downloader,
+// its time limits, tries, byte range and where its output and messages go.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/stream_internal.h"
+#include "lib/files/files.h"
+
+namespace stream_internal {
+
+bool ShellSafe(const char* url) {
+  for (const char* c = url; *c != '\0'; ++c)
+    if (*c == '\'' || *c == '\n' || *c == '\r') return false;
+  return url[0] != '-';
+}
+
+const char* ChooseDownloader(void) {
+  if (!HDD_Exist(ORVADO_WGET)) return "wget";
+  // Copied by FTP, the file may have lost its executable bit.
+  system("chmod 755 " ORVADO_WGET " 2>/dev/null");
+  return ORVADO_WGET;
+}
+
+StepResult WgetCommand(char (&command)[CommandSize], const WgetFetch& fetch, const char* word) {
+  if (!ShellSafe(fetch.url)) return Fail(word, "cannot quote for the shell:", fetch.url);
+  const char* wget = Run.wget != nullptr ? Run.wget : "wget";
+  // wget gives up on a 206 answer to a Range header of the user's own; with
+  // --start-pos it expects one, and the header (which replaces wget's own)
+  // sets the end.
+  char range[112] = "";
+  if (fetch.rangeStart >= 0 && fetch.rangeLength > 0)
+    snprintf(range, sizeof range, " --start-pos=%lld --header 'Range: bytes=%lld-%lld'",
+             static_cast<long long>(fetch.rangeStart), static_cast<long long>(fetch.rangeStart),
+             static_cast<long long>(fetch.rangeStart + fetch.rangeLength - 1));
+  char limit[24] = "";
+  if (TimeLimitUsable()) snprintf(limit, sizeof limit, "timeout %u ", fetch.seconds);
+  int n;
+  if (fetch.background) {
+    // wget runs as a job of the subshell, so its own pid is known (to end it
+    // at its deadline) and its exit status closes the log.
+    n = snprintf(command, sizeof command,
+                 "(%s%s -T%u -t%u%s -O '%s' '%s' & echo $! >" ORVADO_SETTINGS
+                 "%u.pid; wait $!; echo \"%s$?\" >&2) "
+                 "2>'%s' &",
+                 limit, wget, fetch.waitSeconds, fetch.tries, range, fetch.output, fetch.url, fetch.job,
+                 ChunkExitMarker, fetch.log);
+  } else {
+    n = snprintf(command, sizeof command, "%s%s -T%u -t%u%s -O '%s' '%s' 2>%s", limit, wget, fetch.waitSeconds,
+                 fetch.tries, range, fetch.output, fetch.url, fetch.log != nullptr ? fetch.log : "/dev/null");
+  }
+  if (n >= 0 && static_cast<uint32_t>(n) < sizeof command) return StepOk();
+  return Fail(word, "a command too long for", fetch.url);
+}
+
+}  // namespace stream_internal
