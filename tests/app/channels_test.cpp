@@ -48,10 +48,16 @@ TEST(Channels, NamesAndUrlsAreCutToTheirLimits) {
   inFreshProcess([] {
     freshReceiver(virtualConfig());
     std::string url = "http://127.0.0.1/" + std::string(600, 'u');
-    writeFile(kIni, "tvname1=Fifteen chars!!\ntvname2=Sixteen chars!!!\ntvPL1=" + url + "\n");
+    writeFile(kIni,
+              "tvname1=Fifteen chars!!\ntvname2=Sixteen chars!!!\ntvname3=\xC3\x84\xC3\x84\xC3\x84\xC3\x84"
+              "\xC3\x84\xC3\x84\xC3\x84\xC3\x84\ntvname4=Z\xC3\xBCrich \xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\ntvPL1=" +
+                  url + "\n");
     EXPECT_EQ(readini(), 1);
     EXPECT_STREQ(_OrvadoName[0], "Fifteen chars!!");
     EXPECT_STREQ(_OrvadoName[1], "Sixteen chars!!");
+    EXPECT_STREQ(_OrvadoName[2], "\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84")
+        << "seven letters of two bytes, not half of the eighth";
+    EXPECT_STREQ(_OrvadoName[3], "Z\xC3\xBCrich \xE2\x82\xAC\xE2\x82\xAC");
     EXPECT_EQ(std::string(_OrvadoURL[0]), url.substr(0, 511));
   });
 }
@@ -65,6 +71,19 @@ TEST(Channels, StartMovesAnOldSettingsFileAndReadsIt) {
     EXPECT_FALSE(exists("/mnt/hd/ProgramFiles/orvado.ini"));
     EXPECT_TRUE(exists(kIni));
     EXPECT_STREQ(_OrvadoName[0], "Old place");
+  });
+}
+
+TEST(Channels, AnOldSettingsFileNeverReplacesTheCurrentOne) {
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    writeFile(kIni, "tvname1=Current\n");
+    writeFile("/mnt/hd/ProgramFiles/orvado.ini", "tvname1=Old place\n");
+    ASSERT_EQ(TAP_Main(), 1);
+    EXPECT_STREQ(_OrvadoName[0], "Current");
+    EXPECT_EQ(readFile(kIni), "tvname1=Current\n");
+    EXPECT_FALSE(exists("/mnt/hd/ProgramFiles/orvado.ini"));
+    EXPECT_EQ(readFile("/mnt/hd/ProgramFiles/orvado.ini.old"), "tvname1=Old place\n") << "kept, not lost";
   });
 }
 

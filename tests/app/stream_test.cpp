@@ -670,6 +670,26 @@ TEST(StreamPipeline, LiveListGrowsTheFileAndStartsThePlayer) {
   });
 }
 
+// A live list of byte ranges of one file, without sequence numbers: the
+// first chunk, fetched straight into Stream.ts, is known by its range as
+// every other one is, so a later step does not fetch it again.
+TEST(StreamPipeline, RangedFirstChunkIsNotFetchedTwice) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server(kWww);
+    serve("all.ts", chunk('a') + chunk('b', 20) + chunk('c', 30));
+    serve("r.m3u8",
+          "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXTINF:2,\n#EXT-X-BYTERANGE:1880@0\nall.ts\n"
+          "#EXTINF:2,\n#EXT-X-BYTERANGE:3760\nall.ts\n#EXTINF:2,\n#EXT-X-BYTERANGE:5640\nall.ts\n");
+    startChannel(server.url("r.m3u8"));
+    for (int i = 0; i < 4; ++i) {
+      step();
+      waitForDownloads();
+    }
+    EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('b', 20) + chunk('c', 30)) << "each range once, in order";
+  });
+}
+
 // Chunks are judged by how their download ended: the exit status that the
 // job's shell writes last, not the words met on the way.
 TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {

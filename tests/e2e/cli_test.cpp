@@ -1,6 +1,10 @@
 // The emulator's command line, run as a user would run it.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -265,4 +269,38 @@ TEST(Cli, CaFileLetsTheTapFetchFromAnHttpsSource) {
   Result bad = emulator("--ca-file " + dir + "/not-a-ca.pem " ORVADO_TAP_FILE);
   EXPECT_NE(bad.status, 0) << bad.out;
   EXPECT_TRUE(contains(bad.out, "holds no PEM certificate")) << bad.out;
+}
+
+// A server that takes the connection and never answers: each step waits out
+// its fetch's time limit. Exit pressed meanwhile takes effect as soon as the
+// step under way ends, not after another one that was due.
+TEST(Cli, ExitAgainstASilentServerWithinThreeAndAHalfSeconds) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 64), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/live.m3u8";
+  const std::string trace = scratch() + "/silent.trace";
+  Result r = emulator("--ini 'Silent=" + url + "' --keys 1s:1,8s:exit,9s:exit --run 16s --trace-file " + trace +
+                      " " ORVADO_TAP_FILE);
+  close(listener);
+  ASSERT_EQ(r.status, 0) << r.out;
+  // Ticks of 10 ms: digit 1 at 1 s, so Exit is pressed 700 ticks later.
+  std::string text = readFile(trace);
+  auto tickOf = [&](const std::string& what) -> long {
+    size_t at = text.find(what);
+    if (at == std::string::npos) return -1;
+    size_t line = text.rfind("[trace", at);
+    return std::stol(text.substr(line + 6, 10));
+  };
+  long digit = tickOf("(0x10001, 0x0) = 0x0");
+  long off = tickOf("status: Stream off");
+  ASSERT_GT(digit, 0) << r.out;
+  ASSERT_GT(off, 0) << r.out;
+  EXPECT_LE(off - (digit + 700), 350) << "Exit took effect " << (off - digit - 700) / 100.0 << " s after the press";
 }

@@ -533,16 +533,90 @@ TEST(HlsStreams, Aes128KeyThatCannotBeFetched) {
 }
 
 // The best variant is dead (its chunk list answers 404): the next one down.
-TEST(HlsStreams, DeadBestVariantFallsBackToTheNextDown) {
+TEST(HlsStreams, DeadBestVariantFallsBackAndIsTakenBackOnceItWorks) {
   inFreshProcess([] {
-    HlsServer server(liveSource("flat", kSmall, {"--fail-playlist", "v2.m3u8:404"}));
+    HlsServer server(liveSource("flat", kSmall, {"--fail-playlist", "v2.m3u8:404", "--stop-after", "200"}));
     ASSERT_FALSE(server.url().empty()) << server.line();
     Channel channel(server, "index.m3u8");
     channel.run(8);
-    EXPECT_TRUE(channel.showed("Lower variant")) << channel.messages();
+    EXPECT_TRUE(channel.showed("Lower variant")) << "404: the list is gone, at once: " << channel.messages();
     EXPECT_TRUE(channel.showed("1200 kb/s")) << channel.messages();
     EXPECT_NE(channel.jobUrl.rbegin()->second.find("/v1_"), std::string::npos) << channel.jobUrl.rbegin()->second;
     expectWholeStream(channel, server, kSmall, 6);
+    // The best variant comes back: within about a minute the run is on it.
+    server.get("control?playlist=v2.m3u8&clear=1");
+    for (int i = 0; i < 24 && !channel.showed("Best variant"); ++i) channel.run(1);
+    EXPECT_TRUE(channel.showed("Best variant")) << channel.messages();
+    channel.run(2);
+    EXPECT_NE(channel.jobUrl.rbegin()->second.find("/v2_"), std::string::npos) << channel.jobUrl.rbegin()->second;
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// One chunk-list fetch of the best variant runs past its limit while the
+// channel starts: the start is tried again on the same variant, which is not
+// given up for one bad moment.
+TEST(HlsStreams, OneSlowListDoesNotMoveTheChannelDown) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    server.get("control?playlist=v2.m3u8&hang=6&times=1");
+    Channel channel(server, "index.m3u8");
+    channel.run(5);
+    EXPECT_FALSE(channel.showed("Lower variant")) << channel.messages();
+    EXPECT_NE(std::string(_OrvadoChunkListURL).find("v2.m3u8"), std::string::npos) << _OrvadoChunkListURL;
+    expectWholeStream(channel, server, kSmall, 3);
+  });
+}
+
+// Past the hundredth chunk: every chunk's file, log and number still fit,
+// and Stream.ts holds all of them in order (the sanitizer run checks the
+// buffers on the way).
+TEST(HlsLive, PastChunkOneHundredAndFiftyNothingIsLost) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--window", "8", "--stop-after", "400"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(52, 3);  // 1-second segments
+    EXPECT_GT(_Stream_Block, 150u);
+    expectWholeStream(channel, server, kSmall, 150);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// A segment that trickles for minutes holds its job past its deadline: the
+// job is ended and tried again, and the chunks behind it are not held back.
+TEST(HlsFaults, JobPastItsDeadlineIsEndedAndTriedAgain) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--window", "8"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(3);
+    long next = streamed(server, kSmall).back() + 2;
+    server.get("control?segment=" + std::to_string(next) + "&slow=400&times=1");
+    channel.run(2);
+    std::vector<long> held = streamed(server, kSmall);
+    EXPECT_LT(held.back(), next) << "the trickling chunk holds back those behind it";
+    emu::advanceTicks(110 * 100);  // past the job's deadline
+    channel.run(3);
+    std::vector<long> numbers = streamed(server, kSmall);
+    EXPECT_GT(numbers.back(), next) << channel.messages();
+    expectWholeStream(channel, server, kSmall, 6);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// A receiver whose root is read-only and brings no wget of its own: the
+// package's wget beside the TAP is called by its full path.
+TEST(HlsStreams, ReadOnlyRootPlaysWithThePackagesWget) {
+  inFreshProcess([] {
+    readOnlyRootWithoutWget();
+    HlsServer server(liveSource("flat", kSmall));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(4);
+    expectWholeStream(channel, server, kSmall, 4);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
   });
 }
 
