@@ -681,7 +681,7 @@ TEST(StreamPipeline, RangedFirstChunkIsNotFetchedTwice) {
     serve("r.m3u8",
           "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXTINF:2,\n#EXT-X-BYTERANGE:1880@0\nall.ts\n"
           "#EXTINF:2,\n#EXT-X-BYTERANGE:3760\nall.ts\n#EXTINF:2,\n#EXT-X-BYTERANGE:5640\nall.ts\n");
-    startChannel(server.url("r.m3u8"));
+    startChannel(server.url("ranges/r.m3u8"));
     for (int i = 0; i < 4; ++i) {
       step();
       waitForDownloads();

@@ -126,7 +126,7 @@ void HttpServer::State::handle(const httplib::Request& req, httplib::Response& r
     if (playlist) res.set_header("Location", (query.compare(0, 3, "to=") == 0 ? query.substr(3) : "/") + rest);
     return;
   }
-  if (fault != "chunked" && fault != "once" && fault != "short") {
+  if (fault != "chunked" && fault != "once" && fault != "short" && fault != "ranges") {
     fault.clear();
     rest = path.substr(std::min(path.find_first_not_of('/'), path.size()));
   }
@@ -179,9 +179,10 @@ void HttpServer::State::run(const std::string& host, int* port) {
   server->set_keep_alive_max_count(1);
   // Every answer is the whole file, whatever Range asks for, as from a
   // server that does not know ranges: a client that resumes gets it all
-  // again. The request is not const where the server keeps it.
+  // again. Under /ranges/ a Range is answered. The request is not const
+  // where the server keeps it.
   server->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-    const_cast<httplib::Request&>(req).ranges.clear();
+    if (req.path.rfind("/ranges/", 0) != 0) const_cast<httplib::Request&>(req).ranges.clear();
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); });

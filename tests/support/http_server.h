@@ -6,6 +6,7 @@
 //   /chunked/P    serves P with chunked transfer encoding, no Content-Length;
 //   /once/P       promises P whole but closes halfway at the first request;
 //   /short/P      does that at every request;
+//   /ranges/P     serves P and answers a Range request with that range;
 //   /moved/P      redirects a playlist (P ends in .m3u8) with 302 to "/P",
 //                 or to "<U>P" with the query "to=<U>"; anything else is 404.
 // Every answer closes its connection.
