@@ -191,7 +191,10 @@ bool FetchFirstChunk(const Chunk& chunk) {
   int result = system(command);
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
   HDD_ChangeDir(MediaTmpDir);
-  if (plain && TransportStreamSize("Stream.ts") > 0) return true;
+  int64_t size = plain ? TransportStreamSize("Stream.ts") : -1;
+  // A server that ignores the range sends the whole file.
+  bool whole = size > 0 && (chunk.rangeLength <= 0 || size == chunk.rangeLength);
+  if (whole) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
   if (status == CannotExecute || status == NotFound) {
@@ -204,8 +207,9 @@ bool FetchFirstChunk(const Chunk& chunk) {
   }
   Fail("Start ts err",
        result != 0 ? "the first chunk failed:"
-       : plain     ? "the first chunk is no transport stream:"
-                   : "the first chunk cannot be decrypted:",
+       : !plain    ? "the first chunk cannot be decrypted:"
+       : size > 0  ? "the first chunk does not match its byte range:"
+                   : "the first chunk is no transport stream:",
        chunk.url, status);
   if (status == WgetFileError) Fail("Disk full", "cannot write", ORVADO_STREAM_TS, -1, SHOW_ONCE);
   return false;
@@ -309,12 +313,16 @@ void AppendFinishedChunks(void) {
     int64_t bytes = -1;
     const ChunkJob* job = JobFor(n);
     bool plain = true;
+    bool ranged = false;
     if (state == CHUNK_COMPLETE) {
       snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
       HDD_ChangeDir(MediaTmpDir);
       snprintf(name, sizeof name, "tmp%u.ts", n);
       if (plain) bytes = TransportStreamSize(name);
+      // A server that ignores the range sends the whole file.
+      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && bytes != job->chunk.rangeLength;
+      if (ranged) bytes = -1;
     }
     if (bytes < 0) {
       // Failed, or not video: left out, its log and file stay for a look.
@@ -323,8 +331,9 @@ void AppendFinishedChunks(void) {
       snprintf(name, sizeof name, "tmp%u.ts", n);
       Fail(message,
            state != CHUNK_COMPLETE ? "a chunk download failed:"
-           : plain                 ? "a chunk that is no transport stream:"
-                                   : "a chunk that cannot be decrypted:",
+           : !plain                ? "a chunk that cannot be decrypted:"
+           : ranged                ? "a chunk that does not match its byte range:"
+                                   : "a chunk that is no transport stream:",
            job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
       Run.blockOk = n + 1;
       if (status == WgetFileError) StopForFullDisk(name);

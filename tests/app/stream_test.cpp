@@ -687,6 +687,12 @@ TEST(StreamPipeline, RangedFirstChunkIsNotFetchedTwice) {
       waitForDownloads();
     }
     EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('b', 20) + chunk('c', 30)) << "each range once, in order";
+    // A server that answers a range with the whole file: nothing of it is
+    // taken for the range.
+    TAP_EventHandler(EVT_KEY, RKEY_Exit, 0);
+    startChannel(server.url("r.m3u8"));
+    EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
+    EXPECT_FALSE(exists(kStreamTs));
   });
 }
 
