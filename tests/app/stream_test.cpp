@@ -19,6 +19,7 @@
 #include "app/stream_internal.h"
 #include "lib/firmware/fwaccess.h"
 #include "support/http_server.h"
+#include "support/system_fault.h"
 #include "support/testing.h"
 #include "support/trace_capture.h"
 
@@ -693,6 +694,28 @@ TEST(StreamPipeline, RangedFirstChunkIsNotFetchedTwice) {
     startChannel(server.url("r.m3u8"));
     EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Start ts err"}));
     EXPECT_FALSE(exists(kStreamTs));
+  });
+}
+
+// The shell cannot start a chunk's job (a fork that fails): the job counts
+// as failed at once and is started again, instead of holding back every
+// later chunk behind a log that never comes.
+TEST(StreamPipeline, JobThatTheShellDidNotStartIsTriedAgain) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server(kWww);
+    for (char c : {'a', 'b', 'c', 'd'}) serve(std::string(1, c) + ".ts", chunk(c));
+    serve("l.m3u8", mediaList({"a.ts", "b.ts", "c.ts"}));
+    startChannel(server.url("l.m3u8"));
+    step();
+    waitForDownloads();
+    failSystemOnce("tmp2.ts");
+    serve("l.m3u8", mediaList({"a.ts", "b.ts", "c.ts", "d.ts"}));
+    for (int i = 0; i < 3; ++i) {
+      step();
+      waitForDownloads();
+    }
+    EXPECT_EQ(readFile(kStreamTs), chunk('a') + chunk('b') + chunk('c') + chunk('d'));
   });
 }
 
