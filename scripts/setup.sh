@@ -13,6 +13,8 @@ packages=(
   # The receiver's wget, built from Debian's sources (scripts/build-receiver-wget.sh),
   # the package's CA bundle, and the HTTPS of its tests.
   dpkg-dev make perl ca-certificates openssl socat
+  # Line coverage of app/ and lib/ in the sanitizer run.
+  gcovr
 )
 # Node and npm for the browser tests, unless the machine has them already.
 command -v node >/dev/null || packages+=(nodejs)

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "emulator/core/sandbox.h"
+#include "support/coverage.h"
 
 namespace orvado_test {
 namespace {
@@ -83,6 +84,7 @@ void inFreshProcess(const std::function<void()>& body) {
     startConsoleDrain();
     body();
     std::fflush(nullptr);
+    flushCoverage();
     _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
   int status = 0;

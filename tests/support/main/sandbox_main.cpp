@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "emulator/core/sandbox.h"
+#include "support/coverage.h"
 #include "support/testing.h"
 
 int main(int argc, char** argv) {
@@ -24,7 +25,9 @@ int main(int argc, char** argv) {
         orvado_test::consoleMasterFd() = master;
         orvado_test::startConsoleDrain();
         testing::InitGoogleTest(&argc, argv);
-        return RUN_ALL_TESTS();
+        int result = RUN_ALL_TESTS();
+        orvado_test::flushCoverage();  // the sandbox's worker ends with _exit
+        return result;
       },
       &error);
   if (status < 0) {
