@@ -4,7 +4,10 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # --soak: only the long live-HLS soak (SOAK_MINUTES, default 10).
+# --evening: the evening soak: two hours of 1-second segments at 4 Mbit/s,
+#   a fault every ten minutes (SOAK_MINUTES shortens it).
 if [ "${1:-}" = "--soak" ]; then "$root/scripts/build.sh" && exec python3 "$root/tests/bench/hls_bench.py" soak; fi
+if [ "${1:-}" = "--evening" ]; then "$root/scripts/build.sh" && exec python3 "$root/tests/bench/hls_bench.py" soak --evening; fi
 "$root/scripts/build.sh" strtoutf8_bench fonts_bench
 "$root/scripts/build.sh" player_bench orvado-emu
 "$root/build/tests/strtoutf8_bench"

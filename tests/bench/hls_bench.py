@@ -7,18 +7,24 @@ against the local HLS test source, measured in the same run.
       start of the command until its output passes 7,000,000 bytes
       (streamlink --stdout URL best; ffmpeg -i URL -map 0 -c copy -f mpegts -),
       on a live stream with 2-second segments.
-  hls_bench.py soak [--minutes M]
+  hls_bench.py soak [--minutes M] [--evening]
       M minutes of live streaming (default 10, or $SOAK_MINUTES) with a fault
       every minute from the test source's list; segments lost, duplicated and
       cut for each client side by side, and seconds of black screen: those of
       a viewer's player on each client's output (it starts at three segments,
       plays at the stream's rate, and waits for one segment when it runs
       dry), and for Orvado those of the emulator's own player
-      ($SOAK_KEEP=1 keeps the outputs).
+      ($SOAK_KEEP=1 keeps the outputs). Orvado's Stream.ts is followed as it
+      grows, also across the new file that it begins after an outage.
+      --evening: 1-second segments at 4 Mbit/s, a fault every ten minutes
+      (a 40 s outage, a 40 s hang, 503 twice, one slow list), for two hours
+      unless --minutes says otherwise; also each client's CPU seconds, the
+      machine's new processes a minute and Orvado's largest chunk number.
 """
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -44,11 +50,11 @@ class Source:
     # One variant: ffmpeg's "-map 0" takes every stream of every variant (the
     # synthetic segments carry a data stream, which it does not choose by
     # itself), so with more variants it would download each of them.
-    def __init__(self, segment_bytes, stop_after, bandwidths="4000000"):
+    def __init__(self, segment_bytes, stop_after, bandwidths="4000000", seconds=SECONDS):
         self.bytes = segment_bytes
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tools", "hlssource", "hlssource.py"), "--mode", "live",
-             "--segment-seconds", str(SECONDS), "--segment-bytes", str(segment_bytes), "--bandwidths", bandwidths,
+             "--segment-seconds", str(seconds), "--segment-bytes", str(segment_bytes), "--bandwidths", bandwidths,
              "--window", "6", "--stop-after", str(stop_after)],
             stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline().strip()
@@ -278,18 +284,51 @@ class Sampler(threading.Thread):
                     pass
 
 
+class Follower(threading.Thread):
+    """Copies what a growing file gains to `into` every half second; when the
+    file is begun anew (another inode, or shorter), follows the new one."""
+
+    def __init__(self, path, into):
+        super().__init__(daemon=True)
+        self.path, self.into, self.done = path, into, threading.Event()
+
+    def run(self):
+        inode, offset = None, 0
+        with open(self.into, "wb") as out:
+            while True:
+                last = self.done.wait(0.5)
+                try:
+                    with open(self.path, "rb") as f:
+                        st = os.fstat(f.fileno())
+                        if st.st_ino != inode or st.st_size < offset:
+                            inode, offset = st.st_ino, 0
+                        f.seek(offset)
+                        data = f.read(st.st_size - offset)
+                        out.write(data)
+                        offset += len(data)
+                except OSError:
+                    pass
+                if last:
+                    return
+
+
 class PlayerWatch(threading.Thread):
     """Orvado's player in the emulator, from orvado-emu's console lines:
-    seconds without playback after its first start."""
+    seconds without playback after its first start, and the largest chunk
+    number that the status line reported."""
 
     def __init__(self, lines, start):
         super().__init__(daemon=True)
         self.lines, self.start_time = lines, start
         self.started_at, self.ended_at, self.black = None, None, 0.0
+        self.largest_chunk = 0
 
     def run(self):
         for line in self.lines:
             now = time.monotonic() - self.start_time
+            m = re.search(r"status: (\d+): \d+ kB", line)
+            if m:
+                self.largest_chunk = max(self.largest_chunk, int(m.group(1)))
             if "Appl_StartPlaybackMedia: playing" in line:
                 if self.ended_at is not None:
                     self.black += now - self.ended_at
@@ -316,12 +355,52 @@ FAULTS = [
     ("segment=S&truncate=0&times=2", "connection closed twice"),
 ]
 
+# An evening's faults: (query, note, seconds until it is cleared or 0).
+EVENING_FAULTS = [
+    ("playlist=v0.m3u8&fail=404", "outage: the list is gone for 40 s", 40),
+    ("playlist=v0.m3u8&hang=40&times=1", "the list hangs for 40 s", 0),
+    ("segment=S&fail=503&times=2", "a segment answers 503 twice", 0),
+    ("playlist=v0.m3u8&slow=5&times=1", "one slow list (5 s)", 0),
+]
+
+
+def finish(proc, limit=10):
+    """Waits for `proc` (killed after `limit` seconds) and gives its CPU
+    seconds with those of every process it started and waited for."""
+    deadline = time.monotonic() + limit
+    while True:
+        try:
+            pid, _, usage = os.wait4(proc.pid, os.WNOHANG)
+        except ChildProcessError:
+            return float("nan")  # it ended before, and was waited for then
+        if pid == proc.pid:
+            proc.returncode = 0
+            return usage.ru_utime + usage.ru_stime
+        if time.monotonic() > deadline:
+            proc.kill()
+            deadline = float("inf")
+        time.sleep(0.1)
+
+
+def forks():
+    """New processes on the machine since it started (/proc/stat)."""
+    with open("/proc/stat") as f:
+        for line in f:
+            if line.startswith("processes "):
+                return int(line.split()[1])
+    return 0
+
 
 def soak(args):
-    minutes = args.minutes
+    minutes = args.minutes if args.minutes is not None else (120 if args.evening else 10)
     seconds = int(minutes * 60)
-    segment = 125000 // 188 * 188  # 0.5 Mbit/s keeps ten minutes small
-    source = Source(segment, seconds + 120)
+    if args.evening:
+        segment_seconds, every, faults = 1, 10, [(q, n, c) for q, n, c in EVENING_FAULTS]
+        segment = 500000 // 188 * 188  # 4 Mbit/s in 1-second segments
+    else:
+        segment_seconds, every, faults = SECONDS, 1, [(q, n, 0) for q, n in FAULTS]
+        segment = 125000 // 188 * 188  # 0.5 Mbit/s keeps ten minutes small
+    source = Source(segment, seconds + 120, seconds=segment_seconds)
     work = tempfile.mkdtemp(prefix="orvado-soak-")
     outputs = {"streamlink": os.path.join(work, "streamlink.ts"), "ffmpeg": os.path.join(work, "ffmpeg.ts")}
     url = source.url + "index.m3u8"
@@ -336,39 +415,47 @@ def soak(args):
     start = time.monotonic()
     player = PlayerWatch(procs["Orvado"].stdout, start)
     player.start()
-    sampler = Sampler({"Orvado": os.path.join(work, "hd", "MediaFiles", "tmp", "Stream.ts"), **outputs}, start)
+    followed = os.path.join(work, "orvado.ts")
+    follower = Follower(os.path.join(work, "hd", "MediaFiles", "tmp", "Stream.ts"), followed)
+    follower.start()
+    sampler = Sampler({"Orvado": followed, **outputs}, start)
     sampler.start()
+    forks_at_start = forks()
     unobtainable = set()
     first_listed = source.newest()
-    print("== soak: %g minutes, a fault every minute" % minutes)
-    for i in range(max(1, int(minutes))):
-        time.sleep(max(0, start + 30 + 60 * i - time.monotonic()))
-        query, note = FAULTS[i % len(FAULTS)]
+    print("== soak: %g minutes of %g-second segments (%d bytes), a fault every %d minutes"
+          % (minutes, segment_seconds, segment, every))
+    for i in range(max(1, int(minutes // every))):
+        time.sleep(max(0, start + 30 + 60 * every * i - time.monotonic()))
+        query, note, clear = faults[i % len(faults)]
         target = source.newest() + 3
         try:
             source.control(query.replace("S", str(target)))
         except OSError as error:
             print("  the source refused %s: %s" % (query, error))
-        if "fail=404" in query or "html" in query or "quote" in query:
+        if "segment=S&fail=404" in query or "html" in query or "quote" in query:
             unobtainable.add(target)
         print("  %5.0f s: %s (segment %d)" % (time.monotonic() - start, note, target))
+        if clear:
+            time.sleep(clear)
+            source.control(query.split("&")[0] + "&clear=1")
     time.sleep(max(0, start + seconds - time.monotonic()))
     end = time.monotonic() - start
     sampler.done.set()
+    follower.done.set()
+    follower.join()
+    new_processes = (forks() - forks_at_start) / max(1.0, end / 60)
     orvado_player_black = player.until(end)
     last_listed = source.newest()
     for name in ("streamlink", "ffmpeg"):
         procs[name].send_signal(signal.SIGINT)
     time.sleep(5)
-    stop(procs["Orvado"])
-    for p in procs.values():
-        if p.poll() is None:
-            p.kill()
-        p.wait()
+    procs["Orvado"].send_signal(signal.SIGINT)
+    cpu = {name: finish(p) for name, p in procs.items()}
     source.stop()
     listed = range(first_listed - 2, last_listed + 1)
     results = {}
-    with open(os.path.join(work, "hd", "MediaFiles", "tmp", "Stream.ts"), "rb") as f:
+    with open(followed, "rb") as f:
         results["Orvado"] = tally(find_segments(f.read(), segment), listed, unobtainable)
     with open(outputs["streamlink"], "rb") as f:
         results["streamlink"] = tally(find_segments(f.read(), segment), listed, unobtainable)
@@ -380,10 +467,12 @@ def soak(args):
         # ffmpeg remuxes: its output's own bytes per segment set its player's pace.
         per = segment if name != "ffmpeg" or not r["got"] else sampler.samples[name][-1][1] / max(1, r["got"] + r["dup"])
         black = black_seconds(sampler.samples[name], per, end) if sampler.samples[name] else end
-        print("  %-10s got %4d  lost %3d  duplicated %3d  cut %3d  black screen %5.1f s"
-              % (name, r["got"], r["lost"], r["dup"], r["cut"], black))
+        print("  %-10s got %4d  lost %3d  duplicated %3d  cut %3d  black screen %5.1f s  CPU %6.1f s"
+              % (name, r["got"], r["lost"], r["dup"], r["cut"], black, cpu.get(name, float("nan"))))
     print("  Orvado's own player in the emulator: %.1f s without picture after its first start%s"
           % (orvado_player_black, "" if player.started_at is not None else " (it never started)"))
+    print("  Orvado's largest chunk number: %d; new processes on the machine: %.0f a minute (all clients)"
+          % (player.largest_chunk, new_processes))
     if os.environ.get("SOAK_KEEP"):
         print("outputs kept in %s" % work)
     else:
@@ -397,7 +486,9 @@ def main():
     k.add_argument("--reps", type=int, default=int(os.environ.get("KEY_REPS", "3")))
     k.add_argument("--rates", type=lambda t: [float(x) for x in t.split(",")], default=[4.0, 10.0])
     s = sub.add_parser("soak")
-    s.add_argument("--minutes", type=float, default=float(os.environ.get("SOAK_MINUTES", "10")))
+    s.add_argument("--minutes", type=float,
+                   default=float(os.environ["SOAK_MINUTES"]) if "SOAK_MINUTES" in os.environ else None)
+    s.add_argument("--evening", action="store_true", help="1-second segments at 4 Mbit/s, a fault every 10 minutes")
     args = parser.parse_args()
     key_to_picture(args) if args.what == "key-to-picture" else soak(args)
 

@@ -154,8 +154,9 @@ void readOnlyRootWithoutWget() {
     std::error_code ec;
     if (std::filesystem::is_symlink(dir, ec)) continue;  // /bin -> usr/bin
     std::string wget = std::string(dir) + "/wget";
-    if (std::filesystem::exists(wget, ec))
+    if (std::filesystem::exists(wget, ec)) {
       ASSERT_EQ(mount("/dev/null", wget.c_str(), nullptr, MS_BIND, nullptr), 0) << wget;
+    }
     ASSERT_EQ(mount(dir, dir, nullptr, MS_BIND | MS_REC, nullptr), 0) << dir;
     ASSERT_EQ(mount(nullptr, dir, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0) << dir;
   }
