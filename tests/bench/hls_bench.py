@@ -392,6 +392,7 @@ def forks():
 
 
 def soak(args):
+    global SECONDS  # the segments' length, which find_segments and black_seconds count in
     minutes = args.minutes if args.minutes is not None else (120 if args.evening else 10)
     seconds = int(minutes * 60)
     if args.evening:
@@ -400,6 +401,7 @@ def soak(args):
     else:
         segment_seconds, every, faults = SECONDS, 1, [(q, n, 0) for q, n in FAULTS]
         segment = 125000 // 188 * 188  # 0.5 Mbit/s keeps ten minutes small
+    SECONDS = segment_seconds
     source = Source(segment, seconds + 120, seconds=segment_seconds)
     work = tempfile.mkdtemp(prefix="orvado-soak-")
     outputs = {"streamlink": os.path.join(work, "streamlink.ts"), "ffmpeg": os.path.join(work, "ffmpeg.ts")}
