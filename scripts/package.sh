@@ -33,7 +33,15 @@ cp "$disk/Fonts/Calibri_12.ufnt" "$disk/Fonts/Calibri_14.ufnt" "$top/ProgramFile
 cp "$disk/FirmwareTMS.dat" "$top/ProgramFiles/Settings/"
 cp "$root/packaging/orvado.ini" "$top/ProgramFiles/Settings/orvado/orvado.ini.sample"
 cp "$wget_dir/wget" "$top/ProgramFiles/wget"
-cp /etc/ssl/certs/ca-certificates.crt "$top/ProgramFiles/Settings/orvado/ca-certificates.crt"
+# Debian's certificate authorities alone: the files of its ca-certificates
+# package, unchanged since it was installed. Never /etc/ssl/certs, which
+# also holds what the machine's administrator added
+# (/usr/local/share/ca-certificates): every owner's receiver would trust that.
+changed="$(dpkg --verify ca-certificates | grep ' /usr/share/ca-certificates/' || true)"
+[ -z "$changed" ] || { echo "package: Debian's certificates were changed on this machine:" >&2; echo "$changed" >&2; exit 1; }
+dpkg-query -L ca-certificates | grep '^/usr/share/ca-certificates/mozilla/.*\.crt$' | LC_ALL=C sort >"$stage/cas"
+[ -s "$stage/cas" ] || { echo "package: Debian's ca-certificates package ships no certificate here" >&2; exit 1; }
+while IFS= read -r ca; do cat "$ca"; done <"$stage/cas" >"$top/ProgramFiles/Settings/orvado/ca-certificates.crt"
 cp "$root/packaging/wgetrc" "$top/ProgramFiles/Settings/orvado/wgetrc"
 cp "$root/packaging/INSTALL.txt" "$top/"
 

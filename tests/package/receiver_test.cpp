@@ -88,6 +88,26 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
   EXPECT_TRUE(readFile(work + "/plain.ts") == segment);
   removeAll(work);
 }
+
+// The bundle holds Debian's certificate authorities alone, by fingerprint: a
+// certificate that the build machine's administrator added to its own bundle
+// would be trusted by every owner's receiver. The check refuses a bundle
+// with one more.
+TEST(ReceiverWget, TrustsDebiansCertificateAuthoritiesAlone) {
+  std::string work;
+  const std::string top = unpackedPackage(&work);
+  ASSERT_FALSE(top.empty());
+  const std::string check = std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR "/tests/package/ca_bundle_check.py ";
+  const std::string bundle = top + "/ProgramFiles/Settings/orvado/ca-certificates.crt";
+  const std::string out = commandOutput(check + bundle + " 2>&1");
+  EXPECT_NE(out.find("every check holds"), std::string::npos) << out;
+
+  TestCa ca;
+  ASSERT_TRUE(makeTestCa(work, &ca));
+  writeFile(work + "/more.crt", readFile(bundle) + readFile(ca.caPem));
+  EXPECT_EQ(statusOf(check + work + "/more.crt >/dev/null 2>&1"), 1);
+  removeAll(work);
+}
 #endif
 
 #ifdef __mips__
