@@ -4,8 +4,11 @@
 # with Debian's CA bundle and a wgetrc that names it, both fonts,
 # FirmwareTMS.dat, a sample channel list under a name that never overwrites
 # the user's own orvado.ini, INSTALL.txt, and the licences of everything in it
-# with the Debian source packages they were built from. The version is the
-# one in the TAP's description.
+# with the Debian source packages they were built from. Beside it,
+# out/orvado-<version>-sources.tar.xz: those source packages as apt-get
+# fetched them, with the wget's recipe, patch and helpers, which the wget's
+# licence (GPL) asks to pass on with it. The version is the one in the TAP's
+# description.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # Build trees that are there already are brought up to date as they are.
@@ -49,11 +52,17 @@ cp "$root/packaging/INSTALL.txt" "$top/"
 licences="$top/licences"
 mkdir -p "$licences"
 cp "$wget_dir"/licences/* "$licences/"
+cp "$root/LICENSE" "$licences/orvado.LICENSE"
 cp /usr/share/doc/ca-certificates/copyright "$licences/ca-certificates.copyright"
 cp /usr/share/doc/fonts-crosextra-carlito/copyright "$licences/fonts-crosextra-carlito.copyright"
 cp /usr/share/doc/fonts-dejavu-core/copyright "$licences/fonts-dejavu-core.copyright"
 {
+  echo "Orvado itself (ProgramFiles/Orvado.tap, and the font converter that made the fonts)"
+  echo "is under the MIT licence (orvado.LICENSE)."
+  echo
   cat "$wget_dir/SOURCES.txt"
+  echo "These source packages, as apt-get source fetched them, and the recipe, patch and"
+  echo "helpers are in $name-sources.tar.xz, published beside $name.tar.gz."
   echo
   echo "The CA bundle (ProgramFiles/Settings/orvado/ca-certificates.crt) is Debian's"
   echo "  ca-certificates $(dpkg-query -W -f='${Version}' ca-certificates)"
@@ -63,5 +72,37 @@ cp /usr/share/doc/fonts-dejavu-core/copyright "$licences/fonts-dejavu-core.copyr
 } >"$licences/SOURCES.txt"
 mkdir -p "$root/out"
 tar -C "$stage" --owner=0 --group=0 --sort=name -czf "$root/out/$name.tar.gz" "$name"
+
+# The sources. Their tarballs are compressed already: xz's fastest level.
+sources="$stage/$name-sources"
+cp -r "$wget_dir/sources" "$sources"
+cp "$root/LICENSE" "$sources/recipe/LICENSE"
+cp "$licences/SOURCES.txt" "$sources/SOURCES.txt"
+cat >"$sources/README.txt" <<EOF
+The sources of the receiver's wget in Orvado $version (ProgramFiles/wget).
+SOURCES.txt says what each part of the package is and where it comes from.
+
+debian/   Debian's source packages, as apt-get source fetched them. Unpack
+          one with: dpkg-source -x NAME_VERSION.dsc
+recipe/   how the wget was built, laid out as in Orvado's repository, all
+          Orvado's own code under the MIT licence (recipe/LICENSE):
+          scripts/build-receiver-wget.sh, the build;
+          scripts/debian-source.sh, which fetches the source packages;
+          tools/receiver-wget/, the patch to musl, GCC's helper routines
+            built for release 1, and the ELF header's release mark;
+          tests/receiver/tap_elf_check.py, the check that the build runs.
+
+To build it again on Debian 12 with the packages gcc-mipsel-linux-gnu,
+binutils-mipsel-linux-gnu, dpkg-dev and python3: run
+recipe/scripts/build-receiver-wget.sh, which fetches the same source packages
+with apt-get source while Debian's archive serves them. To build from the
+files here instead, unpack each .dsc into ~/.cache/orvado/src/NAME-UPSTREAM,
+the folder that the script names (for instance musl-1.2.3), put an empty
+file .unpacked-VERSION into it, and copy the package's files from debian/
+into NAME-UPSTREAM.apt-source beside it.
+EOF
+XZ_OPT=-1 tar -C "$stage" --owner=0 --group=0 --sort=name -cJf "$root/out/$name-sources.tar.xz" "$name-sources"
 echo "$root/out/$name.tar.gz"
 tar -tvzf "$root/out/$name.tar.gz"
+echo "$root/out/$name-sources.tar.xz"
+tar -tvJf "$root/out/$name-sources.tar.xz"

@@ -66,6 +66,7 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
                                           "licences/musl.copyright",
                                           "licences/openssl.LICENSE.txt",
                                           "licences/openssl.copyright",
+                                          "licences/orvado.LICENSE",
                                           "licences/wget.COPYING",
                                           "licences/wget.copyright",
                                           "licences/zlib.copyright"}));
@@ -77,6 +78,7 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
   EXPECT_NE(tarball.find("orvado-" + header.description.substr(header.description.rfind(' ') + 1) + ".tar.gz"),
             std::string::npos)
       << "the package is named after the TAP's version";
+  EXPECT_EQ(readFile(top + "/licences/orvado.LICENSE"), readFile(ORVADO_SOURCE_DIR "/LICENSE"));
   EXPECT_EQ(readFile(top + "/ProgramFiles/Settings/FirmwareTMS.dat"),
             readFile(std::string(ORVADO_BINARY_DIR) + "/disk/ProgramFiles/Settings/FirmwareTMS.dat"));
 
@@ -106,3 +108,16 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
   EXPECT_EQ(menuLine(packaged, 5), menuLine(empty, 5));
   removeAll(work);
 }
+
+#ifndef __mips__
+// Beside the package lie the sources that its wget's licence asks to pass on:
+// every Debian source package that its SOURCES.txt names, whole, and the
+// recipe as the repository has it.
+TEST(Package, SourcesOfItsWgetLieBesideIt) {
+  const std::string tarball = packagePath();
+  ASSERT_FALSE(tarball.empty());
+  const std::string out = commandOutput(std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR
+                                        "/tests/package/sources_check.py " + tarball + " " ORVADO_SOURCE_DIR " 2>&1");
+  EXPECT_NE(out.find("every check holds"), std::string::npos) << out;
+}
+#endif
