@@ -116,8 +116,9 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
 TEST(Package, SourcesOfItsWgetLieBesideIt) {
   const std::string tarball = packagePath();
   ASSERT_FALSE(tarball.empty());
-  const std::string out = commandOutput(std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR
-                                        "/tests/package/sources_check.py " + tarball + " " ORVADO_SOURCE_DIR " 2>&1");
+  const std::string out =
+      commandOutput(std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR "/tests/package/sources_check.py " + tarball +
+                    " " ORVADO_SOURCE_DIR " 2>&1");
   EXPECT_NE(out.find("every check holds"), std::string::npos) << out;
 }
 #endif
