@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes out/orvado-<version>.tar.gz for users, laid out as on the receiver's
 # disk: the receiver's Orvado.tap, its static wget (scripts/build-receiver-wget.sh)
-# with Debian's CA bundle and a wgetrc that names it, both fonts,
+# with Debian's certificate authorities in a folder that OpenSSL looks up by
+# name, a wgetrc that names it and OpenSSL's settings, both fonts,
 # FirmwareTMS.dat, a sample channel list under a name that never overwrites
 # the user's own orvado.ini, INSTALL.txt, and the licences of everything in it
 # with the Debian source packages they were built from. Beside it,
@@ -28,7 +29,7 @@ name="orvado-$version"
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
 top="$stage/$name"
-mkdir -p "$top/ProgramFiles/Settings/Fonts" "$top/ProgramFiles/Settings/orvado"
+mkdir -p "$top/ProgramFiles/Settings/Fonts" "$top/ProgramFiles/Settings/orvado/ssl/certs"
 # The TAP without its debugging information: the receiver's disk and memory
 # are small.
 mipsel-linux-gnu-strip --strip-debug -o "$top/ProgramFiles/Orvado.tap" "$tap"
@@ -44,7 +45,18 @@ changed="$(dpkg --verify ca-certificates | grep ' /usr/share/ca-certificates/' |
 [ -z "$changed" ] || { echo "package: Debian's certificates were changed on this machine:" >&2; echo "$changed" >&2; exit 1; }
 dpkg-query -L ca-certificates | grep '^/usr/share/ca-certificates/mozilla/.*\.crt$' | LC_ALL=C sort >"$stage/cas"
 [ -s "$stage/cas" ] || { echo "package: Debian's ca-certificates package ships no certificate here" >&2; exit 1; }
-while IFS= read -r ca; do cat "$ca"; done <"$stage/cas" >"$top/ProgramFiles/Settings/orvado/ca-certificates.crt"
+# One file each, named by the hash of its subject as OpenSSL looks it up
+# (what "openssl rehash" would link; plain files, which FTP copies), so a
+# fetch reads the one authority it needs: reading a bundle of all of them
+# took three quarters of an HTTPS playlist fetch's instructions.
+certs="$top/ProgramFiles/Settings/orvado/ssl/certs"
+while IFS= read -r ca; do
+  hash="$(openssl x509 -noout -subject_hash -in "$ca")"
+  n=0
+  while [ -e "$certs/$hash.$n" ]; do n=$((n + 1)); done
+  cp "$ca" "$certs/$hash.$n"
+done <"$stage/cas"
+cp "$root/packaging/openssl.cnf" "$top/ProgramFiles/Settings/orvado/ssl/openssl.cnf"
 cp "$root/packaging/wgetrc" "$top/ProgramFiles/Settings/orvado/wgetrc"
 cp "$root/packaging/INSTALL.txt" "$top/"
 
@@ -64,7 +76,7 @@ cp /usr/share/doc/fonts-dejavu-core/copyright "$licences/fonts-dejavu-core.copyr
   echo "These source packages, as apt-get source fetched them, and the recipe, patch and"
   echo "helpers are in $name-sources.tar.xz, published beside $name.tar.gz."
   echo
-  echo "The CA bundle (ProgramFiles/Settings/orvado/ca-certificates.crt) is Debian's"
+  echo "The certificate authorities (ProgramFiles/Settings/orvado/ssl/certs) are Debian's"
   echo "  ca-certificates $(dpkg-query -W -f='${Version}' ca-certificates)"
   echo "The fonts (ProgramFiles/Settings/Fonts) are made with Orvado's font converter from"
   echo "  fonts-crosextra-carlito $(dpkg-query -W -f='${Version}' fonts-crosextra-carlito) (Carlito)"

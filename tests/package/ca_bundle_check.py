@@ -1,18 +1,22 @@
 #!/usr/bin/env python3
-"""Checks that a CA bundle holds Debian's certificate authorities alone: each
-certificate in it is one of the files that Debian's ca-certificates package
-ships (/usr/share/ca-certificates/mozilla/, compared by SHA-256 fingerprint),
-none is missing, and it holds no other PEM block (OpenSSL would also trust a
-"TRUSTED CERTIFICATE"). A certificate that a machine's administrator added
-(/usr/local/share/ca-certificates, which /etc/ssl/certs takes in) fails.
+"""Checks that the package's folder of certificate authorities holds
+Debian's alone: each certificate in it is one of the files that Debian's
+ca-certificates package ships (/usr/share/ca-certificates/mozilla/, compared
+by SHA-256 fingerprint), none is missing, and it holds no other PEM block
+(OpenSSL would also trust a "TRUSTED CERTIFICATE"). A certificate that a
+machine's administrator added (/usr/local/share/ca-certificates, which
+/etc/ssl/certs takes in) fails. Each file holds one certificate and is named
+as OpenSSL looks it up: the hash of its subject, a dot and a number.
 
-usage: ca_bundle_check.py BUNDLE      exit 0 when it holds, 1 when not
+usage: ca_bundle_check.py FOLDER      exit 0 when it holds, 1 when not
 """
 import base64
 import hashlib
+import os
 import re
 import subprocess
 import sys
+import tempfile
 
 PEM = re.compile(r"-----BEGIN ([A-Z0-9 ]+)-----\s*(.*?)-----END \1-----", re.S)
 
@@ -47,28 +51,58 @@ def subject(der):
     return r.stdout.strip() or "(unreadable)"
 
 
+def subject_hashes(folder, names):
+    """{name: the hash of its certificate's subject}, from one run of
+    openssl rehash over copies of the files (one process, not one a file)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        for i, name in enumerate(names):
+            with open(os.path.join(folder, name), "rb") as src, open(os.path.join(tmp, f"c{i}.pem"), "wb") as dst:
+                dst.write(src.read())
+        subprocess.run(["openssl", "rehash", tmp], check=True, capture_output=True)
+        hashes = {}
+        for link in os.listdir(tmp):
+            if os.path.islink(os.path.join(tmp, link)):
+                target = os.readlink(os.path.join(tmp, link))
+                hashes[names[int(target[1:-4])]] = link.split(".")[0]
+        return hashes
+
+
 def main():
     if len(sys.argv) != 2:
         sys.stderr.write(__doc__.strip() + "\n")
         return 2
-    with open(sys.argv[1], encoding="ascii", errors="replace") as f:
-        found = blocks(f.read())
+    if not os.path.isdir(sys.argv[1]):
+        print(f"FAIL no folder {sys.argv[1]}")
+        return 1
     debian = debian_certificates()
     if not debian:
         print("FAIL no certificate found in Debian's ca-certificates package")
         return 1
     failures = 0
     seen = set()
-    for kind, der in found:
-        if kind != "CERTIFICATE":
-            print(f"FAIL a {kind} block")
+    found = []
+    names = sorted(os.listdir(sys.argv[1]))
+    hashes = subject_hashes(sys.argv[1], names)
+    for name in names:
+        with open(os.path.join(sys.argv[1], name), encoding="ascii", errors="replace") as f:
+            here = blocks(f.read())
+        found += here
+        if len(here) != 1:
+            print(f"FAIL {name} holds {len(here)} blocks, not one certificate")
             failures += 1
-            continue
-        fp = fingerprint(der)
-        if fp not in debian:
-            print(f"FAIL not Debian's: SHA-256 {fp} {subject(der)}")
-            failures += 1
-        seen.add(fp)
+        for kind, der in here:
+            if kind != "CERTIFICATE":
+                print(f"FAIL {name}: a {kind} block")
+                failures += 1
+                continue
+            fp = fingerprint(der)
+            if fp not in debian:
+                print(f"FAIL {name}: not Debian's: SHA-256 {fp} {subject(der)}")
+                failures += 1
+            elif len(here) == 1 and not re.fullmatch(re.escape(hashes.get(name, "?")) + r"\.\d+", name):
+                print(f"FAIL {name}: not named by its subject's hash ({hashes.get(name)})")
+                failures += 1
+            seen.add(fp)
     for fp in sorted(set(debian) - seen):
         print(f"FAIL missing Debian's {debian[fp]}")
         failures += 1
