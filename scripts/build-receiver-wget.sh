@@ -12,9 +12,7 @@
 #   wget            the static MIPS executable
 #   licences/       the licence of each part
 #   SOURCES.txt     the Debian source packages and versions it was built from
-#   sources/        what it was built from: debian/ the source packages as
-#                   apt-get source fetched them, recipe/ this script, the
-#                   script that fetches them, and tools/receiver-wget/
+#   sources/        the Debian source packages as apt-get source fetched them
 #
 # Its system wgetrc is compiled in as /mnt/hd/ProgramFiles/Settings/orvado/wgetrc,
 # where the package puts the CA bundle's path, so the TAP's commands need no
@@ -125,12 +123,8 @@ for p in "${packages[@]}"; do cp "$(src "$p")/debian/copyright" "$staging/licenc
 cp "$(src wget)/COPYING" "$staging/licences/wget.COPYING"
 cp "$(src musl)/COPYRIGHT" "$staging/licences/musl.COPYRIGHT"
 cp "$(src openssl)/LICENSE.txt" "$staging/licences/openssl.LICENSE.txt"
-mkdir -p "$staging/sources/debian" "$staging/sources/recipe/scripts" "$staging/sources/recipe/tools"
-for p in "${packages[@]}"; do cp "$(src "$p").apt-source"/* "$staging/sources/debian/"; done
-cp "$0" "$root/scripts/debian-source.sh" "$staging/sources/recipe/scripts/"
-mkdir -p "$staging/sources/recipe/tests/receiver"
-cp "$root/tests/receiver/tap_elf_check.py" "$staging/sources/recipe/tests/receiver/"
-cp -r "$recipe" "$staging/sources/recipe/tools/"
+mkdir -p "$staging/sources"
+for p in "${packages[@]}"; do cp "$(src "$p").apt-source"/* "$staging/sources/"; done
 {
   echo "The receiver's wget was built from these Debian source packages:"
   echo "$sources" | awk '{ printf "  %s %s\n", $1, $2 }'

@@ -86,8 +86,14 @@ mkdir -p "$root/out"
 tar -C "$stage" --owner=0 --group=0 --sort=name -czf "$root/out/$name.tar.gz" "$name"
 
 # The sources. Their tarballs are compressed already: xz's fastest level.
+# The recipe is the repository's: the wget's cache is keyed by the build
+# script and tools/receiver-wget/, so those are the ones that built it.
 sources="$stage/$name-sources"
-cp -r "$wget_dir/sources" "$sources"
+mkdir -p "$sources/recipe/scripts" "$sources/recipe/tools" "$sources/recipe/tests/receiver"
+cp -r "$wget_dir/sources" "$sources/debian"
+cp "$root/scripts/build-receiver-wget.sh" "$root/scripts/debian-source.sh" "$sources/recipe/scripts/"
+cp -r "$root/tools/receiver-wget" "$sources/recipe/tools/"
+cp "$root/tests/receiver/tap_elf_check.py" "$sources/recipe/tests/receiver/"
 cp "$root/LICENSE" "$sources/recipe/LICENSE"
 cp "$licences/SOURCES.txt" "$sources/SOURCES.txt"
 cat >"$sources/README.txt" <<EOF
