@@ -90,6 +90,19 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheAuthoritiesItFindsByItself) {
       EXPECT_NE(log.find("certificate"), std::string::npos) << c.what << "\n" << log;
     }
   }
+  // TLS 1.3 takes ChaCha20-Poly1305 first (ssl/openssl.cnf), cheap without
+  // AES instructions, from a server that follows the client's order:
+  // openssl s_server's status page names what was agreed.
+  writeFile(settings + "/ssl/cert.pem", readFile(ca.caPem));
+  const std::string port = std::to_string(freeLoopbackPort());
+  ASSERT_EQ(statusOf("timeout 60 openssl s_server -www -quiet -naccept 1 -accept 127.0.0.1:" + port + " -cert " +
+                     ca.certPem + " -key " + ca.keyPem + " >/dev/null 2>&1 &"),
+            0);
+  EXPECT_EQ(statusOf(wget + " -q -T20 -t20 --retry-connrefused --waitretry=1 -O " + work +
+                     "/status.html https://127.0.0.1:" + port + "/"),
+            0);
+  const std::string status = readFile(work + "/status.html");
+  EXPECT_NE(status.find("Cipher is TLS_CHACHA20_POLY1305_SHA256"), std::string::npos) << status;
   // Plain HTTP needs no certificate at all.
   EXPECT_EQ(statusOf(wget + " -q -T20 -t1 -O " + work + "/plain.ts '" + server.url() + name + "'"), 0);
   EXPECT_TRUE(readFile(work + "/plain.ts") == segment);
