@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Fetches Debian source packages and unpacks each into DEST/NAME-VERSION,
-# once: a folder that is already there is reused. Adds deb-src lines for the
-# machine's own Debian suites on first use. Prints "NAME VERSION FOLDER" for
-# each package.
-#   scripts/debian-source.sh DEST NAME...
+# once: a folder that is already there is reused. With --keep, the files
+# that apt-get fetched (.dsc, original tarball, Debian's changes) are kept
+# beside it in DEST/NAME-VERSION.apt-source, for those who pass the built
+# programs on. Adds deb-src lines for the machine's own Debian suites on
+# first use. Prints "NAME VERSION FOLDER" for each package.
+#   scripts/debian-source.sh [--keep] DEST NAME...
 set -euo pipefail
-[ $# -ge 2 ] || { echo "usage: $0 DEST NAME..." >&2; exit 2; }
+keep=""
+[ "${1:-}" != --keep ] || { keep=1; shift; }
+[ $# -ge 2 ] || { echo "usage: $0 [--keep] DEST NAME..." >&2; exit 2; }
 dest="$1"
 shift
 sudo_cmd=""
@@ -35,8 +39,12 @@ fetch() {
   local name="$1" version="$2" folder="$3" work
   work="$(mktemp -d "$dest/.fetch-XXXXXX")"
   if (cd "$work" && apt-get source -qq "$name=$version" >"$work.log" 2>&1) && [ -d "$work/$(basename "$folder")" ]; then
-    rm -rf "$folder"
+    rm -rf "$folder" "$folder.apt-source"
     mv "$work/$(basename "$folder")" "$folder"
+    if [ -n "$keep" ]; then
+      mkdir "$folder.apt-source"
+      find "$work" -maxdepth 1 -type f -exec mv {} "$folder.apt-source/" \;
+    fi
     touch "$folder/.unpacked-$version"
     rm -rf "$work" "$work.log"
     return 0
@@ -51,9 +59,14 @@ folder_of() {
 for name in "$@"; do
   versions="$(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -uVr)"
   found=""
-  # One already unpacked is reused without asking the archive.
+  # One already unpacked is reused without asking the archive (with --keep,
+  # only when its fetched files were kept too).
   for version in $versions; do
-    [ -f "$(folder_of "$name" "$version")/.unpacked-$version" ] && { found="$version"; break; }
+    folder="$(folder_of "$name" "$version")"
+    [ -f "$folder/.unpacked-$version" ] || continue
+    [ -z "$keep" ] || ls "$folder.apt-source/"*.dsc >/dev/null 2>&1 || continue
+    found="$version"
+    break
   done
   if [ -z "$found" ]; then
     for version in $versions; do

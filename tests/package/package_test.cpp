@@ -45,18 +45,20 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
   ASSERT_FALSE(top.empty());
   const std::string tarball = packagePath();
 
-  // Exactly the promised files, at their places on the receiver's disk.
+  // Exactly the promised files, at their places on the receiver's disk
+  // (the certificate authorities' folder: ReceiverWget.TrustsDebians...).
   std::set<std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(top))
-    if (e.is_regular_file()) files.insert(fs::relative(e.path(), top).string());
+    if (e.is_regular_file() && e.path().parent_path().filename() != "certs")
+      files.insert(fs::relative(e.path(), top).string());
   EXPECT_EQ(files, (std::set<std::string>{"INSTALL.txt",
                                           "ProgramFiles/Orvado.tap",
                                           "ProgramFiles/wget",
                                           "ProgramFiles/Settings/FirmwareTMS.dat",
                                           "ProgramFiles/Settings/Fonts/Calibri_12.ufnt",
                                           "ProgramFiles/Settings/Fonts/Calibri_14.ufnt",
-                                          "ProgramFiles/Settings/orvado/ca-certificates.crt",
                                           "ProgramFiles/Settings/orvado/orvado.ini.sample",
+                                          "ProgramFiles/Settings/orvado/ssl/openssl.cnf",
                                           "ProgramFiles/Settings/orvado/wgetrc",
                                           "licences/SOURCES.txt",
                                           "licences/ca-certificates.copyright",
@@ -66,6 +68,7 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
                                           "licences/musl.copyright",
                                           "licences/openssl.LICENSE.txt",
                                           "licences/openssl.copyright",
+                                          "licences/orvado.LICENSE",
                                           "licences/wget.COPYING",
                                           "licences/wget.copyright",
                                           "licences/zlib.copyright"}));
@@ -77,6 +80,7 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
   EXPECT_NE(tarball.find("orvado-" + header.description.substr(header.description.rfind(' ') + 1) + ".tar.gz"),
             std::string::npos)
       << "the package is named after the TAP's version";
+  EXPECT_EQ(readFile(top + "/licences/orvado.LICENSE"), readFile(ORVADO_SOURCE_DIR "/LICENSE"));
   EXPECT_EQ(readFile(top + "/ProgramFiles/Settings/FirmwareTMS.dat"),
             readFile(std::string(ORVADO_BINARY_DIR) + "/disk/ProgramFiles/Settings/FirmwareTMS.dat"));
 
@@ -106,3 +110,17 @@ TEST(Package, UnpackedOntoAFreshDiskTheTapRunsWithItsFilesAndSampleChannels) {
   EXPECT_EQ(menuLine(packaged, 5), menuLine(empty, 5));
   removeAll(work);
 }
+
+#ifndef __mips__
+// Beside the package lie the sources that its wget's licence asks to pass on:
+// every Debian source package that its SOURCES.txt names, whole, and the
+// recipe as the repository has it.
+TEST(Package, SourcesOfItsWgetLieBesideIt) {
+  const std::string tarball = packagePath();
+  ASSERT_FALSE(tarball.empty());
+  const std::string out =
+      commandOutput(std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR "/tests/package/sources_check.py " + tarball +
+                    " " ORVADO_SOURCE_DIR " 2>&1");
+  EXPECT_NE(out.find("every check holds"), std::string::npos) << out;
+}
+#endif

@@ -8,7 +8,6 @@
 // starts it, so that it keeps its name and the TAP can stop it by name.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 #include "package/package_support.h"
@@ -28,19 +27,24 @@ int statusOf(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// A receiver's environment names no certificate places of its own; a PC's
+// may (OpenSSL would read those instead of its built-in ones).
+const std::string kReceiverEnv = "env -u SSL_CERT_FILE -u SSL_CERT_DIR ";
+
 }  // namespace
 
 #ifndef __mips__
 // The wget holds no instruction that a release-1 core lacks. It reads its
 // settings from the TAP's settings folder by itself, and there the package's
-// wgetrc names the package's CA bundle: with the test's CA added to the
-// bundle it fetches over HTTPS byte for byte; without, it refuses the
-// server with wget's status for a TLS failure, 5, and says why.
-TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
+// wgetrc names the package's folder of authorities: with the test's CA in the
+// owner's own file (ssl/cert.pem, as INSTALL.txt says) or in that folder
+// under its hash it fetches over HTTPS byte for byte; with neither, it
+// refuses the server with wget's status for a TLS failure, 5, and says why.
+TEST(ReceiverWget, IsRelease1AndTrustsTheAuthoritiesItFindsByItself) {
   std::string work;
   const std::string top = unpackedPackage(&work);
   ASSERT_FALSE(top.empty());
-  const std::string wget = "qemu-mipsel -cpu 24Kf " + top + "/ProgramFiles/wget";
+  const std::string wget = kReceiverEnv + "qemu-mipsel -cpu 24Kf " + top + "/ProgramFiles/wget";
 
   EXPECT_EQ(statusOf(std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR "/tests/receiver/tap_elf_check.py --isa-only " +
                      top + "/ProgramFiles/wget"),
@@ -54,10 +58,10 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
   TestCa ca;
   ASSERT_TRUE(makeTestCa(work, &ca));
   const std::string settings = "/mnt/hd" + kSettings;
-  ASSERT_EQ(statusOf("mkdir -p " + settings + " && cp " + top + "/ProgramFiles/Settings/orvado/wgetrc " + top +
-                     "/ProgramFiles/Settings/orvado/ca-certificates.crt " + settings),
-            0);
-  const std::string bundle = readFile(settings + "/ca-certificates.crt");
+  ASSERT_EQ(statusOf("mkdir -p " + settings + " && cp -r " + top + "/ProgramFiles/Settings/orvado/. " + settings), 0);
+  const std::string hashed = settings + "/ssl/certs/" +
+                             commandOutput("openssl x509 -noout -subject_hash -in " + ca.caPem + " | tr -d '\\n'") +
+                             ".0";
   HlsServer server({"--mode", "vod", "--segments", "3", "--segment-bytes", std::to_string(188 * 1600)});
   ASSERT_FALSE(server.url().empty()) << server.line();
   TlsFront https(ca, std::stoi(server.url().substr(server.url().rfind(':') + 1)));
@@ -67,12 +71,15 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
 
   struct Case {
     const char* what;
-    bool caInBundle;
+    std::string place;
     int status;
   };
   const std::string fetch = wget + " -T20 -t1 -O " + work + "/got.ts '" + https.url() + name + "' 2>" + work + "/log";
-  for (const Case& c : {Case{"CA in the bundle", true, 0}, Case{"CA not in the bundle", false, 5}}) {
-    writeFile(settings + "/ca-certificates.crt", c.caInBundle ? bundle + readFile(ca.caPem) : bundle);
+  for (const Case& c : {Case{"CA in the owner's file", settings + "/ssl/cert.pem", 0},
+                        Case{"CA in the folder under its hash", hashed, 0}, Case{"CA nowhere", "", 5}}) {
+    removeAll(settings + "/ssl/cert.pem");
+    removeAll(hashed);
+    if (!c.place.empty()) writeFile(c.place, readFile(ca.caPem));
     removeAll(work + "/got.ts");
     int status = statusOf(fetch);
     std::string log = readFile(work + "/log");
@@ -83,9 +90,43 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
       EXPECT_NE(log.find("certificate"), std::string::npos) << c.what << "\n" << log;
     }
   }
+  // TLS 1.3 takes ChaCha20-Poly1305 first (ssl/openssl.cnf), cheap without
+  // AES instructions, from a server that follows the client's order:
+  // openssl s_server's status page names what was agreed.
+  writeFile(settings + "/ssl/cert.pem", readFile(ca.caPem));
+  const std::string port = std::to_string(freeLoopbackPort());
+  ASSERT_EQ(statusOf("timeout 60 openssl s_server -www -quiet -naccept 1 -accept 127.0.0.1:" + port + " -cert " +
+                     ca.certPem + " -key " + ca.keyPem + " >/dev/null 2>&1 &"),
+            0);
+  EXPECT_EQ(statusOf(wget + " -q -T20 -t20 --retry-connrefused --waitretry=1 -O " + work +
+                     "/status.html https://127.0.0.1:" + port + "/"),
+            0);
+  const std::string status = readFile(work + "/status.html");
+  EXPECT_NE(status.find("Cipher is TLS_CHACHA20_POLY1305_SHA256"), std::string::npos) << status;
   // Plain HTTP needs no certificate at all.
   EXPECT_EQ(statusOf(wget + " -q -T20 -t1 -O " + work + "/plain.ts '" + server.url() + name + "'"), 0);
   EXPECT_TRUE(readFile(work + "/plain.ts") == segment);
+  removeAll(work);
+}
+
+// The folder holds Debian's certificate authorities alone, by fingerprint,
+// each named as OpenSSL looks it up: a certificate that the build machine's
+// administrator added to its own bundle would be trusted by every owner's
+// receiver. The check refuses the folder with one more.
+TEST(ReceiverWget, TrustsDebiansCertificateAuthoritiesAlone) {
+  std::string work;
+  const std::string top = unpackedPackage(&work);
+  ASSERT_FALSE(top.empty());
+  const std::string check = std::string(ORVADO_PYTHON) + " " ORVADO_SOURCE_DIR "/tests/package/ca_bundle_check.py ";
+  const std::string certs = top + "/ProgramFiles/Settings/orvado/ssl/certs";
+  const std::string out = commandOutput(check + certs + " 2>&1");
+  EXPECT_NE(out.find("every check holds"), std::string::npos) << out;
+
+  TestCa ca;
+  ASSERT_TRUE(makeTestCa(work, &ca));
+  ASSERT_EQ(statusOf("cp " + ca.caPem + " " + certs + "/$(openssl x509 -noout -subject_hash -in " + ca.caPem + ").0"),
+            0);
+  EXPECT_EQ(statusOf(check + certs + " >/dev/null 2>&1"), 1);
   removeAll(work);
 }
 #endif
@@ -95,8 +136,8 @@ TEST(ReceiverWget, IsRelease1AndTrustsTheBundleItFindsByItself) {
 // installed as INSTALL.txt says, and the package's own TAP in the receiver
 // build of the emulator, with no wget but the package's (the host's is
 // hidden; the TAP copies its own to /bin/wget as on a receiver without one).
-// Digit 1 plays a live channel over HTTPS (the test's CA added to the
-// bundle), digit 2 one over plain HTTP: Stream.ts holds whole segments of
+// Digit 1 plays a live channel over HTTPS (the test's CA in the owner's own
+// file of authorities), digit 2 one over plain HTTP: Stream.ts holds whole segments of
 // the source, byte for byte and in order, and the player starts once.
 TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
   std::string work;
@@ -123,11 +164,11 @@ TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
     // are placeholders, never to be reached).
     writeFile(settings + "/orvado.ini", "[orvado]\ntvname1=Secure\ntvPL1=" + https.url() +
                                             "index.m3u8\ntvname2=Plain\ntvPL2=" + server.url() + "index.m3u8\n");
-    std::ofstream(settings + "/ca-certificates.crt", std::ios::app) << readFile(ca.caPem);
+    writeFile(settings + "/ssl/cert.pem", readFile(ca.caPem));
 
-    std::string out = commandOutput(ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --disk " + disk +
-                                    " --no-host-wget --keys 1s:" + std::to_string(channel) + " --run 36s " + top +
-                                    "/ProgramFiles/Orvado.tap 2>&1");
+    std::string out = commandOutput(
+        kReceiverEnv + ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --disk " + disk +
+        " --no-host-wget --keys 1s:" + std::to_string(channel) + " --run 36s " + top + "/ProgramFiles/Orvado.tap 2>&1");
     int starts = 0;
     for (size_t at = 0; (at = out.find(": playing /mnt/hd/MediaFiles/tmp/Stream.ts", at)) != std::string::npos; ++at)
       ++starts;

@@ -7,7 +7,7 @@ same exported symbols, and no C++ run-time that the receiver lacks.
 
 usage: tap_elf_check.py MIPS_TAP PC_TAP           every check (exit 0 when all hold)
        tap_elf_check.py --receiver-only MIPS_TAP   the receiver's lines alone
-       tap_elf_check.py --isa-only MIPS_PROGRAM    only: no release-2 instruction
+       tap_elf_check.py --isa-only MIPS_PROGRAM    only: release 1 in its header and its code
 """
 import functools
 import importlib.util
@@ -109,13 +109,23 @@ def oldest_versions(lib):
 
 
 @functools.lru_cache(maxsize=None)
-def instructions(path):
-    """Mnemonics of the code sections, with an address for each."""
-    found = {}
-    for line in run(CROSS + "objdump", "-d", "--no-show-raw-insn", path).splitlines():
+def disassembly(path):
+    """[(address, mnemonic)] of every instruction of the code sections,
+    decoded as release 2 whatever the header says: objdump leaves the
+    instructions that the header's release lacks as bare words."""
+    found = []
+    for line in run(CROSS + "objdump", "-d", "-m", "mips:isa32r2", "--no-show-raw-insn", path).splitlines():
         m = re.match(r"\s*([0-9a-f]+):\s+(\S+)", line)
         if m:
-            found.setdefault(m.group(2), m.group(1))
+            found.append((m.group(1), m.group(2)))
+    return found
+
+
+def instructions(path):
+    """Mnemonics of the code sections, with the first address of each."""
+    found = {}
+    for address, mnemonic in disassembly(path):
+        found.setdefault(mnemonic, address)
     return found
 
 
@@ -129,10 +139,6 @@ def fp_abi(path):
 
 
 def check_receiver(mips):
-    header = run(CROSS + "readelf", "-h", mips)
-    flags = int(re.search(r"Flags:\s+0x([0-9a-f]+)", header).group(1), 16)
-    arch = EF_MIPS_ARCH.get(flags & 0xF0000000, hex(flags & 0xF0000000))
-    check(arch == "mips32", f"the ELF header names MIPS32 release 1 (names {arch})")
     check_isa(mips)
     mnemonics = instructions(mips)
     fp = sorted(f"{m} at {a}" for m, a in mnemonics.items() if FLOAT.search(m))
@@ -169,11 +175,22 @@ def check_receiver(mips):
 
 
 def check_isa(path):
-    """What any program for the receiver must hold: no release-2 instruction.
-    (rdhwr, which reads the thread pointer, is one but is not refused: every
-    MIPS Linux kernel emulates it on older cores, and C libraries use it so.)"""
+    """What any program for the receiver must hold: an ELF header (and ABI
+    flags, where there are some) that names MIPS32 release 1, no release-2
+    instruction, and no rdhwr. A release-1 core traps on rdhwr, which C
+    libraries use to read the thread pointer, and only newer kernels emulate
+    it, slowly."""
+    header = run(CROSS + "readelf", "-h", path)
+    flags = int(re.search(r"Flags:\s+0x([0-9a-f]+)", header).group(1), 16)
+    arch = EF_MIPS_ARCH.get(flags & 0xF0000000, hex(flags & 0xF0000000))
+    check(arch == "mips32", f"the ELF header names MIPS32 release 1 (names {arch})")
+    isa = re.search(r"^ISA: (\S+)", run(CROSS + "readelf", "-A", path), re.M)
+    if isa:
+        check(isa.group(1) == "MIPS32", f"the ABI flags name MIPS32 release 1 (name {isa.group(1)})")
     r2 = sorted(f"{m} at {a}" for m, a in instructions(path).items() if m in RELEASE2)
     check(not r2, "no release-2 instruction" + (": " + ", ".join(r2) if r2 else ""))
+    rdhwr = [a for a, m in disassembly(path) if m == "rdhwr"]
+    check(not rdhwr, f"no rdhwr (holds {len(rdhwr)}" + (", the first at " + rdhwr[0] if rdhwr else "") + ")")
 
 
 def main():
