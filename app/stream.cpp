@@ -510,6 +510,10 @@ void stream(void) {
   if (text == nullptr) {
     text = FetchChunkList(Run.chunkListUrl, &fetched);
     if (text != nullptr) ParsePlaylist(text, !starting && Run.bySequence ? Run.lastStarted : -1, &list);
+    // A list that has ended is fetched from its first segment, however
+    // long it is: the window then holds its beginning.
+    if (text != nullptr && starting && list.ended && list.segmentCount > PlaylistWindow)
+      ParsePlaylist(text, list.mediaSequence, &list);
   } else {
     // The window keeps the segment started last, which FollowList checks.
     ParsePlaylist(text, Run.bySequence ? Run.lastStarted : -1, &list);
