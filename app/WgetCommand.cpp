@@ -2,6 +2,7 @@
 // its time limits, tries, byte range and where its output and messages go.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/stream_internal.h"
 #include "lib/files/files.h"
@@ -21,6 +22,25 @@ const char* ChooseDownloader(void) {
   return ORVADO_WGET;
 }
 
+// " --user-agent='...'" with the channel's own User-Agent, or the TAP's:
+// any text, single-quoted for the shell (a quote as '\''), control
+// characters (which would end wget's header line) as blanks.
+static void UserAgentOption(char* out, size_t size) {
+  const char* own = Run.channel >= 1 && Run.channel <= 9 ? _OrvadoUserAgent[Run.channel - 1] : "";
+  const char* agent = own[0] != '\0' ? own : "Orvado/" ORVADO_VERSION;
+  size_t at = static_cast<size_t>(snprintf(out, size, " --user-agent='"));
+  for (const char* c = agent; *c != '\0' && at + 6 < size; ++c) {
+    if (*c == '\'') {
+      memcpy(out + at, "'\\''", 4);
+      at += 4;
+    } else {
+      out[at++] = static_cast<uint8_t>(*c) < 0x20 || *c == 0x7F ? ' ' : *c;
+    }
+  }
+  out[at++] = '\'';
+  out[at] = '\0';
+}
+
 StepResult WgetCommand(char (&command)[CommandSize], const WgetFetch& fetch, const char* word) {
   if (!ShellSafe(fetch.url)) return Fail(word, "cannot quote for the shell:", fetch.url);
   const char* wget = Run.wget != nullptr ? Run.wget : "wget";
@@ -34,18 +54,20 @@ StepResult WgetCommand(char (&command)[CommandSize], const WgetFetch& fetch, con
              static_cast<long long>(fetch.rangeStart + fetch.rangeLength - 1));
   char limit[24] = "";
   if (TimeLimitUsable()) snprintf(limit, sizeof limit, "timeout %u ", fetch.seconds);
+  char agent[sizeof _OrvadoUserAgent[0] * 4 + 24];
+  UserAgentOption(agent, sizeof agent);
   int n;
   if (fetch.background) {
     // wget runs as a job of the subshell, so its own pid is known (to end it
     // at its deadline) and its exit status closes the log.
     n = snprintf(command, sizeof command,
-                 "(%s%s -T%u -t%u%s -O '%s' '%s' & echo $! >" ORVADO_SETTINGS
+                 "(%s%s%s -T%u -t%u%s -O '%s' '%s' & echo $! >" ORVADO_SETTINGS
                  "%u.pid; wait $!; echo \"%s$?\" >&2) "
                  "2>'%s' &",
-                 limit, wget, fetch.waitSeconds, fetch.tries, range, fetch.output, fetch.url, fetch.job,
+                 limit, wget, agent, fetch.waitSeconds, fetch.tries, range, fetch.output, fetch.url, fetch.job,
                  ChunkExitMarker, fetch.log);
   } else {
-    n = snprintf(command, sizeof command, "%s%s -T%u -t%u%s -O '%s' '%s' 2>%s", limit, wget, fetch.waitSeconds,
+    n = snprintf(command, sizeof command, "%s%s%s -T%u -t%u%s -O '%s' '%s' 2>%s", limit, wget, agent, fetch.waitSeconds,
                  fetch.tries, range, fetch.output, fetch.url, fetch.log != nullptr ? fetch.log : "/dev/null");
   }
   if (n >= 0 && static_cast<uint32_t>(n) < sizeof command) return StepOk();

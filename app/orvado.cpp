@@ -14,7 +14,7 @@
 
 // The firmware's loader reads these blocks; each is zero-padded.
 TAP_SECTION("._tap_etcinfo") const char __tap_etc_str__[64] = __DATE__;
-TAP_SECTION("._tap_description") const char __tap_description__[128] = "Orvado 02b";
+TAP_SECTION("._tap_description") const char __tap_description__[128] = "Orvado " ORVADO_VERSION;
 TAP_SECTION("._tap_program_name") const char __tap_program_name__[64] = "Orvado";
 TAP_SECTION("._tap_author_name") const char __tap_author_name__[64] = "The Orvado developers";
 TAP_SECTION("._tap_id") const uint32_t __tap_ud__ = 0x0F0A7202;

@@ -47,10 +47,16 @@ void SetStatusAusgabe(const char* text, uint32_t seconds);
 // Redraws the column of live messages into _rgn, without syncing.
 void StatusAusgabe(void);
 
+// The TAP's version, as its description and its User-Agent give it.
+#define ORVADO_VERSION "02b"
+
 // Channel settings: names (entries 0 to 8, at most 15 characters) and
 // playlist URLs (entries 0 to 8, at most 511 characters); empty at load.
 extern char _OrvadoName[100][64];
 extern char _OrvadoURL[100][512];
+// Each channel's User-Agent (tvUA1 to tvUA9, at most 127 bytes); empty for
+// the TAP's own, "Orvado/<version>".
+extern char _OrvadoUserAgent[9][128];
 // Reads tvname1..9 and tvPL1..9 from orvado.ini ("---" for a missing key).
 // Returns 1 when the keys were read, 0 when no settings file was found (the
 // tables are then left as they were).

@@ -7,6 +7,7 @@
 
 char _OrvadoName[100][64];
 char _OrvadoURL[100][512];
+char _OrvadoUserAgent[9][128];
 
 // A name keeps at most 15 bytes, cut before a character that would not fit
 // whole rather than in the middle of its UTF-8 sequence.
@@ -36,6 +37,10 @@ int readini(void) {
   for (unsigned i = 1; i <= 9; ++i) {
     snprintf(key, sizeof key, "tvPL%u", i);
     INIGetString(key, _OrvadoURL[i - 1], "---", 512);
+  }
+  for (unsigned i = 1; i <= 9; ++i) {
+    snprintf(key, sizeof key, "tvUA%u", i);
+    INIGetString(key, _OrvadoUserAgent[i - 1], "", sizeof _OrvadoUserAgent[0]);
   }
   INICloseFile();
   return 1;

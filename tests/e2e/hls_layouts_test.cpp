@@ -55,10 +55,11 @@ long numberInUrl(const std::string& url) {
 // The TAP on a fresh receiver, streaming channel 1, stepped by hand.
 class Channel {
  public:
-  Channel(HlsServer& server, const std::string& playlist) : server_(server) {
+  // `more` adds lines to orvado.ini.
+  Channel(HlsServer& server, const std::string& playlist, const std::string& more = "") : server_(server) {
     freshReceiver(virtualConfig());
     EXPECT_EQ(system(("rm -f " + kTmp + "/* " + kSettings + "/*.lok " + kSettings + "/*.txt").c_str()), 0);
-    writeFile(kSettings + "/orvado.ini", "tvname1=Live\ntvPL1=" + server.url() + playlist + "\n");
+    writeFile(kSettings + "/orvado.ini", "tvname1=Live\ntvPL1=" + server.url() + playlist + "\n" + more);
     EXPECT_EQ(TAP_Main(), 1);
     EXPECT_EQ(TAP_EventHandler(EVT_KEY, RKEY_1, 0), 0u) << "digit 1 starts the channel";
   }
@@ -605,6 +606,26 @@ TEST(HlsFaults, JobPastItsDeadlineIsEndedAndTriedAgain) {
     std::vector<long> numbers = streamed(server, kSmall);
     EXPECT_GT(numbers.back(), next) << channel.messages();
     expectWholeStream(channel, server, kSmall, 6);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+  });
+}
+
+// A server that serves players only and refuses wget's User-Agent: the TAP
+// sends its own. A channel may give one of its own, any text.
+TEST(HlsStreams, ServerThatRefusesWgetsUserAgent) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--refuse-agent", "Wget"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(4);
+    expectWholeStream(channel, server, kSmall, 4);
+  });
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--refuse-agent", "Orvado"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8", "tvUA1=It's my \"box\" $(reboot) `x`\n");
+    channel.run(4);
+    expectWholeStream(channel, server, kSmall, 4);
     EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
   });
 }

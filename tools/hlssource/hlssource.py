@@ -383,6 +383,7 @@ class Source:
         self.stale_until = None
         self.byterange = args.byterange
         self.gzip = args.gzip
+        self.refuse_agent = args.refuse_agent
         self.key = bytes.fromhex(args.aes_key) if args.aes_key else None
         self.key_iv = args.key_iv
         self.audio_apart = args.audio_apart
@@ -526,6 +527,7 @@ class StaticSource:
         self.faults = Faults()
         self.playlists = AnyFile()
         self.gzip = args.gzip
+        self.refuse_agent = args.refuse_agent
         self.layout = Layout("flat", 1)
 
     def path(self, name):
@@ -558,6 +560,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.control(url.query, head)
         if name == "raw":
             return self.raw(url.query, head)
+        # Some servers serve players only, by the User-Agent they send.
+        if source.refuse_agent and source.refuse_agent in self.headers.get("User-Agent", ""):
+            return self.send_text(403, "this client is not served\n", head)
         if isinstance(source, StaticSource):
             return self.static(source, name, head)
         if name == "key.bin" and source.key:
@@ -865,6 +870,7 @@ def parse_args(argv):
     serving.add_argument("--aes-key", metavar="HEX", help="encrypt segments with METHOD=AES-128 and this 32-digit hex key, served as /key.bin")
     serving.add_argument("--key-iv", type=lambda t: int(t, 16), metavar="HEX", help="with --aes-key: an IV attribute for every segment (default: the sequence number)")
     serving.add_argument("--audio-apart", type=int, default=0, metavar="N", help="the N variants of the highest bandwidth carry their sound in a separate audio rendition")
+    serving.add_argument("--refuse-agent", metavar="TEXT", help="answer 403 to every playlist and segment request whose User-Agent holds TEXT (such as Wget)")
     serving.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS with this certificate chain and key (PEM)")
     serving.add_argument("--serve-dir", metavar="DIR", help="serve the files of DIR as they stand (such as ffmpeg's HLS output while it runs) instead of a made stream; faults by file name")
     serving.add_argument("--clock", choices=("wall", "manual"), default="wall", help="live mode: a new segment every --segment-seconds (wall) or on /control?advance=K only (manual)")
