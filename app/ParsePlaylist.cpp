@@ -111,6 +111,7 @@ void Segment(Pass& p, const char* at, uint32_t length, bool terminated, bool ope
   s.opensText = opensText;
   s.discontinuity = p.discontinuity;
   s.durationMs = p.durationMs;
+  list.totalMs += p.durationMs;
   s.sequence = list.mediaSequence + index;
   s.rangeStart = p.rangeStart;
   s.rangeLength = p.rangeLength;

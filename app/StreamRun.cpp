@@ -30,6 +30,8 @@ void StreamStart(uint8_t channel) {
   _stream_load_flag = 1;
 }
 
+uint32_t StreamPaceTicks(void) { return Run.paceTicks != 0 ? Run.paceTicks : StreamStepTicks; }
+
 void StreamStop(void) {
   SetStatusAusgabe("Stream off", _StatusShowTime);
   _stream_load_flag = 0;

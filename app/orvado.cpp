@@ -74,6 +74,7 @@ int TAP_Main(void) {
 static void Step(uint32_t from) {
   _Streamtick = from + StreamStepTicks;
   stream();
+  _Streamtick = from + StreamPaceTicks();
 }
 
 static uint32_t MenuKey(uint32_t key) {

@@ -95,6 +95,10 @@ void StreamStop(void);
 // background job is bounded in time. A full disk stops the channel's
 // downloads. Reports through the status line only.
 void stream(void);
+// Ticks from this pipeline step to the next: StreamStepTicks, or for a chunk
+// list that covers less than two steps its target duration (1 s at least),
+// so that no segment leaves it unseen.
+uint32_t StreamPaceTicks(void);
 // Returns 1 when `url` is not in the chunk ring, which then drops its oldest
 // entry and keeps `url` as the newest; 0 when it is there already (or null).
 int StremDlTest(const char* url);

@@ -519,6 +519,11 @@ void stream(void) {
     ParsePlaylist(text, Run.bySequence ? Run.lastStarted : -1, &list);
   }
   if (text != nullptr) {
+    // A live list that covers less than two steps is fetched again every
+    // target duration, else a segment could come and go between two steps.
+    Run.paceTicks = 0;
+    if (list.media && !list.ended && list.totalMs < 2 * StreamStepTicks * 10 && list.targetDuration > 0)
+      Run.paceTicks = list.targetDuration >= 3 ? StreamStepTicks : static_cast<uint32_t>(list.targetDuration) * 100;
     if (starting) Run.bySequence = list.hasSequence || list.ended;
     WatchPlaylist(list, _tick);
     if (!starting) FollowList();

@@ -154,6 +154,7 @@ struct Playlist {
   bool hasSequence;        // #EXT-X-MEDIA-SEQUENCE given
   bool fragmentedMp4;      // an #EXT-X-MAP whose URI is no ".ts"
   int64_t targetDuration;  // #EXT-X-TARGETDURATION, -1 without
+  uint64_t totalMs;        // the durations of all its segments, added up
   int64_t mediaSequence;   // #EXT-X-MEDIA-SEQUENCE, 0 without
   uint32_t hash;           // HashText of the whole text
   PlaylistKey lastKey;     // the last #EXT-X-KEY of the text (method KEY_NONE without)
@@ -373,6 +374,7 @@ struct StreamRun {
   bool playerSeen;         // and the play record has shown it playing
   bool diskFull;           // the downloads were stopped for want of disk space
   bool pictureBack;        // Stream.ts was begun anew at the live edge after the player ran dry
+  uint32_t paceTicks;      // ticks from one step to the next; 0 for the usual StreamStepTicks
   int64_t lastChunkBytes;  // size of the chunk appended last
 
   // Variants of a master playlist.

@@ -719,6 +719,27 @@ TEST(StreamPipeline, JobThatTheShellDidNotStartIsTriedAgain) {
   });
 }
 
+// A live list that covers less than two steps (three 1-second segments) is
+// fetched again every target duration; one that covers more, every 3 s.
+TEST(StreamPipeline, ShortWindowIsFetchedEveryTargetDuration) {
+  inFreshProcess([] {
+    freshStart();
+    HttpServer server(kWww);
+    for (char c : {'a', 'b', 'c'}) serve(std::string(1, c) + ".ts", chunk(c));
+    serve("l.m3u8",
+          "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:1,\na.ts\n#EXTINF:1,\nb.ts\n"
+          "#EXTINF:1,\nc.ts\n");
+    startChannel(server.url("l.m3u8"));
+    uint32_t before = _tick;
+    step();
+    EXPECT_EQ(_Streamtick, before + 100) << "the next step in one target duration";
+    serve("l.m3u8", mediaList({"a.ts", "b.ts", "c.ts"}, 2));
+    before = _tick;
+    step();
+    EXPECT_EQ(_Streamtick, before + StreamStepTicks) << "six seconds listed: the usual pace";
+  });
+}
+
 // Chunks are judged by how their download ended: the exit status that the
 // job's shell writes last, not the words met on the way.
 TEST(StreamPipeline, LogScanKeepsNumberOrderAndJudgesByTheEnd) {
