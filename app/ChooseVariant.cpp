@@ -85,6 +85,10 @@ bool ChooseVariant(const Playlist& list) {
   snprintf(message, sizeof message, "%u kb/s", chosen != nullptr ? chosen->bandwidth / 1000 : 0);
   SetStatusAusgabe(message, _StatusShowTime);
   if (chosen == nullptr) return true;  // the master playlist itself stays the chunk list
+  Run.variantBandwidth = chosen->bandwidth;
+  snprintf(Run.variantResolution, sizeof Run.variantResolution, "%.*s",
+           static_cast<int>(chosen->resolution.at != nullptr ? chosen->resolution.length : 0),
+           chosen->resolution.at != nullptr ? chosen->resolution.at : "");
   memcpy(_OrvadoChunkName, chosen->uri.at, chosen->uri.length);
   _OrvadoChunkName[chosen->uri.length] = '\0';
   if (!VariantHasSound(list, *chosen))

@@ -263,6 +263,12 @@ bool SpanIs(const TextSpan& span, const char* word) {
   return span.at != nullptr && span.length == n && memcmp(span.at, word, n) == 0;
 }
 
+bool SameText(const TextSpan& span, const char* text) {
+  size_t n = strlen(text);
+  if (span.at == nullptr) return n == 0;
+  return span.length == n && memcmp(span.at, text, n) == 0;
+}
+
 void ParsePlaylist(const char* text, int64_t from, Playlist* list) {
   memset(list, 0, sizeof *list);
   list->targetDuration = -1;

@@ -34,7 +34,14 @@ constexpr uint32_t kFirstChunkSeconds = 8;
 Playlist list;
 
 // How a synchronous fetch ended.
-enum Fetched { FETCH_OK, FETCH_FAILED, FETCH_GONE };
+enum Fetched { FETCH_OK, FETCH_FAILED, FETCH_GONE, FETCH_REFUSED };
+
+// True when wget's log `log` says the server refused the request (HTTP 401
+// or 403), as for a token that has expired.
+bool SaysRefused(const char* log) {
+  return log != nullptr && (strstr(log, "ERROR 401") != nullptr || strstr(log, "ERROR 403") != nullptr ||
+                            strstr(log, " 401 Unauthorized") != nullptr || strstr(log, " 403 Forbidden") != nullptr);
+}
 
 // True when wget's log `log` says the server answered that the resource is
 // gone (HTTP 404 or 410).
@@ -51,7 +58,7 @@ bool SaysGone(const char* log) {
 // against. `words` are the step's words for a failed fetch, a missing file
 // and a short one.
 char* FetchText(const char* command, const char* requested, const char* logName, char* finalUrl, const char* name,
-                const char* const (&words)[3], Fetched* fetched) {
+                const char* const (&words)[3], Fetched* fetched, bool quietRefusal = false) {
   *fetched = FETCH_FAILED;
   int result = system(command);
   HDD_ChangeDir(SettingsDir);
@@ -60,8 +67,11 @@ char* FetchText(const char* command, const char* requested, const char* logName,
   if (result != 0) {
     int status = ExitStatus(result);
     if (SaysGone(log)) *fetched = FETCH_GONE;
+    if (SaysRefused(log)) *fetched = FETCH_REFUSED;
     if (log != nullptr) TAP_MemFree(log);
-    if (status == CannotExecute || status == NotFound)
+    if (quietRefusal && *fetched != FETCH_FAILED)
+      Fail(nullptr, "the chunk list was refused; asking the master playlist for a fresh one:", requested, status);
+    else if (status == CannotExecute || status == NotFound)
       Fail("wget Error", "the downloader cannot be started:", Run.wget, status, SHOW_ONCE);
     else if (status == WgetTlsError)
       Fail("TLS Error", "the server's certificate was refused:", requested, status, SHOW_ONCE);
@@ -149,7 +159,7 @@ bool Prepare(Fetched* fetched) {
 
 // Fetches the chunk list at `url` into chlist.txt and loads it; null when it
 // did not come (told, and *fetched says how).
-char* FetchChunkList(const char* url, Fetched* fetched) {
+char* FetchChunkList(const char* url, Fetched* fetched, bool quietRefusal = false) {
   *fetched = FETCH_FAILED;
   HDD_ChangeDir(SettingsDir);
   TAP_Hdd_Delete("chlist.txt");
@@ -170,7 +180,7 @@ char* FetchChunkList(const char* url, Fetched* fetched) {
                      0};
   if (!WgetCommand(command, fetch, "URL >> 1").ok) return nullptr;
   static const char* const kWords[3] = {"CL 2 Error", "CL 3 Error", "CL 4 Error"};
-  return FetchText(command, url, "chlist.log", Run.chunkListBase, "chlist.txt", kWords, fetched);
+  return FetchText(command, url, "chlist.log", Run.chunkListBase, "chlist.txt", kWords, fetched, quietRefusal);
 }
 
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
@@ -471,6 +481,43 @@ char* TryBestVariant(void) {
   return text;
 }
 
+// A chunk list that worked is refused (its token expired, say): the master
+// playlist, fetched again, hands out its variants' lists anew. The run
+// follows the same variant (by bandwidth and resolution) under its new URL
+// and goes on with the next sequence number. False when that fails (told).
+bool FreshVariantList(void) {
+  char command[CommandSize];
+  WgetFetch fetch = {_OrvadoURL[_StreamNr - 1],
+                     ORVADO_SETTINGS "playlist.txt",
+                     ORVADO_SETTINGS "playlist.log",
+                     kPlaylistSeconds,
+                     kPlaylistSeconds,
+                     1,
+                     -1,
+                     0,
+                     false,
+                     0};
+  if (!WgetCommand(command, fetch, "URL >> 1").ok) return false;
+  char finalUrl[StreamUrlSize];
+  static const char* const kWords[3] = {"Pl 2\tError", "Pl 3 Error", "Pl 4 Error"};
+  Fetched fetched;
+  char* text = FetchText(command, fetch.url, "playlist.log", finalUrl, "playlist.txt", kWords, &fetched);
+  if (text == nullptr) return false;
+  ParsePlaylist(text, -1, &list);
+  bool found = false;
+  for (uint32_t i = 0; i < list.variantCount && !found; ++i) {
+    const PlaylistVariant& v = list.variant[i];
+    if (v.uri.at == nullptr || v.bandwidth != Run.variantBandwidth || !SameText(v.resolution, Run.variantResolution))
+      continue;
+    char url[StreamUrlSize];
+    found = ResolveUrl(finalUrl, v.uri.at, v.uri.length, url, sizeof url) && ShellSafe(url);
+    if (found) memcpy(Run.chunkListUrl, url, sizeof url);
+  }
+  TAP_MemFree(text);
+  if (!found) Fail("CL 2 Error", "the master playlist no longer offers the variant of", Run.chunkListUrl);
+  return found;
+}
+
 // A channel's first chunk is in Stream.ts: the run begins. The newest chunk
 // waits for the next step; the ones between become jobs. Returns how many
 // of `chunk` are left to start.
@@ -508,7 +555,11 @@ void stream(void) {
   // came: what has downloaded already reaches Stream.ts.
   char* text = TryBestVariant();
   if (text == nullptr) {
-    text = FetchChunkList(Run.chunkListUrl, &fetched);
+    // Only a list that came from a master playlist can be had afresh.
+    bool fresh = !starting && Run.variantChoices > 0;
+    text = FetchChunkList(Run.chunkListUrl, &fetched, fresh);
+    if (text == nullptr && fresh && (fetched == FETCH_GONE || fetched == FETCH_REFUSED) && FreshVariantList())
+      text = FetchChunkList(Run.chunkListUrl, &fetched);
     if (text != nullptr) ParsePlaylist(text, !starting && Run.bySequence ? Run.lastStarted : -1, &list);
     // A list that has ended is fetched from its first segment, however
     // long it is: the window then holds its beginning.

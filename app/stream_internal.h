@@ -185,6 +185,8 @@ const PlaylistSegment* SegmentAt(const Playlist& list, uint32_t index);
 
 // True when `span` equals `word` (exact case).
 bool SpanIs(const TextSpan& span, const char* word);
+// True when `span` holds `text` exactly, an absent span counting as "".
+bool SameText(const TextSpan& span, const char* text);
 
 // ---- Chunks and their background jobs -------------------------------------
 
@@ -381,6 +383,8 @@ struct StreamRun {
   uint32_t variantSkip;             // variants passed over after failures
   uint32_t variantChoices;          // how many the master playlist offered
   char bestListUrl[StreamUrlSize];  // the best variant's chunk list
+  uint32_t variantBandwidth;        // the chosen variant's BANDWIDTH
+  char variantResolution[24];       // and its RESOLUTION ("" without)
   uint32_t listFailures;            // chunk-list fetches failed in a row
   uint32_t bestTriedTick;           // when the best variant was last tried again
 

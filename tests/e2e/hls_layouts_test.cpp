@@ -610,6 +610,23 @@ TEST(HlsFaults, JobPastItsDeadlineIsEndedAndTriedAgain) {
   });
 }
 
+// The chunk list's URL carries a token that the server takes four times; the
+// master playlist, fetched again, hands out a fresh one. The run follows its
+// variant under the new URL, silently, with nothing lost.
+TEST(HlsStreams, TokenThatExpiresIsRenewedFromTheMaster) {
+  inFreshProcess([] {
+    HlsServer server(liveSource("flat", kSmall, {"--token-uses", "4"}));
+    ASSERT_FALSE(server.url().empty()) << server.line();
+    Channel channel(server, "index.m3u8");
+    channel.run(14);
+    expectWholeStream(channel, server, kSmall, 14);
+    EXPECT_TRUE(channel.readErrors().empty()) << channel.messages();
+    EXPECT_FALSE(channel.showed("CL 2 Error")) << channel.messages();
+    EXPECT_NE(std::string(_OrvadoChunkListURL).find("v2.m3u8?token=t"), std::string::npos) << _OrvadoChunkListURL;
+    EXPECT_EQ(std::string(_OrvadoChunkListURL).find("token=t0"), std::string::npos) << "a fresh token";
+  });
+}
+
 // A server that serves players only and refuses wget's User-Agent: the TAP
 // sends its own. A channel may give one of its own, any text.
 TEST(HlsStreams, ServerThatRefusesWgetsUserAgent) {

@@ -384,6 +384,10 @@ class Source:
         self.byterange = args.byterange
         self.gzip = args.gzip
         self.refuse_agent = args.refuse_agent
+        # --token-uses N: each master playlist hands out a new token in its
+        # variants' URLs, good for N fetches of a media playlist.
+        self.token_uses = args.token_uses
+        self.tokens = {}      # token: media playlist fetches left
         self.key = bytes.fromhex(args.aes_key) if args.aes_key else None
         self.key_iv = args.key_iv
         self.audio_apart = args.audio_apart
@@ -446,8 +450,24 @@ class Source:
                              % bandwidth)
             else:
                 lines.append("#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=%d" % bandwidth)
-            lines.append(self.layout.variant_line(i))
+            line = self.layout.variant_line(i)
+            if self.token_uses:
+                line += ("&" if "?" in line else "?") + "token=t%d" % len(self.tokens)
+            lines.append(line)
+        if self.token_uses:
+            self.tokens["t%d" % len(self.tokens)] = self.token_uses
         return "".join(line + "\n" for line in lines)
+
+    def token_good(self, query):
+        """With --token-uses: takes one use of the query's token; False when it
+        has none left (or there is none)."""
+        if not self.token_uses:
+            return True
+        token = urllib.parse.parse_qs(query).get("token", [""])[0]
+        if self.tokens.get(token, 0) <= 0:
+            return False
+        self.tokens[token] -= 1
+        return True
 
     def media(self, variant):
         newest = self.newest()
@@ -587,6 +607,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.send_text(fault["fail"], "fault: playlist %s answers %d\n" % (name, fault["fail"]), head)
             if name == "index.m3u8":
                 text = source.master()
+            elif not source.token_good(url.query):
+                return self.send_text(403, "forbidden: the token of /%s has expired\n" % name, head)
             else:
                 text = source.media([source.layout.media_path(i) for i in range(len(source.bandwidths))].index(name))
             if source.gzip:
@@ -870,6 +892,7 @@ def parse_args(argv):
     serving.add_argument("--aes-key", metavar="HEX", help="encrypt segments with METHOD=AES-128 and this 32-digit hex key, served as /key.bin")
     serving.add_argument("--key-iv", type=lambda t: int(t, 16), metavar="HEX", help="with --aes-key: an IV attribute for every segment (default: the sequence number)")
     serving.add_argument("--audio-apart", type=int, default=0, metavar="N", help="the N variants of the highest bandwidth carry their sound in a separate audio rendition")
+    serving.add_argument("--token-uses", type=positive_int, metavar="N", help="every master playlist puts a new token in its variants' URLs, good for N fetches of a media playlist (then 403), as tokens that expire")
     serving.add_argument("--refuse-agent", metavar="TEXT", help="answer 403 to every playlist and segment request whose User-Agent holds TEXT (such as Wget)")
     serving.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve HTTPS with this certificate chain and key (PEM)")
     serving.add_argument("--serve-dir", metavar="DIR", help="serve the files of DIR as they stand (such as ffmpeg's HLS output while it runs) instead of a made stream; faults by file name")
