@@ -107,6 +107,27 @@ char* FetchText(const char* command, const char* requested, const char* logName,
   return nullptr;
 }
 
+// Fetches the channel's playlist at `url` into playlist.txt and loads it;
+// null when it did not come (told, and *fetched says how). `finalUrl`
+// (StreamUrlSize bytes) receives where redirects led.
+char* FetchPlaylist(const char* url, char* finalUrl, Fetched* fetched) {
+  char command[CommandSize];
+  WgetFetch fetch = {url,
+                     ORVADO_SETTINGS "playlist.txt",
+                     ORVADO_SETTINGS "playlist.log",
+                     kPlaylistSeconds,
+                     kPlaylistSeconds,
+                     1,
+                     -1,
+                     0,
+                     false,
+                     0};
+  *fetched = FETCH_FAILED;
+  if (!WgetCommand(command, fetch, "URL >> 1").ok) return nullptr;
+  static const char* const kWords[3] = {"Pl 2\tError", "Pl 3 Error", "Pl 4 Error"};
+  return FetchText(command, url, "playlist.log", finalUrl, "playlist.txt", kWords, fetched);
+}
+
 // First step of a channel: base URL, playlist, and for a master playlist the
 // variant. False when the step ends (*fetched says how the playlist fetch
 // ended).
@@ -125,21 +146,8 @@ bool Prepare(Fetched* fetched) {
   HDD_ChangeDir(SettingsDir);
   TAP_Hdd_Delete("playlist.txt");
   if (TAP_Hdd_Exist("playlist.txt")) return Fail("Pl 1 Error", "cannot remove", "playlist.txt").ok;
-  char command[CommandSize];
-  WgetFetch fetch = {Run.chunkListUrl,
-                     ORVADO_SETTINGS "playlist.txt",
-                     ORVADO_SETTINGS "playlist.log",
-                     kPlaylistSeconds,
-                     kPlaylistSeconds,
-                     1,
-                     -1,
-                     0,
-                     false,
-                     0};
-  if (!WgetCommand(command, fetch, "URL >> 1").ok) return false;
   char finalUrl[StreamUrlSize];
-  static const char* const kWords[3] = {"Pl 2\tError", "Pl 3 Error", "Pl 4 Error"};
-  char* text = FetchText(command, Run.chunkListUrl, "playlist.log", finalUrl, "playlist.txt", kWords, fetched);
+  char* text = FetchPlaylist(Run.chunkListUrl, finalUrl, fetched);
   if (text == nullptr) return false;
   ParsePlaylist(text, -1, &list);
   // A master playlist holds variants, a media playlist segments; only a list
@@ -486,22 +494,9 @@ char* TryBestVariant(void) {
 // follows the same variant (by bandwidth and resolution) under its new URL
 // and goes on with the next sequence number. False when that fails (told).
 bool FreshVariantList(void) {
-  char command[CommandSize];
-  WgetFetch fetch = {_OrvadoURL[_StreamNr - 1],
-                     ORVADO_SETTINGS "playlist.txt",
-                     ORVADO_SETTINGS "playlist.log",
-                     kPlaylistSeconds,
-                     kPlaylistSeconds,
-                     1,
-                     -1,
-                     0,
-                     false,
-                     0};
-  if (!WgetCommand(command, fetch, "URL >> 1").ok) return false;
   char finalUrl[StreamUrlSize];
-  static const char* const kWords[3] = {"Pl 2\tError", "Pl 3 Error", "Pl 4 Error"};
   Fetched fetched;
-  char* text = FetchText(command, fetch.url, "playlist.log", finalUrl, "playlist.txt", kWords, &fetched);
+  char* text = FetchPlaylist(_OrvadoURL[_StreamNr - 1], finalUrl, &fetched);
   if (text == nullptr) return false;
   ParsePlaylist(text, -1, &list);
   bool found = false;

@@ -18,18 +18,9 @@ set -euo pipefail
 shopt -s inherit_errexit
 root="$(cd "$(dirname "$0")/.." && pwd)"
 lines="${1:-200}"
-cache="${ORVADO_SOURCE_CACHE:-/var/cache/orvado/src}"
 mips="$root/build-mips"
 
-# The plugin, against the qemu that runs the programs (same Debian version).
-read -r _ _ qemu_src < <("$root/scripts/debian-source.sh" "$cache" qemu | tail -n 1)
-plugin="$mips/qemu-plugins/libinsn.so"
-if [ ! -f "$plugin" ] || [ "$qemu_src/tests/plugin/insn.c" -nt "$plugin" ]; then
-  mkdir -p "$(dirname "$plugin")"
-  # shellcheck disable=SC2046
-  gcc -O2 -shared -fPIC -I"$qemu_src/include/qemu" $(pkg-config --cflags glib-2.0) \
-    "$qemu_src/tests/plugin/insn.c" -o "$plugin" $(pkg-config --libs glib-2.0)
-fi
+plugin="$("$root/scripts/qemu-insn-plugin.sh")"
 "$root/scripts/build-mips.sh" fonts_count disk
 
 sysroot="${ORVADO_MIPSEL_SYSROOT:-/opt/orvado/mipsel-sysroot}"

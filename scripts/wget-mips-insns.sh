@@ -18,16 +18,8 @@ set -euo pipefail
 shopt -s inherit_errexit
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-6}"
-cache="${ORVADO_SOURCE_CACHE:-/var/cache/orvado/src}"
 
-read -r _ _ qemu_src < <("$root/scripts/debian-source.sh" "$cache" qemu | tail -n 1)
-plugin="$root/build-mips/qemu-plugins/libinsn.so"
-if [ ! -f "$plugin" ] || [ "$qemu_src/tests/plugin/insn.c" -nt "$plugin" ]; then
-  mkdir -p "$(dirname "$plugin")"
-  # shellcheck disable=SC2046
-  gcc -O2 -shared -fPIC -I"$qemu_src/include/qemu" $(pkg-config --cflags glib-2.0) \
-    "$qemu_src/tests/plugin/insn.c" -o "$plugin" $(pkg-config --libs glib-2.0)
-fi
+plugin="$("$root/scripts/qemu-insn-plugin.sh")"
 
 package="$(ls -t "$root"/out/orvado-*.tar.gz 2>/dev/null | grep -v -- '-sources' | head -n 1 || true)"
 [ -n "$package" ] || { echo "wget-mips-insns: no out/orvado-*.tar.gz: run scripts/package.sh" >&2; exit 1; }
