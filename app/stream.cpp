@@ -246,7 +246,7 @@ void StopForFullDisk(const char* file) {
 // current directory) and gives Stream.ts's new size; false, with Stream.ts as
 // it was, when the disk cannot take the chunk whole.
 bool AppendChunk(uint32_t n, int64_t bytes, uint64_t* size) {
-  int64_t room = FreeDiskBytes("/mnt/hd/MediaFiles/tmp");
+  int64_t room = FreeDiskBytes(ORVADO_TMP);
   if (room >= 0 && room < bytes) return false;
   uint64_t before = 0;
   if (!HDD_GetFileSizeAndInode("Stream.ts", nullptr, &before)) before = 0;
