@@ -72,13 +72,20 @@ bool ChooseVariant(const Playlist& list) {
   }
   // The variants in the order of choice; nothing is chosen when the first
   // variant says no bandwidth.
+  // Only variants that the receiver decodes are chosen.
   uint32_t order[PlaylistVariants];
-  uint32_t n = list.variantCount > 0 && list.variant[0].bandwidth != 0 ? list.variantCount : 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    uint32_t at = i;
+  uint32_t n = 0;
+  bool any = list.variantCount > 0 && list.variant[0].bandwidth != 0;
+  for (uint32_t i = 0; any && i < list.variantCount; ++i) {
+    if (!VariantDecodable(list.variant[i])) continue;
+    uint32_t at = n++;
     for (; at > 0 && Before(list, i, order[at - 1]); --at) order[at] = order[at - 1];
     order[at] = i;
   }
+  if (any && n == 0)
+    return Fail("Cannot decode", "no variant is in a form the receiver decodes (H.264 or MPEG-2 up to 1080p):", master,
+                -1, SHOW_ONCE)
+        .ok;
   Run.variantChoices = n;
   const PlaylistVariant* chosen = n > 0 ? &list.variant[order[Run.variantSkip % n]] : nullptr;
   char message[32];

@@ -266,6 +266,11 @@ bool ChooseVariant(const Playlist& list);
 // False only for a variant that says it is sound alone: CODECS names no
 // video codec and there is no RESOLUTION.
 bool VariantHasPicture(const PlaylistVariant& v);
+// True when the receiver's decoder plays variant `v`: its RESOLUTION (when
+// given) within 1920 x 1080, and no codec of its CODECS (when given) that
+// the decoder lacks (it plays MPEG-2 and H.264 video, MPEG audio, AAC and
+// AC-3 sound).
+bool VariantDecodable(const PlaylistVariant& v);
 // True when variant `v`'s own segments carry sound: no AUDIO group, or one
 // with a rendition in the variant itself, and CODECS (when given) naming an
 // audio codec.

@@ -494,6 +494,16 @@ const MasterCase kMasters[] = {
      "#EXT-X-STREAM-INF:PROGRAM-ID=1, Bandwidth=1700000\nb.m3u8\n",
      "b.m3u8", "1700 kb/s"},
     {"CommaInUriLine", "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nv.m3u8?a=1,2\n", "v.m3u8?a=1,2", "1 kb/s"},
+    // The receiver decodes H.264 and MPEG-2 up to 1080p: HEVC, VP9, E-AC-3
+    // and 4K are passed over, whatever their bandwidth.
+    {"HevcAndUhdAboveH264AreNotForTheReceiver",
+     "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=9000000,CODECS=\"hvc1.2.4.L123.B0,mp4a.40.2\",RESOLUTION=1920x1080\nhevc."
+     "m3u8\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=8000000,CODECS=\"avc1.640033,mp4a.40.2\",RESOLUTION=3840x2160\nuhd.m3u8\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=7000000,CODECS=\"avc1.640028,ec-3\",RESOLUTION=1920x1080\neac3.m3u8\n"
+     "#EXT-X-STREAM-INF:BANDWIDTH=5000000,CODECS=\"avc1.640028,mp4a.40.2,stpp.ttml.im1t\",RESOLUTION=1920x1080\n"
+     "hd.m3u8\n#EXT-X-STREAM-INF:BANDWIDTH=2000000,CODECS=\"mp4v.61,mp4a.6B\",RESOLUTION=720x576\nsd.m3u8\n",
+     "hd.m3u8", "5000 kb/s"},
     {"BlankAndCommentLinesBeforeTheLastUriWithoutLineFeed",
      "\xEF\xBB\xBF#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\n\n# low\n  v.m3u8 "
      "\n#EXT-X-STREAM-INF:BANDWIDTH=3000\nw.m3u8",
@@ -519,6 +529,21 @@ TEST_P(MasterPlaylists, ChooseTheVariantByItsBandwidth) {
     EXPECT_STREQ(_OrvadoChunkListURL, expected);
   });
 }
+TEST(MasterPlaylists, NothingTheReceiverDecodesSaysSo) {
+  inFreshProcess([] {
+    freshReceiver(virtualConfig());
+    ASSERT_EQ(TAP_Main(), 1);
+    std::memset(_StatusausgabeTick, 0, sizeof _StatusausgabeTick);
+    std::strcpy(_OrvadoChunkListURL, "http://127.0.0.1:8080/tv/master.m3u8");
+    stream_internal::ParsePlaylist(
+        "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=9000000,CODECS=\"hvc1.2.4.L123.B0\"\nh.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=4000000,CODECS=\"hev1.1.6.L93.B0,mp4a.40.2\"\nl.m3u8\n",
+        -1, &parsed());
+    EXPECT_FALSE(stream_internal::ChooseVariant(parsed())) << "the step ends; the start is tried again";
+    EXPECT_STREQ(_StatusausgabeText[0], "Cannot decode");
+  });
+}
+
 INSTANTIATE_TEST_SUITE_P(RealWorld, MasterPlaylists, testing::ValuesIn(kMasters),
                          [](const testing::TestParamInfo<MasterCase>& p) { return std::string(p.param.name); });
 
