@@ -18,6 +18,7 @@ class WebServer {
   // message when the address cannot be used.
   bool bind(const Address& address, std::string* error);
   std::string url() const;  // the page's address
+  int port() const { return port_; }
 
  private:
   Hub& hub_;

@@ -164,7 +164,8 @@ function showTap(state) {
   if (state.tap !== orvado.tap) {
     orvado.tap = state.tap;
     showHint(running ? '' : state.tapDetail, state.tap);
-    $('tap-stop').disabled = !running;
+    // A TAP that hangs takes no keys, but Stop TAP ends it.
+    $('tap-stop').disabled = !running && state.tap !== 'hangs';
     for (const button of document.querySelectorAll('.remote button')) button.disabled = !running;
   }
 }
