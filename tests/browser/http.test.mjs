@@ -233,3 +233,23 @@ test('a TAP file overwritten in place restarts as the new one', async () => {
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+test('the state is valid UTF-8 when the receiver\'s console carries 8-bit text', async () => {
+  const latin = makeTemplate('http://127.0.0.1:9/caf\u00e9.m3u8');
+  // The channel list in the receiver's 8-bit text: é is the byte 0xE9.
+  const ini = path.join(latin, 'ProgramFiles/orvado.ini');
+  fs.writeFileSync(ini, Buffer.from(fs.readFileSync(ini, 'utf8'), 'latin1'));
+  const emu = await startEmulator(latin);
+  try {
+    assert.equal((await fetch(emu.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: '1' }) })).status, 200);
+    const line = await until('the failed fetch on the console', async () => {
+      const bytes = Buffer.from(await (await fetch(emu.url + 'api/state')).arrayBuffer());
+      const text = new TextDecoder('utf-8', { fatal: true }).decode(bytes);  // throws on invalid UTF-8
+      return JSON.parse(text).console.lines.find((l) => /fetch failed: http:\/\/127\.0\.0\.1:9\/caf/.test(l));
+    }, 15000);
+    assert.match(line, /caf\u00e9\.m3u8/);
+  } finally {
+    assert.equal(await stop(emu), 0, emu.output.slice(-1500));
+    fs.rmSync(latin, { recursive: true, force: true });
+  }
+});
