@@ -115,18 +115,12 @@ constexpr unsigned kOwnClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
 
 std::string machineName(unsigned machine, unsigned elfClass) {
   switch (machine) {
-    case EM_MIPS:
-      return "MIPS (the receiver's processor)";
-    case EM_X86_64:
-      return elfClass == ELFCLASS32 ? "x86-64 with 32-bit pointers (x32)" : "x86-64 (the PC)";
-    case EM_386:
-      return "32-bit x86";
-    case EM_ARM:
-      return "32-bit ARM";
-    case EM_AARCH64:
-      return "64-bit ARM";
-    default:
-      return detail::format("machine %u (%d-bit)", machine, elfClass == ELFCLASS32 ? 32 : 64);
+    case EM_MIPS: return "MIPS (the receiver's processor)";
+    case EM_X86_64: return elfClass == ELFCLASS32 ? "x86-64 with 32-bit pointers (x32)" : "x86-64 (the PC)";
+    case EM_386: return "32-bit x86";
+    case EM_ARM: return "32-bit ARM";
+    case EM_AARCH64: return "64-bit ARM";
+    default: return detail::format("machine %u (%d-bit)", machine, elfClass == ELFCLASS32 ? 32 : 64);
   }
 }
 
@@ -139,9 +133,10 @@ bool sameMachine(const std::string& data, const std::string& path, std::string* 
   if (machine == kOwnMachine && elfClass == kOwnClass) return true;
   std::string where;
   if (machine == EM_MIPS)
-    where = "; run it in the MIPS emulator under qemu (./scripts/build-mips.sh, then qemu-mipsel -L "
-            "/usr/mipsel-linux-gnu build-mips/orvado-emu ...), or build it for the PC as "
-            "docs/write-your-own-tap.md says";
+    where =
+        "; run it in the MIPS emulator under qemu (./scripts/build-mips.sh, then qemu-mipsel -L "
+        "/usr/mipsel-linux-gnu build-mips/orvado-emu ...), or build it for the PC as "
+        "docs/write-your-own-tap.md says";
   else if (kOwnMachine == EM_MIPS && machine == EM_X86_64)
     where = "; run it in the PC's emulator (build/orvado-emu)";
   else
@@ -165,24 +160,23 @@ std::vector<std::string> neededOf(const std::string& dynamic, const std::string&
 
 // What a receiver's firmware offers a TAP: its C library (as
 // tests/receiver/tap_elf_check.py holds for Orvado), whose parts these are.
-const std::set<std::string> kReceiverLibraries = {"libc.so.6", "libdl.so.2", "libm.so.6", "libpthread.so.0",
-                                                  "libc.so.0", "ld.so.1"};
+const std::set<std::string> kReceiverLibraries = {"libc.so.6",       "libdl.so.2", "libm.so.6",
+                                                  "libpthread.so.0", "libc.so.0",  "ld.so.1"};
 
-void warnOfLibraries(const std::string& data, const std::map<std::string, std::string>& secs,
-                     const std::string& path) {
+void warnOfLibraries(const std::string& data, const std::map<std::string, std::string>& secs, const std::string& path) {
   auto dynamic = secs.find(".dynamic"), dynstr = secs.find(".dynstr");
   if (dynamic == secs.end() || dynstr == secs.end()) return;
-  std::vector<std::string> needed = data[EI_CLASS] == ELFCLASS32
-                                        ? neededOf<Elf32_Dyn>(dynamic->second, dynstr->second)
-                                        : neededOf<Elf64_Dyn>(dynamic->second, dynstr->second);
+  std::vector<std::string> needed = data[EI_CLASS] == ELFCLASS32 ? neededOf<Elf32_Dyn>(dynamic->second, dynstr->second)
+                                                                 : neededOf<Elf64_Dyn>(dynamic->second, dynstr->second);
   std::string missing;
   for (const std::string& name : needed)
     if (!kReceiverLibraries.count(name)) missing += (missing.empty() ? "" : ", ") + name;
   if (!missing.empty())
-    console("warning: TAP %s needs %s, which a receiver does not have (it offers its C library only): it runs "
-            "here but will not load on a receiver; link the C++ runtime statically (-static-libstdc++ "
-            "-static-libgcc) or do without it",
-            path.c_str(), missing.c_str());
+    console(
+        "warning: TAP %s needs %s, which a receiver does not have (it offers its C library only): it runs "
+        "here but will not load on a receiver; link the C++ runtime statically (-static-libstdc++ "
+        "-static-libgcc) or do without it",
+        path.c_str(), missing.c_str());
 }
 
 // The TAP's functions by offset, for the watchdog's stack.
@@ -319,7 +313,8 @@ bool loadTap(const std::string& path, std::string* error) {
   curTapTask() = config().tapSlot;
   int r = 0;
   std::string fault;
-  if (!callTap(detail::TapCall::init, 0, 0, [&] { r = init(&g_entry); }, fault)) {
+  if (!callTap(
+          detail::TapCall::init, 0, 0, [&] { r = init(&g_entry); }, fault)) {
     if (error)
       *error = fault == detail::kHungFault ? "TAP " + path + " hung in __TAP_Init_"
                                            : "TAP " + path + " crashed in __TAP_Init_ (" + fault + ")";
@@ -348,7 +343,8 @@ int startTap() {
   curTapTask() = config().tapSlot;
   int r = 0;
   std::string fault;
-  if (!callTap(detail::TapCall::main, 0, 0, [&] { r = g_entry.main(); }, fault)) {
+  if (!callTap(
+          detail::TapCall::main, 0, 0, [&] { r = g_entry.main(); }, fault)) {
     if (fault == detail::kHungFault)
       hung();
     else
@@ -372,7 +368,8 @@ uint32_t sendEvent(uint32_t event, uint32_t param1, uint32_t param2) {
   detail::drainShell();
   uint32_t r = param1;
   std::string fault;
-  if (!callTap(detail::TapCall::event, event, param1, [&] { r = handler(event, param1, param2); }, fault)) {
+  if (!callTap(
+          detail::TapCall::event, event, param1, [&] { r = handler(event, param1, param2); }, fault)) {
     if (fault == detail::kHungFault)
       hung();
     else

@@ -134,7 +134,8 @@ bool runTap(const RunOptions& options, std::string* error) {
   };
   int started = startTap();
   drain();
-  if (started == 0 && tapCrash().empty() && tapHang().empty()) console("the TAP's start routine returned 0: the TAP ends");
+  if (started == 0 && tapCrash().empty() && tapHang().empty())
+    console("the TAP's start routine returned 0: the TAP ends");
   auto press = [&](uint32_t code) {
     uint32_t r = sendEvent(EVT_KEY, code, 0);
     if (!tapHang().empty()) return;

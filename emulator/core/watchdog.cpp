@@ -119,18 +119,15 @@ std::vector<std::string> stackLines(const std::vector<void*>& stack) {
 
 std::string callText(int call, uint32_t event, uint32_t param) {
   switch (static_cast<TapCall>(call)) {
-    case TapCall::init:
-      return "__TAP_Init_";
-    case TapCall::main:
-      return "its start routine (TAP_Main)";
+    case TapCall::init: return "__TAP_Init_";
+    case TapCall::main: return "its start routine (TAP_Main)";
     case TapCall::event:
       return format("its event handler (event 0x%X, 0x%X%s)", event, param,
-                    event == EVT_IDLE  ? ": idle"
-                    : event == EVT_KEY ? (", key " + keyName(param)).c_str()
+                    event == EVT_IDLE   ? ": idle"
+                    : event == EVT_KEY  ? (", key " + keyName(param)).c_str()
                     : event == EVT_STOP ? ": stop"
                                         : "");
-    case TapCall::none:
-      break;
+    case TapCall::none: break;
   }
   return "a call";
 }

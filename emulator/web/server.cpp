@@ -58,8 +58,8 @@ void addCommonHeaders(MHD_Response* response) {
 }
 
 MHD_Result send(MHD_Connection* connection, const Reply& reply) {
-  MHD_Response* response = MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
-                                                           MHD_RESPMEM_MUST_COPY);
+  MHD_Response* response =
+      MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
   addCommonHeaders(response);
   MHD_add_response_header(response, "Content-Type", reply.type.c_str());
@@ -148,9 +148,10 @@ bool nextPicture(Stream& s) {
   std::shared_ptr<Frame> frame = s.hub->frameAfter(s.last, std::chrono::milliseconds(500));
   if (!frame) return false;
   const std::string& jpeg = jpegOf(*frame);
-  s.pending = std::string("--") + kBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-              std::to_string(jpeg.size()) + "\r\nX-Frame: " + std::to_string(frame->seq) +
-              "\r\nX-Key: " + std::to_string(frame->keys) + "\r\nX-Key-Effect: " + std::to_string(frame->keyEffect) +
+  s.pending = std::string("--") + kBoundary +
+              "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
+              "\r\nX-Frame: " + std::to_string(frame->seq) + "\r\nX-Key: " + std::to_string(frame->keys) +
+              "\r\nX-Key-Effect: " + std::to_string(frame->keyEffect) +
               "\r\nX-Due: " + std::to_string(frame->pictureDueMs) + "\r\n\r\n" + jpeg + "\r\n";
   s.last = frame->seq;
   return true;
@@ -184,8 +185,7 @@ ssize_t readStream(void* cls, uint64_t, char* buf, size_t max) {
     if (s.hub->streamEvicted(s.id) || s.hub->quitting()) return MHD_CONTENT_READER_END_OF_STREAM;
     s.at = 0;
     s.pending.clear();
-    if (!(s.audio ? nextSound(s) : nextPicture(s)))
-      return s.hub->quitting() ? MHD_CONTENT_READER_END_OF_STREAM : 0;
+    if (!(s.audio ? nextSound(s) : nextPicture(s))) return s.hub->quitting() ? MHD_CONTENT_READER_END_OF_STREAM : 0;
   }
   size_t n = std::min(max, s.pending.size() - s.at);
   std::memcpy(buf, s.pending.data() + s.at, n);
@@ -220,9 +220,9 @@ MHD_Result sendStream(MHD_Connection* connection, Hub& hub, bool audio) {
     return MHD_NO;
   }
   addCommonHeaders(response);
-  MHD_add_response_header(response, "Content-Type",
-                          audio ? "application/octet-stream"
-                                : (std::string("multipart/x-mixed-replace; boundary=") + kBoundary).c_str());
+  MHD_add_response_header(
+      response, "Content-Type",
+      audio ? "application/octet-stream" : (std::string("multipart/x-mixed-replace; boundary=") + kBoundary).c_str());
   MHD_Result r = MHD_queue_response(connection, 200, response);
   MHD_destroy_response(response);
   return r;
@@ -243,7 +243,8 @@ MHD_Result WebServer::onRequest(void* self, MHD_Connection* connection, const ch
     HeaderCount host = header(connection, "Host"), origin = header(connection, "Origin");
     if (host.count != 1 || origin.count > 1)
       return send(connection, text(400, "one Host header is needed, and at most one Origin"));
-    if (!hostAllowed(host.value, server.host_, server.port_)) return send(connection, text(403, "refused: foreign Host"));
+    if (!hostAllowed(host.value, server.host_, server.port_))
+      return send(connection, text(403, "refused: foreign Host"));
     if (origin.count && !originAllowed(origin.value, server.host_, server.port_))
       return send(connection, text(403, "refused: foreign Origin"));
     // A body without a length is not waited for.
@@ -298,8 +299,9 @@ MHD_Result WebServer::handle(MHD_Connection* connection, const std::string& url,
     char name[64];
     std::time_t now = std::time(nullptr);
     std::strftime(name, sizeof name, "orvado-%Y%m%d-%H%M%S.png", std::localtime(&now));
-    return send(connection,
-                {200, png, "image/png", {{"Content-Disposition", std::string("attachment; filename=\"") + name + "\""}}});
+    return send(
+        connection,
+        {200, png, "image/png", {{"Content-Disposition", std::string("attachment; filename=\"") + name + "\""}}});
   }
   if (get && url == "/api/state") {
     uint64_t since = 0;
@@ -324,9 +326,10 @@ MHD_Result WebServer::handle(MHD_Connection* connection, const std::string& url,
     uint64_t number = hub_.queueKey(code);
     if (number == Hub::kNoTap) return send(connection, text(409, "no TAP is running"));
     if (number == 0) return send(connection, text(503, "too many keys waiting"));
-    return send(connection,
-                {200, "{\"key\":" + std::to_string(number) + ",\"code\":" + std::to_string(code) + "}\n",
-                 "application/json", {}});
+    return send(connection, {200,
+                             "{\"key\":" + std::to_string(number) + ",\"code\":" + std::to_string(code) + "}\n",
+                             "application/json",
+                             {}});
   }
   if (post && url == "/api/tap/stop") {
     if (!hub_.askStop()) return send(connection, text(409, "no TAP is running"));
@@ -413,9 +416,9 @@ void WebServer::sweep() {
     for (auto& [c, unused] : connections_) {
       auto* g = static_cast<Gate*>(c);
       if (g->cut) continue;
-      bool late = g->waiting             ? now - g->sinceMs > kRequestSeconds * 1000
-                  : g->stream            ? now - g->progressMs.load() > kStalledStreamMs
-                                         : now - g->sinceMs > kResponseMs;
+      bool late = g->waiting  ? now - g->sinceMs > kRequestSeconds * 1000
+                  : g->stream ? now - g->progressMs.load() > kStalledStreamMs
+                              : now - g->sinceMs > kResponseMs;
       if (!late) continue;
       g->cut = true;
       if (g->fd >= 0) shutdown(g->fd, SHUT_RDWR);
@@ -459,11 +462,11 @@ bool WebServer::bind(const Address& address, std::string* error) {
                                    : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
-  daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &WebServer::onRequest, this, MHD_OPTION_LISTEN_SOCKET, listenFd_,
-      MHD_OPTION_CONNECTION_LIMIT, kConnections, MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t{16 * 1024},
-      MHD_OPTION_THREAD_STACK_SIZE, size_t{256 * 1024}, MHD_OPTION_NOTIFY_COMPLETED, &WebServer::onCompleted, this,
-      MHD_OPTION_NOTIFY_CONNECTION, &WebServer::onConnection, this, MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &WebServer::onRequest, this, MHD_OPTION_LISTEN_SOCKET,
+                             listenFd_, MHD_OPTION_CONNECTION_LIMIT, kConnections, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+                             size_t{16 * 1024}, MHD_OPTION_THREAD_STACK_SIZE, size_t{256 * 1024},
+                             MHD_OPTION_NOTIFY_COMPLETED, &WebServer::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
+                             &WebServer::onConnection, this, MHD_OPTION_END);
   if (!daemon_) return fail();
   sweeper_ = std::thread([this] { sweep(); });
   return true;

@@ -43,9 +43,9 @@ class WebServer {
   struct Connection {
     int fd = -1;  // a duplicate, so that the gate can cut it at any time
     std::string address;
-    int64_t sinceMs = 0;   // when its connection or its last request began
-    bool waiting = true;   // for a whole request
-    bool served = false;   // a request of it has been answered
+    int64_t sinceMs = 0;  // when its connection or its last request began
+    bool waiting = true;  // for a whole request
+    bool served = false;  // a request of it has been answered
   };
 
  private:

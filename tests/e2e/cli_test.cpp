@@ -275,7 +275,9 @@ TEST(Cli, ASlowHandlerIsReportedAndGoesOn) {
   Result r = emulator("--keys 1s:yellow --run 5s --watchdog 1s " ORVADO_CRASHING_TAP);
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(contains(r.out, "the TAP hangs: Crashing")) << r.out;
-  EXPECT_TRUE(contains(r.out, "the TAP has returned from its event handler (event 0x100, 0x10025, key yellow) after 2.")) << r.out;
+  EXPECT_TRUE(
+      contains(r.out, "the TAP has returned from its event handler (event 0x100, 0x10025, key yellow) after 2."))
+      << r.out;
 }
 
 // A TAP built for another processor is refused with its processor and the
@@ -287,7 +289,8 @@ TEST(Cli, ATapForAnotherProcessorIsRefusedWithWhereToRunIt) {
   writeFile(scratch() + "/mips.tap", tap);
   Result r = emulator("--run 1s " + scratch() + "/mips.tap");
   EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_TRUE(contains(r.out, "it is built for MIPS (the receiver's processor); run it in the MIPS emulator under qemu"))
+  EXPECT_TRUE(
+      contains(r.out, "it is built for MIPS (the receiver's processor); run it in the MIPS emulator under qemu"))
       << r.out;
 }
 
