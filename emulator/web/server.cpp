@@ -468,6 +468,7 @@ bool WebServer::bind(const Address& address, std::string* error) {
                              MHD_OPTION_NOTIFY_COMPLETED, &WebServer::onCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
                              &WebServer::onConnection, this, MHD_OPTION_END);
   if (!daemon_) return fail();
+  listenFd_ = -1;  // the daemon's now: MHD_stop_daemon closes it
   sweeper_ = std::thread([this] { sweep(); });
   return true;
 }

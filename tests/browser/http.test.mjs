@@ -220,6 +220,8 @@ test('a TAP file overwritten in place restarts as the new one', async () => {
   fs.copyFileSync(path.join(buildDir, 'tests/crashing_tap.tap'), tap);
   const emu = await startEmulator(template, [], tap);
   try {
+    // The page's address comes before the TAP is loaded.
+    await until('the first TAP running', async () => (await (await fetch(emu.url + 'api/state')).json()).tap === 'running', 10000);
     // In place, as `cp new.tap dev.tap` does: the same file, new bytes.
     fs.writeFileSync(tap, fs.readFileSync(path.join(buildDir, 'tests/needy_tap.tap')));
     await fetch(emu.url + 'api/tap/restart', { method: 'POST' });
