@@ -28,22 +28,25 @@ int64_t steadyMs() {
       .count();
 }
 
-// The call in progress, written by the loop's thread without a lock.
+// The call in progress, written by the loop's thread without a lock (10
+// times a second). 32-bit atomics only: MIPS32 has no 64-bit ones without
+// libatomic. Times are the low 32 bits of steadyMs(); their differences
+// hold for 49 days.
 std::atomic<int> g_call{0};  // TapCall
 std::atomic<uint32_t> g_event{0}, g_param{0};
-std::atomic<int64_t> g_startMs{0};
-std::atomic<uint64_t> g_callSeq{0};
+std::atomic<uint32_t> g_startMs{0};
+std::atomic<uint32_t> g_callSeq{0};
 std::atomic<pthread_t> g_caller{};
 std::atomic<uint32_t> g_limitMs{0};
 
-std::atomic<int64_t> g_deadlineMs{0};
 std::atomic<bool> g_endWhenHung{false};
 std::atomic<bool> g_leaveAsked{false};
 
 std::mutex g_lock;  // the rest
 std::condition_variable g_wake;
+int64_t g_deadlineMs = 0;
 pid_t g_threadOf = 0;  // the process whose watchdog thread runs
-uint64_t g_reportedSeq = 0;
+uint32_t g_reportedSeq = 0;
 std::string g_hang;
 std::function<void(const std::string&)> g_onHang;
 std::string g_name, g_file, g_loadedAs;
@@ -89,8 +92,9 @@ std::string frameText(void* address, bool exact, bool& inTap, bool& inCore) {
     from = reinterpret_cast<uintptr_t>(info.dli_saddr) - reinterpret_cast<uintptr_t>(info.dli_fbase);
   }
   if (name.empty()) return format("0x%llx (%s)", static_cast<unsigned long long>(offset), baseName(file).c_str());
-  return format("%s+0x%llx (%s)", demangled(name).c_str(), static_cast<unsigned long long>(offset - from),
-                baseName(file).c_str());
+  // The offset of the address itself (a return address for the callers).
+  return format("%s+0x%llx (%s)", demangled(name).c_str(),
+                static_cast<unsigned long long>(offset + (exact ? 0 : 1) - from), baseName(file).c_str());
 }
 
 // The TAP's part of the stack: from the frame the signal interrupted up to
@@ -133,7 +137,7 @@ std::string callText(int call, uint32_t event, uint32_t param) {
 }
 
 void watch() {
-  uint64_t leavingSeq = 0;
+  uint32_t leavingSeq = 0;
   int64_t leftAt = 0;
   for (;;) {
     {
@@ -141,10 +145,10 @@ void watch() {
       g_wake.wait_for(guard, std::chrono::milliseconds(100));
     }
     int call = g_call.load();
-    uint64_t seq = g_callSeq.load();
+    uint32_t seq = g_callSeq.load();
     uint32_t limit = g_limitMs.load();
     if (!call || !limit) continue;
-    int64_t now = steadyMs(), elapsed = now - g_startMs.load();
+    int64_t now = steadyMs(), elapsed = static_cast<uint32_t>(static_cast<uint32_t>(now) - g_startMs.load());
     bool reported;
     {
       std::lock_guard<std::mutex> guard(g_lock);
@@ -172,7 +176,11 @@ void watch() {
       reported = true;
     }
     if (!reported) continue;
-    int64_t deadline = g_deadlineMs.load();
+    int64_t deadline;
+    {
+      std::lock_guard<std::mutex> guard(g_lock);
+      deadline = g_deadlineMs;
+    }
     bool end = g_leaveAsked.load() || stopRequested() || g_endWhenHung.load() || (deadline && now >= deadline);
     if (end && leavingSeq != seq) {
       leavingSeq = seq;
@@ -207,7 +215,7 @@ void callBegins(TapCall call, uint32_t event, uint32_t param1) {
   g_caller.store(pthread_self());
   g_event.store(event);
   g_param.store(param1);
-  g_startMs.store(steadyMs());
+  g_startMs.store(static_cast<uint32_t>(steadyMs()));
   g_callSeq.fetch_add(1);
   g_call.store(static_cast<int>(call));
 }
@@ -215,7 +223,7 @@ void callBegins(TapCall call, uint32_t event, uint32_t param1) {
 void callEnds(bool returned) {
   int call = g_call.exchange(0);
   if (!call) return;
-  uint64_t seq = g_callSeq.load();
+  uint32_t seq = g_callSeq.load();
   bool reported;
   {
     std::lock_guard<std::mutex> guard(g_lock);
@@ -224,7 +232,7 @@ void callEnds(bool returned) {
   takeOtherThreadsLines();
   if (!reported || !returned) return;
   console("the TAP has returned from %s after %.1f s", callText(call, g_event.load(), g_param.load()).c_str(),
-          double(steadyMs() - g_startMs.load()) / 1000);
+          double(static_cast<uint32_t>(static_cast<uint32_t>(steadyMs()) - g_startMs.load())) / 1000);
   std::function<void(const std::string&)> onHang;
   {
     std::lock_guard<std::mutex> guard(g_lock);
@@ -235,7 +243,10 @@ void callEnds(bool returned) {
 }
 
 void setRunDeadline(int64_t steadyDeadlineMs, bool endWhenHung) {
-  g_deadlineMs.store(steadyDeadlineMs);
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_deadlineMs = steadyDeadlineMs;
+  }
   g_endWhenHung.store(endWhenHung);
 }
 
