@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg streamlink
   clang-format clang-tidy
   g++-mipsel-linux-gnu qemu-user libglib2.0-dev
-  libcpp-httplib-dev libturbojpeg0-dev chromium
+  libcpp-httplib-dev libmicrohttpd-dev libturbojpeg0-dev chromium
   # The receiver's wget, built from Debian's sources (scripts/build-receiver-wget.sh),
   # the package's CA bundle, and the HTTPS of its tests.
   dpkg-dev make perl ca-certificates openssl socat

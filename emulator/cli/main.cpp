@@ -1,4 +1,5 @@
 // orvado-emu: runs a TAP in the receiver emulator from the command line.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +42,11 @@ class Screenshots {
   std::string error_;
 };
 
+// The web front end's port, which a restart in a new process listens on
+// again: shared with the sandbox's processes.
+int* g_webPort = nullptr;
+std::string g_webNote;
+
 int runInSandbox(cli::Options& o) {
   std::string err;
   emu::setConsoleSink(emu::printConsoleLine);
@@ -60,10 +66,14 @@ int runInSandbox(cli::Options& o) {
   o.run.atEnd = [&] { shots.takeDue(UINT32_MAX); };
 #if ORVADO_WEB
   // The page's keys and looks come beside these.
-  if (o.web) return emu::web::run(o.webAddress, o.config, o.run);
+  if (o.web) return emu::web::run(o.webAddress, o.config, o.run, {g_webPort, g_webNote});
 #endif
   if (!emu::runTap(o.run, &err)) {
     std::fprintf(stderr, "orvado-emu: %s\n", err.c_str());
+    return 1;
+  }
+  if (!emu::tapHang().empty()) {
+    std::fprintf(stderr, "orvado-emu: the TAP hung: %s\n", emu::tapHang().c_str());
     return 1;
   }
   if (!emu::tapCrash().empty()) {
@@ -99,8 +109,23 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, o.web ? onSignalWeb : onSignal);
   std::signal(SIGTERM, o.web ? onSignalWeb : onSignal);
   std::string error;
-  int status = emu::runSandboxed(
-      o.sandbox, [&] { return runInSandbox(o); }, &error);
+  void* shared = mmap(nullptr, sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (shared != MAP_FAILED) g_webPort = static_cast<int*>(shared);
+  int status;
+  for (;;) {
+    status = emu::runSandboxed(
+        o.sandbox, [&] { return runInSandbox(o); }, &error);
+#if ORVADO_WEB
+    // A TAP that hung was ended where it stood: the page starts it again in a
+    // new process, on a fresh receiver, at the same address.
+    if (o.web && status == emu::web::kRestartInNewProcess && g_webPort && *g_webPort > 0) {
+      o.webAddress.port = *g_webPort;
+      g_webNote = "a fresh receiver in a new process: the TAP before it hung";
+      continue;
+    }
+#endif
+    break;
+  }
   if (traceFile) std::fclose(traceFile);
   if (status < 0) {
     std::fprintf(stderr, "orvado-emu: cannot make the sandbox: %s\n", error.c_str());

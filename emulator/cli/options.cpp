@@ -51,6 +51,10 @@ const char* kUsage =
     "  --chdir-zero         TAP_Hdd_ChangeDir reports success with 0 (default 1)\n"
     "  --idle TIME          time between idle events (default 100ms)\n"
     "  --virtual-clock      let time run as fast as the events are handled\n"
+    "  --watchdog TIME      report a TAP whose start routine or event handler has\n"
+    "                       not returned after TIME, with its stack (default 10s;\n"
+    "                       0 turns it off); --run and Ctrl-C then end it, and the\n"
+    "                       emulator exits with status 1\n"
     "  --time \"YYYY-MM-DD HH:MM:SS\"  the receiver's clock at start\n"
     "  --trace              print every TAP interface and firmware call, and every\n"
     "                       shell command (system, popen) with its exit status and\n"
@@ -93,6 +97,7 @@ enum Option {
   kChdirZero,
   kIdle,
   kVirtualClock,
+  kWatchdog,
   kTime,
   kTrace,
   kTraceFile,
@@ -122,6 +127,7 @@ const option kTable[] = {
     {"chdir-zero", no_argument, nullptr, kChdirZero},
     {"idle", required_argument, nullptr, kIdle},
     {"virtual-clock", no_argument, nullptr, kVirtualClock},
+    {"watchdog", required_argument, nullptr, kWatchdog},
     {"time", required_argument, nullptr, kTime},
     {"trace", no_argument, nullptr, kTrace},
     {"trace-file", required_argument, nullptr, kTraceFile},
@@ -182,6 +188,7 @@ void parseOptions(int argc, char** argv, Options& o) {
         break;
       case kStdin: o.keysFromStdin = true; break;
       case kRun: o.run.runTicks = ticksOf(value, "--run"); break;
+      case kWatchdog: o.config.watchdogMs = ticksOf(value, "--watchdog") * 10; break;
       case kScreenshot: screenshot = value; break;
       case kScreenshotAt: screenshotAt = ticksOf(value, "--screenshot-at"); break;
       case kShot: {

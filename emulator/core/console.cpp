@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
+#include <mutex>
 
 #include "core/internal.h"
 
@@ -13,6 +14,8 @@ namespace {
 std::vector<std::string> g_lines;
 std::string g_partial;
 std::function<void(const std::string&)> g_sink;
+std::mutex g_otherLock;
+std::vector<std::string> g_otherLines;  // from other threads, not yet in g_lines
 
 struct StatusMessage {
   std::string text;
@@ -82,6 +85,20 @@ int tapPrint(const char* format, ...) {
 }  // namespace
 
 namespace detail {
+void consoleFromAnyThread(const std::string& line) {
+  std::lock_guard<std::mutex> guard(g_otherLock);
+  g_otherLines.push_back("receiver: " + line);
+  // The loop's thread is held in the TAP while this is called: the sink
+  // shows the line now.
+  if (g_sink) g_sink(g_otherLines.back());
+}
+
+void takeOtherThreadsLines() {
+  std::lock_guard<std::mutex> guard(g_otherLock);
+  for (std::string& line : g_otherLines) g_lines.push_back(std::move(line));
+  g_otherLines.clear();
+}
+
 void resetConsole() {
   g_lines.clear();
   g_partial.clear();

@@ -1,8 +1,12 @@
 // Calls into the TAP that may fault. A TAP that dereferences a bad pointer
 // would take the emulator (and its web page) down with it; instead the fault
 // ends the call, and the TAP is treated as crashed.
+#include <execinfo.h>
 #include <setjmp.h>
 #include <signal.h>
+
+#include <pthread.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -16,6 +20,11 @@ namespace {
 // what qemu-user turns MIPS's divide-by-zero trap into) ends a TAP as well.
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
 thread_local sigjmp_buf* t_jump = nullptr;
+// What the watchdog's signal asks of the thread in the TAP: its stack, or to
+// leave the call.
+volatile sig_atomic_t g_hangWants = 0;  // 1 stack, 2 leave
+void* g_hangStack[kHangStackDepth];
+volatile sig_atomic_t g_hangStackSize = -1;
 struct sigaction g_previous[NSIG];
 bool g_installed = false;
 
@@ -24,6 +33,18 @@ void onFault(int sig, siginfo_t*, void*) {
   // Not in a TAP call: whoever handled it before (the default, a sanitizer)
   // takes the fault when the instruction runs again.
   sigaction(sig, &g_previous[sig], nullptr);
+}
+
+int hangSignal() { return SIGRTMIN + 4; }
+
+void onHangSignal(int) {
+  if (g_hangWants == 1) {
+    // backtrace() was called once before (armHangSignal), so it does not
+    // load libgcc here.
+    g_hangStackSize = backtrace(g_hangStack, kHangStackDepth);
+  } else if (g_hangWants == 2 && t_jump) {
+    siglongjmp(*t_jump, hangSignal());
+  }
 }
 
 // The handler runs on a stack of its own, so a TAP that overflows its stack
@@ -41,6 +62,12 @@ void install() {
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&sa.sa_mask);
   for (int sig : kSignals) sigaction(sig, &sa, &g_previous[sig]);
+  void* warm[2];
+  backtrace(warm, 2);
+  struct sigaction hang {};
+  hang.sa_handler = onHangSignal;
+  sigemptyset(&hang.sa_mask);
+  sigaction(hangSignal(), &hang, nullptr);
 }
 
 }  // namespace
@@ -52,13 +79,30 @@ bool guardedCall(const std::function<void()>& call, std::string& fault) {
   int sig = sigsetjmp(jump, 1);
   if (sig != 0) {
     t_jump = outer;
-    fault = strsignal(sig);
+    fault = sig == hangSignal() ? kHungFault : strsignal(sig);
     return false;
   }
   t_jump = &jump;
   call();
   t_jump = outer;
   return true;
+}
+
+std::vector<void*> hungStack(pthread_t thread) {
+  g_hangStackSize = -1;
+  g_hangWants = 1;
+  std::vector<void*> stack;
+  if (pthread_kill(thread, hangSignal()) == 0) {
+    for (int i = 0; i < 100 && g_hangStackSize < 0; ++i) usleep(5000);
+    if (g_hangStackSize > 0) stack.assign(g_hangStack, g_hangStack + g_hangStackSize);
+  }
+  g_hangWants = 0;
+  return stack;
+}
+
+void leaveHungCall(pthread_t thread) {
+  g_hangWants = 2;
+  pthread_kill(thread, hangSignal());
 }
 
 }  // namespace emu::detail

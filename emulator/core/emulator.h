@@ -60,6 +60,10 @@ struct Config {
   // The player ends a playback that has waited this long at the end of a file
   // that no longer grows.
   uint32_t playerGiveUpTicks = 1000;
+  // The watchdog: a call into the TAP (__TAP_Init_, the start routine, an
+  // event) that has not returned after this many milliseconds of real time
+  // is reported on the console with the TAP's stack; 0 turns it off.
+  uint32_t watchdogMs = 10000;
 };
 
 // ---- life cycle -----------------------------------------------------------
@@ -307,6 +311,16 @@ bool tapEnded();   // its start routine returned 0, or it called TAP_Exit, or it
 // SIGFPE) in a call into the TAP ends that call instead of the emulator; the
 // TAP then gets no more events and stays in memory until the program ends.
 const std::string& tapCrash();
+// Why the TAP hangs or hung ("Hello (hello.tap) has not returned from its
+// event handler (event 0x100, 0x0: idle) for 10.0 s"), empty when it did not
+// since it was loaded. Safe from any thread. A hung call is ended when the
+// run is over (its time is up, requestStop, stopHungTap); the TAP then gets
+// no more events and stays in memory, as a crashed one does (tapCrash()
+// stays empty).
+std::string tapHang();
+// Asks the watchdog to end the hung call (from any thread): runTap then
+// returns. Nothing happens while no call hangs.
+void stopHungTap();
 
 // ---- running ----------------------------------------------------------------
 
@@ -355,6 +369,11 @@ struct RunOptions {
   // Called once when the run is over, before the TAP gets the stop event and
   // is unloaded, so the front end sees the last screen.
   std::function<void()> atEnd;
+  // Called on the watchdog's thread when a call into the TAP hangs
+  // (Config::watchdogMs), with tapHang()'s text; the loop's thread is held
+  // by the TAP meanwhile. Called again with "" on the loop's thread when the
+  // call returns after all.
+  std::function<void(const std::string& why)> onHang;
 };
 
 // Parses a key name ("0".."9", "exit", "stop", "ok", "menu", "up", "down",

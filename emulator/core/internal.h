@@ -1,10 +1,14 @@
 // Private to the emulator core: how its parts meet. Front ends use emulator.h.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/emulator.h"
 
@@ -44,7 +48,39 @@ void waitTicks(uint32_t ticks);
 // SIGILL, SIGFPE on this thread) ends the call: false, with the signal's name
 // in `fault`. Faults outside such a call go to the handler that was there
 // before (crash_guard.cpp).
+// A call that the watchdog ended (leaveHungCall) fails with kHungFault.
 bool guardedCall(const std::function<void()>& call, std::string& fault);
+inline constexpr const char* kHungFault = "hung";
+inline constexpr int kHangStackDepth = 48;
+// From another thread, while `thread` hangs in a guarded call: its stack
+// (empty when it cannot be had within half a second), and the end of the
+// call, which then fails with kHungFault. The call may hold locks of the
+// emulator or the C library; the process should end soon after.
+std::vector<void*> hungStack(pthread_t thread);
+void leaveHungCall(pthread_t thread);
+
+// The watchdog (watchdog.cpp): the loader marks each call into the TAP, and
+// a call that runs longer than Config::watchdogMs is reported.
+enum class TapCall { none, init, main, event };
+void callBegins(TapCall call, uint32_t event = 0, uint32_t param1 = 0);
+// `returned`: the call came back by itself (not ended by the watchdog, no
+// fault).
+void callEnds(bool returned);
+// Called on the watchdog's thread with the report when a call hangs.
+void setOnHang(std::function<void(const std::string&)> onHang);
+// The run's limits that the watchdog enforces while the TAP hangs: the real
+// time (steady clock, ms) at which a timed run ends (0: none), and whether a
+// stop was asked for.
+void setRunDeadline(int64_t steadyMs, bool endWhenHung);
+bool stopRequested();
+// Names the TAP in reports: its program name and file, and its symbol table
+// for the stack.
+void setTapIdentity(const std::string& name, const std::string& file, const std::string& loadedAs,
+                    std::vector<std::pair<uint64_t, std::pair<uint64_t, std::string>>> symbols);
+// Console lines written by other threads (the watchdog), appended to the
+// console by the loop's thread.
+void consoleFromAnyThread(const std::string& line);
+void takeOtherThreadsLines();
 
 // Formats like printf into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

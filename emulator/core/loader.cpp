@@ -2,11 +2,14 @@
 // then the shared object, __TAP_Init_, the start routine and events.
 #include <dlfcn.h>
 #include <elf.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include "core/internal.h"
 
@@ -17,6 +20,8 @@ void* g_handle = nullptr;
 TAP_EntryRecord g_entry{};
 bool g_ended = false;
 std::string g_crash;  // why the TAP crashed; empty while it has not
+bool g_hung = false;  // a call was ended by the watchdog
+int g_copy = -1;      // the private copy that is loaded (memfd)
 
 // The TAP faulted in a call: it gets no more events, not even the stop event.
 void crashed(const std::string& why) {
@@ -24,6 +29,14 @@ void crashed(const std::string& why) {
   g_ended = true;
   trace("the TAP crashed: %s", why.c_str());
   console("the TAP crashed: %s; it gets no more events", why.c_str());
+}
+
+// The watchdog ended a call that hung: the TAP gets no more events, and its
+// state (and any lock it held) is unknown.
+void hung() {
+  g_hung = true;
+  g_ended = true;
+  trace("the TAP hung: %s", tapHang().c_str());
 }
 
 // The receiver's memory for a TAP is a few MiB; nothing real comes near this.
@@ -67,6 +80,172 @@ bool sections(const std::string& data, std::map<std::string, std::string>& out, 
 
 std::string cString(const std::string& block) { return std::string(block.c_str()); }
 
+bool readFile(const std::string& path, std::string& data, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot open TAP file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+bool allSections(const std::string& data, std::map<std::string, std::string>& secs, std::string& why) {
+  return data[EI_CLASS] == ELFCLASS32 ? sections<Elf32_Ehdr, Elf32_Shdr>(data, secs, why)
+                                      : sections<Elf64_Ehdr, Elf64_Shdr>(data, secs, why);
+}
+
+#if defined(__x86_64__)
+constexpr unsigned kOwnMachine = EM_X86_64;
+constexpr const char* kOwnName = "x86-64 (the PC)";
+#elif defined(__i386__)
+constexpr unsigned kOwnMachine = EM_386;
+constexpr const char* kOwnName = "32-bit x86 (the PC)";
+#elif defined(__mips__)
+constexpr unsigned kOwnMachine = EM_MIPS;
+constexpr const char* kOwnName = "MIPS (the receiver)";
+#elif defined(__aarch64__)
+constexpr unsigned kOwnMachine = EM_AARCH64;
+constexpr const char* kOwnName = "64-bit ARM";
+#else
+constexpr unsigned kOwnMachine = EM_NONE;
+constexpr const char* kOwnName = "this machine";
+#endif
+constexpr unsigned kOwnClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+
+std::string machineName(unsigned machine, unsigned elfClass) {
+  switch (machine) {
+    case EM_MIPS: return "MIPS (the receiver's processor)";
+    case EM_X86_64: return elfClass == ELFCLASS32 ? "x86-64 with 32-bit pointers (x32)" : "x86-64 (the PC)";
+    case EM_386: return "32-bit x86";
+    case EM_ARM: return "32-bit ARM";
+    case EM_AARCH64: return "64-bit ARM";
+    default: return detail::format("machine %u (%d-bit)", machine, elfClass == ELFCLASS32 ? 32 : 64);
+  }
+}
+
+// Whether this emulator can run a TAP built for that processor; if not,
+// which one does.
+bool sameMachine(const std::string& data, const std::string& path, std::string* error) {
+  uint16_t machine = 0;
+  if (!readAt(data, 18, machine)) return true;  // readTapHeader says what is wrong
+  unsigned elfClass = static_cast<unsigned char>(data[EI_CLASS]);
+  if (machine == kOwnMachine && elfClass == kOwnClass) return true;
+  std::string where;
+  if (machine == EM_MIPS)
+    where =
+        "; run it in the MIPS emulator under qemu (./scripts/build-mips.sh, then qemu-mipsel -L "
+        "/usr/mipsel-linux-gnu build-mips/orvado-emu ...), or build it for the PC as "
+        "docs/write-your-own-tap.md says";
+  else if (kOwnMachine == EM_MIPS && machine == EM_X86_64)
+    where = "; run it in the PC's emulator (build/orvado-emu)";
+  else
+    where = std::string("; this emulator runs TAPs built for ") + kOwnName;
+  if (error) *error = "cannot load TAP " + path + ": it is built for " + machineName(machine, elfClass) + where;
+  return false;
+}
+
+// The libraries a TAP names (DT_NEEDED).
+template <typename Dyn>
+std::vector<std::string> neededOf(const std::string& dynamic, const std::string& dynstr) {
+  std::vector<std::string> out;
+  for (size_t at = 0; at + sizeof(Dyn) <= dynamic.size(); at += sizeof(Dyn)) {
+    Dyn d;
+    std::memcpy(&d, dynamic.data() + at, sizeof d);
+    if (d.d_tag == DT_NULL) break;
+    if (d.d_tag == DT_NEEDED && d.d_un.d_val < dynstr.size()) out.emplace_back(dynstr.c_str() + d.d_un.d_val);
+  }
+  return out;
+}
+
+// What a receiver's firmware offers a TAP: its C library (as
+// tests/receiver/tap_elf_check.py holds for Orvado), whose parts these are.
+const std::set<std::string> kReceiverLibraries = {"libc.so.6",       "libdl.so.2", "libm.so.6",
+                                                  "libpthread.so.0", "libc.so.0",  "ld.so.1"};
+
+void warnOfLibraries(const std::string& data, const std::map<std::string, std::string>& secs, const std::string& path) {
+  auto dynamic = secs.find(".dynamic"), dynstr = secs.find(".dynstr");
+  if (dynamic == secs.end() || dynstr == secs.end()) return;
+  std::vector<std::string> needed = data[EI_CLASS] == ELFCLASS32 ? neededOf<Elf32_Dyn>(dynamic->second, dynstr->second)
+                                                                 : neededOf<Elf64_Dyn>(dynamic->second, dynstr->second);
+  std::string missing;
+  for (const std::string& name : needed)
+    if (!kReceiverLibraries.count(name)) missing += (missing.empty() ? "" : ", ") + name;
+  if (!missing.empty())
+    console(
+        "warning: TAP %s needs %s, which a receiver does not have (it offers its C library only): it runs "
+        "here but will not load on a receiver; link the C++ runtime statically (-static-libstdc++ "
+        "-static-libgcc) or do without it",
+        path.c_str(), missing.c_str());
+}
+
+// The TAP's functions by offset, for the watchdog's stack.
+template <typename Sym>
+std::vector<std::pair<uint64_t, std::pair<uint64_t, std::string>>> functionsOf(const std::string& symtab,
+                                                                               const std::string& strtab) {
+  std::vector<std::pair<uint64_t, std::pair<uint64_t, std::string>>> out;
+  for (size_t at = 0; at + sizeof(Sym) <= symtab.size(); at += sizeof(Sym)) {
+    Sym sym;
+    std::memcpy(&sym, symtab.data() + at, sizeof sym);
+    if ((sym.st_info & 0xF) != STT_FUNC || !sym.st_value || sym.st_name >= strtab.size()) continue;
+    out.push_back({sym.st_value, {sym.st_size, std::string(strtab.c_str() + sym.st_name)}});
+  }
+  return out;
+}
+
+std::vector<std::pair<uint64_t, std::pair<uint64_t, std::string>>> tapFunctions(
+    const std::string& data, const std::map<std::string, std::string>& secs) {
+  for (auto [table, names] : {std::pair{".symtab", ".strtab"}, std::pair{".dynsym", ".dynstr"}}) {
+    auto t = secs.find(table), n = secs.find(names);
+    if (t == secs.end() || n == secs.end()) continue;
+    return data[EI_CLASS] == ELFCLASS32 ? functionsOf<Elf32_Sym>(t->second, n->second)
+                                        : functionsOf<Elf64_Sym>(t->second, n->second);
+  }
+  return {};
+}
+
+// A private copy of the TAP file in memory, so that the file may be
+// overwritten while the TAP runs (and a restart loads the new one); each
+// copy is a new object for the dynamic linker, with fresh globals. Returns
+// the name to load it by, or the file's own when no copy can be made.
+std::string privateCopy(const std::string& data, const std::string& path) {
+  if (g_copy >= 0) close(g_copy);  // the previous TAP is unloaded by now
+  g_copy = -1;
+  std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  int fd = memfd_create(base.c_str(), MFD_CLOEXEC);
+  if (fd < 0) return path;
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n <= 0) {
+      close(fd);
+      return path;
+    }
+    done += static_cast<size_t>(n);
+  }
+  std::string name = "/proc/self/fd/" + std::to_string(fd);
+  if (access(name.c_str(), R_OK) != 0) {  // no /proc here
+    close(fd);
+    return path;
+  }
+  g_copy = fd;
+  return name;
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; !from.empty() && (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+}
+
+// Calls into the TAP under the crash guard and the watchdog.
+bool callTap(detail::TapCall call, uint32_t event, uint32_t param1, const std::function<void()>& body,
+             std::string& fault) {
+  detail::callBegins(call, event, param1);
+  bool ok = detail::guardedCall(body, fault);
+  detail::callEnds(ok);
+  return ok;
+}
+
 }  // namespace
 
 bool readTapHeader(const std::string& path, TapHeader& header, std::string* error) {
@@ -74,20 +253,14 @@ bool readTapHeader(const std::string& path, TapHeader& header, std::string* erro
     if (error) *error = path + " is not a TAP file: " + why;
     return false;
   };
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot open TAP file " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string data;
+  if (!readFile(path, data, error)) return false;
   if (data.size() < EI_NIDENT || std::memcmp(data.data(), ELFMAG, SELFMAG) != 0)
     return fail("it is not a shared object");
   if (data[EI_DATA] != ELFDATA2LSB) return fail("it is not little-endian");
   std::map<std::string, std::string> secs;
   std::string why;
-  bool ok = data[EI_CLASS] == ELFCLASS32 ? sections<Elf32_Ehdr, Elf32_Shdr>(data, secs, why)
-                                         : sections<Elf64_Ehdr, Elf64_Shdr>(data, secs, why);
-  if (!ok) return fail(why);
+  if (!allSections(data, secs, why)) return fail(why);
   auto hdr = secs.find("._tap_header");
   if (hdr == secs.end()) return fail("it has no header section ._tap_header");
   if (hdr->second.size() < 12) return fail("its header section is shorter than 12 bytes");
@@ -110,11 +283,19 @@ bool readTapHeader(const std::string& path, TapHeader& header, std::string* erro
 bool loadTap(const std::string& path, std::string* error) {
   TapHeader header;
   if (!readTapHeader(path, header, error)) return false;
+  std::string data;
+  if (!readFile(path, data, error) || !sameMachine(data, path, error)) return false;
+  std::map<std::string, std::string> secs;
+  std::string why;
+  allSections(data, secs, why);
   if (g_handle) unloadTap();
-  std::string full = path.find('/') == std::string::npos ? "./" + path : path;
+  std::string full = privateCopy(data, path.find('/') == std::string::npos ? "./" + path : path);
+  warnOfLibraries(data, secs, path);
   void* handle = dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
-    if (error) *error = "cannot load TAP " + path + ": " + dlerror();
+    std::string text = dlerror();
+    replaceAll(text, full, path);
+    if (error) *error = "cannot load TAP " + path + ": " + text;
     return false;
   }
   auto init = reinterpret_cast<int (*)(TAP_EntryRecord*)>(dlsym(handle, "__TAP_Init_"));
@@ -123,21 +304,30 @@ bool loadTap(const std::string& path, std::string* error) {
     dlclose(handle);
     return false;
   }
+  detail::setTapIdentity(header.programName, path, full, tapFunctions(data, secs));
   g_handle = handle;
   g_entry = {};
   g_ended = false;
+  g_hung = false;
   g_crash.clear();
   curTapTask() = config().tapSlot;
   int r = 0;
   std::string fault;
-  if (!detail::guardedCall([&] { r = init(&g_entry); }, fault)) {
-    if (error) *error = "TAP " + path + " crashed in __TAP_Init_ (" + fault + ")";
+  if (!callTap(
+          detail::TapCall::init, 0, 0, [&] { r = init(&g_entry); }, fault)) {
+    if (error)
+      *error = fault == detail::kHungFault ? "TAP " + path + " hung in __TAP_Init_"
+                                           : "TAP " + path + " crashed in __TAP_Init_ (" + fault + ")";
     g_handle = nullptr;  // left loaded: its state is unknown
+    g_copy = -1;         // and so is its copy
     g_ended = true;
     return false;
   }
   trace("__TAP_Init_() = %d (start %p, handler %p)", r, reinterpret_cast<void*>(g_entry.main),
         reinterpret_cast<void*>(g_entry.eventHandler));
+  // The firmware does not look at the result (a TAP that returns -1 runs
+  // all the same), and neither does the emulator; it says so.
+  if (r != 0) console("__TAP_Init_ returned %d; the firmware ignores that and goes on", r);
   if (!g_entry.main || !g_entry.eventHandler) {
     if (error) *error = "TAP " + path + " did not register its start routine and event handler";
     dlclose(handle);
@@ -153,8 +343,12 @@ int startTap() {
   curTapTask() = config().tapSlot;
   int r = 0;
   std::string fault;
-  if (!detail::guardedCall([&] { r = g_entry.main(); }, fault)) {
-    crashed(fault + " in its start routine");
+  if (!callTap(
+          detail::TapCall::main, 0, 0, [&] { r = g_entry.main(); }, fault)) {
+    if (fault == detail::kHungFault)
+      hung();
+    else
+      crashed(fault + " in its start routine");
     return 0;
   }
   trace("TAP_Main() = %d", r);
@@ -174,8 +368,12 @@ uint32_t sendEvent(uint32_t event, uint32_t param1, uint32_t param2) {
   detail::drainShell();
   uint32_t r = param1;
   std::string fault;
-  if (!detail::guardedCall([&] { r = handler(event, param1, param2); }, fault)) {
-    crashed(detail::format("%s in its event handler (event 0x%X, 0x%X)", fault.c_str(), event, param1));
+  if (!callTap(
+          detail::TapCall::event, event, param1, [&] { r = handler(event, param1, param2); }, fault)) {
+    if (fault == detail::kHungFault)
+      hung();
+    else
+      crashed(detail::format("%s in its event handler (event 0x%X, 0x%X)", fault.c_str(), event, param1));
     return param1;
   }
   if (tracing()) {
@@ -197,7 +395,11 @@ void unloadTap() {
   if (!g_ended && !exitRequested()) sendEvent(EVT_STOP, 0, 0);
   detail::tapSlot().eventHandler = nullptr;
   // A crashed TAP stays mapped: its destructors could fault again.
-  if (g_crash.empty()) dlclose(g_handle);
+  if (g_crash.empty() && !g_hung) {
+    dlclose(g_handle);
+    if (g_copy >= 0) close(g_copy);
+  }
+  g_copy = -1;
   g_handle = nullptr;
   g_ended = true;
 }

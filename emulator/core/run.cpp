@@ -97,7 +97,12 @@ bool parseTicks(const std::string& text, uint32_t& ticks) {
   return true;
 }
 
+// A loop held by a hung TAP does not see it; the watchdog does.
 void requestStop() { g_stop = 1; }
+
+namespace detail {
+bool stopRequested() { return g_stop != 0; }
+}  // namespace detail
 
 void wakeRun() {
   {
@@ -109,6 +114,13 @@ void wakeRun() {
 
 bool runTap(const RunOptions& options, std::string* error) {
   g_stop = 0;
+  detail::setOnHang(options.onHang);
+  // While the TAP hangs the loop cannot end the run: the watchdog does, when
+  // the run's real time is up (or at once with the virtual clock, whose time
+  // stands still while the TAP hangs).
+  detail::setRunDeadline(
+      options.runTicks && !config().virtualClock ? nowMs() + int64_t{options.runTicks} * 10 + 500 : 0,
+      options.runTicks && config().virtualClock);
   if (!loadTap(options.tapPath, error)) return false;
   TapHeader header;
   if (readTapHeader(options.tapPath, header, nullptr))
@@ -122,9 +134,11 @@ bool runTap(const RunOptions& options, std::string* error) {
   };
   int started = startTap();
   drain();
-  if (started == 0 && tapCrash().empty()) console("the TAP's start routine returned 0: the TAP ends");
+  if (started == 0 && tapCrash().empty() && tapHang().empty())
+    console("the TAP's start routine returned 0: the TAP ends");
   auto press = [&](uint32_t code) {
     uint32_t r = sendEvent(EVT_KEY, code, 0);
+    if (!tapHang().empty()) return;
     std::string name = keyName(code);
     console("key 0x%X %s%s", code, r == 0 ? "consumed by the TAP" : "passed on to the firmware",
             name.empty() ? "" : (" (" + name + ")").c_str());
@@ -174,7 +188,9 @@ bool runTap(const RunOptions& options, std::string* error) {
     }
   }
   if (options.atEnd) options.atEnd();
-  if (tapEnded()) {
+  if (!tapHang().empty()) {
+    console("the TAP hung: %s", tapHang().c_str());
+  } else if (tapEnded()) {
     if (started != 0 && tapCrash().empty()) console("the TAP has ended itself (TAP_Exit)");
   } else {
     console("stopping the TAP (stop event)");

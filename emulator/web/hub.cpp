@@ -118,8 +118,10 @@ uint64_t Hub::queueKey(uint32_t code) {
 bool Hub::askStop() {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (tapState_ != "running") return false;
+    if (tapState_ != "running" && tapState_ != "hangs") return false;
     stopAsked_ = true;
+    // A hung TAP holds the loop's thread: the watchdog ends its call.
+    if (tapState_ == "hangs") stopHungTap();
   }
   wakeRun();
   return true;
@@ -129,6 +131,7 @@ void Hub::askRestart() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     restartAsked_ = true;
+    if (tapState_ == "hangs") stopHungTap();
   }
   changed_.notify_all();
   wakeRun();

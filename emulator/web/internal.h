@@ -64,8 +64,9 @@ class Hub {
   // Keeps a piece of decoded sound for the listening pages; nothing while
   // none listens.
   void audio(const int16_t* samples, size_t frames, int64_t dueMs);
-  // The TAP's state ("running", "ended", "stopped", "crashed", "failed") and what to
-  // do next.
+  // The TAP's state ("running", "hangs", "hung", "ended", "stopped",
+  // "crashed", "failed") and what to do next. Safe from any thread (the
+  // watchdog's reports "hangs").
   void setTapState(const std::string& state, const std::string& detail = "");
   // Waits until a restart is asked for (true) or quit (false).
   bool waitForRestart();
@@ -77,7 +78,8 @@ class Hub {
   // kNoTap when no TAP runs.
   static constexpr uint64_t kNoTap = UINT64_MAX;
   uint64_t queueKey(uint32_t code);
-  // Asks the TAP to stop; false when none runs.
+  // Asks the TAP to stop; false when none runs. A TAP that hangs is ended
+  // by the watchdog.
   bool askStop();
   void askRestart();
   // The newest frame after `after`, waiting up to `wait` for one; null when

@@ -18,7 +18,7 @@ void requestQuit() {
   requestStop();
 }
 
-int run(const Address& address, const Config& given, RunOptions options) {
+int run(const Address& address, const Config& given, RunOptions options, const RunChain& chain) {
   g_quit = 0;
   Hub hub;
   // The player's sound goes to the pages that listen.
@@ -39,6 +39,7 @@ int run(const Address& address, const Config& given, RunOptions options) {
     std::fprintf(stderr, "orvado-emu: %s\n", error.c_str());
     return 1;
   }
+  if (chain.boundPort) *chain.boundPort = server.port();
   std::printf("web front end: %s\n", server.url().c_str());
   std::fflush(stdout);
 
@@ -60,6 +61,16 @@ int run(const Address& address, const Config& given, RunOptions options) {
     if (shots) shots(now);
   };
   options.lookEveryMs = Hub::kFrameEveryMs;
+  options.onHang = [&hub](const std::string& why) {
+    if (why.empty()) return hub.setTapState("running");  // it came back
+    hub.setTapState("hangs", "The TAP hangs: " + why +
+                                 ". The console shows where. Stop TAP ends it; Restart TAP starts it afresh on a "
+                                 "fresh receiver in a new process.");
+  };
+  if (!chain.note.empty()) line("receiver: " + chain.note);
+  // A TAP that hung was cut off where it stood, perhaps holding a lock of
+  // the C library or the emulator: the next run needs a new process.
+  bool hungBefore = false;
 
   int status = 0;
   for (bool first = true; !g_quit; first = false) {
@@ -74,6 +85,11 @@ int run(const Address& address, const Config& given, RunOptions options) {
     setConsoleSink(line);
     hub.setTapState("running");
     bool ok = runTap(options, &error);
+    const std::string hang = tapHang();
+    if (!hang.empty()) {
+      hungBefore = true;
+      if (g_quit) status = 1;  // Ctrl-C ended a hung TAP
+    }
     bool ended = tapEnded() && !hub.stopPending() && !g_quit;
     const std::string& crash = tapCrash();
     // The receiver without its TAP: no regions, nothing plays.
@@ -85,6 +101,10 @@ int run(const Address& address, const Config& given, RunOptions options) {
       line("receiver: " + error);
       hub.setTapState("failed", "The TAP could not be loaded: " + error + ". Mend it, then Restart TAP.");
       if (first) status = 1;
+    } else if (!hang.empty()) {
+      hub.setTapState("hung", "The TAP hung: " + hang +
+                                  ". It was ended where it stood. Restart TAP starts it afresh on a fresh receiver "
+                                  "in a new process.");
     } else if (!crash.empty()) {
       hub.setTapState("crashed",
                       "The TAP crashed: " + crash + ". The console says what it did last; mend it, then Restart TAP.");
@@ -93,12 +113,20 @@ int run(const Address& address, const Config& given, RunOptions options) {
     } else {
       hub.setTapState("stopped", "The TAP was stopped. Restart TAP starts it again on a fresh receiver.");
     }
-    if (hub.restartAsked()) continue;
-    if (options.runTicks) break;  // a timed run ends with its TAP
-    // The page stays; the TAP waits for a restart or the end.
-    while (!g_quit && !hub.waitForRestart()) {
+    if (options.runTicks) {
+      if (!hang.empty()) status = 1;
+      if (!hub.restartAsked()) break;  // a timed run ends with its TAP
+    } else if (!hub.restartAsked()) {
+      // The page stays; the TAP waits for a restart or the end.
+      while (!g_quit && !hub.waitForRestart()) {
+      }
+      hub.restartAsked();
     }
-    hub.restartAsked();
+    if (hungBefore && !g_quit) {
+      line("receiver: restarting in a new process, on a fresh receiver");
+      status = kRestartInNewProcess;
+      break;
+    }
   }
   setConsoleSink(nullptr);
   hub.quit();

@@ -26,7 +26,17 @@ bool parseAddress(const std::string& text, Address& address, std::string* error)
 // beside the page's. Call it inside the sandbox after the console is open. Prints the
 // page's address on stdout. Returns the exit status: 0, or 1 with a message on
 // stderr when the address cannot be used or the TAP cannot be loaded.
-int run(const Address& address, const Config& config, RunOptions run);
+//
+// A TAP that hung (Config::watchdogMs) shows as "hangs"; Stop TAP and
+// Restart TAP end its call. It may have been cut off holding a lock, so a
+// restart after it returns kRestartInNewProcess: the caller runs the front
+// end again in a new sandbox and process, on the same port (`chain`).
+struct RunChain {
+  int* boundPort = nullptr;  // receives the port listened on
+  std::string note;          // a console line for the page, such as why it restarted
+};
+constexpr int kRestartInNewProcess = 75;
+int run(const Address& address, const Config& config, RunOptions run, const RunChain& chain = {});
 
 // Ends a running web front end (safe from a signal handler).
 void requestQuit();

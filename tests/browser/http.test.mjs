@@ -6,6 +6,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import { after, before, test } from 'node:test';
 import { spawn } from 'node:child_process';
+import os from 'node:os';
 import path from 'node:path';
 import { buildDir, makeTemplate, startEmulator, stop, until } from './harness.mjs';
 
@@ -91,23 +92,29 @@ test('the live picture sends nothing while the screen stands still', async () =>
   assert.equal(text.match(/\r\nX-Frame: /g)?.length, 1, 'only the picture as it stands');
 });
 
-test('malformed requests get 400 and the emulator goes on', async () => {
+test('malformed requests are refused and the emulator goes on', async () => {
   const slow = await raw(`GET /api/state HTTP/1.1\r\nHost: ${host()}\r\n`, { keepOpen: true });  // never finished
-  assert.equal(await raw('\x00\x01\x02 garbage\r\n\r\n'), 400);
-  assert.equal(await raw('GET\r\n\r\n'), 400);
+  // Bytes that are no request at all: an answer of 400, or the connection
+  // closed (at the latest when the gate's time for a request is up).
+  for (const junk of ['\x00\x01\x02 garbage\r\n\r\n', 'GET\r\n\r\n'])
+    assert.ok([0, 400].includes(await raw(junk)), JSON.stringify(junk));
   const h = `Host: ${host()}\r\n`;
-  for (const bad of [
-    `GET / HTTP/9.9\r\n${h}\r\n`, `FROB / HTTP/1.1\r\n${h}\r\n`, `GET /\x00 HTTP/1.1\r\n${h}\r\n`,
-    `GET / HTTP/1.1\r\n${h}Host: evil.example\r\n\r\n`,
-    `POST /api/key HTTP/1.1\r\n${h}Origin: http://${host()}\r\nOrigin: http://evil.example\r\nContent-Length: 5\r\n\r\nkey=1`,
-    `POST /api/key HTTP/1.1\r\n${h}Content-Length: abc\r\n\r\nkey=1`,
-    `POST /api/key HTTP/1.1\r\n${h}Transfer-Encoding: chunked\r\n\r\nzz\r\nkey=1\r\n0\r\n\r\n`,
-    `GET / HTTP/1.1\r\n${h}X-Long: ${'a'.repeat(20000)}\r\n\r\n`,
-    `GET /api/state?since=%zz HTTP/1.1\r\n${h}\r\n`,
-  ]) assert.equal(await raw(bad), 400, JSON.stringify(bad.slice(0, 80)));
+  for (const [bad, codes] of [
+    [`GET / HTTP/9.9\r\n${h}\r\n`, [400, 505]], [`FROB / HTTP/1.1\r\n${h}\r\n`, [400, 501]],
+    [`GET / HTTP/1.1\r\n${h}Host: evil.example\r\n\r\n`, [400]],
+    [`POST /api/key HTTP/1.1\r\n${h}Origin: http://${host()}\r\nOrigin: http://evil.example\r\nContent-Length: 5\r\n\r\nkey=1`, [400]],
+    [`POST /api/key HTTP/1.1\r\n${h}Content-Length: abc\r\n\r\nkey=1`, [400]],
+    [`POST /api/key HTTP/1.1\r\n${h}Transfer-Encoding: chunked\r\n\r\nzz\r\nkey=1\r\n0\r\n\r\n`, [400]],
+    [`GET / HTTP/1.1\r\n${h}X-Long: ${'a'.repeat(20000)}\r\n\r\n`, [400, 431]],
+    [`GET /api/state?since=%zz HTTP/1.1\r\n${h}\r\n`, [400]],
+  ]) assert.ok(codes.includes(await raw(bad)), JSON.stringify(bad.slice(0, 80)));
   assert.equal(await raw(`GET /${'a'.repeat(20000)} HTTP/1.1\r\nHost: ${host()}\r\n\r\n`) >= 400, true, 'a huge request line');
   assert.equal(await request('GET /api/state?since=-1 HTTP/1.1'), 400);
   assert.equal(await request('GET /api/state?since=12x HTTP/1.1'), 400);
+  // A POST without a length is not waited for.
+  const t0 = Date.now();
+  assert.equal(await request('POST /api/key HTTP/1.1'), 411);
+  assert.ok(Date.now() - t0 < 1000, `411 after ${Date.now() - t0} ms`);
   for (const body of ['', 'key=', 'key=launch', 'key=' + 'x'.repeat(300), 'key=%zz', 'key=0x1FFFFFFFF']) {
     const res = await fetch(emulator.url + 'api/key', { method: 'POST', body, headers: { 'Content-Type': 'application/x-www-form-urlencoded' } });
     assert.equal(res.status, 400, JSON.stringify(body));
@@ -181,5 +188,70 @@ test('a TAP that crashes leaves the page serving and says so', async () => {
     await until('the TAP running again', async () => (await (await fetch(crashing.url + 'api/state')).json()).tap === 'running', 10000);
   } finally {
     assert.equal(await stop(crashing), 0, crashing.output.slice(-1500));
+  }
+});
+
+test('a TAP that hangs is reported, and Stop and Restart work', async () => {
+  const hanging = await startEmulator(template, ['--watchdog', '1s'], path.join(buildDir, 'tests/crashing_tap.tap'));
+  try {
+    const state = async () => (await fetch(hanging.url + 'api/state')).json();
+    assert.equal((await fetch(hanging.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'green' }) })).status, 200);
+    const hangs = await until('the hung state', async () => { const s = await state(); return s.tap === 'hangs' && s; }, 10000);
+    assert.match(hangs.tapDetail, /Crashing \(crashing_tap\.tap\) has not returned from its event handler \(event 0x100, 0x10024, key green\)/);
+    assert.ok(hangs.console.lines.some((l) => /spinForEver/.test(l)), 'the stack on the console');
+    const refused = await fetch(hanging.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'ok' }) });
+    assert.equal(refused.status, 409, 'no keys for a hung TAP');
+    assert.equal((await fetch(hanging.url + 'api/tap/stop', { method: 'POST' })).status, 200);
+    const stopped = await until('the TAP ended', async () => { const s = await state(); return s.tap === 'hung' && s; }, 10000);
+    assert.match(stopped.tapDetail, /Restart TAP starts it afresh on a fresh receiver in a new process/);
+    await fetch(hanging.url + 'api/tap/restart', { method: 'POST' });
+    const fresh = await until('the TAP running again', async () => {
+      try { const s = await state(); return s.tap === 'running' && s; } catch { return false; }  // the new process starts
+    }, 15000);
+    assert.ok(fresh.console.lines.some((l) => /a fresh receiver in a new process/.test(l)), JSON.stringify(fresh.console.lines));
+  } finally {
+    assert.equal(await stop(hanging), 0, hanging.output.slice(-1500));
+  }
+});
+
+test('a TAP file overwritten in place restarts as the new one', async () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'orvado-tap-'));
+  const tap = path.join(dir, 'dev.tap');
+  fs.copyFileSync(path.join(buildDir, 'tests/crashing_tap.tap'), tap);
+  const emu = await startEmulator(template, [], tap);
+  try {
+    // The page's address comes before the TAP is loaded.
+    await until('the first TAP running', async () => (await (await fetch(emu.url + 'api/state')).json()).tap === 'running', 10000);
+    // In place, as `cp new.tap dev.tap` does: the same file, new bytes.
+    fs.writeFileSync(tap, fs.readFileSync(path.join(buildDir, 'tests/needy_tap.tap')));
+    await fetch(emu.url + 'api/tap/restart', { method: 'POST' });
+    const s = await until('the new TAP running', async () => {
+      const s = await (await fetch(emu.url + 'api/state')).json();
+      return s.tap === 'running' && s.console.lines.some((l) => /needy_tap|dev\.tap needs libstdc\+\+/.test(l)) && s;
+    }, 10000);
+    assert.ok(s);
+  } finally {
+    assert.equal(await stop(emu), 0, emu.output.slice(-1500));
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test('the state is valid UTF-8 when the receiver\'s console carries 8-bit text', async () => {
+  const latin = makeTemplate('http://127.0.0.1:9/caf\u00e9.m3u8');
+  // The channel list in the receiver's 8-bit text: é is the byte 0xE9.
+  const ini = path.join(latin, 'ProgramFiles/orvado.ini');
+  fs.writeFileSync(ini, Buffer.from(fs.readFileSync(ini, 'utf8'), 'latin1'));
+  const emu = await startEmulator(latin);
+  try {
+    assert.equal((await fetch(emu.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: '1' }) })).status, 200);
+    const line = await until('the failed fetch on the console', async () => {
+      const bytes = Buffer.from(await (await fetch(emu.url + 'api/state')).arrayBuffer());
+      const text = new TextDecoder('utf-8', { fatal: true }).decode(bytes);  // throws on invalid UTF-8
+      return JSON.parse(text).console.lines.find((l) => /fetch failed: http:\/\/127\.0\.0\.1:9\/caf/.test(l));
+    }, 15000);
+    assert.match(line, /caf\u00e9\.m3u8/);
+  } finally {
+    assert.equal(await stop(emu), 0, emu.output.slice(-1500));
+    fs.rmSync(latin, { recursive: true, force: true });
   }
 });

@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { launchBrowser, makeTemplate, outDir, sleep, startEmulator, startSource, stop, until } from './harness.mjs';
+import { buildDir, launchBrowser, makeTemplate, outDir, sleep, startEmulator, startSource, stop, until } from './harness.mjs';
 
 let source, emulator, browser, page, template;
 const figures = {};
@@ -226,13 +226,19 @@ test('the page fits 1280 × 900 and 390 × 844', async () => {
       const screen = document.getElementById('screen').getBoundingClientRect();
       const remote = document.querySelector('.remote').getBoundingClientRect();
       const status = document.getElementById('status').getBoundingClientRect();
+      const digits = [...document.querySelectorAll('.digits button')].map((b) => b.getBoundingClientRect());
+      window.scrollTo(0, 0);
       return {
+        short: [...document.querySelectorAll('.remote button')].filter((b) => b.getBoundingClientRect().height < 40).map((b) => b.dataset.key),
+        oneScreen: screen.top >= 0 && Math.max(screen.bottom, ...digits.map((d) => d.bottom)) <= window.innerHeight,
         out, page: document.documentElement.scrollWidth, stacked: remote.top >= screen.bottom,
         statusBeside: status.left >= screen.right && status.top < screen.bottom, statusUnder: status.top >= screen.bottom,
       };
     });
     assert.deepEqual(fit.out, [], `cut off at ${width} px`);
     assert.ok(fit.page <= width, `the page is ${fit.page} px wide at ${width} px`);
+    assert.deepEqual(fit.short, [], `keys under 40 px tall at ${width} px`);
+    assert.ok(fit.oneScreen, `the picture and the digits on one screen at ${width} × ${height}`);
     if (width < 700) assert.ok(fit.stacked && fit.statusUnder, 'the remote and the status column under the screen');
     else assert.ok(fit.statusBeside, 'the status column beside the screen');
     await page.screenshot({ path: path.join(outDir, `web-page-${width}.png`), fullPage: true });
@@ -257,6 +263,31 @@ test('the fullscreen button shows the TV picture alone', async () => {
   await other.click('#fullscreen');
   await until('the picture in fullscreen', () => other.evaluate(() => document.fullscreenElement?.id === 'screen'), 5000);
   await other.close();
+});
+
+test('after the emulator ends, the page says so and offers nothing that cannot work', async () => {
+  const other = await startEmulator(template, [], path.join(buildDir, 'tests/crashing_tap.tap'));
+  const tab = await browser.newPage({ viewport: { width: 1280, height: 900 } });
+  try {
+    await tab.goto(other.url);
+    await until('the TAP running', async () => (await tab.textContent('#tap-state')) === 'TAP running');
+    assert.equal(await stop(other), 0);
+    await until('the end on the page', async () => (await tab.textContent('#tap-state')) === 'emulator ended', 5000);
+    assert.match(await tab.textContent('#tap-hint'), /The emulator has ended/);
+    assert.equal(await tab.textContent('#screen-note'), 'the emulator has ended');
+    for (const id of ['#tap-stop', '#tap-restart', '#sound', 'button[data-key="1"]']) assert.ok(await tab.isDisabled(id), id);
+    const lit = await tab.evaluate(() => {
+      const c = document.getElementById('screen');
+      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      let n = 0;
+      for (let i = 0; i < d.length; i += 4) if (d[i] + d[i + 1] + d[i + 2] > 30) n++;
+      return n;
+    });
+    assert.equal(lit, 0, 'the picture cleared');
+  } finally {
+    await tab.close();
+    await stop(other);
+  }
 });
 
 test('closing the browser leaves the emulator running', async () => {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -22,9 +23,8 @@ struct Result {
   std::string out;
 };
 
-Result emulator(const std::string& args) {
+Result shell(const std::string& command) {
   Result r;
-  std::string command = ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu " + args + " 2>&1";
   FILE* p = popen(command.c_str(), "r");
   char buf[4096];
   size_t n;
@@ -33,6 +33,10 @@ Result emulator(const std::string& args) {
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
 }
+
+const std::string kEmulator = ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu ";
+
+Result emulator(const std::string& args) { return shell(kEmulator + args + " 2>&1"); }
 
 // A folder outside /mnt, which the emulator's own sandbox replaces.
 std::string scratch() {
@@ -237,6 +241,68 @@ TEST(Cli, ACrashingTapIsReportedAndFailsTheRun) {
   EXPECT_TRUE(contains(r.out, "the TAP crashed: Segmentation fault in its event handler (event 0x100, 0x10023)"))
       << r.out;
   EXPECT_FALSE(contains(r.out, "ended itself")) << r.out;
+}
+
+// A handler that loops for ever is reported by the watchdog, naming the TAP,
+// the event and the TAP's stack; the end of --run ends it, with exit status 1.
+TEST(Cli, AHungTapIsReportedAndTheRunEndsWithStatus1) {
+  auto start = std::chrono::steady_clock::now();
+  Result r = emulator("--keys 1s:green --run 4s --watchdog 1s " ORVADO_CRASHING_TAP);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_LT(seconds, 15) << r.out;
+  EXPECT_TRUE(contains(r.out,
+                       "the TAP hangs: Crashing (crashing_tap.tap) has not returned from its event handler (event "
+                       "0x100, 0x10024, key green) for 1."))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "#0 (anonymous namespace)::spinForEver()")) << r.out;
+  EXPECT_TRUE(contains(r.out, "orvado-emu: the TAP hung: Crashing")) << r.out;
+}
+
+// Ctrl-C ends a hung TAP too (the virtual clock, whose time stands still
+// while the TAP hangs, as well).
+TEST(Cli, CtrlCEndsAHungTap) {
+  for (std::string clock : {"", "--virtual-clock "}) {
+    auto start = std::chrono::steady_clock::now();
+    Result r = shell("(echo green; sleep 8) | " + kEmulator + "--stdin --watchdog 1s " + clock +
+                     ORVADO_CRASHING_TAP " 2>&1 & pid=$!; sleep 4; kill -INT $pid; wait $pid");
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 1) << clock << r.out;
+    EXPECT_LT(seconds, 12) << clock << r.out;
+    EXPECT_TRUE(contains(r.out, "the TAP hangs: Crashing")) << r.out;
+  }
+}
+
+// A handler that is only slow is reported, and its return too; the run goes
+// on.
+TEST(Cli, ASlowHandlerIsReportedAndGoesOn) {
+  Result r = emulator("--keys 1s:yellow --run 5s --watchdog 1s " ORVADO_CRASHING_TAP);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "the TAP hangs: Crashing")) << r.out;
+  EXPECT_TRUE(
+      contains(r.out, "the TAP has returned from its event handler (event 0x100, 0x10025, key yellow) after 2."))
+      << r.out;
+}
+
+// A TAP built for another processor is refused with its processor and the
+// emulator that runs it.
+TEST(Cli, ATapForAnotherProcessorIsRefusedWithWhereToRunIt) {
+  std::string tap = readFile(ORVADO_CRASHING_TAP);
+  tap[18] = 8;  // EM_MIPS
+  tap[19] = 0;
+  writeFile(scratch() + "/mips.tap", tap);
+  Result r = emulator("--run 1s " + scratch() + "/mips.tap");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(
+      contains(r.out, "it is built for MIPS (the receiver's processor); run it in the MIPS emulator under qemu"))
+      << r.out;
+}
+
+// A TAP that needs a library that the receiver lacks runs, with a warning.
+TEST(Cli, ATapNeedingTheCxxRuntimeIsWarnedAbout) {
+  Result r = emulator("--run 1s " ORVADO_NEEDY_TAP);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "needs libstdc++.so.6, libgcc_s.so.1, which a receiver does not have")) << r.out;
 }
 
 // HTTPS from a source with a certificate of its own: with --ca-file the TAP's

@@ -1,5 +1,9 @@
 // A TAP that faults on purpose, for the emulator's crash guard: red writes
-// through a null pointer, blue divides by zero, anything else is passed on.
+// through a null pointer, blue divides by zero; and for its watchdog: green
+// loops for ever, yellow takes 2.5 s before it returns. Anything else is
+// passed on.
+#include <time.h>
+
 #include <cstdint>
 
 #include "platform/tap.h"
@@ -15,9 +19,22 @@ volatile int g_zero = 0;
 
 int crashingMain() { return 1; }
 
+// Named, and kept out of line, for the watchdog's stack.
+__attribute__((noinline)) void spinForEver() {
+  for (;;) g_zero = g_zero + 0;
+}
+
+__attribute__((noinline)) void takeLong() {
+  timespec t{2, 500000000};
+  while (nanosleep(&t, &t) != 0) {
+  }
+}
+
 uint32_t crashingEvents(uint32_t event, uint32_t param1, uint32_t) {
   if (event == EVT_KEY && param1 == RKEY_Red) *g_nowhere = 1;
   if (event == EVT_KEY && param1 == RKEY_Blue) return param1 / static_cast<uint32_t>(g_zero);
+  if (event == EVT_KEY && param1 == RKEY_Green) spinForEver();
+  if (event == EVT_KEY && param1 == RKEY_Yellow) takeLong();
   return param1;
 }
 

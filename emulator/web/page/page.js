@@ -100,7 +100,7 @@ async function stream() {
     } catch (e) {
       console.warn('picture stream:', e);
     }
-    $('screen-note').textContent = 'reconnecting…';
+    if (orvado.tap !== 'offline') $('screen-note').textContent = 'reconnecting…';
     $('screen-note').classList.remove('hidden');
     await sleep(1000);
   }
@@ -161,19 +161,53 @@ function showTap(state) {
   pill.title = state.tapDetail || '';
   pill.className = 'pill ' + state.tap;
   const running = state.tap === 'running';
+  if (orvado.tap === 'offline') {
+    // Back after an end: what showGone took away works again.
+    for (const id of ['tap-restart', 'sound']) $(id).disabled = false;
+    $('shot').classList.remove('disabled');
+    $('shot').removeAttribute('aria-disabled');
+    $('shot').setAttribute('href', '/screenshot.png');
+  }
   if (state.tap !== orvado.tap) {
     orvado.tap = state.tap;
     showHint(running ? '' : state.tapDetail, state.tap);
-    $('tap-stop').disabled = !running;
+    // A TAP that hangs takes no keys, but Stop TAP ends it.
+    $('tap-stop').disabled = !running && state.tap !== 'hangs';
     for (const button of document.querySelectorAll('.remote button')) button.disabled = !running;
   }
+}
+
+// The emulator has ended (or cannot be reached): no stale picture, a plain
+// word, and nothing enabled that cannot work. It comes back by itself when
+// the emulator does (a restart in a new process).
+function showGone() {
+  if (orvado.tap === 'offline') return;
+  orvado.tap = 'offline';
+  const pill = $('tap-state');
+  pill.textContent = 'emulator ended';
+  pill.className = 'pill offline';
+  pill.title = '';
+  showHint('The emulator has ended or cannot be reached: nothing on this page works until it runs again. Start orvado-emu again; the page comes back by itself.', 'offline');
+  ctx.fillStyle = '#000';
+  ctx.fillRect(0, 0, canvas.width, canvas.height);
+  $('screen-note').textContent = 'the emulator has ended';
+  $('screen-note').classList.remove('hidden');
+  $('fps').textContent = '–';
+  $('latency').textContent = '–';
+  for (const id of ['tap-stop', 'tap-restart', 'sound']) $(id).disabled = true;
+  $('shot').classList.add('disabled');
+  $('shot').setAttribute('aria-disabled', 'true');
+  $('shot').removeAttribute('href');
+  for (const button of document.querySelectorAll('.remote button')) button.disabled = true;
+  showStatus([]);
+  showPlay({ playing: false });
 }
 
 const keyboard = { Escape: 'exit', Enter: 'ok', ArrowUp: 'up', ArrowDown: 'down', ArrowLeft: 'left', ArrowRight: 'right' };
 document.addEventListener('keydown', (e) => {
   if (e.ctrlKey || e.altKey || e.metaKey || e.repeat) return;
   const key = /^[0-9]$/.test(e.key) ? e.key : keyboard[e.key];
-  if (!key) return;
+  if (!key || orvado.tap === 'offline') return;
   e.preventDefault();
   press(key);
 });
@@ -296,9 +330,7 @@ async function poll() {
       showStatus(state.tap === 'running' ? state.status : []);
       showConsole(state.console);
     } catch (e) {
-      $('tap-state').textContent = 'emulator not reachable';
-      $('tap-state').className = 'pill offline';
-      orvado.tap = 'offline';
+      showGone();
     }
     await sleep(400);
   }
