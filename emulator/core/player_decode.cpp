@@ -45,6 +45,23 @@ AVCodecContext* openDecoder(const AVStream* stream, int threads) {
   return c;
 }
 
+// What the receiver's decoder plays: MPEG-2 (and MPEG-1) and H.264 pictures
+// up to 1920 x 1080, MPEG audio, AAC and AC-3 sound.
+bool receiverDecodes(const AVCodecContext* c) {
+  switch (c->codec_id) {
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_H264: return c->width <= 1920 && c->height <= 1080;
+    case AV_CODEC_ID_MP1:
+    case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_MP3:
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_AAC_LATM:
+    case AV_CODEC_ID_AC3: return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 DecodingPlayback::DecodingPlayback(const std::string& path, uint32_t now, const Options& options)
@@ -112,6 +129,19 @@ bool DecodingPlayback::Impl::open(uint32_t now) {
     // downloads.
     if (video >= 0 && !(videoCodec = openDecoder(format->streams[video], 2))) video = -1;
     if (audio >= 0 && !(audioCodec = openDecoder(format->streams[audio], 1))) audio = -1;
+    // What the receiver cannot decode stays dark or silent, as it would there.
+    if (videoCodec && !receiverDecodes(videoCodec)) {
+      console("Player: %s: the receiver does not decode video %s %dx%d: no picture", name.c_str(),
+              codecName(videoCodec).c_str(), videoCodec->width, videoCodec->height);
+      avcodec_free_context(&videoCodec);
+      video = -1;
+    }
+    if (audioCodec && !receiverDecodes(audioCodec)) {
+      console("Player: %s: the receiver does not decode audio %s: no sound", name.c_str(),
+              codecName(audioCodec).c_str());
+      avcodec_free_context(&audioCodec);
+      audio = -1;
+    }
     for (unsigned i = 0; i < format->nb_streams; ++i)
       if (static_cast<int>(i) != video && static_cast<int>(i) != audio) format->streams[i]->discard = AVDISCARD_ALL;
   }

@@ -165,6 +165,30 @@ TEST(PlayerDecode, DecodesMpeg2WithMp2AndAc3Sound) {
   }
 }
 
+// HEVC, which a receiver of this kind cannot decode: no picture is shown
+// while the sound plays, and the console says what was refused.
+TEST(PlayerDecode, RefusesPicturesTheReceiverCannotDecode) {
+  std::string path = "/tmp/orvado-hevc.ts";
+  ASSERT_EQ(system(("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25 "
+                    "-f lavfi -i sine=frequency=1000:sample_rate=48000 -t 2 -c:v libx265 -x265-params log-level=none "
+                    "-c:a aac -f mpegts " +
+                    path)
+                       .c_str()),
+            0);
+  startPlaying(readFile(path));
+  removeAll(path);
+  run(150);
+  emu::PlayerStatus s = emu::playerStatus();
+  EXPECT_EQ(s.videoCodec, "");
+  EXPECT_EQ(s.pictures, 0u);
+  EXPECT_EQ(s.audioCodec, "aac");
+  EXPECT_GT(s.audioSeconds, 0.8) << "the sound plays";
+  bool told = false;
+  for (const std::string& line : emu::consoleLines())
+    told = told || line.find("the receiver does not decode video hevc 320x240") != std::string::npos;
+  EXPECT_TRUE(told);
+}
+
 TEST(PlayerDecode, TheVirtualClockMakesEveryRunTheSame) {
   const RealSegments& seg = realSegments();
   writeFile("/tmp/orvado-same.ts", seg.joined(0, seg.count()));
