@@ -368,5 +368,6 @@ TEST(Cli, ExitAgainstASilentServerWithinThreeAndAHalfSeconds) {
   long off = tickOf("status: Stream off");
   ASSERT_GT(digit, 0) << r.out;
   ASSERT_GT(off, 0) << r.out;
-  EXPECT_LE(off - (digit + 700), 350) << "Exit took effect " << static_cast<double>(off - digit - 700) / 100 << " s after the press";
+  EXPECT_LE(off - (digit + 700), 350) << "Exit took effect " << static_cast<double>(off - digit - 700) / 100
+                                      << " s after the press";
 }
