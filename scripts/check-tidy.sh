@@ -23,7 +23,10 @@ else
 fi
 out="$(mktemp)"
 trap 'rm -f "$out"' EXIT
-printf '%s\n' "${files[@]}" | xargs -r -n 8 -P "$(nproc)" clang-tidy -p build --quiet >"$out" 2>/dev/null || true
+# The compile commands are GCC's: clang passes over the warnings it lacks
+# (such as -Wformat-truncation=2).
+printf '%s\n' "${files[@]}" | xargs -r -n 8 -P "$(nproc)" clang-tidy -p build --quiet \
+  --extra-arg=-Wno-unknown-warning-option >"$out" 2>/dev/null || true
 if grep -q 'warning:\|error:' "$out"; then
   cat "$out"
   echo "check-tidy: $(grep -c 'warning:\|error:' "$out") findings in ${#files[@]} files"

@@ -264,8 +264,10 @@ TEST(Cli, AHungTapIsReportedAndTheRunEndsWithStatus1) {
 TEST(Cli, CtrlCEndsAHungTap) {
   for (std::string clock : {"", "--virtual-clock "}) {
     auto start = std::chrono::steady_clock::now();
-    Result r = shell("(echo green; sleep 8) | " + kEmulator + "--stdin --watchdog 1s " + clock +
-                     ORVADO_CRASHING_TAP " 2>&1 & pid=$!; sleep 4; kill -INT $pid; wait $pid");
+    std::string command = "(echo green; sleep 8) | " + kEmulator;
+    command += "--stdin --watchdog 1s " + clock;
+    command += ORVADO_CRASHING_TAP " 2>&1 & pid=$!; sleep 4; kill -INT $pid; wait $pid";
+    Result r = shell(command);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.status, 1) << clock << r.out;
     EXPECT_LT(seconds, 12) << clock << r.out;
