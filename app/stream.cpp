@@ -389,7 +389,10 @@ void RestartAtLiveEdge(void) {
   Fail(nullptr, "the player ran dry; the stream begins anew at the live edge in", ORVADO_STREAM_TS);
   KillTask("wget");
   system("rm -f " ORVADO_TMP "* " ORVADO_SETTINGS "*.lok " ORVADO_SETTINGS "*.pid");
+  // The jobs under way were ended before their chunks were appended: the
+  // ring must not refuse those segments to the new file.
   memset(Run.jobs, 0, sizeof Run.jobs);
+  memset(Run.ring, 0, sizeof Run.ring);
   Run.block = 0;
   Run.blockOk = 0;
   Run.fileSize = 0;

@@ -145,11 +145,10 @@ void removeAll(const std::string& path) {
 void readOnlyRootWithoutWget() {
   ASSERT_EQ(unshare(CLONE_NEWNS), 0) << "a mount namespace of the test's own";
   ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-  // The test's own checks still fetch with a wget of their own, kept in a
-  // /tmp that goes with the namespace.
-  ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", 0, nullptr), 0);
-  ASSERT_EQ(system("cp \"$(command -v wget)\" /tmp/test-wget"), 0);
-  setenv("ORVADO_TEST_WGET", "/tmp/test-wget", 1);
+  // The test's own checks still fetch with a wget of their own, kept in the
+  // sandbox's /mnt, which goes with the sandbox.
+  ASSERT_EQ(system("cp \"$(command -v wget)\" /mnt/test-wget"), 0);
+  setenv("ORVADO_TEST_WGET", "/mnt/test-wget", 1);
   for (const char* dir : {"/usr/bin", "/bin"}) {
     std::error_code ec;
     if (std::filesystem::is_symlink(dir, ec)) continue;  // /bin -> usr/bin
