@@ -1,21 +1,11 @@
-// The pipeline's shell commands: formatted within their buffer, and time
-// limits for the fetches that a step waits for.
-#include <cstdarg>
+// Whether the shell bounds a whole fetch: the time limit of the fetches
+// that a step waits for.
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/stream_internal.h"
 
 namespace stream_internal {
-
-StepResult FormatCommand(char (&command)[CommandSize], const char* word, const char* subject, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = vsnprintf(command, sizeof command, format, args);
-  va_end(args);
-  if (n >= 0 && static_cast<uint32_t>(n) < sizeof command) return StepOk();
-  return Fail(word, "a command too long for", subject);
-}
 
 // wget's -T bounds each wait but not a server that trickles: where the
 // shell has a timeout that takes "timeout N", it bounds the whole fetch.

@@ -84,11 +84,6 @@ constexpr int WgetTlsError = 5;
 constexpr int WgetServerError = 8;
 constexpr int TimedOut = 124;
 
-// Formats a shell command into `command`; a failure with `word` (and a log
-// line naming `subject`) when it would not fit.
-StepResult FormatCommand(char (&command)[CommandSize], const char* word, const char* subject, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
 // True when the shell has a timeout that takes the form "timeout N CMD".
 bool TimeLimitUsable(void);
 
