@@ -76,8 +76,10 @@ class Channel {
       if (_StatusausgabeTick[i] != 0) shown.push_back(_StatusausgabeText[i]);
     // The ring holds the URLs started, newest last: the first chunk and the
     // jobs of this step are its newest entries.
-    uint32_t started = before == 0 ? _Stream_Block : _Stream_Block - before;
-    for (uint32_t i = 0; i < started && i < StreamRingSize; ++i)
+    // A run begun anew (after the player ran dry) numbers its jobs from 1.
+    uint32_t started = before == 0 || _Stream_Block < before ? _Stream_Block : _Stream_Block - before;
+    if (started > StreamRingSize) started = StreamRingSize;
+    for (uint32_t i = 0; i < started; ++i)
       jobUrl[_Stream_Block - started + i] = _OrvadoDlTsFileName_OK[StreamRingSize - started + i];
   }
 
