@@ -140,15 +140,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::strcpy(_OrvadoChunkListURL, base);
   if (stream_internal::ChooseVariant(list) && std::strcmp(_OrvadoChunkListURL, base) != 0) {
     checkUsable(_OrvadoChunkListURL);
-    // The chosen variant is one of the list's: the highest bandwidth of those
-    // with a picture (of all when none has) whose own segments carry sound
-    // (of all those when none does).
-    auto picture = [&](uint32_t i) { return stream_internal::VariantHasPicture(list.variant[i]); };
-    auto sound = [&](uint32_t i) { return stream_internal::VariantHasSound(list, list.variant[i]); };
+    // The chosen variant is one of the list's decodable ones: the highest
+    // bandwidth of those with a picture (of all when none has) whose own
+    // segments carry sound (of all those when none does).
+    auto decodable = [&](uint32_t i) { return stream_internal::VariantDecodable(list.variant[i]); };
+    auto picture = [&](uint32_t i) { return decodable(i) && stream_internal::VariantHasPicture(list.variant[i]); };
+    auto sound = [&](uint32_t i) { return decodable(i) && stream_internal::VariantHasSound(list, list.variant[i]); };
     bool anyPicture = false, anySound = false;
     for (uint32_t i = 0; i < list.variantCount; ++i) anyPicture = anyPicture || picture(i);
     for (uint32_t i = 0; i < list.variantCount; ++i) anySound = anySound || ((!anyPicture || picture(i)) && sound(i));
-    auto preferred = [&](uint32_t i) { return (!anyPicture || picture(i)) && (!anySound || sound(i)); };
+    auto preferred = [&](uint32_t i) {
+      return decodable(i) && (!anyPicture || picture(i)) && (!anySound || sound(i));
+    };
     uint32_t best = 0;
     for (uint32_t i = 0; i < list.variantCount; ++i)
       if (preferred(i)) best = std::max(best, list.variant[i].bandwidth);
