@@ -42,6 +42,8 @@ class Screenshots {
   std::string error_;
 };
 
+constexpr uint32_t kLedgerTicks = 10 * 60 * 100;  // ten minutes of 10 ms ticks
+
 // The web front end's port, which a restart in a new process listens on
 // again: shared with the sandbox's processes.
 int* g_webPort = nullptr;
@@ -62,8 +64,21 @@ int runInSandbox(cli::Options& o) {
   if (o.keysFromStdin) sources.push_back(emu::stdinKeys());
   if (!sources.empty()) o.run.takeKeys = emu::keySources(std::move(sources));
   Screenshots shots(o.shots);
-  o.run.look = [&](uint32_t now) { shots.takeDue(now); };
-  o.run.atEnd = [&] { shots.takeDue(UINT32_MAX); };
+  // The ledger's figures every ten minutes and at the end: a run of hours
+  // shows whether the TAP's memory grows.
+  uint32_t nextLedger = 0;  // the clock starts where a receiver's would, not at 0
+  auto ledger = [] { emu::console("TAP memory: %zu bytes live, peak %zu bytes", emu::liveBytes(), emu::peakBytes()); };
+  o.run.look = [&](uint32_t now) {
+    shots.takeDue(now);
+    if (nextLedger == 0) nextLedger = now + kLedgerTicks;
+    if (now < nextLedger) return;
+    nextLedger = now + kLedgerTicks;
+    ledger();
+  };
+  o.run.atEnd = [&] {
+    shots.takeDue(UINT32_MAX);
+    ledger();
+  };
 #if ORVADO_WEB
   // The page's keys and looks come beside these.
   if (o.web) return emu::web::run(o.webAddress, o.config, o.run, {g_webPort, g_webNote});

@@ -322,6 +322,7 @@ class PlayerWatch(threading.Thread):
         self.lines, self.start_time = lines, start
         self.started_at, self.ended_at, self.black = None, None, 0.0
         self.largest_chunk = 0
+        self.memory = []  # (seconds, live, peak) from the emulator's ledger
 
     def run(self):
         for line in self.lines:
@@ -329,6 +330,9 @@ class PlayerWatch(threading.Thread):
             m = re.search(r"status: (\d+): \d+ kB", line)
             if m:
                 self.largest_chunk = max(self.largest_chunk, int(m.group(1)))
+            m = re.search(r"TAP memory: (\d+) bytes live, peak (\d+) bytes", line)
+            if m:
+                self.memory.append((now, int(m.group(1)), int(m.group(2))))
             if "Appl_StartPlaybackMedia: playing" in line:
                 if self.ended_at is not None:
                     self.black += now - self.ended_at
@@ -475,6 +479,11 @@ def soak(args):
           % (orvado_player_black, "" if player.started_at is not None else " (it never started)"))
     print("  Orvado's largest chunk number: %d; new processes on the machine: %.0f a minute (all clients)"
           % (player.largest_chunk, new_processes))
+    player.join(timeout=10)
+    if player.memory:
+        print("  Orvado's memory (the emulator's ledger): "
+              + ", ".join("%.0f min: peak %d kB (live %d kB)" % (t / 60, peak // 1024, live // 1024)
+                          for t, live, peak in player.memory))
     if os.environ.get("SOAK_KEEP"):
         print("outputs kept in %s" % work)
     else:
