@@ -1,7 +1,7 @@
 // AES-128 decryption (FIPS 197) in CBC mode, for HLS segments encrypted
 // with METHOD=AES-128: the receiver's package ships no crypto library, and
-// the TAP needs only this one direction of one cipher. Plain C, no tables
-// built at run time beyond the inverse S-box.
+// the TAP needs only this one direction of one cipher. Plain C; its tables
+// are built at run time from the S-box.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -30,7 +30,12 @@ const uint8_t kSbox[256] = {
 };
 
 uint8_t inverseSbox[256];
-bool inverseReady = false;
+// The inverse round's four tables: InvSubBytes and InvMixColumns of one
+// byte, in each of the four byte places of a column. Built once, at the
+// first use (4 kB); a table lookup a byte is what keeps a 16 Mbit/s stream
+// within the reach of a receiver's slow core.
+uint32_t inverseTable[4][256];
+bool tablesReady = false;
 
 uint8_t Times2(uint8_t x) { return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) != 0 ? 0x1b : 0)); }
 
@@ -41,12 +46,40 @@ uint8_t Multiply(uint8_t x, uint8_t y) {
   return product;
 }
 
-// The eleven round keys of a 16-byte key.
-void ExpandKey(const uint8_t key[16], uint8_t round[176]) {
-  memcpy(round, key, 16);
+uint32_t RotateRight8(uint32_t w) { return (w >> 8) | (w << 24); }
+
+void BuildTables(void) {
+  for (int i = 0; i < 256; ++i) inverseSbox[kSbox[i]] = static_cast<uint8_t>(i);
+  for (int i = 0; i < 256; ++i) {
+    uint8_t x = inverseSbox[i];
+    uint32_t w = static_cast<uint32_t>(Multiply(x, 14)) << 24 | static_cast<uint32_t>(Multiply(x, 9)) << 16 |
+                 static_cast<uint32_t>(Multiply(x, 13)) << 8 | Multiply(x, 11);
+    for (int t = 0; t < 4; ++t, w = RotateRight8(w)) inverseTable[t][i] = w;
+  }
+  tablesReady = true;
+}
+
+uint32_t Word(const uint8_t* b) {
+  return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 |
+         b[3];
+}
+
+void PutWord(uint32_t w, uint8_t* b) {
+  b[0] = static_cast<uint8_t>(w >> 24);
+  b[1] = static_cast<uint8_t>(w >> 16);
+  b[2] = static_cast<uint8_t>(w >> 8);
+  b[3] = static_cast<uint8_t>(w);
+}
+
+// The eleven round keys of a 16-byte key, as 44 words; the middle nine
+// with InvMixColumns applied, as the table form of the inverse cipher
+// needs them (FIPS 197, 5.3.5).
+void ExpandKey(const uint8_t key[16], uint32_t round[44]) {
+  uint8_t bytes[176];
+  memcpy(bytes, key, 16);
   uint8_t rcon = 1;
   for (int i = 16; i < 176; i += 4) {
-    uint8_t t[4] = {round[i - 4], round[i - 3], round[i - 2], round[i - 1]};
+    uint8_t t[4] = {bytes[i - 4], bytes[i - 3], bytes[i - 2], bytes[i - 1]};
     if (i % 16 == 0) {
       uint8_t first = t[0];
       t[0] = static_cast<uint8_t>(kSbox[t[1]] ^ rcon);
@@ -55,29 +88,41 @@ void ExpandKey(const uint8_t key[16], uint8_t round[176]) {
       t[3] = kSbox[first];
       rcon = Times2(rcon);
     }
-    for (int j = 0; j < 4; ++j) round[i + j] = static_cast<uint8_t>(round[i - 16 + j] ^ t[j]);
+    for (int j = 0; j < 4; ++j) bytes[i + j] = static_cast<uint8_t>(bytes[i - 16 + j] ^ t[j]);
+  }
+  for (int i = 0; i < 44; ++i) {
+    const uint8_t* b = bytes + 4 * i;
+    round[i] = i < 4 || i >= 40 ? Word(b)
+                                : inverseTable[0][kSbox[b[0]]] ^ inverseTable[1][kSbox[b[1]]] ^
+                                      inverseTable[2][kSbox[b[2]]] ^ inverseTable[3][kSbox[b[3]]];
   }
 }
 
-// One block, in place; the state is column-major as FIPS 197 lays it out.
-void DecryptBlock(const uint8_t round[176], uint8_t s[16]) {
-  for (int i = 0; i < 16; ++i) s[i] ^= round[160 + i];
-  for (int r = 9; r >= 0; --r) {
-    // Inverse ShiftRows: row k turns right by k.
-    uint8_t t[16];
-    for (int c = 0; c < 4; ++c)
-      for (int k = 0; k < 4; ++k) t[((c + k) % 4) * 4 + k] = s[c * 4 + k];
-    for (int i = 0; i < 16; ++i) s[i] = static_cast<uint8_t>(inverseSbox[t[i]] ^ round[r * 16 + i]);
-    if (r == 0) break;
-    for (int c = 0; c < 4; ++c) {
-      uint8_t* col = s + c * 4;
-      uint8_t a0 = col[0], a1 = col[1], a2 = col[2], a3 = col[3];
-      col[0] = static_cast<uint8_t>(Multiply(a0, 14) ^ Multiply(a1, 11) ^ Multiply(a2, 13) ^ Multiply(a3, 9));
-      col[1] = static_cast<uint8_t>(Multiply(a0, 9) ^ Multiply(a1, 14) ^ Multiply(a2, 11) ^ Multiply(a3, 13));
-      col[2] = static_cast<uint8_t>(Multiply(a0, 13) ^ Multiply(a1, 9) ^ Multiply(a2, 14) ^ Multiply(a3, 11));
-      col[3] = static_cast<uint8_t>(Multiply(a0, 11) ^ Multiply(a1, 13) ^ Multiply(a2, 9) ^ Multiply(a3, 14));
-    }
+// One block, in place; the state's columns are the four words.
+void DecryptBlock(const uint32_t round[44], uint8_t block[16]) {
+  const uint32_t(*T)[256] = inverseTable;
+  uint32_t s0 = Word(block) ^ round[40], s1 = Word(block + 4) ^ round[41];
+  uint32_t s2 = Word(block + 8) ^ round[42], s3 = Word(block + 12) ^ round[43];
+  for (int r = 9; r >= 1; --r) {
+    const uint32_t* k = round + 4 * r;
+    uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s3 >> 16) & 0xff] ^ T[2][(s2 >> 8) & 0xff] ^ T[3][s1 & 0xff] ^ k[0];
+    uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s0 >> 16) & 0xff] ^ T[2][(s3 >> 8) & 0xff] ^ T[3][s2 & 0xff] ^ k[1];
+    uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s1 >> 16) & 0xff] ^ T[2][(s0 >> 8) & 0xff] ^ T[3][s3 & 0xff] ^ k[2];
+    uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s2 >> 16) & 0xff] ^ T[2][(s1 >> 8) & 0xff] ^ T[3][s0 & 0xff] ^ k[3];
+    s0 = t0;
+    s1 = t1;
+    s2 = t2;
+    s3 = t3;
   }
+  const uint8_t* S = inverseSbox;
+  auto last = [S](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    return static_cast<uint32_t>(S[a >> 24]) << 24 | static_cast<uint32_t>(S[(b >> 16) & 0xff]) << 16 |
+           static_cast<uint32_t>(S[(c >> 8) & 0xff]) << 8 | S[d & 0xff];
+  };
+  PutWord(last(s0, s3, s2, s1) ^ round[0], block);
+  PutWord(last(s1, s0, s3, s2) ^ round[1], block + 4);
+  PutWord(last(s2, s1, s0, s3) ^ round[2], block + 8);
+  PutWord(last(s3, s2, s1, s0) ^ round[3], block + 12);
 }
 
 }  // namespace
@@ -85,11 +130,8 @@ void DecryptBlock(const uint8_t round[176], uint8_t s[16]) {
 namespace stream_internal {
 
 void Aes128CbcDecrypt(const uint8_t key[16], uint8_t iv[16], uint8_t* data, uint32_t length) {
-  if (!inverseReady) {
-    for (int i = 0; i < 256; ++i) inverseSbox[kSbox[i]] = static_cast<uint8_t>(i);
-    inverseReady = true;
-  }
-  uint8_t round[176];
+  if (!tablesReady) BuildTables();
+  uint32_t round[44];
   ExpandKey(key, round);
   for (uint32_t at = 0; at + 16 <= length; at += 16) {
     uint8_t cipher[16];
