@@ -306,7 +306,7 @@ bool DecodingPlayback::advance(uint32_t now) {
   }
   bool waiting;
   if (p.blind) {
-    p.played = nominalBytesPlayed(p.size, p.blindSince, now);
+    p.played = p.clock.played(p.fd, p.size, p.blindSince, now);
     waiting = p.played >= p.size;
     if (waiting && !p.starved) {
       p.starved = true;

@@ -1,5 +1,6 @@
 // The player on its own, for benchmarks and fuzzing (emulator.h).
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -24,6 +25,49 @@ bool readyToStart(uint64_t size, uint32_t grewAt, uint32_t now) {
 uint64_t nominalBytesPlayed(uint64_t size, uint32_t since, uint32_t now) {
   constexpr uint64_t kBytesPerTick = 33 * 188;
   return std::min<uint64_t>(size, static_cast<uint64_t>(now - since) * kBytesPerTick);
+}
+
+const uint8_t* ClockedPlay::packet(int fd, uint64_t size) {
+  if (offset_ < bufferAt_ || offset_ + 188 > bufferAt_ + buffered_) {
+    uint64_t want = std::min<uint64_t>(sizeof buffer_, (size - offset_) / 188 * 188);
+    ssize_t got = pread(fd, buffer_, want, static_cast<off_t>(offset_));
+    if (got < 188) return nullptr;
+    bufferAt_ = offset_;
+    buffered_ = static_cast<size_t>(got);
+  }
+  return buffer_ + (offset_ - bufferAt_);
+}
+
+uint64_t ClockedPlay::played(int fd, uint64_t size, uint32_t since, uint32_t now) {
+  constexpr int64_t kLongestGap = 5 * 90000;  // further apart, the clock was set anew
+  if (!begun_) {
+    begun_ = true;
+    lastNow_ = now;
+  }
+  credit_ += static_cast<int64_t>(now - lastNow_) * 900;  // ticks of 10 ms in 90 kHz units
+  lastNow_ = now;
+  while (!nominal_ && offset_ + 188 <= size) {
+    // Until a clock shows, at the nominal rate.
+    if (lastPcr_ < 0 && offset_ + 188 > nominalBytesPlayed(size, since, now)) return offset_;
+    const uint8_t* p = packet(fd, size);
+    if (p == nullptr) break;
+    // A PCR: an adaptation field with its flag set.
+    if (p[0] == 0x47 && (p[3] & 0x20) != 0 && p[4] >= 7 && (p[5] & 0x10) != 0) {
+      int64_t pcr = static_cast<int64_t>(p[6]) << 25 | p[7] << 17 | p[8] << 9 | p[9] << 1 | p[10] >> 7;
+      if (lastPcr_ >= 0) {
+        int64_t gap = pcr - lastPcr_;
+        if (gap < 0 || gap > kLongestGap) gap = 0;
+        if (gap > credit_) return offset_;
+        credit_ -= gap;
+      }
+      lastPcr_ = pcr;
+    }
+    offset_ += 188;
+    if (lastPcr_ < 0 && offset_ >= (1u << 20)) nominal_ = true;
+  }
+  if (nominal_) return nominalBytesPlayed(size, since, now);
+  credit_ = 0;  // the end of what is there: the player waits, and its clock with it
+  return offset_;
 }
 
 bool waitedTooLong(uint32_t now, uint32_t grewAt, uint32_t starvedSince, uint32_t giveUpTicks, std::string& why) {

@@ -51,8 +51,9 @@ struct DecodingPlayback::Impl {
   AVIOContext* io = nullptr;
   AVFormatContext* format = nullptr;
   bool opened = false;
-  bool blind = false;  // nothing decodable: played at a nominal byte rate
+  bool blind = false;  // nothing decodable: played at the pace of its clock
   uint32_t blindSince = 0;
+  ClockedPlay clock;  // the pace of a blind play
   int video = -1, audio = -1;
   AVCodecContext* videoCodec = nullptr;
   AVCodecContext* audioCodec = nullptr;

@@ -112,6 +112,31 @@ bool readyToStart(uint64_t size, uint32_t grewAt, uint32_t now);
 // Bytes played of a file with nothing decodable, played since `since` at a
 // nominal rate of about 5 Mbit/s.
 uint64_t nominalBytesPlayed(uint64_t size, uint32_t since, uint32_t now);
+
+// A transport stream with nothing decodable played at the pace of its own
+// clock (the PCRs of its packets), as a receiver's player keeps to the
+// stream's time: twenty seconds of radio last twenty seconds, whatever their
+// bytes. While the file has nothing more the clock stands, as the player
+// waits. A file without a clock in its first megabyte plays at the nominal
+// rate.
+class ClockedPlay {
+ public:
+  // Bytes played by `now` of the file on `fd`, `size` bytes long now, whose
+  // play began at `since`.
+  uint64_t played(int fd, uint64_t size, uint32_t since, uint32_t now);
+
+ private:
+  const uint8_t* packet(int fd, uint64_t size);
+
+  uint64_t offset_ = 0;   // the next packet to play
+  int64_t lastPcr_ = -1;  // the clock at the last packet that carried it
+  int64_t credit_ = 0;    // 90 kHz units of time that may still be played
+  uint32_t lastNow_ = 0;
+  bool begun_ = false, nominal_ = false;
+  uint64_t bufferAt_ = 0;
+  size_t buffered_ = 0;
+  uint8_t buffer_[188 * 256];
+};
 // The give-up rule both players share: a playback waiting for data ends once
 // the file has neither grown nor been waited on for `giveUpTicks`; then true,
 // with the reason in `why`.

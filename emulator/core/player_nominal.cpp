@@ -1,6 +1,6 @@
 // The player of a build without FFmpeg (ORVADO_PLAYER=OFF, the receiver-CPU
-// build): every file is played as one with nothing decodable, at a nominal
-// byte rate, so the play record still follows the file and its growth and the
+// build): every file is played as one with nothing decodable, at the pace of
+// its own clock (ClockedPlay), so the play record still follows the file and its growth and the
 // screen shows colour bars. Also the stand-in when the decoder module cannot
 // be loaded. Same interface as player_decode.cpp.
 #include <fcntl.h>
@@ -36,6 +36,7 @@ class NominalPlayback final : public Playback {
   int fd_ = -1;
   uint64_t size_ = 0, played_ = 0;
   bool started_ = false, starved_ = false, ended_ = false;
+  ClockedPlay clock_;
 };
 
 NominalPlayback::NominalPlayback(const std::string& path, uint32_t now, const Options& options)
@@ -58,7 +59,7 @@ bool NominalPlayback::advance(uint32_t now) {
     started_ = true;
     since_ = now;
   }
-  played_ = nominalBytesPlayed(size_, since_, now);
+  played_ = clock_.played(fd_, size_, since_, now);
   bool waiting = played_ >= size_;
   if (waiting && !starved_) {
     starved_ = true;
