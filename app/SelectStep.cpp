@@ -54,6 +54,7 @@ bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
   chunk.id = SegmentId(segment);
   chunk.rangeStart = segment.rangeStart;
   chunk.rangeLength = segment.rangeLength;
+  chunk.durationMs = segment.durationMs;
   return KeyFor(segment, Run.chunkListBase, chunk);
 }
 

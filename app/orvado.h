@@ -91,7 +91,7 @@ void StreamStop(void);
 // bandwidth), then in every step the chunk list, background downloads of new
 // chunks, and the in-order append of finished, whole transport-stream chunks
 // to /mnt/hd/MediaFiles/tmp/Stream.ts; starts the player on it once it
-// first holds more than 7,000,000 bytes. Each synchronous fetch and each
+// first holds more than 7,000,000 bytes or 20 seconds of the stream. Each synchronous fetch and each
 // background job is bounded in time. A full disk stops the channel's
 // downloads. Reports through the status line only.
 void stream(void);

@@ -22,6 +22,9 @@ namespace {
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
+// Or this much of the stream, whichever comes first: radio and low bitrates
+// would take minutes to fill 7,000,000 bytes.
+constexpr uint32_t kPlayMs = 20000;
 // How long a run stays on a lower variant before the best is tried again.
 constexpr uint32_t kBestAgainTicks = 60 * 100;
 
@@ -364,6 +367,7 @@ void AppendFinishedChunks(void) {
     }
     Run.fileSize = static_cast<int64_t>(size);
     Run.lastChunkBytes = bytes;
+    if (job != nullptr) Run.msAppended += job->chunk.durationMs;
     TAP_Hdd_Delete(name);
     HDD_ChangeDir(SettingsDir);
     snprintf(name, sizeof name, "%u.lok", n);
@@ -375,7 +379,7 @@ void AppendFinishedChunks(void) {
     snprintf(progress.text, sizeof progress.text, "%d: %d kB", static_cast<int>(Run.blockOk),
              static_cast<int>(Run.fileSize / 1024));
     // Once per Stream.ts: the play record shows a start only from the next event.
-    if (Run.fileSize > kPlayThreshold && !Run.playerStarted) {
+    if ((Run.fileSize > kPlayThreshold || Run.msAppended >= kPlayMs) && !Run.playerStarted) {
       progress.show();
       StartPlayer();
     }
@@ -396,6 +400,7 @@ void RestartAtLiveEdge(void) {
   Run.block = 0;
   Run.blockOk = 0;
   Run.fileSize = 0;
+  Run.msAppended = 0;
   Run.playerStarted = false;
   Run.playerSeen = false;
   Run.pictureBack = true;
@@ -408,6 +413,11 @@ void WatchPlayer(void) {
   if (Run.diskFull) return;
   if (_PlayFile.playMode != 0) {
     Run.playerSeen = Run.playerStarted;
+    // The black screen of a radio channel is explained while it plays.
+    if (Run.soundOnly && _tick - Run.soundShownTick >= 1000) {  // shown for 10 s, again after
+      Fail("Sound only", "the stream has no picture, only sound:", Run.chunkListUrl, -1, SHOW_LONG);
+      Run.soundShownTick = _tick;
+    }
     return;
   }
   if (!Run.playerStarted) {
@@ -519,6 +529,22 @@ bool FreshVariantList(void) {
 // A channel's first chunk is in Stream.ts: the run begins. The newest chunk
 // waits for the next step; the ones between become jobs. Returns how many
 // of `chunk` are left to start.
+// Whether Stream.ts, which holds the first chunk, carries a picture (as
+// TsPicture says).
+int FirstChunkPicture(void) {
+  constexpr uint32_t kHead = 188 * 64;
+  TYPE_File* file = TAP_Hdd_Fopen("Stream.ts");
+  if (file == nullptr) return -1;
+  uint32_t length = TAP_Hdd_Flen(file);
+  uint32_t want = length < kHead ? length - length % 188 : kHead;
+  uint8_t* head = want > 0 ? static_cast<uint8_t*>(TAP_MemAlloc(want)) : nullptr;
+  int picture = head != nullptr && TAP_Hdd_Fread(head, want, 1, file) == 1 ? TsPicture(head, want) : -1;
+  if (head != nullptr) TAP_MemFree(head);
+  TAP_Hdd_Fclose(file);
+  TAP_MemFree(file);
+  return picture;
+}
+
 uint32_t BeginRun(Chunk (&chunk)[StreamRingSize], uint32_t k) {
   // One identity for a chunk everywhere: URL and byte range.
   ChunkIdentity(chunk[0], Run.ring[StreamRingSize - 1], StreamUrlSize);
@@ -535,6 +561,8 @@ uint32_t BeginRun(Chunk (&chunk)[StreamRingSize], uint32_t k) {
   uint64_t size = 0;
   if (HDD_GetFileSizeAndInode("Stream.ts", nullptr, &size)) Run.fileSize = static_cast<int64_t>(size);
   Run.lastChunkBytes = Run.fileSize;
+  Run.msAppended = chunk[0].durationMs;
+  Run.soundOnly = FirstChunkPicture() == 0;
   for (uint32_t i = 1; i + 1 < k; ++i) chunk[i - 1] = chunk[i];
   return k >= 2 ? k - 2 : 0;
 }

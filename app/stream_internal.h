@@ -47,6 +47,12 @@ void Aes128CbcDecrypt(const uint8_t key[16], uint8_t iv[16], uint8_t* data, uint
 // be read or written or its length or padding is wrong.
 bool DecryptFile(const char* path, const uint8_t key[16], const uint8_t iv[16]);
 
+// Whether the transport stream of `size` bytes at `data` (whole packets
+// from its start) carries a picture, by its first program's map: 1 when it
+// lists a video stream, 0 when it lists only others (radio), -1 when no map
+// is found.
+int TsPicture(const uint8_t* data, size_t size);
+
 // ---- One way to fail ---------------------------------------------------
 
 // How a part of a pipeline step ended. Made only by StepOk and Fail.
@@ -194,7 +200,8 @@ struct Chunk {
   uint32_t id;         // what the segment is, whatever its number: URI without query, and range
   int64_t rangeStart;  // -1 for the whole resource
   int64_t rangeLength;
-  bool encrypted;  // METHOD=AES-128: decrypted with key and iv before the append
+  uint32_t durationMs;  // #EXTINF, 0 without
+  bool encrypted;       // METHOD=AES-128: decrypted with key and iv before the append
   uint8_t key[16];
   uint8_t iv[16];
 };
@@ -372,12 +379,15 @@ struct StreamRun {
   int64_t lastListed;      // sequence number of an ended list's last segment
 
   // The player and the disk.
-  bool playerStarted;      // the player was started on this Stream.ts
-  bool playerSeen;         // and the play record has shown it playing
-  bool diskFull;           // the downloads were stopped for want of disk space
-  bool pictureBack;        // Stream.ts was begun anew at the live edge after the player ran dry
-  uint32_t paceTicks;      // ticks from one step to the next; 0 for the usual StreamStepTicks
-  int64_t lastChunkBytes;  // size of the chunk appended last
+  bool playerStarted;       // the player was started on this Stream.ts
+  bool playerSeen;          // and the play record has shown it playing
+  bool diskFull;            // the downloads were stopped for want of disk space
+  bool pictureBack;         // Stream.ts was begun anew at the live edge after the player ran dry
+  uint32_t paceTicks;       // ticks from one step to the next; 0 for the usual StreamStepTicks
+  int64_t lastChunkBytes;   // size of the chunk appended last
+  uint32_t msAppended;      // the stream's milliseconds in Stream.ts, by the #EXTINF durations
+  bool soundOnly;           // its program has no picture (radio)
+  uint32_t soundShownTick;  // when "Sound only" was last shown
 
   // Variants of a master playlist.
   uint32_t variantSkip;             // variants passed over after failures

@@ -149,9 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool anyPicture = false, anySound = false;
     for (uint32_t i = 0; i < list.variantCount; ++i) anyPicture = anyPicture || picture(i);
     for (uint32_t i = 0; i < list.variantCount; ++i) anySound = anySound || ((!anyPicture || picture(i)) && sound(i));
-    auto preferred = [&](uint32_t i) {
-      return decodable(i) && (!anyPicture || picture(i)) && (!anySound || sound(i));
-    };
+    auto preferred = [&](uint32_t i) { return decodable(i) && (!anyPicture || picture(i)) && (!anySound || sound(i)); };
     uint32_t best = 0;
     for (uint32_t i = 0; i < list.variantCount; ++i)
       if (preferred(i)) best = std::max(best, list.variant[i].bandwidth);
