@@ -364,7 +364,8 @@ EVENING_FAULTS = [
     ("playlist=v0.m3u8&fail=404", "outage: the list is gone for 40 s", 40),
     ("playlist=v0.m3u8&hang=40&times=1", "the list hangs for 40 s", 0),
     ("segment=S&fail=503&times=2", "a segment answers 503 twice", 0),
-    ("playlist=v0.m3u8&slow=5&times=1", "one slow list (5 s)", 0),
+    # A list answer that stops for 5 s: past the 3-second limit once.
+    ("playlist=v0.m3u8&hang=5&times=1", "one slow list (5 s)", 0),
 ]
 
 
