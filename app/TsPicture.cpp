@@ -36,8 +36,7 @@ bool IsPicture(uint8_t streamType) {
     case 0x42:  // AVS
     case 0xEA:  // VC-1
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -91,6 +91,19 @@ const Case kCases[] = {
      {"--fail-playlist", "v0_*.ts:404"},
      true,
      "Lower variant"},
+    // HEVC above H.264, as ffmpeg labels them in the master: the receiver
+    // decodes only the lower one. Made whole first: x265 is slower than
+    // the clock here.
+    {"HevcAboveH264",
+     kTwoVariants,
+     {"-c:v:0", "libx265", "-tag:v:0", "hvc1", "-var_stream_map", "v:0,a:0 v:1,a:1", "-hls_playlist_type", "vod",
+      "-hls_segment_filename", "v%v_%d.ts", "v%v.m3u8"},
+     "index.m3u8",
+     "v1_",
+     false,
+     {},
+     true,
+     ""},
     {"GzipLists",
      kOneVariant,
      {"-hls_segment_filename", "seg_%d.ts", "list.m3u8"},
