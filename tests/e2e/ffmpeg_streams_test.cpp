@@ -104,6 +104,17 @@ const Case kCases[] = {
      {},
      true,
      ""},
+    // A window of three 1-second segments: fetched every 3 s, it would let
+    // segments pass unseen.
+    {"ShortWindow",
+     kOneVariant,
+     {"-hls_list_size", "3", "-hls_segment_filename", "seg_%d.ts", "list.m3u8"},
+     "list.m3u8",
+     "seg_",
+     true,
+     {},
+     true,
+     ""},
     {"GzipLists",
      kOneVariant,
      {"-hls_segment_filename", "seg_%d.ts", "list.m3u8"},
@@ -227,7 +238,8 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
   ASSERT_FALSE(ffmpeg.folder().empty());
   const std::string media = c.hls.back().find("%v") != std::string::npos ? "v0.m3u8" : c.hls.back();
   if (c.live)
-    ASSERT_TRUE(ffmpeg.waitFor(media, "#EXTINF", 4, 60)) << "ffmpeg made no live stream";
+    ASSERT_TRUE(ffmpeg.waitFor(media, "#EXTINF", std::string(c.name) == "ShortWindow" ? 3 : 4, 60))
+        << "ffmpeg made no live stream";
   else
     ASSERT_TRUE(ffmpeg.finish()) << "ffmpeg made no VOD stream";
 
