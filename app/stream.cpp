@@ -209,9 +209,20 @@ bool FetchFirstChunk(const Chunk& chunk) {
   int result = system(command);
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
   HDD_ChangeDir(MediaTmpDir);
-  int64_t size = plain ? TransportStreamSize("Stream.ts") : -1;
+  // Fragmented MP4 becomes TS in place; its byte range is that of the file
+  // as it came.
+  uint64_t fetched = 0;
+  bool converted = true;
+  if (plain && chunk.map[0] != '\0') {
+    TsWriterReset(&Run.ts);
+    converted = HDD_GetFileSizeAndInode("Stream.ts", nullptr, &fetched) &&
+                Fmp4ChunkToTs(ORVADO_STREAM_TS, chunk.map, &Run.ts).ok;
+    HDD_ChangeDir(MediaTmpDir);
+  }
+  int64_t size = plain && converted ? TransportStreamSize("Stream.ts") : -1;
+  int64_t got = chunk.map[0] != '\0' && size > 0 ? static_cast<int64_t>(fetched) : size;
   // A server that ignores the range sends the whole file.
-  bool whole = size > 0 && (chunk.rangeLength <= 0 || size == chunk.rangeLength);
+  bool whole = size > 0 && (chunk.rangeLength <= 0 || got == chunk.rangeLength);
   if (whole) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
@@ -224,10 +235,11 @@ bool FetchFirstChunk(const Chunk& chunk) {
     return false;
   }
   Fail("Start ts err",
-       result != 0 ? "the first chunk failed:"
-       : !plain    ? "the first chunk cannot be decrypted:"
-       : size > 0  ? "the first chunk does not match its byte range:"
-                   : "the first chunk is no transport stream:",
+       result != 0  ? "the first chunk failed:"
+       : !plain     ? "the first chunk cannot be decrypted:"
+       : !converted ? "the first chunk cannot be made TS:"
+       : size > 0   ? "the first chunk does not match its byte range:"
+                    : "the first chunk is no transport stream:",
        chunk.url, status);
   if (status == WgetFileError) Fail("Disk full", "cannot write", ORVADO_STREAM_TS, -1, SHOW_ONCE);
   return false;
@@ -331,15 +343,28 @@ void AppendFinishedChunks(void) {
     int64_t bytes = -1;
     const ChunkJob* job = JobFor(n);
     bool plain = true;
+    bool converted = true;
     bool ranged = false;
     if (state == CHUNK_COMPLETE) {
       snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
       HDD_ChangeDir(MediaTmpDir);
+      // Fragmented MP4 becomes TS in place, in the order of the appends: the
+      // writer's counters go on from the chunk before. Its byte range is that
+      // of the file as it came.
+      uint64_t fetched = 0;
+      bool fmp4 = job != nullptr && job->chunk.map[0] != '\0';
+      if (plain && fmp4) {
+        char tmp[24];
+        snprintf(tmp, sizeof tmp, "tmp%u.ts", n);
+        converted = HDD_GetFileSizeAndInode(tmp, nullptr, &fetched) && Fmp4ChunkToTs(name, job->chunk.map, &Run.ts).ok;
+        HDD_ChangeDir(MediaTmpDir);
+      }
       snprintf(name, sizeof name, "tmp%u.ts", n);
-      if (plain) bytes = TransportStreamSize(name);
+      if (plain && converted) bytes = TransportStreamSize(name);
+      int64_t got = fmp4 && bytes >= 0 ? static_cast<int64_t>(fetched) : bytes;
       // A server that ignores the range sends the whole file.
-      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && bytes != job->chunk.rangeLength;
+      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && got != job->chunk.rangeLength;
       if (ranged) bytes = -1;
     }
     if (bytes < 0) {
@@ -350,6 +375,7 @@ void AppendFinishedChunks(void) {
       Fail(message,
            state != CHUNK_COMPLETE ? "a chunk download failed:"
            : !plain                ? "a chunk that cannot be decrypted:"
+           : !converted            ? "a chunk that cannot be made TS:"
            : ranged                ? "a chunk that does not match its byte range:"
                                    : "a chunk that is no transport stream:",
            job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
@@ -576,14 +602,12 @@ void stream(void) {
     if (starting) Run.bySequence = list.hasSequence || list.ended;
     WatchPlaylist(list, _tick);
     if (!starting) FollowList();
-    // Chunks that are encrypted in a way the receiver cannot undo, and
-    // fragmented MP4 ones, would only ever be "Read err": the user is told
-    // why instead, and nothing is fetched.
+    // Chunks that are encrypted in a way the receiver cannot undo would only
+    // ever be "Read err": the user is told why instead, and nothing is
+    // fetched.
     StepResult refused = StepOk();
     if (list.lastKey.method == KEY_OTHER)
       refused = Fail("Encrypted", "the chunks are encrypted (not AES-128):", Run.chunkListUrl, -1, SHOW_ONCE);
-    else if (FragmentedMp4(list))
-      refused = Fail("No TS stream", "the chunks are fragmented MP4:", Run.chunkListUrl, -1, SHOW_ONCE);
     static Chunk chunk[StreamRingSize];
     int32_t selected = refused.ok ? SelectStep(list, chunk) : -1;
     uint32_t k = selected > 0 ? static_cast<uint32_t>(selected) : 0;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/Mp4.h"
+#include "app/TsWriter.h"
 #include "app/orvado.h"
 #include "app/paths.h"
 
@@ -197,6 +199,7 @@ struct Chunk {
   bool encrypted;  // METHOD=AES-128: decrypted with key and iv before the append
   uint8_t key[16];
   uint8_t iv[16];
+  char map[StreamUrlSize];  // fragmented MP4: the URL of its init segment (#EXT-X-MAP); "" for TS
 };
 
 // Tries of one chunk while the list holds it.
@@ -237,15 +240,19 @@ bool RetryJob(uint32_t n, int32_t status);
 // number, or by their line for lists without numbers.
 void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from);
 
+// Makes the fragmented MP4 segment in the file at the Linux path `path` TS
+// in place, written through `w`, with the init segment at `mapUrl` (fetched
+// into init.mp4 of the settings folder when it is not the one read last).
+// A failure is told: "Init error" for an init segment that did not come or
+// cannot be read, "Cannot decode" for codecs the receiver lacks; the file is
+// then left as it was.
+StepResult Fmp4ChunkToTs(const char* path, const char* mapUrl, TsWriter* w);
+
 // ---- Decisions on a parsed playlist ------------------------------------
 
 // True when the newest segments of a media playlist are encrypted: its last
 // #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
 bool Encrypted(const Playlist& list);
-
-// True when a media playlist's segments are fragmented MP4, which the
-// receiver's player cannot play: an #EXT-X-MAP whose URI is no ".ts".
-bool FragmentedMp4(const Playlist& list);
 
 // Master playlist: the variant with the highest BANDWIDTH attribute becomes
 // _OrvadoChunkName, of equal ones the earlier; shows "%u kb/s". The chosen
@@ -399,6 +406,11 @@ struct StreamRun {
   // The AES-128 key last fetched.
   char keyUrl[StreamUrlSize];
   uint8_t keyBytes[16];
+  // Fragmented MP4: the init segment read last, and where it came from;
+  // the TS writer of Stream.ts (reset with its first chunk).
+  char initUrl[StreamUrlSize];
+  mp4::Init init;
+  TsWriter ts;
 };
 extern StreamRun Run;
 

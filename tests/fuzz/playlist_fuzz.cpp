@@ -149,9 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool anyPicture = false, anySound = false;
     for (uint32_t i = 0; i < list.variantCount; ++i) anyPicture = anyPicture || picture(i);
     for (uint32_t i = 0; i < list.variantCount; ++i) anySound = anySound || ((!anyPicture || picture(i)) && sound(i));
-    auto preferred = [&](uint32_t i) {
-      return decodable(i) && (!anyPicture || picture(i)) && (!anySound || sound(i));
-    };
+    auto preferred = [&](uint32_t i) { return decodable(i) && (!anyPicture || picture(i)) && (!anySound || sound(i)); };
     uint32_t best = 0;
     for (uint32_t i = 0; i < list.variantCount; ++i)
       if (preferred(i)) best = std::max(best, list.variant[i].bandwidth);
@@ -168,7 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   stream_internal::ParsePlaylist(text, -1, &list);
   checkPlaylist(list, text, end, -1);
   stream_internal::Encrypted(list);
-  stream_internal::FragmentedMp4(list);
   // A channel's first step selects what the pipeline fetches: the last three
   // usable segments of a live list, the first three of one that has ended,
   // in list order. A list with keys is left out: its keys would be fetched.

@@ -1,0 +1,102 @@
+// A downloaded fMP4 segment made TS in place, with the init segment that its
+// #EXT-X-MAP names: fetched once for each URL and kept read in the run.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Mp4.h"
+#include "app/stream_internal.h"
+
+namespace stream_internal {
+
+namespace {
+
+constexpr uint32_t kInitSeconds = 5;
+constexpr uint32_t kMaxInit = 1024 * 1024;  // a moov of many tracks is still far smaller
+
+// Loads the file `path` whole (at most kMaxInit bytes) into a TAP_MemAlloc
+// block; null when it cannot be read or is larger.
+uint8_t* LoadFile(const char* path, size_t* size) {
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) return nullptr;
+  off_t length = lseek(fd, 0, SEEK_END);
+  uint8_t* data = nullptr;
+  if (length > 0 && length <= static_cast<off_t>(kMaxInit) && lseek(fd, 0, SEEK_SET) == 0)
+    data = static_cast<uint8_t*>(TAP_MemAlloc(static_cast<uint32_t>(length)));
+  size_t got = 0;
+  while (data != nullptr && got < static_cast<size_t>(length)) {
+    ssize_t n = read(fd, data + got, static_cast<size_t>(length) - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  if (data != nullptr && got != static_cast<size_t>(length)) {
+    TAP_MemFree(data);
+    data = nullptr;
+  }
+  *size = got;
+  return data;
+}
+
+// The init segment at `url` read into Run.init, fetched only when it is not
+// the one read last. A failure is told.
+StepResult UseInit(const char* url) {
+  if (Run.initUrl[0] != '\0' && strcmp(Run.initUrl, url) == 0) return StepOk();
+  Run.initUrl[0] = '\0';
+  char command[CommandSize];
+  WgetFetch fetch = {url, ORVADO_SETTINGS "init.mp4", nullptr, kInitSeconds, kInitSeconds, 2, -1, 0, false, 0};
+  StepResult built = WgetCommand(command, fetch, "Init error");
+  if (!built.ok) return built;
+  int result = system(command);
+  if (result != 0) return Fail("Init error", "the init segment did not come:", url, ExitStatus(result));
+  size_t size = 0;
+  uint8_t* data = LoadFile(ORVADO_SETTINGS "init.mp4", &size);
+  if (data == nullptr) return Fail("Init error", "the init segment cannot be read (or is over 1 MB):", url);
+  mp4::InitResult read = mp4::ReadInit(data, size, &Run.init);
+  TAP_MemFree(data);
+  switch (read) {
+    case mp4::INIT_OK: break;
+    case mp4::INIT_CANNOT_DECODE:
+      return Fail("Cannot decode",
+                  "the stream's codecs are none the receiver decodes (H.264; AAC, MPEG audio, AC-3):", url, -1,
+                  SHOW_ONCE);
+    case mp4::INIT_NO_TRACK: return Fail("Init error", "the init segment has neither picture nor sound:", url);
+    case mp4::INIT_DAMAGED: return Fail("Init error", "the init segment is damaged:", url);
+  }
+  snprintf(Run.initUrl, sizeof Run.initUrl, "%s", url);
+  return StepOk();
+}
+
+}  // namespace
+
+StepResult Fmp4ChunkToTs(const char* path, const char* mapUrl, TsWriter* w) {
+  StepResult init = UseInit(mapUrl);
+  if (!init.ok) return init;
+  char ts[StreamUrlSize + 8];
+  if (snprintf(ts, sizeof ts, "%s.conv", path) >= static_cast<int>(sizeof ts)) return Fail(nullptr, "too long:", path);
+  int in = open(path, O_RDONLY);
+  if (in < 0) return Fail(nullptr, "cannot open", path);
+  int out = open(ts, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) {
+    close(in);
+    return Fail(nullptr, "cannot write", ts);
+  }
+  mp4::ConvertResult result = mp4::Fmp4ToTs(in, Run.init, w, out);
+  close(in);
+  bool closed = close(out) == 0;
+  if (result == mp4::CONVERT_OK && closed && rename(ts, path) == 0) return StepOk();
+  unlink(ts);
+  switch (result) {
+    case mp4::CONVERT_TOO_LARGE: return Fail(nullptr, "an fMP4 fragment or sample past the bounds:", path);
+    case mp4::CONVERT_NO_MEMORY: return Fail(nullptr, "no memory to convert", path);
+    case mp4::CONVERT_DAMAGED: return Fail(nullptr, "a damaged fMP4 segment:", path);
+    case mp4::CONVERT_OK:
+    case mp4::CONVERT_WRITE_FAILED: break;
+  }
+  return Fail(nullptr, "cannot write the TS of", path);
+}
+
+}  // namespace stream_internal
