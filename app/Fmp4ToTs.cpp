@@ -178,6 +178,7 @@ struct Conversion {
 // One sample of cursor `c` written as a PES packet.
 ConvertResult WriteSample(Conversion* k, Cursor* c, const Sample& s) {
   const Track& t = *c->track;
+  if (s.size == 0) return CONVERT_OK;  // nothing to show or sound
   if (s.size > MaxSample) return CONVERT_TOO_LARGE;
   if (!k->sample.fit(s.size)) return CONVERT_NO_MEMORY;
   if (!ReadAt(k->in, c->dataAt, k->sample.p, s.size)) return CONVERT_DAMAGED;
@@ -194,7 +195,7 @@ ConvertResult WriteSample(Conversion* k, Cursor* c, const Sample& s) {
     if (!k->out.fit(room)) return CONVERT_NO_MEMORY;
     bool idr = false;
     size = AvcToAnnexB(t, data, size, s.key, k->out.p, k->out.size, &idr);
-    if (size == 0) return s.size == 0 ? CONVERT_OK : CONVERT_DAMAGED;
+    if (size == 0) return CONVERT_DAMAGED;
     data = k->out.p;
     key = s.key || idr;
   } else if (t.kind == TRACK_AAC) {

@@ -184,8 +184,10 @@ int64_t EditShift(const Box& trak, uint32_t timescale) {
     int64_t start = wide ? static_cast<int64_t>(Be64(elst.body + at + 8))
                          : static_cast<int64_t>(static_cast<int32_t>(Be32(elst.body + at + 4)));
     if (start < 0) continue;  // an empty edit
-    int64_t shift = To90k(static_cast<uint64_t>(start), timescale);
-    return shift < TimeLead ? shift : TimeLead;
+    // TimeLead is a second: a longer shift is cut to it before it could
+    // overflow in the conversion.
+    if (static_cast<uint64_t>(start) >= timescale) return TimeLead;
+    return To90k(static_cast<uint64_t>(start), timescale);
   }
   return 0;
 }
