@@ -100,10 +100,10 @@ size_t AvcToAnnexB(const Track& track, const uint8_t* sample, size_t size, bool 
 // The room AvcToAnnexB may need for a sample of `size` bytes.
 size_t AnnexBRoom(const Track& track, size_t size);
 
-// A time in a track's timescale (not 0) in 90 kHz units, without overflow.
-inline int64_t To90k(uint64_t time, uint32_t timescale) {
-  return static_cast<int64_t>((time / timescale) * 90000u + (time % timescale) * 90000u / timescale);
-}
+// A time in a track's timescale (not 0) in 90 kHz units, without overflow
+// (beyond 2^64 / 90000 seconds it wraps, as TS times do). Divides without
+// the compiler's 64-bit division helpers, which the receiver lacks.
+int64_t To90k(uint64_t time, uint32_t timescale);
 
 // Added to every time written: an edit list's shift can then never make a
 // time negative.
