@@ -22,6 +22,10 @@ namespace {
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
+// Sound alone (packed audio) comes at a few kB a second: it would take many
+// minutes to fill kPlayThreshold, so the player starts once Stream.ts holds
+// this much of it (90 kHz ticks), about what 7 MB of television lasts.
+constexpr int64_t kPlaySoundTicks = 12 * 90000;
 // How long a run stays on a lower variant before the best is tried again.
 constexpr uint32_t kBestAgainTicks = 60 * 100;
 
@@ -208,10 +212,12 @@ bool FetchFirstChunk(const Chunk& chunk) {
   if (!WgetCommand(command, fetch, "Start ts err").ok) return false;
   int result = system(command);
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
+  int64_t fetched = -1;
+  bool converted = plain && ChunkToTs(ORVADO_STREAM_TS, &Run.convert, &fetched);
   HDD_ChangeDir(MediaTmpDir);
-  int64_t size = plain ? TransportStreamSize("Stream.ts") : -1;
+  int64_t size = converted ? TransportStreamSize("Stream.ts") : -1;
   // A server that ignores the range sends the whole file.
-  bool whole = size > 0 && (chunk.rangeLength <= 0 || size == chunk.rangeLength);
+  bool whole = size > 0 && (chunk.rangeLength <= 0 || fetched == chunk.rangeLength);
   if (whole) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
@@ -224,10 +230,11 @@ bool FetchFirstChunk(const Chunk& chunk) {
     return false;
   }
   Fail("Start ts err",
-       result != 0 ? "the first chunk failed:"
-       : !plain    ? "the first chunk cannot be decrypted:"
-       : size > 0  ? "the first chunk does not match its byte range:"
-                   : "the first chunk is no transport stream:",
+       result != 0  ? "the first chunk failed:"
+       : !plain     ? "the first chunk cannot be decrypted:"
+       : !converted ? "the first chunk cannot be made transport stream:"
+       : size > 0   ? "the first chunk does not match its byte range:"
+                    : "the first chunk is no transport stream:",
        chunk.url, status);
   if (status == WgetFileError) Fail("Disk full", "cannot write", ORVADO_STREAM_TS, -1, SHOW_ONCE);
   return false;
@@ -331,15 +338,18 @@ void AppendFinishedChunks(void) {
     int64_t bytes = -1;
     const ChunkJob* job = JobFor(n);
     bool plain = true;
+    bool converted = true;
     bool ranged = false;
     if (state == CHUNK_COMPLETE) {
       snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
+      int64_t fetched = -1;
+      converted = plain && ChunkToTs(name, &Run.convert, &fetched);
       HDD_ChangeDir(MediaTmpDir);
       snprintf(name, sizeof name, "tmp%u.ts", n);
-      if (plain) bytes = TransportStreamSize(name);
+      if (converted) bytes = TransportStreamSize(name);
       // A server that ignores the range sends the whole file.
-      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && bytes != job->chunk.rangeLength;
+      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && fetched != job->chunk.rangeLength;
       if (ranged) bytes = -1;
     }
     if (bytes < 0) {
@@ -350,6 +360,7 @@ void AppendFinishedChunks(void) {
       Fail(message,
            state != CHUNK_COMPLETE ? "a chunk download failed:"
            : !plain                ? "a chunk that cannot be decrypted:"
+           : !converted            ? "a chunk that cannot be made transport stream:"
            : ranged                ? "a chunk that does not match its byte range:"
                                    : "a chunk that is no transport stream:",
            job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
@@ -375,7 +386,7 @@ void AppendFinishedChunks(void) {
     snprintf(progress.text, sizeof progress.text, "%d: %d kB", static_cast<int>(Run.blockOk),
              static_cast<int>(Run.fileSize / 1024));
     // Once per Stream.ts: the play record shows a start only from the next event.
-    if (Run.fileSize > kPlayThreshold && !Run.playerStarted) {
+    if ((Run.fileSize > kPlayThreshold || Run.convert.audioTicks >= kPlaySoundTicks) && !Run.playerStarted) {
       progress.show();
       StartPlayer();
     }
@@ -393,6 +404,7 @@ void RestartAtLiveEdge(void) {
   // ring must not refuse those segments to the new file.
   memset(Run.jobs, 0, sizeof Run.jobs);
   memset(Run.ring, 0, sizeof Run.ring);
+  ChunkToTsReset(&Run.convert);
   Run.block = 0;
   Run.blockOk = 0;
   Run.fileSize = 0;

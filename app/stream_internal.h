@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/ChunkToTs.h"
 #include "app/orvado.h"
 #include "app/paths.h"
 
@@ -399,6 +400,8 @@ struct StreamRun {
   // The AES-128 key last fetched.
   char keyUrl[StreamUrlSize];
   uint8_t keyBytes[16];
+  // Chunks of other forms made into transport stream for this Stream.ts.
+  TsConversion convert;
 };
 extern StreamRun Run;
 
