@@ -18,7 +18,8 @@ constexpr uint32_t kMpegRates[3] = {44100, 48000, 32000};
 constexpr uint32_t kAdtsRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                      22050, 16000, 12000, 11025, 8000,  7350};
 // AC-3 kbit/s by frame size code / 2.
-constexpr uint16_t kAc3Kbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
+constexpr uint16_t kAc3Kbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                   192, 224, 256, 320, 384, 448, 512, 576, 640};
 
 bool Adts(const uint8_t* p, size_t size, AudioFrame* f) {
   if (size < 7) return false;

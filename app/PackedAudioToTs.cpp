@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr size_t kInput = 32 * 1024;
+constexpr size_t kInput = 64 * 1024;    // large beside kWant, so that little is moved to its front
 constexpr size_t kLargestFrame = 8192;  // ADTS's 13-bit length; the other forms stay below
 constexpr size_t kGroupBytes = 12 * 1024;
-constexpr uint32_t kGroupTicks = 8100;     // 90 ms: a clock reference rides on each group
-constexpr int64_t kFirstTime = 126000;     // 1.4 s, where a stream without timestamps begins
+constexpr uint32_t kGroupTicks = 8100;  // 90 ms: a clock reference rides on each group
+constexpr int64_t kFirstTime = 126000;  // 1.4 s, where a stream without timestamps begins
 constexpr size_t kWant = kGroupBytes + kLargestFrame + 16;
 static_assert(kWant <= kInput, "a group, its last frame and the next header fit the buffer");
 
@@ -81,10 +81,10 @@ bool PackedAudioToTs(int in, int out, TsConversion* c) {
   TsCodec codec = TS_NONE;
   int64_t stamp = -1;
   int64_t base = 0;
-  int64_t elapsed = 0;  // 90 kHz ticks of the frames written
+  int64_t elapsed = 0;    // 90 kHz ticks of the frames written
   uint32_t fraction = 0;  // and the remainder, over `rate`
-  uint32_t rate = 1;  // of the frames before: a change drops the remainder
-  bool synced = false;  // r.at is where the last frame taken ended
+  uint32_t rate = 1;      // of the frames before: a change drops the remainder
+  bool synced = false;    // r.at is where the last frame taken ended
   bool ok = true;
   while (ok) {
     size_t avail = Ahead(&r, kWant);

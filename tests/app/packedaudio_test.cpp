@@ -45,8 +45,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 std::vector<int64_t> PacketTimes(const std::string& file) {
   std::vector<int64_t> times;
-  for (const std::string& line : Lines(commandOutput("ffprobe -v error -show_entries packet=pts -of default=nw=1:nk=1 " +
-                                                     file + " 2>&1"))) {
+  for (const std::string& line :
+       Lines(commandOutput("ffprobe -v error -show_entries packet=pts -of default=nw=1:nk=1 " + file + " 2>&1"))) {
     EXPECT_EQ(line.find_first_not_of("0123456789"), std::string::npos) << "ffprobe: " << line;
     times.push_back(std::stoll(line));
   }
@@ -87,9 +87,10 @@ TEST_P(PackedAudio, EveryFrameComesThroughAtTheTaggedTime) {
   const Form& f = GetParam();
   std::string raw = Encode(f.codec, f.format, f.rate, 2);
   ASSERT_FALSE(raw.empty());
-  std::string frames = commandOutput("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of "
-                                     "default=nw=1:nk=1 " +
-                                     kDir + "/raw." + f.format);
+  std::string frames = commandOutput(
+      "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of "
+      "default=nw=1:nk=1 " +
+      kDir + "/raw." + f.format);
   static TsConversion c;
   ChunkToTsReset(&c);
   ASSERT_TRUE(Convert(&c, "chunk.aac", Id3(900000) + raw));
