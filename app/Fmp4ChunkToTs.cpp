@@ -72,31 +72,38 @@ StepResult UseInit(const char* url) {
 
 }  // namespace
 
-StepResult Fmp4ChunkToTs(const char* path, const char* mapUrl, TsWriter* w) {
-  StepResult init = UseInit(mapUrl);
-  if (!init.ok) return init;
-  char ts[StreamUrlSize + 8];
-  if (snprintf(ts, sizeof ts, "%s.conv", path) >= static_cast<int>(sizeof ts)) return Fail(nullptr, "too long:", path);
+bool Fmp4ChunkToTs(const char* path, const char* mapUrl, TsConversion* c, int64_t* fetchedBytes) {
+  int64_t ignored = 0;
+  int64_t& fetched = fetchedBytes != nullptr ? *fetchedBytes : ignored;
+  fetched = -1;
   int in = open(path, O_RDONLY);
-  if (in < 0) return Fail(nullptr, "cannot open", path);
-  int out = open(ts, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (out < 0) {
+  if (in < 0) return Fail(nullptr, "cannot open", path).ok;
+  fetched = lseek(in, 0, SEEK_END);
+  char ts[StreamUrlSize + 8];
+  int out = -1;
+  if (fetched < 0 || !UseInit(mapUrl).ok || snprintf(ts, sizeof ts, "%s.tsw", path) >= static_cast<int>(sizeof ts) ||
+      (out = open(ts, O_WRONLY | O_CREAT | O_TRUNC, 0644)) < 0) {
     close(in);
-    return Fail(nullptr, "cannot write", ts);
+    return false;
   }
-  mp4::ConvertResult result = mp4::Fmp4ToTs(in, Run.init, w, out);
+  // A chunk that fails leaves nothing in Stream.ts: the counters must not
+  // move past it.
+  uint8_t continuity[sizeof c->ts.continuity];
+  memcpy(continuity, c->ts.continuity, sizeof continuity);
+  mp4::ConvertResult result = mp4::Fmp4ToTs(in, Run.init, &c->ts, out);
   close(in);
   bool closed = close(out) == 0;
-  if (result == mp4::CONVERT_OK && closed && rename(ts, path) == 0) return StepOk();
+  if (result == mp4::CONVERT_OK && closed && rename(ts, path) == 0) return true;
   unlink(ts);
+  memcpy(c->ts.continuity, continuity, sizeof continuity);
   switch (result) {
-    case mp4::CONVERT_TOO_LARGE: return Fail(nullptr, "an fMP4 fragment or sample past the bounds:", path);
-    case mp4::CONVERT_NO_MEMORY: return Fail(nullptr, "no memory to convert", path);
-    case mp4::CONVERT_DAMAGED: return Fail(nullptr, "a damaged fMP4 segment:", path);
+    case mp4::CONVERT_TOO_LARGE: return Fail(nullptr, "an fMP4 fragment or sample past the bounds:", path).ok;
+    case mp4::CONVERT_NO_MEMORY: return Fail(nullptr, "no memory to convert", path).ok;
+    case mp4::CONVERT_DAMAGED: return Fail(nullptr, "a damaged fMP4 segment:", path).ok;
     case mp4::CONVERT_OK:
     case mp4::CONVERT_WRITE_FAILED: break;
   }
-  return Fail(nullptr, "cannot write the TS of", path);
+  return Fail(nullptr, "cannot write the TS of", path).ok;
 }
 
 }  // namespace stream_internal

@@ -9,9 +9,10 @@
 // The stream types the writer puts in its PMT: the receiver's codecs only.
 enum TsCodec : uint8_t {
   TS_NONE = 0,
-  TS_MPEG_AUDIO = 0x03,  // MPEG-1 audio (layer II, III)
-  TS_AAC = 0x0F,         // AAC with ADTS headers
-  TS_H264 = 0x1B,        // H.264, Annex B byte stream
+  TS_MPEG_AUDIO = 0x03,   // MPEG-1 audio (layer II, III)
+  TS_MPEG2_AUDIO = 0x04,  // MPEG-2 audio at the lower sampling rates
+  TS_AAC = 0x0F,          // AAC with ADTS headers
+  TS_H264 = 0x1B,         // H.264, Annex B byte stream
   TS_AC3 = 0x81,
 };
 

@@ -22,6 +22,10 @@ namespace {
 constexpr uint32_t kMinListLength = 10;
 constexpr uint32_t kProgressSeconds = 10;
 constexpr int64_t kPlayThreshold = 7000000;
+// Sound alone (packed audio) comes at a few kB a second: it would take many
+// minutes to fill kPlayThreshold, so the player starts once Stream.ts holds
+// this much of it (90 kHz ticks), about what 7 MB of television lasts.
+constexpr int64_t kPlaySoundTicks = 12 * 90000;
 // How long a run stays on a lower variant before the best is tried again.
 constexpr uint32_t kBestAgainTicks = 60 * 100;
 
@@ -191,6 +195,15 @@ char* FetchChunkList(const char* url, Fetched* fetched, bool quietRefusal = fals
   return FetchText(command, url, "chlist.log", Run.chunkListBase, "chlist.txt", kWords, fetched, quietRefusal);
 }
 
+// Makes the chunk file at the Linux path `path` TS when it is of another
+// form: fragmented MP4 by its init segment `map` ("" for none), packed audio
+// by its content; TS stays as it came. *fetched receives its size as it
+// came. False, told, when it could not be made TS.
+bool ConvertChunk(const char* path, const char* map, int64_t* fetched) {
+  if (map[0] != '\0') return Fmp4ChunkToTs(path, map, &Run.convert, fetched);
+  return ChunkToTs(path, &Run.convert, fetched);
+}
+
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
 // when it did not come whole or is no transport stream.
 bool FetchFirstChunk(const Chunk& chunk) {
@@ -208,21 +221,12 @@ bool FetchFirstChunk(const Chunk& chunk) {
   if (!WgetCommand(command, fetch, "Start ts err").ok) return false;
   int result = system(command);
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
+  int64_t fetched = -1;
+  bool converted = plain && ConvertChunk(ORVADO_STREAM_TS, chunk.map, &fetched);
   HDD_ChangeDir(MediaTmpDir);
-  // Fragmented MP4 becomes TS in place; its byte range is that of the file
-  // as it came.
-  uint64_t fetched = 0;
-  bool converted = true;
-  if (plain && chunk.map[0] != '\0') {
-    TsWriterReset(&Run.ts);
-    converted = HDD_GetFileSizeAndInode("Stream.ts", nullptr, &fetched) &&
-                Fmp4ChunkToTs(ORVADO_STREAM_TS, chunk.map, &Run.ts).ok;
-    HDD_ChangeDir(MediaTmpDir);
-  }
-  int64_t size = plain && converted ? TransportStreamSize("Stream.ts") : -1;
-  int64_t got = chunk.map[0] != '\0' && size > 0 ? static_cast<int64_t>(fetched) : size;
+  int64_t size = converted ? TransportStreamSize("Stream.ts") : -1;
   // A server that ignores the range sends the whole file.
-  bool whole = size > 0 && (chunk.rangeLength <= 0 || got == chunk.rangeLength);
+  bool whole = size > 0 && (chunk.rangeLength <= 0 || fetched == chunk.rangeLength);
   if (whole) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
@@ -237,7 +241,7 @@ bool FetchFirstChunk(const Chunk& chunk) {
   Fail("Start ts err",
        result != 0  ? "the first chunk failed:"
        : !plain     ? "the first chunk cannot be decrypted:"
-       : !converted ? "the first chunk cannot be made TS:"
+       : !converted ? "the first chunk cannot be made transport stream:"
        : size > 0   ? "the first chunk does not match its byte range:"
                     : "the first chunk is no transport stream:",
        chunk.url, status);
@@ -348,23 +352,13 @@ void AppendFinishedChunks(void) {
     if (state == CHUNK_COMPLETE) {
       snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
+      int64_t fetched = -1;
+      converted = plain && ConvertChunk(name, job != nullptr ? job->chunk.map : "", &fetched);
       HDD_ChangeDir(MediaTmpDir);
-      // Fragmented MP4 becomes TS in place, in the order of the appends: the
-      // writer's counters go on from the chunk before. Its byte range is that
-      // of the file as it came.
-      uint64_t fetched = 0;
-      bool fmp4 = job != nullptr && job->chunk.map[0] != '\0';
-      if (plain && fmp4) {
-        char tmp[24];
-        snprintf(tmp, sizeof tmp, "tmp%u.ts", n);
-        converted = HDD_GetFileSizeAndInode(tmp, nullptr, &fetched) && Fmp4ChunkToTs(name, job->chunk.map, &Run.ts).ok;
-        HDD_ChangeDir(MediaTmpDir);
-      }
       snprintf(name, sizeof name, "tmp%u.ts", n);
-      if (plain && converted) bytes = TransportStreamSize(name);
-      int64_t got = fmp4 && bytes >= 0 ? static_cast<int64_t>(fetched) : bytes;
+      if (converted) bytes = TransportStreamSize(name);
       // A server that ignores the range sends the whole file.
-      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && got != job->chunk.rangeLength;
+      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && fetched != job->chunk.rangeLength;
       if (ranged) bytes = -1;
     }
     if (bytes < 0) {
@@ -375,7 +369,7 @@ void AppendFinishedChunks(void) {
       Fail(message,
            state != CHUNK_COMPLETE ? "a chunk download failed:"
            : !plain                ? "a chunk that cannot be decrypted:"
-           : !converted            ? "a chunk that cannot be made TS:"
+           : !converted            ? "a chunk that cannot be made transport stream:"
            : ranged                ? "a chunk that does not match its byte range:"
                                    : "a chunk that is no transport stream:",
            job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
@@ -401,7 +395,7 @@ void AppendFinishedChunks(void) {
     snprintf(progress.text, sizeof progress.text, "%d: %d kB", static_cast<int>(Run.blockOk),
              static_cast<int>(Run.fileSize / 1024));
     // Once per Stream.ts: the play record shows a start only from the next event.
-    if (Run.fileSize > kPlayThreshold && !Run.playerStarted) {
+    if ((Run.fileSize > kPlayThreshold || Run.convert.audioTicks >= kPlaySoundTicks) && !Run.playerStarted) {
       progress.show();
       StartPlayer();
     }
@@ -419,6 +413,7 @@ void RestartAtLiveEdge(void) {
   // ring must not refuse those segments to the new file.
   memset(Run.jobs, 0, sizeof Run.jobs);
   memset(Run.ring, 0, sizeof Run.ring);
+  ChunkToTsReset(&Run.convert);
   Run.block = 0;
   Run.blockOk = 0;
   Run.fileSize = 0;

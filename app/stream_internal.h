@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/ChunkToTs.h"
 #include "app/Mp4.h"
-#include "app/TsWriter.h"
 #include "app/orvado.h"
 #include "app/paths.h"
 
@@ -241,12 +241,14 @@ bool RetryJob(uint32_t n, int32_t status);
 void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from);
 
 // Makes the fragmented MP4 segment in the file at the Linux path `path` TS
-// in place, written through `w`, with the init segment at `mapUrl` (fetched
-// into init.mp4 of the settings folder when it is not the one read last).
-// A failure is told: "Init error" for an init segment that did not come or
-// cannot be read, "Cannot decode" for codecs the receiver lacks; the file is
-// then left as it was.
-StepResult Fmp4ChunkToTs(const char* path, const char* mapUrl, TsWriter* w);
+// in place, written through c->ts, with the init segment at `mapUrl`
+// (fetched into init.mp4 of the settings folder when it is not the one read
+// last). *fetchedBytes (may be null) receives the segment's size as it came
+// (-1 when it cannot be read). False, told, when it cannot be made TS:
+// "Init error" for an init segment that did not come or cannot be read,
+// "Cannot decode" for codecs the receiver lacks; the file and the writer's
+// counters are then as they were.
+bool Fmp4ChunkToTs(const char* path, const char* mapUrl, TsConversion* c, int64_t* fetchedBytes);
 
 // ---- Decisions on a parsed playlist ------------------------------------
 
@@ -406,11 +408,11 @@ struct StreamRun {
   // The AES-128 key last fetched.
   char keyUrl[StreamUrlSize];
   uint8_t keyBytes[16];
-  // Fragmented MP4: the init segment read last, and where it came from;
-  // the TS writer of Stream.ts (reset with its first chunk).
+  // Chunks of other forms made into transport stream for this Stream.ts.
+  TsConversion convert;
+  // Fragmented MP4: the init segment read last, and where it came from.
   char initUrl[StreamUrlSize];
   mp4::Init init;
-  TsWriter ts;
 };
 extern StreamRun Run;
 

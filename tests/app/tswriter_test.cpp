@@ -92,8 +92,8 @@ void Demux(const std::string& file, Demuxed* out) {
       if (len > 0) {
         key = p[5] & 0x40;
         if (p[5] & 0x10) {
-          d.pcrs.emplace_back(i / 188, (static_cast<int64_t>(p[6]) << 25) | (p[7] << 17) | (p[8] << 9) | (p[9] << 1) |
-                                           (p[10] >> 7));
+          d.pcrs.emplace_back(
+              i / 188, (static_cast<int64_t>(p[6]) << 25) | (p[7] << 17) | (p[8] << 9) | (p[9] << 1) | (p[10] >> 7));
           EXPECT_EQ(pid, d.pcrPid) << "PCR on the PMT's PCR PID";
         }
         size_t flagBytes = 1 + ((p[5] & 0x10) ? 6 : 0);
@@ -153,10 +153,14 @@ TEST(TsWriter, PacketsReadBackAcrossSegments) {
     ASSERT_TRUE(TsOpenSegment(&w, fd, TS_H264, TS_AAC));
     for (size_t i = 0; i < sizes.size(); ++i) {
       bool video = i % 2 == 0;
-      Pes p{0, static_cast<uint16_t>(video ? 0x100 : 0x101), t + 3600, video ? t : t + 3600, video && i % 4 == 0,
+      Pes p{0,
+            static_cast<uint16_t>(video ? 0x100 : 0x101),
+            t + 3600,
+            video ? t : t + 3600,
+            video && i % 4 == 0,
             Frame(sizes[i], static_cast<char>(i))};
-      ASSERT_TRUE(TsWriteFrame(&w, video, p.pts, video ? p.dts : -1, p.key, reinterpret_cast<const uint8_t*>(p.data.data()),
-                               p.data.size()));
+      ASSERT_TRUE(TsWriteFrame(&w, video, p.pts, video ? p.dts : -1, p.key,
+                               reinterpret_cast<const uint8_t*>(p.data.data()), p.data.size()));
       sent.push_back(p);
       t += 1800;
     }
@@ -190,8 +194,9 @@ TEST(TsWriter, PacketsReadBackAcrossSegments) {
 TEST(TsWriter, SoundAloneCarriesTheClockAndFfprobeReadsIt) {
   // Real AAC, as ADTS frames, made by ffmpeg and split at their headers.
   const std::string aac = "/mnt/hd/tone.aac", out = "/mnt/hd/tone.ts";
-  ASSERT_EQ(system(("ffmpeg -loglevel error -f lavfi -i sine=frequency=1000:duration=3 -c:a aac -f adts -y " + aac).c_str()),
-            0);
+  ASSERT_EQ(
+      system(("ffmpeg -loglevel error -f lavfi -i sine=frequency=1000:duration=3 -c:a aac -f adts -y " + aac).c_str()),
+      0);
   std::string data = readFile(aac);
   int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
@@ -221,7 +226,8 @@ TEST(TsWriter, SoundAloneCarriesTheClockAndFfprobeReadsIt) {
   Demux(readFile(out), &d);
   EXPECT_EQ(d.pcrPid, 0x101);
   EXPECT_EQ(d.pcrs.size(), static_cast<size_t>(frames));
-  std::string errors = commandOutput("ffprobe -v error -show_entries packet=pts -of default=nw=1:nk=1 " + out + " 2>&1");
+  std::string errors =
+      commandOutput("ffprobe -v error -show_entries packet=pts -of default=nw=1:nk=1 " + out + " 2>&1");
   std::vector<long> times;
   for (size_t at = 0; at < errors.size();) {
     size_t end = errors.find('\n', at);
