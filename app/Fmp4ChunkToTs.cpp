@@ -41,13 +41,25 @@ uint8_t* LoadFile(const char* path, size_t* size) {
   return data;
 }
 
-// The init segment at `url` read into Run.init, fetched only when it is not
-// the one read last. A failure is told.
-StepResult UseInit(const char* url) {
-  if (Run.initUrl[0] != '\0' && strcmp(Run.initUrl, url) == 0) return StepOk();
+// The init segment of `chunk` read into Run.init, fetched only when it is
+// not the one read last. A failure is told.
+StepResult UseInit(const Chunk& chunk) {
+  const char* url = chunk.map;
+  if (Run.initUrl[0] != '\0' && strcmp(Run.initUrl, url) == 0 && Run.initRangeStart == chunk.mapRangeStart &&
+      Run.initRangeLength == chunk.mapRangeLength)
+    return StepOk();
   Run.initUrl[0] = '\0';
   char command[CommandSize];
-  WgetFetch fetch = {url, ORVADO_SETTINGS "init.mp4", nullptr, kInitSeconds, kInitSeconds, 2, -1, 0, false, 0};
+  WgetFetch fetch = {url,
+                     ORVADO_SETTINGS "init.mp4",
+                     nullptr,
+                     kInitSeconds,
+                     kInitSeconds,
+                     2,
+                     chunk.mapRangeStart,
+                     chunk.mapRangeLength,
+                     false,
+                     0};
   StepResult built = WgetCommand(command, fetch, "Init error");
   if (!built.ok) return built;
   int result = system(command);
@@ -67,12 +79,14 @@ StepResult UseInit(const char* url) {
     case mp4::INIT_DAMAGED: return Fail("Init error", "the init segment is damaged:", url);
   }
   snprintf(Run.initUrl, sizeof Run.initUrl, "%s", url);
+  Run.initRangeStart = chunk.mapRangeStart;
+  Run.initRangeLength = chunk.mapRangeLength;
   return StepOk();
 }
 
 }  // namespace
 
-bool Fmp4ChunkToTs(const char* path, const char* mapUrl, TsConversion* c, int64_t* fetchedBytes) {
+bool Fmp4ChunkToTs(const char* path, const Chunk& chunk, TsConversion* c, int64_t* fetchedBytes) {
   int64_t ignored = 0;
   int64_t& fetched = fetchedBytes != nullptr ? *fetchedBytes : ignored;
   fetched = -1;
@@ -81,7 +95,7 @@ bool Fmp4ChunkToTs(const char* path, const char* mapUrl, TsConversion* c, int64_
   fetched = lseek(in, 0, SEEK_END);
   char ts[StreamUrlSize + 8];
   int out = -1;
-  if (fetched < 0 || !UseInit(mapUrl).ok || snprintf(ts, sizeof ts, "%s.tsw", path) >= static_cast<int>(sizeof ts) ||
+  if (fetched < 0 || !UseInit(chunk).ok || snprintf(ts, sizeof ts, "%s.tsw", path) >= static_cast<int>(sizeof ts) ||
       (out = open(ts, O_WRONLY | O_CREAT | O_TRUNC, 0644)) < 0) {
     close(in);
     return false;

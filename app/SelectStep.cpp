@@ -48,6 +48,8 @@ namespace {
 // list of fragmented MP4 the chunk carries the URL of its init segment.
 bool ChunkOf(const PlaylistSegment& segment, bool fragmented, Chunk& chunk) {
   chunk.map[0] = '\0';
+  chunk.mapRangeStart = segment.mapRangeStart;
+  chunk.mapRangeLength = segment.mapRangeLength;
   if (!UsableChunk(Run.chunkListBase, segment, chunk.url)) return false;
   if (fragmented && segment.map.at != nullptr &&
       !(ResolveUrl(Run.chunkListBase, segment.map.at, segment.map.length, chunk.map, sizeof chunk.map) &&

@@ -196,11 +196,11 @@ char* FetchChunkList(const char* url, Fetched* fetched, bool quietRefusal = fals
 }
 
 // Makes the chunk file at the Linux path `path` TS when it is of another
-// form: fragmented MP4 by its init segment `map` ("" for none), packed audio
-// by its content; TS stays as it came. *fetched receives its size as it
-// came. False, told, when it could not be made TS.
-bool ConvertChunk(const char* path, const char* map, int64_t* fetched) {
-  if (map[0] != '\0') return Fmp4ChunkToTs(path, map, &Run.convert, fetched);
+// form: fragmented MP4 when `chunk` (may be null) has an init segment,
+// packed audio by its content; TS stays as it came. *fetched receives its
+// size as it came. False, told, when it could not be made TS.
+bool ConvertChunk(const char* path, const Chunk* chunk, int64_t* fetched) {
+  if (chunk != nullptr && chunk->map[0] != '\0') return Fmp4ChunkToTs(path, *chunk, &Run.convert, fetched);
   return ChunkToTs(path, &Run.convert, fetched);
 }
 
@@ -222,7 +222,7 @@ bool FetchFirstChunk(const Chunk& chunk) {
   int result = system(command);
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
   int64_t fetched = -1;
-  bool converted = plain && ConvertChunk(ORVADO_STREAM_TS, chunk.map, &fetched);
+  bool converted = plain && ConvertChunk(ORVADO_STREAM_TS, &chunk, &fetched);
   HDD_ChangeDir(MediaTmpDir);
   int64_t size = converted ? TransportStreamSize("Stream.ts") : -1;
   // A server that ignores the range sends the whole file.
@@ -353,7 +353,7 @@ void AppendFinishedChunks(void) {
       snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
       int64_t fetched = -1;
-      converted = plain && ConvertChunk(name, job != nullptr ? job->chunk.map : "", &fetched);
+      converted = plain && ConvertChunk(name, job != nullptr ? &job->chunk : nullptr, &fetched);
       HDD_ChangeDir(MediaTmpDir);
       snprintf(name, sizeof name, "tmp%u.ts", n);
       if (converted) bytes = TransportStreamSize(name);

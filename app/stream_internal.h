@@ -115,17 +115,19 @@ struct PlaylistKey {
 };
 
 struct PlaylistSegment {
-  TextSpan uri;         // the URI line as written, blanks around it left out
-  uint32_t lineHash;    // HashText of the URI line and its byte range
-  bool terminated;      // a line end follows it (a last line may still be being written)
-  bool opensText;       // it is the text's first line (the ".ts" rule stops there)
-  bool discontinuity;   // #EXT-X-DISCONTINUITY before it
-  uint32_t durationMs;  // from #EXTINF, 0 without
-  int64_t sequence;     // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
-  int64_t rangeStart;   // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
-  int64_t rangeLength;  // and its length
-  PlaylistKey key;      // the key in force (method KEY_NONE without)
-  TextSpan map;         // URI of the #EXT-X-MAP in force
+  TextSpan uri;            // the URI line as written, blanks around it left out
+  uint32_t lineHash;       // HashText of the URI line and its byte range
+  bool terminated;         // a line end follows it (a last line may still be being written)
+  bool opensText;          // it is the text's first line (the ".ts" rule stops there)
+  bool discontinuity;      // #EXT-X-DISCONTINUITY before it
+  uint32_t durationMs;     // from #EXTINF, 0 without
+  int64_t sequence;        // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
+  int64_t rangeStart;      // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
+  int64_t rangeLength;     // and its length
+  PlaylistKey key;         // the key in force (method KEY_NONE without)
+  TextSpan map;            // URI of the #EXT-X-MAP in force
+  int64_t mapRangeStart;   // its BYTERANGE: first byte, or -1 for the whole resource
+  int64_t mapRangeLength;  // and its length
 };
 
 struct PlaylistVariant {
@@ -200,6 +202,8 @@ struct Chunk {
   uint8_t key[16];
   uint8_t iv[16];
   char map[StreamUrlSize];  // fragmented MP4: the URL of its init segment (#EXT-X-MAP); "" for TS
+  int64_t mapRangeStart;    // the init segment's byte range: first byte, or -1 for the whole resource
+  int64_t mapRangeLength;   // and its length
 };
 
 // Tries of one chunk while the list holds it.
@@ -241,14 +245,14 @@ bool RetryJob(uint32_t n, int32_t status);
 void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from);
 
 // Makes the fragmented MP4 segment in the file at the Linux path `path` TS
-// in place, written through c->ts, with the init segment at `mapUrl`
-// (fetched into init.mp4 of the settings folder when it is not the one read
-// last). *fetchedBytes (may be null) receives the segment's size as it came
+// in place, written through c->ts, with the init segment of `chunk` (its
+// map URL and range, fetched into init.mp4 of the settings folder when it is
+// not the one read last). *fetchedBytes (may be null) receives the segment's size as it came
 // (-1 when it cannot be read). False, told, when it cannot be made TS:
 // "Init error" for an init segment that did not come or cannot be read,
 // "Cannot decode" for codecs the receiver lacks; the file and the writer's
 // counters are then as they were.
-bool Fmp4ChunkToTs(const char* path, const char* mapUrl, TsConversion* c, int64_t* fetchedBytes);
+bool Fmp4ChunkToTs(const char* path, const Chunk& chunk, TsConversion* c, int64_t* fetchedBytes);
 
 // ---- Decisions on a parsed playlist ------------------------------------
 
@@ -412,6 +416,7 @@ struct StreamRun {
   TsConversion convert;
   // Fragmented MP4: the init segment read last, and where it came from.
   char initUrl[StreamUrlSize];
+  int64_t initRangeStart, initRangeLength;
   mp4::Init init;
 };
 extern StreamRun Run;

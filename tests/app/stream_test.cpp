@@ -621,6 +621,19 @@ TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
   for (const auto& [text, fmp4] : lists) EXPECT_EQ(parse(text).fragmentedMp4, fmp4) << text;
 }
 
+// An init segment that is part of a resource (ffmpeg's single-file fMP4) is
+// fetched as that range only.
+TEST(MediaPlaylists, MapByteRangeIsKeptForItsSegments) {
+  const stream_internal::Playlist& list = parse(
+      "#EXTM3U\n#EXT-X-MAP:URI=\"all.mp4\",BYTERANGE=\"720@16\"\n#EXTINF:2,\n#EXT-X-BYTERANGE:9000@736\nall.mp4\n"
+      "#EXT-X-MAP:URI=\"b.mp4\"\n#EXTINF:2,\nb.m4s\n");
+  ASSERT_EQ(list.windowCount, 2u);
+  EXPECT_EQ(list.window[0].mapRangeStart, 16);
+  EXPECT_EQ(list.window[0].mapRangeLength, 720);
+  EXPECT_EQ(list.window[0].rangeStart, 736) << "the segment's own range stays its own";
+  EXPECT_EQ(list.window[1].mapRangeStart, -1) << "a map without a range is the whole resource";
+}
+
 // Two thousand segments named without ".ts": still the last three.
 TEST(StreamPipeline, LongListGivesItsLastThreeChunks) {
   inFreshProcess([] {

@@ -1,8 +1,9 @@
-// Live fragmented MP4 (CMAF) as ffmpeg's HLS muxer makes it: an init segment
-// named by #EXT-X-MAP and .m4s segments of H.264 and AAC. The TAP makes each
-// segment TS as it appends it; the emulator's player must decode picture and
-// the source's tone from Stream.ts, and ffprobe must read Stream.ts without
-// an error, each stream's timestamps rising.
+// Live fragmented MP4 (CMAF) as ffmpeg's HLS muxer makes it, H.264 and AAC:
+// .m4s segments beside an init segment named by #EXT-X-MAP, or byte ranges
+// of one growing file whose map is a range too. The TAP makes each segment
+// TS as it appends it; the emulator's player must decode picture and the
+// source's tone from Stream.ts, and ffprobe must read Stream.ts without an
+// error, each stream's timestamps rising.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -21,58 +22,73 @@ namespace {
 
 const std::string kStreamTs = "/mnt/hd/MediaFiles/tmp/Stream.ts";
 
-TEST(HlsFmp4, LiveH264AndAacPlayFromTheTsMadeOfThem) {
+// The layouts of ffmpeg's fMP4: segments of their own beside an init file,
+// or byte ranges of one growing file that opens with the init segment.
+struct Layout {
+  const char* name;
+  std::vector<std::string> hls;  // HLS muxer options after the common ones
+  const char* map;               // the #EXT-X-MAP line the list must hold
+};
+
+const Layout kLayouts[] = {
+    {"SegmentFiles",
+     {"-hls_fmp4_init_filename", "init.mp4", "-hls_segment_filename", "seg_%d.m4s"},
+     "#EXT-X-MAP:URI=\"init.mp4\""},
+    {"ByteRangesOfOneFile", {"-hls_flags", "single_file"}, "#EXT-X-MAP:URI=\"list.m4s\",BYTERANGE="},
+};
+
+class HlsFmp4 : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(HlsFmp4, LiveH264AndAacPlayFromTheTsMadeOfThem) {
+  const Layout& layout = GetParam();
   // Constant 16 Mbit/s (x264 pads with filler units): the 7,000,000 bytes
   // that start the player come within a few segments of a second.
-  FfmpegHls ffmpeg({"-map",
-                    "0:v",
-                    "-map",
-                    "1:a",
-                    "-c:v",
-                    "libx264",
-                    "-preset",
-                    "ultrafast",
-                    "-pix_fmt",
-                    "yuv420p",
-                    "-g",
-                    "25",
-                    "-keyint_min",
-                    "25",
-                    "-sc_threshold",
-                    "0",
-                    "-b:v",
-                    "16M",
-                    "-minrate",
-                    "16M",
-                    "-maxrate",
-                    "16M",
-                    "-bufsize",
-                    "2M",
-                    "-x264-params",
-                    "nal-hrd=cbr",
-                    "-c:a",
-                    "aac",
-                    "-b:a",
-                    "64k",
-                    "-ac",
-                    "2",
-                    "-f",
-                    "hls",
-                    "-hls_time",
-                    "1",
-                    "-hls_list_size",
-                    "5",
-                    "-hls_segment_type",
-                    "fmp4",
-                    "-hls_fmp4_init_filename",
-                    "init.mp4",
-                    "-hls_segment_filename",
-                    "seg_%d.m4s",
-                    "list.m3u8"},
-                   true, 60);
+  std::vector<std::string> output = {"-map",
+                                     "0:v",
+                                     "-map",
+                                     "1:a",
+                                     "-c:v",
+                                     "libx264",
+                                     "-preset",
+                                     "ultrafast",
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     "-g",
+                                     "25",
+                                     "-keyint_min",
+                                     "25",
+                                     "-sc_threshold",
+                                     "0",
+                                     "-b:v",
+                                     "16M",
+                                     "-minrate",
+                                     "16M",
+                                     "-maxrate",
+                                     "16M",
+                                     "-bufsize",
+                                     "2M",
+                                     "-x264-params",
+                                     "nal-hrd=cbr",
+                                     "-c:a",
+                                     "aac",
+                                     "-b:a",
+                                     "64k",
+                                     "-ac",
+                                     "2",
+                                     "-f",
+                                     "hls",
+                                     "-hls_time",
+                                     "1",
+                                     "-hls_list_size",
+                                     "5",
+                                     "-hls_segment_type",
+                                     "fmp4"};
+  output.insert(output.end(), layout.hls.begin(), layout.hls.end());
+  output.push_back("list.m3u8");
+  FfmpegHls ffmpeg(output, true, 60);
   ASSERT_FALSE(ffmpeg.folder().empty());
   ASSERT_TRUE(ffmpeg.waitFor("list.m3u8", "#EXTINF", 4, 60)) << "ffmpeg made no live stream";
-  ASSERT_NE(readFile(ffmpeg.folder() + "/list.m3u8").find("#EXT-X-MAP:URI=\"init.mp4\""), std::string::npos);
+  ASSERT_NE(readFile(ffmpeg.folder() + "/list.m3u8").find(layout.map), std::string::npos);
 
   HlsServer server({"--serve-dir", ffmpeg.folder(), "--stop-after", "170"});
   ASSERT_FALSE(server.url().empty()) << server.line();
@@ -131,5 +147,8 @@ TEST(HlsFmp4, LiveH264AndAacPlayFromTheTsMadeOfThem) {
   for (const auto& [index, n] : count) EXPECT_GE(n, 100) << "packets of stream " << index;
   EXPECT_EQ(falls, 0) << "decode times that do not rise";
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, HlsFmp4, ::testing::ValuesIn(kLayouts),
+                         [](const ::testing::TestParamInfo<Layout>& param) { return std::string(param.param.name); });
 
 }  // namespace

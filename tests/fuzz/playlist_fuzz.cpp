@@ -55,6 +55,8 @@ void checkSegment(const stream_internal::PlaylistSegment& s, const char* text, c
   checkSpan(s.key.iv, text, end);
   checkSpan(s.map, text, end);
   FUZZ_CHECK((s.rangeStart < 0) == (s.rangeLength < 0));
+  FUZZ_CHECK((s.mapRangeStart < 0) == (s.mapRangeLength < 0));
+  FUZZ_CHECK(s.mapRangeLength != 0);
 }
 
 // What the record says of the text it was read from.
