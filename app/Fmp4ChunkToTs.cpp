@@ -44,11 +44,14 @@ uint8_t* LoadFile(const char* path, size_t* size) {
 // The init segment of `chunk` read into Run.init, fetched only when it is
 // not the one read last. A failure is told.
 StepResult UseInit(const Chunk& chunk) {
-  const char* url = chunk.map;
-  if (Run.initUrl[0] != '\0' && strcmp(Run.initUrl, url) == 0 && Run.initRangeStart == chunk.mapRangeStart &&
+  if (Run.initMap == chunk.map && Run.initRangeStart == chunk.mapRangeStart &&
       Run.initRangeLength == chunk.mapRangeLength)
     return StepOk();
-  Run.initUrl[0] = '\0';
+  Run.initMap = 0;
+  const char* url = nullptr;
+  for (uint32_t i = 0; i < RunMaps; ++i)
+    if (Run.mapId[i] == chunk.map) url = Run.maps[i];
+  if (url == nullptr) return Fail("Init error", "the init segment is no longer known of", chunk.url);
   char command[CommandSize];
   WgetFetch fetch = {url,
                      ORVADO_SETTINGS "init.mp4",
@@ -78,7 +81,7 @@ StepResult UseInit(const Chunk& chunk) {
     case mp4::INIT_NO_TRACK: return Fail("Init error", "the init segment has neither picture nor sound:", url);
     case mp4::INIT_DAMAGED: return Fail("Init error", "the init segment is damaged:", url);
   }
-  snprintf(Run.initUrl, sizeof Run.initUrl, "%s", url);
+  Run.initMap = chunk.map;
   Run.initRangeStart = chunk.mapRangeStart;
   Run.initRangeLength = chunk.mapRangeLength;
   return StepOk();

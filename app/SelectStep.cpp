@@ -44,19 +44,33 @@ void ChunkIdentity(const Chunk& chunk, char* out, size_t size) {
 
 namespace {
 
+// The number under which Run.maps keeps the map URL `url` (never 0),
+// kept there in place of the oldest when it is new.
+uint32_t KeepMap(const char* url) {
+  uint32_t id = HashText(url, strlen(url)) | 1u;
+  for (uint32_t i = 0; i < RunMaps; ++i)
+    if (Run.mapId[i] == id && strcmp(Run.maps[i], url) == 0) return id;
+  uint32_t slot = Run.mapNext++ % RunMaps;
+  Run.mapId[slot] = id;
+  snprintf(Run.maps[slot], sizeof Run.maps[slot], "%s", url);
+  return id;
+}
+
 // Makes a Chunk of a segment; false when it cannot be fetched (told). In a
-// list of fragmented MP4 the chunk carries the URL of its init segment.
+// list of fragmented MP4 the chunk names its init segment.
 bool ChunkOf(const PlaylistSegment& segment, bool fragmented, Chunk& chunk) {
-  chunk.map[0] = '\0';
+  chunk.map = 0;
   chunk.mapRangeStart = segment.mapRangeStart;
   chunk.mapRangeLength = segment.mapRangeLength;
   if (!UsableChunk(Run.chunkListBase, segment, chunk.url)) return false;
-  if (fragmented && segment.map.at != nullptr &&
-      !(ResolveUrl(Run.chunkListBase, segment.map.at, segment.map.length, chunk.map, sizeof chunk.map) &&
-        ShellSafe(chunk.map))) {
-    Fail("URL >> 2", "an init segment that cannot be fetched:", chunk.url, -1, SHOW_ONCE);
-    chunk.url[0] = '\0';
-    return false;
+  if (fragmented && segment.map.at != nullptr) {
+    char map[StreamUrlSize];
+    if (!ResolveUrl(Run.chunkListBase, segment.map.at, segment.map.length, map, sizeof map) || !ShellSafe(map)) {
+      Fail("URL >> 2", "an init segment that cannot be fetched:", chunk.url, -1, SHOW_ONCE);
+      chunk.url[0] = '\0';
+      return false;
+    }
+    chunk.map = KeepMap(map);
   }
   chunk.sequence = segment.sequence;
   chunk.lineHash = segment.lineHash;

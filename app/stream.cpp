@@ -200,7 +200,7 @@ char* FetchChunkList(const char* url, Fetched* fetched, bool quietRefusal = fals
 // packed audio by its content; TS stays as it came. *fetched receives its
 // size as it came. False, told, when it could not be made TS.
 bool ConvertChunk(const char* path, const Chunk* chunk, int64_t* fetched) {
-  if (chunk != nullptr && chunk->map[0] != '\0') return Fmp4ChunkToTs(path, *chunk, &Run.convert, fetched);
+  if (chunk != nullptr && chunk->map != 0) return Fmp4ChunkToTs(path, *chunk, &Run.convert, fetched);
   return ChunkToTs(path, &Run.convert, fetched);
 }
 

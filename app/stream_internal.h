@@ -201,9 +201,9 @@ struct Chunk {
   bool encrypted;  // METHOD=AES-128: decrypted with key and iv before the append
   uint8_t key[16];
   uint8_t iv[16];
-  char map[StreamUrlSize];  // fragmented MP4: the URL of its init segment (#EXT-X-MAP); "" for TS
-  int64_t mapRangeStart;    // the init segment's byte range: first byte, or -1 for the whole resource
-  int64_t mapRangeLength;   // and its length
+  uint32_t map;            // fragmented MP4: its init segment (#EXT-X-MAP) in Run.maps; 0 for TS
+  int64_t mapRangeStart;   // the init segment's byte range: first byte, or -1 for the whole resource
+  int64_t mapRangeLength;  // and its length
 };
 
 // Tries of one chunk while the list holds it.
@@ -360,6 +360,7 @@ constexpr int NotFound = 127;
 // ---- One channel's run ---------------------------------------------------
 
 constexpr uint32_t RunJobs = 16;  // chunk jobs remembered
+constexpr uint32_t RunMaps = 2;   // init segment URLs remembered
 
 // Everything that a channel's run learns and sets, from the digit that
 // starts it to the next one: StreamStart clears it whole. The application's
@@ -415,7 +416,12 @@ struct StreamRun {
   // Chunks of other forms made into transport stream for this Stream.ts.
   TsConversion convert;
   // Fragmented MP4: the init segment read last, and where it came from.
-  char initUrl[StreamUrlSize];
+  // The map URLs the chunks name, the last RunMaps of them, by their
+  // MapId: a chunk keeps only the number, as maps seldom change.
+  uint32_t mapId[RunMaps];
+  char maps[RunMaps][StreamUrlSize];
+  uint32_t mapNext;
+  uint32_t initMap;  // the map of Run.init (0: none read)
   int64_t initRangeStart, initRangeLength;
   mp4::Init init;
 };
