@@ -41,8 +41,9 @@ bool IsPackedAudio(const uint8_t* data, size_t size);
 // run of frames of up to 90 ms. The timestamps come from the ID3 tag's
 // transport stream timestamp, else from the previous chunk's end
 // (c->audioNext), else from 1.4 s; c->audioNext is then set to this chunk's
-// end, and c->audioTicks grows by its length. False when reading or writing
-// failed or no sound frame was found.
+// end, and c->audioTicks grows by its length. Reads through a buffer of
+// 64 KiB from TAP_MemAlloc, released before it returns. False when there is
+// no memory, reading or writing failed, or no sound frame was found.
 bool PackedAudioToTs(int in, int out, TsConversion* c);
 
 // ---- The parsers ---------------------------------------------------------

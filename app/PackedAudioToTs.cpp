@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/ChunkToTs.h"
+#include "platform/tap.h"
 
 namespace {
 
@@ -17,10 +18,8 @@ constexpr int64_t kFirstTime = 126000;  // 1.4 s, where a stream without timesta
 constexpr size_t kWant = kGroupBytes + kLargestFrame + 16;
 static_assert(kWant <= kInput, "a group, its last frame and the next header fit the buffer");
 
-// Static, not on the stack: the receiver's task stack is small.
-uint8_t input[kInput];
-
 struct Reader {
+  uint8_t* input;  // kInput bytes from TAP_MemAlloc: the TAP's static data is kept for what lasts
   int fd;
   size_t held;  // bytes in input
   size_t at;    // the next byte not yet used
@@ -32,11 +31,11 @@ struct Reader {
 // count held.
 size_t Ahead(Reader* r, size_t want) {
   if (r->held - r->at >= want || r->end) return r->held - r->at;
-  memmove(input, input + r->at, r->held - r->at);
+  memmove(r->input, r->input + r->at, r->held - r->at);
   r->held -= r->at;
   r->at = 0;
   while (!r->end && r->held < kInput) {
-    ssize_t n = read(r->fd, input + r->held, kInput - r->held);
+    ssize_t n = read(r->fd, r->input + r->held, kInput - r->held);
     if (n <= 0) {
       r->failed = n < 0;
       r->end = true;
@@ -77,7 +76,8 @@ bool Confirmed(const uint8_t* p, size_t avail, bool end, bool synced, TsCodec co
 }  // namespace
 
 bool PackedAudioToTs(int in, int out, TsConversion* c) {
-  Reader r = {in, 0, 0, false, false};
+  Reader r = {static_cast<uint8_t*>(TAP_MemAlloc(kInput)), in, 0, 0, false, false};
+  if (r.input == nullptr) return false;
   TsCodec codec = TS_NONE;
   int64_t stamp = -1;
   int64_t base = 0;
@@ -89,7 +89,7 @@ bool PackedAudioToTs(int in, int out, TsConversion* c) {
   while (ok) {
     size_t avail = Ahead(&r, kWant);
     if (avail == 0) break;
-    const uint8_t* p = input + r.at;
+    const uint8_t* p = r.input + r.at;
     if (avail >= 3 && memcmp(p, "ID3", 3) == 0) {
       // Only a tag before the first frame tells the chunk's time.
       int64_t later = -1;
@@ -109,7 +109,10 @@ bool PackedAudioToTs(int in, int out, TsConversion* c) {
     if (codec == TS_NONE) {
       codec = f.codec;
       base = stamp >= 0 ? stamp : c->audioNext >= 0 ? c->audioNext : kFirstTime;
-      if (!TsOpenSegment(&c->ts, out, TS_NONE, codec)) return false;
+      if (!TsOpenSegment(&c->ts, out, TS_NONE, codec)) {
+        ok = false;
+        break;
+      }
     }
     // A run of whole frames, held together in the buffer.
     size_t bytes = 0;
@@ -130,6 +133,7 @@ bool PackedAudioToTs(int in, int out, TsConversion* c) {
     r.at += bytes;
     synced = true;
   }
+  TAP_MemFree(r.input);
   if (codec == TS_NONE) return false;
   ok = TsCloseSegment(&c->ts) && ok && !r.failed;
   c->audioNext = base + elapsed;

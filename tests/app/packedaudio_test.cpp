@@ -91,6 +91,7 @@ TEST_P(PackedAudio, EveryFrameComesThroughAtTheTaggedTime) {
       "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of "
       "default=nw=1:nk=1 " +
       kDir + "/raw." + f.format);
+  freshReceiver();  // TAP_MemAlloc
   static TsConversion c;
   ChunkToTsReset(&c);
   ASSERT_TRUE(Convert(&c, "chunk.aac", Id3(900000) + raw));
@@ -131,6 +132,7 @@ TEST(PackedAudioChunks, TimesFollowTheTagsOrCountOn) {
     for (size_t i = from; i < to; ++i) s += frames[i];
     return s;
   };
+  freshReceiver();  // TAP_MemAlloc
   static TsConversion c;
   ChunkToTsReset(&c);
   ASSERT_TRUE(Convert(&c, "a", Id3(900000) + join(0, 40)));
@@ -148,6 +150,7 @@ TEST(PackedAudioChunks, TimesFollowTheTagsOrCountOn) {
 }
 
 TEST(PackedAudioChunks, WhatIsNotConvertedIsLeftAsItWas) {
+  freshReceiver();  // TAP_MemAlloc
   static TsConversion c;
   ChunkToTsReset(&c);
   std::string ts(188 * 3, 'x');

@@ -79,8 +79,8 @@ pid_t StartPackager(const std::string& folder) {
     entries.push_back(extinf + ("seg_" + std::to_string(n) + ".aac\n"));
     time += static_cast<int64_t>(frames) * 1024 * 90000 / 48000;
     size_t first = entries.size() > 5 ? entries.size() - 5 : 0;
-    std::string list = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:3\n#EXT-X-MEDIA-SEQUENCE:" +
-                       std::to_string(first) + "\n";
+    std::string list =
+        "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:3\n#EXT-X-MEDIA-SEQUENCE:" + std::to_string(first) + "\n";
     for (size_t i = first; i < entries.size(); ++i) list += entries[i];
     WriteAtomically(folder + "/list.m3u8", list);
     ++n;
@@ -90,9 +90,27 @@ pid_t StartPackager(const std::string& folder) {
 }
 
 TEST(PackedAudio, LiveStationPlaysAndStreamTsIsTransportStream) {
-  FfmpegHls ffmpeg({"-map", "1:a", "-c:a", "aac", "-b:a", "64k", "-ac", "2", "-f", "segment", "-segment_time", "2",
-                    "-segment_format", "adts", "-segment_list", "raw.m3u8", "-segment_list_type", "m3u8",
-                    "-segment_list_flags", "+live", "raw_%d.aac"},
+  FfmpegHls ffmpeg({"-map",
+                    "1:a",
+                    "-c:a",
+                    "aac",
+                    "-b:a",
+                    "64k",
+                    "-ac",
+                    "2",
+                    "-f",
+                    "segment",
+                    "-segment_time",
+                    "2",
+                    "-segment_format",
+                    "adts",
+                    "-segment_list",
+                    "raw.m3u8",
+                    "-segment_list_type",
+                    "m3u8",
+                    "-segment_list_flags",
+                    "+live",
+                    "raw_%d.aac"},
                    true, 60);
   ASSERT_FALSE(ffmpeg.folder().empty());
   pid_t packager = StartPackager(ffmpeg.folder());
@@ -136,8 +154,8 @@ TEST(PackedAudio, LiveStationPlaysAndStreamTsIsTransportStream) {
   EXPECT_NEAR(dominantFrequency(wav.left, wav.rate), 1000.0, 20.0) << "the source's 1 kHz tone";
 
   const std::string stream = work + "/Stream.ts";
-  std::string probed = commandOutput("ffprobe -v error -show_entries packet=pts -of default=nw=1:nk=1 " + stream +
-                                     " 2>&1");
+  std::string probed =
+      commandOutput("ffprobe -v error -show_entries packet=pts -of default=nw=1:nk=1 " + stream + " 2>&1");
   std::vector<long long> times;
   for (size_t at = 0; at < probed.size();) {
     size_t end = probed.find('\n', at);

@@ -28,6 +28,7 @@ void CheckHeaders(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz_support::receiver();  // TAP_MemAlloc
   std::vector<uint8_t> copy(data, data + size);
   CheckHeaders(copy.data(), copy.size());
 
