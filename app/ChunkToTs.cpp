@@ -43,19 +43,25 @@ bool ChunkToTs(const char* path, TsConversion* c, int64_t* fetchedBytes) {
     return false;
   }
   int ts = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  // A chunk that fails leaves nothing in Stream.ts, so the counters and the
-  // clock must not move past it.
-  uint8_t continuity[sizeof c->ts.continuity];
-  memcpy(continuity, c->ts.continuity, sizeof continuity);
-  int64_t audioNext = c->audioNext;
-  int64_t audioTicks = c->audioTicks;
+  // A chunk that fails leaves nothing in Stream.ts, so the writer's counters
+  // and tracks and the clock must not move past it.
+  TsWriter& w = c->ts;
+  uint8_t continuity[sizeof w.continuity];
+  memcpy(continuity, w.continuity, sizeof continuity);
+  const uint8_t pmtVersion = w.pmtVersion;
+  const TsCodec video = w.video, audio = w.audio;
+  const int64_t audioNext = c->audioNext;
+  const int64_t audioTicks = c->audioTicks;
   bool ok = ts >= 0 && PackedAudioToTs(in, ts, c);
   close(in);
   if (ts >= 0 && close(ts) != 0) ok = false;
   if (ok) ok = rename(out, path) == 0;
   if (!ok) {
     unlink(out);
-    memcpy(c->ts.continuity, continuity, sizeof continuity);
+    memcpy(w.continuity, continuity, sizeof continuity);
+    w.pmtVersion = pmtVersion;
+    w.video = video;
+    w.audio = audio;
     c->audioNext = audioNext;
     c->audioTicks = audioTicks;
   }

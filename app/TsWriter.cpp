@@ -80,21 +80,21 @@ void PutSection(TsWriter* w, uint16_t pid, Counter counter, uint8_t* section, si
 
 // The section header of table `tableId` whose body (after the five bytes
 // that follow the length) and CRC make `bodySize` + 4 bytes.
-void SectionHeader(uint8_t* s, uint8_t tableId, uint16_t idExtension, size_t bodySize) {
+void SectionHeader(uint8_t* s, uint8_t tableId, uint16_t idExtension, uint8_t version, size_t bodySize) {
   size_t length = 5 + bodySize + 4;
   s[0] = tableId;
   s[1] = static_cast<uint8_t>(0xB0 | (length >> 8));
   s[2] = static_cast<uint8_t>(length & 0xFF);
   s[3] = static_cast<uint8_t>(idExtension >> 8);
   s[4] = static_cast<uint8_t>(idExtension & 0xFF);
-  s[5] = 0xC1;  // version 0, current
-  s[6] = 0;     // section number
-  s[7] = 0;     // last section number
+  s[5] = static_cast<uint8_t>(0xC1 | ((version & 0x1F) << 1));  // current
+  s[6] = 0;                                                     // section number
+  s[7] = 0;                                                     // last section number
 }
 
 void PutPat(TsWriter* w) {
   uint8_t s[12];
-  SectionHeader(s, 0x00, 1, 4);
+  SectionHeader(s, 0x00, 1, 0, 4);
   s[8] = 0x00;  // program 1
   s[9] = 0x01;
   s[10] = static_cast<uint8_t>(0xE0 | (kPmtPid >> 8));
@@ -116,7 +116,7 @@ void PutPmt(TsWriter* w) {
   uint16_t pcrPid = w->video != TS_NONE ? kVideoPid : kAudioPid;
   if (w->video != TS_NONE) PutStream(s + 12 + 5 * streams++, w->video, kVideoPid);
   if (w->audio != TS_NONE) PutStream(s + 12 + 5 * streams++, w->audio, kAudioPid);
-  SectionHeader(s, 0x02, 1, 4 + 5 * streams);
+  SectionHeader(s, 0x02, 1, w->pmtVersion, 4 + 5 * streams);
   s[8] = static_cast<uint8_t>(0xE0 | (pcrPid >> 8));
   s[9] = static_cast<uint8_t>(pcrPid & 0xFF);
   s[10] = 0xF0;  // no program descriptors
@@ -165,6 +165,7 @@ uint8_t StreamId(bool video, TsCodec codec) {
 
 void TsWriterReset(TsWriter* w) {
   memset(w->continuity, 0, sizeof w->continuity);
+  w->pmtVersion = 0;
   w->fd = -1;
   w->video = TS_NONE;
   w->audio = TS_NONE;
@@ -174,6 +175,9 @@ void TsWriterReset(TsWriter* w) {
 
 bool TsOpenSegment(TsWriter* w, int fd, TsCodec video, TsCodec audio) {
   if (video == TS_NONE && audio == TS_NONE) return false;
+  bool before = w->video != TS_NONE || w->audio != TS_NONE;
+  if (before && (video != w->video || audio != w->audio))
+    w->pmtVersion = static_cast<uint8_t>((w->pmtVersion + 1) & 0x1F);
   w->fd = fd;
   w->video = video;
   w->audio = audio;

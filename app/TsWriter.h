@@ -27,6 +27,7 @@ struct TsWriter {
   TsCodec video;          // the program's picture track (TS_NONE without)
   TsCodec audio;          // and its sound track
   uint8_t continuity[4];  // PAT, PMT, video, audio
+  uint8_t pmtVersion;     // moves on when a segment's tracks differ from the last one's
   bool failed;            // a write failed since TsOpenSegment
   uint32_t used;          // bytes gathered in buffer
   uint8_t buffer[TsBufferPackets * TsPacketSize];
@@ -37,17 +38,19 @@ void TsWriterReset(TsWriter* w);
 
 // Begins a segment's output into `fd` (opened by the caller for writing)
 // with the tracks given (either may be TS_NONE, not both): writes a PAT and a
-// PMT, so that the player can start at any segment. False when both tracks
-// are TS_NONE.
+// PMT, so that the player can start at any segment (a new PMT version when
+// the tracks are not the last segment's). False when both tracks are
+// TS_NONE.
 bool TsOpenSegment(TsWriter* w, int fd, TsCodec video, TsCodec audio);
 
 // Writes one access unit (a picture, or one or more sound frames) of `size`
 // bytes as one PES packet on the track `video` names. `pts` and `dts` are in
 // 90 kHz units (dts < 0: the same as pts); `key` marks a picture that can be
-// decoded on its own (random access indicator). The clock reference (PCR)
-// rides on the picture track, or on the sound track when there is none, at
-// least every 100 ms of the stream. False when the output could not be
-// written (TsWriter::failed stays set).
+// decoded on its own (random access indicator). The clock reference (PCR),
+// 100 ms behind `dts`, rides on every PES packet of the picture track, or of
+// the sound track when there is none: callers keep those packets under
+// 100 ms apart. False when the output could not be written
+// (TsWriter::failed stays set).
 bool TsWriteFrame(TsWriter* w, bool video, int64_t pts, int64_t dts, bool key, const uint8_t* data, size_t size);
 
 // Writes what is gathered and ends the segment's output (fd is not closed).

@@ -43,7 +43,8 @@ struct Pes {
 // What the file holds, read packet by packet; every fault of form is a test
 // failure.
 struct Demuxed {
-  std::map<uint16_t, uint8_t> streamTypes;  // from the PMT
+  std::map<uint16_t, uint8_t> streamTypes;  // from the last PMT
+  std::vector<int> pmtVersions;
   uint16_t pcrPid = 0;
   std::vector<Pes> pes;
   std::vector<std::pair<size_t, int64_t>> pcrs;  // packet index, base
@@ -113,6 +114,8 @@ void Demux(const std::string& file, Demuxed* out) {
         EXPECT_EQ(((s[10] & 0x1F) << 8) | s[11], 0x1000) << "PMT PID";
       } else {
         EXPECT_EQ(s[0], 0x02);
+        d.pmtVersions.push_back((s[5] >> 1) & 0x1F);
+        d.streamTypes.clear();
         d.pcrPid = static_cast<uint16_t>(((s[8] & 0x1F) << 8) | s[9]);
         for (size_t e = 12; e + 5 <= length + 3 - 4; e += 5)
           d.streamTypes[static_cast<uint16_t>(((s[e + 1] & 0x1F) << 8) | s[e + 2])] = s[e];
@@ -170,6 +173,7 @@ TEST(TsWriter, PacketsReadBackAcrossSegments) {
   Demuxed d;
   Demux(readFile(path), &d);
   EXPECT_EQ(d.tables, 4) << "a PAT and a PMT in each segment";
+  EXPECT_EQ(d.pmtVersions, (std::vector<int>{0, 0})) << "the same tracks, the same PMT";
   EXPECT_EQ(d.streamTypes[0x100], TS_H264);
   EXPECT_EQ(d.streamTypes[0x101], TS_AAC);
   EXPECT_EQ(d.pcrPid, 0x100) << "the clock rides on the picture";
@@ -189,6 +193,28 @@ TEST(TsWriter, PacketsReadBackAcrossSegments) {
     EXPECT_GT(step, 0);
     EXPECT_LE(step, 9000) << "a clock reference at least every 100 ms";
   }
+}
+
+TEST(TsWriter, TracksThatChangeTakeANewPmtVersion) {
+  const std::string path = "/mnt/hd/tracks.ts";
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  static TsWriter w;
+  TsWriterReset(&w);
+  const uint8_t frame[100] = {};
+  const TsCodec tracks[3][2] = {{TS_H264, TS_AAC}, {TS_NONE, TS_MPEG_AUDIO}, {TS_NONE, TS_MPEG_AUDIO}};
+  for (const auto& t : tracks) {
+    ASSERT_TRUE(TsOpenSegment(&w, fd, t[0], t[1]));
+    ASSERT_TRUE(TsWriteFrame(&w, false, 90000, -1, false, frame, sizeof frame));
+    ASSERT_TRUE(TsCloseSegment(&w));
+  }
+  close(fd);
+  Demuxed d;
+  Demux(readFile(path), &d);
+  EXPECT_EQ(d.pmtVersions, (std::vector<int>{0, 1, 1}));
+  EXPECT_EQ(d.streamTypes.size(), 1u);
+  EXPECT_EQ(d.streamTypes[0x101], TS_MPEG_AUDIO);
+  EXPECT_EQ(d.pcrPid, 0x101) << "without a picture, the clock rides on the sound";
 }
 
 TEST(TsWriter, SoundAloneCarriesTheClockAndFfprobeReadsIt) {
