@@ -103,16 +103,22 @@ bool Fmp4ChunkToTs(const char* path, const Chunk& chunk, TsConversion* c, int64_
     close(in);
     return false;
   }
-  // A chunk that fails leaves nothing in Stream.ts: the counters must not
-  // move past it.
-  uint8_t continuity[sizeof c->ts.continuity];
-  memcpy(continuity, c->ts.continuity, sizeof continuity);
-  mp4::ConvertResult result = mp4::Fmp4ToTs(in, Run.init, &c->ts, out);
+  // A chunk that fails leaves nothing in Stream.ts: the writer's counters
+  // and tracks must not move past it.
+  TsWriter& w = c->ts;
+  uint8_t continuity[sizeof w.continuity];
+  memcpy(continuity, w.continuity, sizeof continuity);
+  const uint8_t pmtVersion = w.pmtVersion;
+  const TsCodec video = w.video, audio = w.audio;
+  mp4::ConvertResult result = mp4::Fmp4ToTs(in, Run.init, &w, out);
   close(in);
   bool closed = close(out) == 0;
   if (result == mp4::CONVERT_OK && closed && rename(ts, path) == 0) return true;
   unlink(ts);
-  memcpy(c->ts.continuity, continuity, sizeof continuity);
+  memcpy(w.continuity, continuity, sizeof continuity);
+  w.pmtVersion = pmtVersion;
+  w.video = video;
+  w.audio = audio;
   switch (result) {
     case mp4::CONVERT_TOO_LARGE: return Fail(nullptr, "an fMP4 fragment or sample past the bounds:", path).ok;
     case mp4::CONVERT_NO_MEMORY: return Fail(nullptr, "no memory to convert", path).ok;
