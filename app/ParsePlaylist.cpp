@@ -93,6 +93,7 @@ struct Pass {
   int64_t rangeStart, rangeLength, rangeNext;
   PlaylistKey key;
   TextSpan map;
+  int64_t mapRangeStart, mapRangeLength;
   // The window as a ring while the pass runs.
   PlaylistSegment ring[PlaylistWindow];
   bool anchored;   // the first segment numbered `from` or above is window's oldest
@@ -117,6 +118,8 @@ void Segment(Pass& p, const char* at, uint32_t length, bool terminated, bool ope
   s.rangeLength = p.rangeLength;
   s.key = p.key;
   s.map = p.map;
+  s.mapRangeStart = p.mapRangeStart;
+  s.mapRangeLength = p.mapRangeLength;
   s.lineHash = HashText(at, length);
   if (s.rangeStart >= 0) s.lineHash = Mix(Mix(s.lineHash, s.rangeStart), s.rangeLength);
   p.durationMs = 0;
@@ -185,6 +188,17 @@ void Map(Pass& p, const char* at, uint32_t length) {
   TextSpan uri = Attribute(attributes, n, "URI");
   if (uri.at == nullptr) return;
   p.map = uri;
+  // BYTERANGE="n@o": the init segment is that part of the resource.
+  TextSpan range = Attribute(attributes, n, "BYTERANGE");
+  int64_t count = 0, offset = 0;
+  uint32_t used = 0;
+  p.mapRangeStart = p.mapRangeLength = -1;
+  if (range.at != nullptr && Decimal(range.at, range.length, &count, &used) && count > 0 &&
+      (used == range.length ||
+       (range.at[used] == '@' && Decimal(range.at + used + 1, range.length - used - 1, &offset)))) {
+    p.mapRangeStart = offset;
+    p.mapRangeLength = count;
+  }
   // A transport stream may have its tables in a map of its own.
   uint32_t path = 0;
   while (path < uri.length && uri.at[path] != '?' && uri.at[path] != '#') ++path;
@@ -277,6 +291,7 @@ void ParsePlaylist(const char* text, int64_t from, Playlist* list) {
   p.list = list;
   p.from = from;
   p.rangeStart = p.rangeLength = -1;
+  p.mapRangeStart = p.mapRangeLength = -1;
   p.anchor = -1;
   uint32_t hash = 2166136261u;
   const char* c = text;

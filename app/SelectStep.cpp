@@ -10,8 +10,6 @@ namespace stream_internal {
 
 bool Encrypted(const Playlist& list) { return list.lastKey.method != KEY_NONE; }
 
-bool FragmentedMp4(const Playlist& list) { return list.fragmentedMp4; }
-
 bool UsableChunk(const char* base, const PlaylistSegment& segment, char* url) {
   // A segment URI is relative to the chunk list that holds it.
   if (ResolveUrl(base, segment.uri.at, segment.uri.length, url, StreamUrlSize) && ShellSafe(url)) return true;
@@ -46,9 +44,34 @@ void ChunkIdentity(const Chunk& chunk, char* out, size_t size) {
 
 namespace {
 
-// Makes a Chunk of a segment; false when it cannot be fetched (told).
-bool ChunkOf(const PlaylistSegment& segment, Chunk& chunk) {
+// The number under which Run.maps keeps the map URL `url` (never 0),
+// kept there in place of the oldest when it is new.
+uint32_t KeepMap(const char* url) {
+  uint32_t id = HashText(url, strlen(url)) | 1u;
+  for (uint32_t i = 0; i < RunMaps; ++i)
+    if (Run.mapId[i] == id && strcmp(Run.maps[i], url) == 0) return id;
+  uint32_t slot = Run.mapNext++ % RunMaps;
+  Run.mapId[slot] = id;
+  snprintf(Run.maps[slot], sizeof Run.maps[slot], "%s", url);
+  return id;
+}
+
+// Makes a Chunk of a segment; false when it cannot be fetched (told). In a
+// list of fragmented MP4 the chunk names its init segment.
+bool ChunkOf(const PlaylistSegment& segment, bool fragmented, Chunk& chunk) {
+  chunk.map = 0;
+  chunk.mapRangeStart = segment.mapRangeStart;
+  chunk.mapRangeLength = segment.mapRangeLength;
   if (!UsableChunk(Run.chunkListBase, segment, chunk.url)) return false;
+  if (fragmented && segment.map.at != nullptr) {
+    char map[StreamUrlSize];
+    if (!ResolveUrl(Run.chunkListBase, segment.map.at, segment.map.length, map, sizeof map) || !ShellSafe(map)) {
+      Fail("URL >> 2", "an init segment that cannot be fetched:", chunk.url, -1, SHOW_ONCE);
+      chunk.url[0] = '\0';
+      return false;
+    }
+    chunk.map = KeepMap(map);
+  }
   chunk.sequence = segment.sequence;
   chunk.lineHash = segment.lineHash;
   chunk.id = SegmentId(segment);
@@ -69,7 +92,7 @@ int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]) {
       if (segment.sequence <= Run.lastStarted) continue;
       // A last line without its line end may still be being written.
       if (!segment.terminated) break;
-      if (ChunkOf(segment, chunk[k])) {
+      if (ChunkOf(segment, list.fragmentedMp4, chunk[k])) {
         ++k;
       } else if (chunk[k].url[0] == '\0') {
         Run.lastStarted = segment.sequence;  // skipped alone
@@ -88,7 +111,7 @@ int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]) {
     if (segment == nullptr) continue;
     if (!list.media && (segment->opensText || !segment->terminated)) break;
     if (!segment->terminated) continue;
-    if (ChunkOf(*segment, chunk[k]))
+    if (ChunkOf(*segment, list.fragmentedMp4, chunk[k]))
       ++k;
     else if (chunk[k].url[0] != '\0')
       return -1;  // no key: nothing this step

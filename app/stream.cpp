@@ -194,6 +194,15 @@ char* FetchChunkList(const char* url, Fetched* fetched, bool quietRefusal = fals
   return FetchText(command, url, "chlist.log", Run.chunkListBase, "chlist.txt", kWords, fetched, quietRefusal);
 }
 
+// Makes the chunk file at the Linux path `path` TS when it is of another
+// form: fragmented MP4 when `chunk` (may be null) has an init segment,
+// packed audio by its content; TS stays as it came. *fetched receives its
+// size as it came. False, told, when it could not be made TS.
+bool ConvertChunk(const char* path, const Chunk* chunk, int64_t* fetched) {
+  if (chunk != nullptr && chunk->map != 0) return Fmp4ChunkToTs(path, *chunk, &Run.convert, fetched);
+  return ChunkToTs(path, &Run.convert, fetched);
+}
+
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
 // when it did not come whole or is no transport stream.
 bool FetchFirstChunk(const Chunk& chunk) {
@@ -211,10 +220,12 @@ bool FetchFirstChunk(const Chunk& chunk) {
   if (!WgetCommand(command, fetch, "Start ts err").ok) return false;
   int result = system(command);
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
+  int64_t fetched = -1;
+  bool converted = plain && ConvertChunk(ORVADO_STREAM_TS, &chunk, &fetched);
   HDD_ChangeDir(MediaTmpDir);
-  int64_t size = plain ? TransportStreamSize("Stream.ts") : -1;
+  int64_t size = converted ? TransportStreamSize("Stream.ts") : -1;
   // A server that ignores the range sends the whole file.
-  bool whole = size > 0 && (chunk.rangeLength <= 0 || size == chunk.rangeLength);
+  bool whole = size > 0 && (chunk.rangeLength <= 0 || fetched == chunk.rangeLength);
   if (whole) return true;
   TAP_Hdd_Delete("Stream.ts");
   int status = ExitStatus(result);
@@ -227,10 +238,11 @@ bool FetchFirstChunk(const Chunk& chunk) {
     return false;
   }
   Fail("Start ts err",
-       result != 0 ? "the first chunk failed:"
-       : !plain    ? "the first chunk cannot be decrypted:"
-       : size > 0  ? "the first chunk does not match its byte range:"
-                   : "the first chunk is no transport stream:",
+       result != 0  ? "the first chunk failed:"
+       : !plain     ? "the first chunk cannot be decrypted:"
+       : !converted ? "the first chunk cannot be made transport stream:"
+       : size > 0   ? "the first chunk does not match its byte range:"
+                    : "the first chunk is no transport stream:",
        chunk.url, status);
   if (status == WgetFileError) Fail("Disk full", "cannot write", ORVADO_STREAM_TS, -1, SHOW_ONCE);
   return false;
@@ -334,15 +346,18 @@ void AppendFinishedChunks(void) {
     int64_t bytes = -1;
     const ChunkJob* job = JobFor(n);
     bool plain = true;
+    bool converted = true;
     bool ranged = false;
     if (state == CHUNK_COMPLETE) {
       snprintf(name, sizeof name, ORVADO_TMP "tmp%u.ts", n);
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
+      int64_t fetched = -1;
+      converted = plain && ConvertChunk(name, job != nullptr ? &job->chunk : nullptr, &fetched);
       HDD_ChangeDir(MediaTmpDir);
       snprintf(name, sizeof name, "tmp%u.ts", n);
-      if (plain) bytes = TransportStreamSize(name);
+      if (converted) bytes = TransportStreamSize(name);
       // A server that ignores the range sends the whole file.
-      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && bytes != job->chunk.rangeLength;
+      ranged = bytes >= 0 && job != nullptr && job->chunk.rangeLength > 0 && fetched != job->chunk.rangeLength;
       if (ranged) bytes = -1;
     }
     if (bytes < 0) {
@@ -353,6 +368,7 @@ void AppendFinishedChunks(void) {
       Fail(message,
            state != CHUNK_COMPLETE ? "a chunk download failed:"
            : !plain                ? "a chunk that cannot be decrypted:"
+           : !converted            ? "a chunk that cannot be made transport stream:"
            : ranged                ? "a chunk that does not match its byte range:"
                                    : "a chunk that is no transport stream:",
            job != nullptr ? job->chunk.url : name, status, SHOW_LONG);
@@ -397,6 +413,7 @@ void RestartAtLiveEdge(void) {
   // ring must not refuse those segments to the new file.
   memset(Run.jobs, 0, sizeof Run.jobs);
   memset(Run.ring, 0, sizeof Run.ring);
+  ChunkToTsReset(&Run.convert);
   Run.block = 0;
   Run.blockOk = 0;
   Run.fileSize = 0;
@@ -604,14 +621,12 @@ void stream(void) {
     if (starting) Run.bySequence = list.hasSequence || list.ended;
     WatchPlaylist(list, _tick);
     if (!starting) FollowList();
-    // Chunks that are encrypted in a way the receiver cannot undo, and
-    // fragmented MP4 ones, would only ever be "Read err": the user is told
-    // why instead, and nothing is fetched.
+    // Chunks that are encrypted in a way the receiver cannot undo would only
+    // ever be "Read err": the user is told why instead, and nothing is
+    // fetched.
     StepResult refused = StepOk();
     if (list.lastKey.method == KEY_OTHER)
       refused = Fail("Encrypted", "the chunks are encrypted (not AES-128):", Run.chunkListUrl, -1, SHOW_ONCE);
-    else if (FragmentedMp4(list))
-      refused = Fail("No TS stream", "the chunks are fragmented MP4:", Run.chunkListUrl, -1, SHOW_ONCE);
     static Chunk chunk[StreamRingSize];
     int32_t selected = refused.ok ? SelectStep(list, chunk) : -1;
     uint32_t k = selected > 0 ? static_cast<uint32_t>(selected) : 0;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/ChunkToTs.h"
+#include "app/Mp4.h"
 #include "app/orvado.h"
 #include "app/paths.h"
 
@@ -119,17 +121,19 @@ struct PlaylistKey {
 };
 
 struct PlaylistSegment {
-  TextSpan uri;         // the URI line as written, blanks around it left out
-  uint32_t lineHash;    // HashText of the URI line and its byte range
-  bool terminated;      // a line end follows it (a last line may still be being written)
-  bool opensText;       // it is the text's first line (the ".ts" rule stops there)
-  bool discontinuity;   // #EXT-X-DISCONTINUITY before it
-  uint32_t durationMs;  // from #EXTINF, 0 without
-  int64_t sequence;     // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
-  int64_t rangeStart;   // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
-  int64_t rangeLength;  // and its length
-  PlaylistKey key;      // the key in force (method KEY_NONE without)
-  TextSpan map;         // URI of the #EXT-X-MAP in force
+  TextSpan uri;            // the URI line as written, blanks around it left out
+  uint32_t lineHash;       // HashText of the URI line and its byte range
+  bool terminated;         // a line end follows it (a last line may still be being written)
+  bool opensText;          // it is the text's first line (the ".ts" rule stops there)
+  bool discontinuity;      // #EXT-X-DISCONTINUITY before it
+  uint32_t durationMs;     // from #EXTINF, 0 without
+  int64_t sequence;        // media sequence number: #EXT-X-MEDIA-SEQUENCE plus its place
+  int64_t rangeStart;      // #EXT-X-BYTERANGE: first byte, or -1 for the whole resource
+  int64_t rangeLength;     // and its length
+  PlaylistKey key;         // the key in force (method KEY_NONE without)
+  TextSpan map;            // URI of the #EXT-X-MAP in force
+  int64_t mapRangeStart;   // its BYTERANGE: first byte, or -1 for the whole resource
+  int64_t mapRangeLength;  // and its length
 };
 
 struct PlaylistVariant {
@@ -204,6 +208,9 @@ struct Chunk {
   bool encrypted;       // METHOD=AES-128: decrypted with key and iv before the append
   uint8_t key[16];
   uint8_t iv[16];
+  uint32_t map;            // fragmented MP4: its init segment (#EXT-X-MAP) in Run.maps; 0 for TS
+  int64_t mapRangeStart;   // the init segment's byte range: first byte, or -1 for the whole resource
+  int64_t mapRangeLength;  // and its length
 };
 
 // Tries of one chunk while the list holds it.
@@ -244,15 +251,21 @@ bool RetryJob(uint32_t n, int32_t status);
 // number, or by their line for lists without numbers.
 void MarkListedJobs(const Playlist& list, bool bySequence, uint32_t from);
 
+// Makes the fragmented MP4 segment in the file at the Linux path `path` TS
+// in place, written through c->ts, with the init segment of `chunk` (its
+// map URL and range, fetched into init.mp4 of the settings folder when it is
+// not the one read last). *fetchedBytes (may be null) receives the segment's size as it came
+// (-1 when it cannot be read). False, told, when it cannot be made TS:
+// "Init error" for an init segment that did not come or cannot be read,
+// "Cannot decode" for codecs the receiver lacks; the file and the writer's
+// counters are then as they were.
+bool Fmp4ChunkToTs(const char* path, const Chunk& chunk, TsConversion* c, int64_t* fetchedBytes);
+
 // ---- Decisions on a parsed playlist ------------------------------------
 
 // True when the newest segments of a media playlist are encrypted: its last
 // #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
 bool Encrypted(const Playlist& list);
-
-// True when a media playlist's segments are fragmented MP4, which the
-// receiver's player cannot play: an #EXT-X-MAP whose URI is no ".ts".
-bool FragmentedMp4(const Playlist& list);
 
 // Master playlist: the variant with the highest BANDWIDTH attribute becomes
 // _OrvadoChunkName, of equal ones the earlier; shows "%u kb/s". The chosen
@@ -354,6 +367,7 @@ constexpr int NotFound = 127;
 // ---- One channel's run ---------------------------------------------------
 
 constexpr uint32_t RunJobs = 16;  // chunk jobs remembered
+constexpr uint32_t RunMaps = 2;   // init segment URLs remembered
 
 // Everything that a channel's run learns and sets, from the digit that
 // starts it to the next one: StreamStart clears it whole. The application's
@@ -409,6 +423,17 @@ struct StreamRun {
   // The AES-128 key last fetched.
   char keyUrl[StreamUrlSize];
   uint8_t keyBytes[16];
+  // Chunks of other forms made into transport stream for this Stream.ts.
+  TsConversion convert;
+  // Fragmented MP4: the init segment read last, and where it came from.
+  // The map URLs the chunks name, the last RunMaps of them, by their
+  // MapId: a chunk keeps only the number, as maps seldom change.
+  uint32_t mapId[RunMaps];
+  char maps[RunMaps][StreamUrlSize];
+  uint32_t mapNext;
+  uint32_t initMap;  // the map of Run.init (0: none read)
+  int64_t initRangeStart, initRangeLength;
+  mp4::Init init;
 };
 extern StreamRun Run;
 

@@ -618,7 +618,20 @@ TEST(MediaPlaylists, FragmentedMp4ByTheirMap) {
       {"#EXTM3U\n#EXT-X-MAP:BYTERANGE=\"720@0\",URI=\"main.mp4?t=1\"\n#EXTINF:2,\na\n", true},
       {"#EXTM3U\n#EXT-X-MAP:URI=\"tables.ts?t=1\"\n#EXTINF:2,\na.ts\n", false},
   };
-  for (const auto& [text, fmp4] : lists) EXPECT_EQ(stream_internal::FragmentedMp4(parse(text)), fmp4) << text;
+  for (const auto& [text, fmp4] : lists) EXPECT_EQ(parse(text).fragmentedMp4, fmp4) << text;
+}
+
+// An init segment that is part of a resource (ffmpeg's single-file fMP4) is
+// fetched as that range only.
+TEST(MediaPlaylists, MapByteRangeIsKeptForItsSegments) {
+  const stream_internal::Playlist& list = parse(
+      "#EXTM3U\n#EXT-X-MAP:URI=\"all.mp4\",BYTERANGE=\"720@16\"\n#EXTINF:2,\n#EXT-X-BYTERANGE:9000@736\nall.mp4\n"
+      "#EXT-X-MAP:URI=\"b.mp4\"\n#EXTINF:2,\nb.m4s\n");
+  ASSERT_EQ(list.windowCount, 2u);
+  EXPECT_EQ(list.window[0].mapRangeStart, 16);
+  EXPECT_EQ(list.window[0].mapRangeLength, 720);
+  EXPECT_EQ(list.window[0].rangeStart, 736) << "the segment's own range stays its own";
+  EXPECT_EQ(list.window[1].mapRangeStart, -1) << "a map without a range is the whole resource";
 }
 
 // Two thousand segments named without ".ts": still the last three.
@@ -1206,15 +1219,19 @@ const Scenario kFailures[] = {
        EXPECT_FALSE(exists(kStreamTs));
        EXPECT_EQ(_Stream_Block, 0u);
      }},
-    {"FragmentedMp4ListIsToldAndNotFetched",
+    {"Fmp4OfHevcIsToldCannotDecode",
      [] {
        freshStart();
        HttpServer server(kWww);
+       // The mp4 fuzz target's seed: the init's length, the init, a segment.
+       std::string seed = readFile(std::string(ORVADO_SOURCE_DIR) + "/tests/fuzz/corpus/mp4/hevc_aac");
+       size_t initSize = static_cast<uint8_t>(seed[2]) << 8 | static_cast<uint8_t>(seed[3]);
        serve("l.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:60\n#EXT-X-MAP:URI=\"init.mp4\"\n" +
                            mediaList({"a.m4s", "b.m4s"}).substr(8));
-       serve("a.m4s", std::string(1880, 'm'));
+       serve("init.mp4", seed.substr(4, initSize));
+       serve("a.m4s", seed.substr(4 + initSize));
        startChannel(server.url("l.m3u8"));
-       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "No TS stream"}));
+       EXPECT_EQ(step(), (std::vector<std::string>{"Playlistmode", "Cannot decode", "Start ts err"}));
        EXPECT_FALSE(exists(kStreamTs));
        EXPECT_EQ(_Stream_Block, 0u);
      }},

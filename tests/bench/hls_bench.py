@@ -76,14 +76,14 @@ class Source:
         self.proc.wait()
 
 
-def emulator(disk, url, keys, run):
-    """orvado-emu on `disk` (a folder, kept) with channel 1 set to `url`."""
+def emulator(disk, url, keys, run, playlist="index.m3u8"):
+    """orvado-emu on `disk` (a folder, kept) with channel 1 set to `url`'s `playlist`."""
     if not os.path.isdir(disk):
         shutil.copytree(os.path.join(BUILD, "disk"), disk)
         shutil.copy(shutil.which("wget"), os.path.join(disk, "ProgramFiles", "wget"))
     os.makedirs(os.path.join(disk, "ProgramFiles", "Settings", "orvado"), exist_ok=True)
     with open(os.path.join(disk, "ProgramFiles", "Settings", "orvado", "orvado.ini"), "w") as ini:
-        ini.write("tvname1=Live\ntvPL1=%sindex.m3u8\n" % url)
+        ini.write("tvname1=Live\ntvPL1=%s%s\n" % (url, playlist))
     return subprocess.Popen([os.path.join(BUILD, "orvado-emu"), "--disk", disk, "--keys", keys, "--run", run,
                              os.path.join(BUILD, "Orvado.tap")],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)

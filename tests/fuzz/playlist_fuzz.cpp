@@ -55,6 +55,8 @@ void checkSegment(const stream_internal::PlaylistSegment& s, const char* text, c
   checkSpan(s.key.iv, text, end);
   checkSpan(s.map, text, end);
   FUZZ_CHECK((s.rangeStart < 0) == (s.rangeLength < 0));
+  FUZZ_CHECK((s.mapRangeStart < 0) == (s.mapRangeLength < 0));
+  FUZZ_CHECK(s.mapRangeLength != 0);
 }
 
 // What the record says of the text it was read from.
@@ -166,7 +168,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   stream_internal::ParsePlaylist(text, -1, &list);
   checkPlaylist(list, text, end, -1);
   stream_internal::Encrypted(list);
-  stream_internal::FragmentedMp4(list);
   // A channel's first step selects what the pipeline fetches: the last three
   // usable segments of a live list, the first three of one that has ended,
   // in list order. A list with keys is left out: its keys would be fetched.
