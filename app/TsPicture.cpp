@@ -26,6 +26,19 @@ const uint8_t* SectionOf(const uint8_t* p, uint32_t pid, uint32_t* length) {
   return s;
 }
 
+bool IsSound(uint8_t streamType) {
+  switch (streamType) {
+    case 0x03:  // MPEG-1 audio
+    case 0x04:  // MPEG-2 audio
+    case 0x0F:  // AAC (ADTS)
+    case 0x11:  // AAC (LATM)
+    case 0x81:  // AC-3
+    case 0x87:  // E-AC-3
+      return true;
+    default: return false;
+  }
+}
+
 bool IsPicture(uint8_t streamType) {
   switch (streamType) {
     case 0x01:  // MPEG-1 video
@@ -55,12 +68,12 @@ int TsPicture(const uint8_t* data, size_t size) {
         }
     } else if (pmtPid != 0x2000 && (s = SectionOf(data + i, pmtPid, &length)) != nullptr && s[0] == 0x02) {
       uint32_t at = 12u + ((s[10] & 0x0Fu) << 8 | s[11]);
-      bool any = false;
+      bool sound = false;
       for (; at + 5 <= length - 4; at += 5u + ((s[at + 3] & 0x0Fu) << 8 | s[at + 4])) {
         if (IsPicture(s[at])) return 1;
-        any = true;
+        sound = sound || IsSound(s[at]);
       }
-      return any ? 0 : -1;
+      return sound ? 0 : -1;
     }
   }
   return -1;

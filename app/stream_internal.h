@@ -51,8 +51,8 @@ bool DecryptFile(const char* path, const uint8_t key[16], const uint8_t iv[16]);
 
 // Whether the transport stream of `size` bytes at `data` (whole packets
 // from its start) carries a picture, by its first program's map: 1 when it
-// lists a video stream, 0 when it lists only others (radio), -1 when no map
-// is found.
+// lists a video stream, 0 when it lists sound and no picture (radio), -1
+// when no map is found or it lists neither.
 int TsPicture(const uint8_t* data, size_t size);
 
 // ---- One way to fail ---------------------------------------------------

@@ -109,6 +109,8 @@ def probe(path):
         segments = len(hls_bench.find_segments(f.read(), SMALL)) if not codecs else 0
     if segments:
         return "%d whole test segments" % segments
+    if not codecs and "ffmpeg" in path:
+        return "%.1f MB remuxed (test segments are not whole in it)" % (size / 1e6)
     seconds = float(info.get("format", {}).get("duration", 0) or 0)
     return "%s, %.0f s, %.1f MB" % ("+".join(codecs) or "no audio/video", seconds, size / 1e6)
 
