@@ -14,29 +14,13 @@
 
 #include "app/Mp4.h"
 #include "platform/tap.h"
-
-// The receiver's allocator, as the converter reaches it.
-void* (*TAP_MemAlloc)(uint32_t size) = [](uint32_t size) { return std::malloc(size); };
-int (*TAP_MemFree)(const void* block) = [](const void* block) {
-  std::free(const_cast<void*>(block));
-  return 1;
-};
+#include "tests/bench/count_support.h"
 
 namespace {
 
 TsWriter writer;
 mp4::Init init;
 uint8_t initData[64 * 1024];
-char block[128 * 1024];  // what cat reads and writes at a time
-
-bool Copy(int in, int out) {
-  for (;;) {
-    ssize_t n = read(in, block, sizeof block);
-    if (n == 0) return true;
-    if (n < 0 || write(out, block, static_cast<size_t>(n)) != n) return false;
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +40,7 @@ int main(int argc, char** argv) {
     TsWriterReset(&writer);
     ok = mp4::Fmp4ToTs(in, init, &writer, out) == mp4::CONVERT_OK;
   } else if (std::strcmp(argv[1], "copy") == 0) {
-    ok = Copy(in, out);
+    ok = count_support::Copy(in, out);
   }
   close(in);
   return close(out) == 0 && ok ? 0 : 1;

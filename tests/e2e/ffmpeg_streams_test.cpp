@@ -261,11 +261,7 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
   ASSERT_EQ(system(("mkdir -p " + work).c_str()), 0);
   inFreshProcess([&] {
     if (tls) setenv("WGETRC", (dir + "/wgetrc").c_str(), 1);
-    emu::Config config;
-    config.audioFile = work + "/sound.wav";
-    freshReceiver(config);
-    writeFile("/mnt/hd/ProgramFiles/Settings/orvado/orvado.ini",
-              std::string("tvname1=Ffmpeg\ntvPL1=") + server.url() + c.playlist + "\n");
+    freshReceiverWithChannel(work + "/sound.wav", "Ffmpeg", server.url() + c.playlist);
     std::string out;
     uint32_t keyTick = 0, soundTick = 0;  // the first look comes with the digit
     bool played = playChannelOne(

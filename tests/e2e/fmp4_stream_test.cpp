@@ -95,10 +95,7 @@ TEST_P(HlsFmp4, LiveH264AndAacPlayFromTheTsMadeOfThem) {
   const std::string work = ffmpeg.folder() + "/run";
   ASSERT_EQ(system(("mkdir -p " + work).c_str()), 0);
   inFreshProcess([&] {
-    emu::Config config;
-    config.audioFile = work + "/sound.wav";
-    freshReceiver(config);
-    writeFile("/mnt/hd/ProgramFiles/Settings/orvado/orvado.ini", "tvname1=Fmp4\ntvPL1=" + server.url() + "list.m3u8\n");
+    freshReceiverWithChannel(work + "/sound.wav", "Fmp4", server.url() + "list.m3u8");
     std::string out;
     emu::PlayerStatus seen;
     bool played = playChannelOne(

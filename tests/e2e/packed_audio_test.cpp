@@ -129,11 +129,7 @@ TEST(PackedAudio, LiveStationPlaysAndStreamTsIsTransportStream) {
   const std::string work = ffmpeg.folder() + "/run";
   ASSERT_EQ(system(("mkdir -p " + work).c_str()), 0);
   inFreshProcess([&] {
-    emu::Config config;
-    config.audioFile = work + "/sound.wav";
-    freshReceiver(config);
-    writeFile("/mnt/hd/ProgramFiles/Settings/orvado/orvado.ini",
-              "tvname1=Radio\ntvPL1=" + server.url() + "list.m3u8\n");
+    freshReceiverWithChannel(work + "/sound.wav", "Radio", server.url() + "list.m3u8");
     std::string out;
     bool played = playChannelOne(
         [&](const emu::PlayerStatus& s) {

@@ -51,11 +51,7 @@ TEST(Play, LiveChannelOfRealVideoIsDecodedOnScreenAndInTheAudio) {
   emu::Image a, b;
   inFreshProcess([&] {
     // The real clock: the player paces itself by it against the stream.
-    emu::Config config;
-    config.audioFile = work + "/sound.wav";
-    freshReceiver(config);
-    writeFile("/mnt/hd/ProgramFiles/Settings/orvado/orvado.ini",
-              "tvname1=Live\ntvPL1=" + server.url() + "index.m3u8\n");
+    freshReceiverWithChannel(work + "/sound.wav", "Live", server.url() + "index.m3u8");
 
     // What the run waits for, in order; where it stops tells what did not come.
     enum Step { FirstPictures, HalfASecondLater, SoundEnough };

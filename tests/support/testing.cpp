@@ -65,6 +65,13 @@ void freshReceiver(const emu::Config& config) {
   takeConsoleLines();
 }
 
+void freshReceiverWithChannel(const std::string& wav, const std::string& name, const std::string& url) {
+  emu::Config config;
+  config.audioFile = wav;
+  freshReceiver(config);
+  writeFile("/mnt/hd/ProgramFiles/Settings/orvado/orvado.ini", "tvname1=" + name + "\ntvPL1=" + url + "\n");
+}
+
 emu::Config virtualConfig() {
   emu::Config c;
   c.virtualClock = true;

@@ -16,6 +16,11 @@ namespace orvado_test {
 // when the receiver cannot be made.
 void freshReceiver(const emu::Config& config = emu::Config());
 
+// A receiver on the real clock whose sound goes to the WAV file `wav`, with
+// one channel in its settings: `name` at `url`. Fails the test as
+// freshReceiver does.
+void freshReceiverWithChannel(const std::string& wav, const std::string& name, const std::string& url);
+
 // A config with the virtual clock on, the usual choice for tests.
 emu::Config virtualConfig();
 
