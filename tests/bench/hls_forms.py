@@ -66,16 +66,65 @@ CASES = {
               ("ffmpeg", ["-map", "1:a", "-c:a", "aac", "-b:a", "128k", "-f", "hls", "-hls_time", "2",
                           "-hls_segment_filename", "s_%d.ts", "list.m3u8"], True, "list.m3u8")),
     "vod-150": ("a VOD list of 150 segments", ("hlssource", ["--mode", "vod", "--segments", "150"])),
+    "fmp4": ("fMP4 segments (H.264 and AAC)",
+             ("ffmpeg", ["-map", "0:v", "-map", "1:a"] + H264 +
+              ["-hls_segment_type", "fmp4", "-hls_segment_options", "muxrate=16000000", "-hls_segment_filename",
+               "s_%d.m4s", "list.m3u8"], True, "list.m3u8")),
+    "audio-rendition": ("sound only in a separate audio rendition",
+                        ("ffmpeg", ["-map", "0:v", "-map", "1:a"] + H264 +
+                         ["-master_pl_name", "index.m3u8", "-var_stream_map", "v:0,agroup:aud a:0,agroup:aud",
+                          "-hls_segment_filename", "v%v_%d.ts", "v%v.m3u8"], True, "index.m3u8")),
+    "packed-aac": ("packed audio: ADTS AAC behind ID3 timestamps", ("packed", [])),
 }
+
+
+def packager(folder):
+    """Packed audio as radio stations serve it: each ADTS piece that ffmpeg's
+    segment list names as done becomes seg_N.aac behind an ID3 tag with its
+    timestamp, and the last five make list.m3u8. A process of its own."""
+    pid = os.fork()
+    if pid:
+        return pid
+    stamp, n, entries = 90000 * 10, 0, []
+    for _ in range(3000):
+        time.sleep(0.1)
+        done = os.path.join(folder, "raw.m3u8")
+        if not os.path.exists(done) or ("raw_%d.aac" % n) not in open(done).read():
+            continue
+        aac = open(os.path.join(folder, "raw_%d.aac" % n), "rb").read()
+        frames, at = 0, 0
+        while at + 7 <= len(aac) and aac[at] == 0xFF:
+            frames, at = frames + 1, at + ((aac[at + 3] & 3) << 11 | aac[at + 4] << 3 | aac[at + 5] >> 5)
+        owner = b"com.apple.streaming.transportStreamTimestamp\0"
+        priv = b"PRIV" + (len(owner) + 8).to_bytes(4, "big") + b"\0\0" + owner + stamp.to_bytes(8, "big")
+        size = len(priv)
+        tag = b"ID3\4\0\0" + bytes([size >> 21 & 127, size >> 14 & 127, size >> 7 & 127, size & 127]) + priv
+        with open(os.path.join(folder, "seg_%d.aac.part" % n), "wb") as f:
+            f.write(tag + aac)
+        os.rename(os.path.join(folder, "seg_%d.aac.part" % n), os.path.join(folder, "seg_%d.aac" % n))
+        entries.append("#EXTINF:%.6f,\nseg_%d.aac\n" % (frames * 1024 / 48000, n))
+        stamp += frames * 1024 * 90000 // 48000
+        first = max(0, len(entries) - 5)
+        text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:3\n#EXT-X-MEDIA-SEQUENCE:%d\n" % first
+        with open(os.path.join(folder, "list.tmp"), "w") as f:
+            f.write(text + "".join(entries[first:]))
+        os.rename(os.path.join(folder, "list.tmp"), os.path.join(folder, "list.m3u8"))
+        n += 1
+    os._exit(0)
 
 
 def start_source(kind, work):
     """The case's source: (URL of what the channel names, its processes)."""
+    if kind[0] == "packed":
+        kind = ("ffmpeg", ["-map", "1:a", "-c:a", "aac", "-b:a", "64k", "-ac", "2", "-f", "segment", "-segment_time",
+                           "2", "-segment_format", "adts", "-segment_list", "raw.m3u8", "-segment_list_type", "m3u8",
+                           "raw_%d.aac"], True, "list.m3u8")
     if kind[0] == "ffmpeg":
         _, output, live, playlist = kind
         folder = os.path.join(work, "source")
         os.makedirs(folder)
         maker = ffmpeg_source(folder, output, live)
+        helper = packager(folder) if "raw.m3u8" in output else None
         for _ in range(600):
             if os.path.exists(os.path.join(folder, playlist)) and (
                     not live or open(os.path.join(folder, "list.m3u8" if "list" in playlist else "v0.m3u8"))
@@ -93,7 +142,9 @@ def start_source(kind, work):
     line = server.stdout.readline().strip()
     if not line.startswith("serving "):
         raise SystemExit("the test source did not start: %r" % line)
-    return line[len("serving "):] + playlist, [p for p in (maker, server) if p]
+    if kind[0] != "ffmpeg":
+        helper = None
+    return line[len("serving "):] + playlist, [p for p in (maker, server) if p], helper
 
 
 def probe(path):
@@ -118,7 +169,7 @@ def probe(path):
 def run_case(name, seconds):
     what, kind = CASES[name]
     work = tempfile.mkdtemp(prefix="orvado-forms-")
-    url, sources = start_source(kind, work)
+    url, sources, helper = start_source(kind, work)
     outputs = {"streamlink": os.path.join(work, "streamlink.ts"), "ffmpeg": os.path.join(work, "ffmpeg.ts")}
     disk = os.path.join(work, "hd")
     start = time.monotonic()
@@ -140,6 +191,9 @@ def run_case(name, seconds):
         hls_bench.stop(procs[client])
     for p in sources:
         hls_bench.stop(p)
+    if helper:
+        os.kill(helper, 9)
+        os.waitpid(helper, 0)
     words = sorted({m.group(1) for line in console for m in [re.search(r"Orvado: ([^:]+):", line)] if m})
     decoded = [line.split("Player: ", 1)[1] for line in console if "Player: Stream.ts: " in line and (
         "video" in line or "audio" in line or "does not decode" in line)][:2]

@@ -279,7 +279,9 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
       EXPECT_NE(out.find(std::string("Orvado: ") + c.word + ":"), std::string::npos) << out;
     }
     EXPECT_EQ(out.find("damaged"), std::string::npos) << out;
-    if (radio) EXPECT_LT(soundTick - keyTick, 3000u) << "the sound within 30 s of the digit";
+    if (radio) {
+      EXPECT_LT(soundTick - keyTick, 3000u) << "the sound within 30 s of the digit";
+    }
   });
   if (::testing::Test::HasFailure()) return;
 
