@@ -29,13 +29,13 @@ uint64_t nominalBytesPlayed(uint64_t size, uint32_t since, uint32_t now) {
 
 const uint8_t* ClockedPlay::packet(int fd, uint64_t size) {
   if (offset_ < bufferAt_ || offset_ + 188 > bufferAt_ + buffered_) {
-    uint64_t want = std::min<uint64_t>(sizeof buffer_, (size - offset_) / 188 * 188);
+    size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buffer_, (size - offset_) / 188 * 188));
     ssize_t got = pread(fd, buffer_, want, static_cast<off_t>(offset_));
     if (got < 188) return nullptr;
     bufferAt_ = offset_;
     buffered_ = static_cast<size_t>(got);
   }
-  return buffer_ + (offset_ - bufferAt_);
+  return buffer_ + static_cast<size_t>(offset_ - bufferAt_);
 }
 
 uint64_t ClockedPlay::played(int fd, uint64_t size, uint32_t since, uint32_t now) {
