@@ -40,13 +40,15 @@ export function startUntil(command, args, ready, timeoutMs = 30000) {
   });
 }
 
-// Ends a child with `signal` and resolves with its exit code, or kills it
-// after `graceMs` and resolves with null.
+// Ends a child with `signal` and resolves with its exit code; with the name
+// of the signal that ended it instead, or, when it outlives `graceMs`, kills
+// it and says so: a failed check then tells which.
 export function stop(child, signal = 'SIGINT', graceMs = 15000) {
   if (!child || child.exitCode !== null || child.signalCode !== null) return Promise.resolve(child?.exitCode ?? null);
   return new Promise((resolve) => {
-    const timer = setTimeout(() => { child.kill('SIGKILL'); resolve(null); }, graceMs);
-    child.once('exit', (code) => { clearTimeout(timer); resolve(code); });
+    // Not a status: the signal that ended it, or that it outlived the grace.
+    const timer = setTimeout(() => { child.kill('SIGKILL'); resolve(`still running after ${graceMs} ms`); }, graceMs);
+    child.once('exit', (code, ended) => { clearTimeout(timer); resolve(code ?? ended); });
     child.kill(signal);
   });
 }
