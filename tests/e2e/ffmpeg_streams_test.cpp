@@ -205,31 +205,8 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
 
   // Padded to 16 Mbit/s: each segment of a second adds 2 MB, so the
   // 7,000,000 bytes that start the player come within a few steps.
-  std::vector<std::string> output = c.maps;
-  output.insert(output.end(), {"-c:v",
-                               "libx264",
-                               "-preset",
-                               "ultrafast",
-                               "-pix_fmt",
-                               "yuv420p",
-                               "-g",
-                               "25",
-                               "-keyint_min",
-                               "25",
-                               "-sc_threshold",
-                               "0",
-                               "-c:a",
-                               "aac",
-                               "-b:a",
-                               "64k",
-                               "-ac",
-                               "2",
-                               "-f",
-                               "hls",
-                               "-hls_time",
-                               "1",
-                               "-hls_list_size",
-                               "5"});
+  std::vector<std::string> output = joined(c.maps, {kH264Picture, kAacSound});
+  output.insert(output.end(), {"-f", "hls", "-hls_time", "1", "-hls_list_size", "5"});
   if (!radio) output.insert(output.end(), {"-hls_segment_options", "muxrate=16000000"});
   output.insert(output.end(), c.hls.begin(), c.hls.end());
   std::map<std::string, std::string> files;

@@ -43,46 +43,10 @@ TEST_P(HlsFmp4, LiveH264AndAacPlayFromTheTsMadeOfThem) {
   const Layout& layout = GetParam();
   // Constant 16 Mbit/s (x264 pads with filler units): the 7,000,000 bytes
   // that start the player come within a few segments of a second.
-  std::vector<std::string> output = {"-map",
-                                     "0:v",
-                                     "-map",
-                                     "1:a",
-                                     "-c:v",
-                                     "libx264",
-                                     "-preset",
-                                     "ultrafast",
-                                     "-pix_fmt",
-                                     "yuv420p",
-                                     "-g",
-                                     "25",
-                                     "-keyint_min",
-                                     "25",
-                                     "-sc_threshold",
-                                     "0",
-                                     "-b:v",
-                                     "16M",
-                                     "-minrate",
-                                     "16M",
-                                     "-maxrate",
-                                     "16M",
-                                     "-bufsize",
-                                     "2M",
-                                     "-x264-params",
-                                     "nal-hrd=cbr",
-                                     "-c:a",
-                                     "aac",
-                                     "-b:a",
-                                     "64k",
-                                     "-ac",
-                                     "2",
-                                     "-f",
-                                     "hls",
-                                     "-hls_time",
-                                     "1",
-                                     "-hls_list_size",
-                                     "5",
-                                     "-hls_segment_type",
-                                     "fmp4"};
+  std::vector<std::string> output = joined({"-map", "0:v", "-map", "1:a"}, {kH264Picture, kAacSound});
+  output.insert(output.end(),
+                {"-b:v", "16M", "-minrate", "16M", "-maxrate", "16M", "-bufsize", "2M", "-x264-params", "nal-hrd=cbr",
+                 "-f", "hls", "-hls_time", "1", "-hls_list_size", "5", "-hls_segment_type", "fmp4"});
   output.insert(output.end(), layout.hls.begin(), layout.hls.end());
   output.push_back("list.m3u8");
   FfmpegHls ffmpeg(output, true, 60);

@@ -90,27 +90,10 @@ pid_t StartPackager(const std::string& folder) {
 }
 
 TEST(PackedAudio, LiveStationPlaysAndStreamTsIsTransportStream) {
-  FfmpegHls ffmpeg({"-map",
-                    "1:a",
-                    "-c:a",
-                    "aac",
-                    "-b:a",
-                    "64k",
-                    "-ac",
-                    "2",
-                    "-f",
-                    "segment",
-                    "-segment_time",
-                    "2",
-                    "-segment_format",
-                    "adts",
-                    "-segment_list",
-                    "raw.m3u8",
-                    "-segment_list_type",
-                    "m3u8",
-                    "-segment_list_flags",
-                    "+live",
-                    "raw_%d.aac"},
+  FfmpegHls ffmpeg(joined({"-map", "1:a"},
+                          {kAacSound,
+                           {"-f", "segment", "-segment_time", "2", "-segment_format", "adts", "-segment_list",
+                            "raw.m3u8", "-segment_list_type", "m3u8", "-segment_list_flags", "+live", "raw_%d.aac"}}),
                    true, 60);
   ASSERT_FALSE(ffmpeg.folder().empty());
   pid_t packager = StartPackager(ffmpeg.folder());

@@ -18,6 +18,20 @@
 
 namespace orvado_test {
 
+// The test picture as H.264 that any receiver decodes, a key frame each
+// second; and the tone as stereo AAC at 64 kb/s.
+inline const std::vector<std::string> kH264Picture = {"-c:v",          "libx264", "-preset", "ultrafast",   "-pix_fmt",
+                                                      "yuv420p",       "-g",      "25",      "-keyint_min", "25",
+                                                      "-sc_threshold", "0"};
+inline const std::vector<std::string> kAacSound = {"-c:a", "aac", "-b:a", "64k", "-ac", "2"};
+
+// `a` followed by each of `rest`.
+inline std::vector<std::string> joined(std::vector<std::string> a,
+                                       std::initializer_list<std::vector<std::string>> rest) {
+  for (const auto& r : rest) a.insert(a.end(), r.begin(), r.end());
+  return a;
+}
+
 class FfmpegHls {
  public:
   // Runs ffmpeg in the folder with the two test inputs, then `output`: the
