@@ -79,6 +79,14 @@ export async function startEmulator(template, extra = [], tap = path.join(buildD
     /web front end: (http:\/\/127\.0\.0\.1:\d+\/)/);
   child.url = child.match[1];
   child.port = Number(new URL(child.url).port);
+  // The page answers before the TAP is loaded, and a key sent then is refused
+  // (409); under a sanitizer the load takes long enough for a test to hit that.
+  try {
+    await until('the TAP loaded', async () => (await (await fetch(child.url + 'api/state')).json()).tap !== 'starting', 20000, 50);
+  } catch (e) {
+    child.kill('SIGKILL');
+    throw e;
+  }
   return child;
 }
 
