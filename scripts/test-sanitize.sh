@@ -17,7 +17,7 @@ cd "$root/build-asan"
 find . -name '*.gcda' -delete
 ctest --output-on-failure -j2 --timeout 900 "$@"
 
-echo "== line coverage of app/ and lib/"
+echo "== line coverage of app/ and lib/ (at ${SECONDS} s)"
 gcovr --root "$root" --filter "$root/app/" --filter "$root/lib/" --object-directory "$root/build-asan" \
   --gcov-ignore-parse-errors --sort-percentage --print-summary "$root/build-asan" 2>/dev/null |
   grep -vE '^-+$' || echo "coverage: gcovr found no counts"
