@@ -21,11 +21,17 @@ namespace {
 
 const std::string kStreamTs = "/mnt/hd/MediaFiles/tmp/Stream.ts";
 
-TEST(HlsRendition, SoundFromItsOwnRenditionPlaysWithThePicture) {
+// The segments as transport stream, or as fragmented MP4 (each list with its
+// own init segment).
+class HlsRendition : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HlsRendition, SoundFromItsOwnRenditionPlaysWithThePicture) {
+  const std::string type = GetParam();
   std::vector<std::string> output = joined({"-map", "1:a", "-map", "0:v"}, {kAacSound, kH264Picture});
-  output.insert(output.end(),
-                {"-f", "hls", "-hls_time", "1", "-hls_list_size", "6", "-master_pl_name", "index.m3u8",
-                 "-var_stream_map", "a:0,agroup:aud v:0,agroup:aud", "-hls_segment_filename", "v%v_%d.ts", "v%v.m3u8"});
+  output.insert(output.end(), {"-f", "hls", "-hls_time", "1", "-hls_list_size", "6", "-master_pl_name", "index.m3u8",
+                               "-var_stream_map", "a:0,agroup:aud v:0,agroup:aud", "-hls_segment_type", type});
+  if (type == "fmp4") output.insert(output.end(), {"-hls_fmp4_init_filename", "init.mp4"});
+  output.insert(output.end(), {"-hls_segment_filename", type == "fmp4" ? "v%v_%d.m4s" : "v%v_%d.ts", "v%v.m3u8"});
   FfmpegHls ffmpeg(output, true, 120);
   ASSERT_FALSE(ffmpeg.folder().empty());
   ASSERT_TRUE(ffmpeg.waitFor("v1.m3u8", "#EXTINF", 4, 60)) << "ffmpeg made no live stream";
@@ -88,5 +94,10 @@ TEST(HlsRendition, SoundFromItsOwnRenditionPlaysWithThePicture) {
     for (size_t i = 1; i < t.size(); ++i) ASSERT_GT(t[i], t[i - 1]) << "track " << track << ", packet " << i;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Segments, HlsRendition, ::testing::Values("mpegts", "fmp4"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           return std::string(param.param) == "fmp4" ? "Fmp4" : "Ts";
+                         });
 
 }  // namespace
