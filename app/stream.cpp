@@ -745,6 +745,10 @@ void stream(void) {
     char* soundText = k > 0 || waiting > 0 ? FetchSoundList() : nullptr;
     for (uint32_t i = 0; i < k; ++i)
       hasSound[i] = soundText != nullptr && SoundChunkFor(list, chunk[i], soundList, Run.soundListBase, &sound[i]);
+    // A live sound list that has not reached a chunk's number yet lags the
+    // picture's by a moment: that chunk waits for it a little.
+    const bool soundLags = soundText != nullptr && !soundList.ended;
+    const int64_t soundLast = soundList.mediaSequence + soundList.segmentCount - 1;
     // Chunks of earlier steps whose sound the list now names.
     for (uint32_t i = 0; soundText != nullptr && i < waiting; ++i) {
       const ChunkJob* job = JobFor(pending[i]);
@@ -772,7 +776,7 @@ void stream(void) {
       if (StremDlTest(identity) != 0 && StartJob(Run.block, chunk[i])) {
         if (hasSound[i])
           StartSoundJob(Run.block, sound[i]);
-        else if (Run.soundListUrl[0] != '\0')
+        else if (soundLags && chunk[i].sequence > soundLast)
           AwaitSound(Run.block);
         ++Run.block;
       }
