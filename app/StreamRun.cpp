@@ -25,7 +25,6 @@ char (&_OrvadoDlTsFileName_OK)[StreamRingSize][StreamUrlSize] = Run.ring;
 void StreamStart(uint8_t channel) {
   memset(&Run, 0, sizeof Run);
   ChunkToTsReset(&Run.convert);
-  ChunkToTsReset(&Run.soundConvert);
   TsMergeReset(&Run.merge);
   Run.channel = channel;
   HDD_ChangeDir(MediaTmpDir);

@@ -233,8 +233,8 @@ bool MergeSound(const char* path, const char* soundPath, const Chunk* sound) {
   bool ok =
       soundPath != nullptr && sound != nullptr && (!sound->encrypted || DecryptFile(soundPath, sound->key, sound->iv));
   if (ok)
-    ok = sound->map != 0 ? Fmp4ChunkToTs(soundPath, *sound, &Run.soundConvert, nullptr)
-                         : ChunkToTs(soundPath, &Run.soundConvert, nullptr);
+    ok = sound->map != 0 ? Fmp4ChunkToTs(soundPath, *sound, &Run.convert, nullptr)
+                         : ChunkToTs(soundPath, &Run.convert, nullptr);
   if (!ok) Fail("Sound apart", "no sound from the rendition for", sound != nullptr ? sound->url : path, -1, SHOW_ONCE);
   return MergeSoundChunk(path, ok ? soundPath : nullptr, &Run.merge);
 }
@@ -513,7 +513,6 @@ void RestartAtLiveEdge(void) {
   memset(Run.jobs, 0, sizeof Run.jobs);
   memset(Run.ring, 0, sizeof Run.ring);
   ChunkToTsReset(&Run.convert);
-  ChunkToTsReset(&Run.soundConvert);
   TsMergeReset(&Run.merge);
   Run.block = 0;
   Run.blockOk = 0;
@@ -663,8 +662,7 @@ int FirstChunkPicture(void) {
   return picture;
 }
 
-uint32_t BeginRun(Chunk (&chunk)[StreamRingSize], Chunk (&sound)[StreamRingSize], bool (&hasSound)[StreamRingSize],
-                  uint32_t k) {
+uint32_t BeginRun(Chunk (&chunk)[StreamRingSize], uint32_t k) {
   // One identity for a chunk everywhere: URL and byte range.
   ChunkIdentity(chunk[0], Run.ring[StreamRingSize - 1], StreamUrlSize);
   Run.block = 1;
@@ -682,11 +680,7 @@ uint32_t BeginRun(Chunk (&chunk)[StreamRingSize], Chunk (&sound)[StreamRingSize]
   Run.lastChunkBytes = Run.fileSize;
   Run.msAppended = chunk[0].durationMs;
   Run.soundOnly = FirstChunkPicture() == 0;
-  for (uint32_t i = 1; i + 1 < k; ++i) {
-    chunk[i - 1] = chunk[i];
-    sound[i - 1] = sound[i];
-    hasSound[i - 1] = hasSound[i];
-  }
+  for (uint32_t i = 1; i + 1 < k; ++i) chunk[i - 1] = chunk[i];
   return k >= 2 ? k - 2 : 0;
 }
 
@@ -737,45 +731,42 @@ void stream(void) {
     int32_t selected = refused.ok ? SelectStep(list, chunk) : -1;
     uint32_t k = selected > 0 ? static_cast<uint32_t>(selected) : 0;
     TAP_MemFree(text);
-    // The rendition's segments that sound with the chosen chunks.
-    static Chunk sound[StreamRingSize];
-    static bool hasSound[StreamRingSize];
+    // The rendition's list, read while the chunks' jobs start: the
+    // segments that sound with them are found in it then.
     uint32_t pending[RunJobs];
     uint32_t waiting = Run.block != 0 ? PendingSound(Run.blockOk, pending) : 0;
     char* soundText = k > 0 || waiting > 0 ? FetchSoundList() : nullptr;
-    for (uint32_t i = 0; i < k; ++i)
-      hasSound[i] = soundText != nullptr && SoundChunkFor(list, chunk[i], soundList, Run.soundListBase, &sound[i]);
+    Chunk sound;
+    auto soundFor = [&](const Chunk& c) {
+      return soundText != nullptr && SoundChunkFor(list, c, soundList, Run.soundListBase, &sound);
+    };
     // A live sound list that has not reached a chunk's number yet lags the
     // picture's by a moment: that chunk waits for it a little.
     const bool soundLags = soundText != nullptr && !soundList.ended;
     const int64_t soundLast = soundList.mediaSequence + soundList.segmentCount - 1;
     // Chunks of earlier steps whose sound the list now names.
-    for (uint32_t i = 0; soundText != nullptr && i < waiting; ++i) {
+    for (uint32_t i = 0; i < waiting; ++i) {
       const ChunkJob* job = JobFor(pending[i]);
-      Chunk found;
-      if (job != nullptr && SoundChunkFor(list, job->chunk, soundList, Run.soundListBase, &found))
-        StartSoundJob(pending[i], found);
+      if (job != nullptr && soundFor(job->chunk)) StartSoundJob(pending[i], sound);
     }
-    if (soundText != nullptr) TAP_MemFree(soundText);
     if (starting && selected >= 0) {
       // No chunk in the list: nothing to start from, so the start is retried.
-      if (k == 0) {
-        Fail("Start ts err", "no chunk in", Run.chunkListUrl);
+      bool started = k > 0;
+      if (!started) Fail("Start ts err", "no chunk in", Run.chunkListUrl);
+      if (started) started = FetchFirstChunk(chunk[0], soundFor(chunk[0]) ? &sound : nullptr);
+      if (!started) {
+        if (soundText != nullptr) TAP_MemFree(soundText);
         StartFailed(false);
         return;
       }
-      if (!FetchFirstChunk(chunk[0], hasSound[0] ? &sound[0] : nullptr)) {
-        StartFailed(false);
-        return;
-      }
-      k = BeginRun(chunk, sound, hasSound, k);
+      k = BeginRun(chunk, k);
     }
     char identity[StreamUrlSize + 48];
     for (uint32_t i = 0; i < k; ++i) {
       ChunkIdentity(chunk[i], identity, sizeof identity);
       if (StremDlTest(identity) != 0 && StartJob(Run.block, chunk[i])) {
-        if (hasSound[i])
-          StartSoundJob(Run.block, sound[i]);
+        if (soundFor(chunk[i]))
+          StartSoundJob(Run.block, sound);
         else if (soundLags && chunk[i].sequence > soundLast)
           AwaitSound(Run.block);
         ++Run.block;
@@ -785,6 +776,7 @@ void stream(void) {
         Run.lastStartedId = chunk[i].id;
       }
     }
+    if (soundText != nullptr) TAP_MemFree(soundText);
   } else if (starting) {
     StartFailed(fetched == FETCH_GONE);
   }

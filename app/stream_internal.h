@@ -467,11 +467,11 @@ struct StreamRun {
   int64_t initRangeStart, initRangeLength;
   mp4::Init init;
   // Sound in a rendition of its own: its chunk list ("" without), where that
-  // list came from after redirects, the conversion of its segments and the
-  // merge with the picture.
+  // list came from after redirects, and the merge with the picture. Its
+  // segments of other forms are made TS through `convert` too: the merge
+  // writes their packets anew, under its own counters.
   char soundListUrl[StreamUrlSize];
   char soundListBase[StreamUrlSize];
-  TsConversion soundConvert;
   TsMerge merge;
 };
 extern StreamRun Run;
