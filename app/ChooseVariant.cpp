@@ -35,6 +35,19 @@ bool Before(const Playlist& list, uint32_t a, uint32_t b) {
   return a < b;
 }
 
+// The rendition that sounds with variant `v`: of its AUDIO group, the one
+// marked DEFAULT=YES, else the first with a URI; null when none has a URI.
+const PlaylistRendition* SoundRendition(const Playlist& list, const PlaylistVariant& v) {
+  const PlaylistRendition* first = nullptr;
+  for (uint32_t i = 0; i < list.renditionCount; ++i) {
+    const PlaylistRendition& r = list.rendition[i];
+    if (!SpanIs(r.type, "AUDIO") || !SameSpan(r.groupId, v.audio) || r.uri.at == nullptr) continue;
+    if (r.isDefault) return &r;
+    if (first == nullptr) first = &r;
+  }
+  return first;
+}
+
 }  // namespace
 
 bool VariantHasPicture(const PlaylistVariant& v) {
@@ -98,9 +111,17 @@ bool ChooseVariant(const Playlist& list) {
            chosen->resolution.at != nullptr ? chosen->resolution.at : "");
   memcpy(_OrvadoChunkName, chosen->uri.at, chosen->uri.length);
   _OrvadoChunkName[chosen->uri.length] = '\0';
-  if (!VariantHasSound(list, *chosen))
-    Fail("Sound apart", "every variant has its sound in a rendition of its own; playing without:", _OrvadoChunkName, -1,
-         SHOW_ONCE);
+  Run.soundListUrl[0] = '\0';
+  if (!VariantHasSound(list, *chosen)) {
+    const PlaylistRendition* sound = SoundRendition(list, *chosen);
+    if (sound == nullptr ||
+        !ResolveUrl(master, sound->uri.at, sound->uri.length, Run.soundListUrl, sizeof Run.soundListUrl) ||
+        !ShellSafe(Run.soundListUrl)) {
+      Run.soundListUrl[0] = '\0';
+      Fail("Sound apart", "every variant has its sound in a rendition of its own; playing without:", _OrvadoChunkName,
+           -1, SHOW_ONCE);
+    }
+  }
   // The variant's URI is relative to the master playlist that holds it. The
   // best one's list is kept, to go back to it after a fall-back.
   const PlaylistVariant& best = list.variant[order[0]];

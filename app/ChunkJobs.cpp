@@ -17,6 +17,9 @@ namespace {
 // box, and holds where nothing else does.
 constexpr uint32_t kBackgroundSeconds = 90;
 constexpr uint32_t kDeadlineMarginSeconds = 15;
+// How long a chunk waits for the rendition's list to name its sound: a live
+// sound list lags the picture's by a moment, a step or two at most.
+constexpr uint32_t kSoundWaitSeconds = 8;
 
 ChunkJob& Slot(uint32_t n) { return Run.jobs[n % RunJobs]; }
 
@@ -36,6 +39,8 @@ bool StartJob(uint32_t n, const Chunk& chunk) {
     job.tries = 0;
     job.listed = true;
     job.chunk = chunk;
+    job.withSound = false;
+    job.soundPending = false;
   }
   ++job.tries;
   job.deadline = _tick + (kBackgroundSeconds + kDeadlineMarginSeconds) * 100;
@@ -45,6 +50,36 @@ bool StartJob(uint32_t n, const Chunk& chunk) {
   job.startFailed = result != 0;
   if (job.startFailed) Fail(nullptr, "the shell did not start the job for", chunk.url, ExitStatus(result));
   return true;
+}
+
+void StartSoundJob(uint32_t n, const Chunk& sound) {
+  ChunkJob& job = Slot(n);
+  if (job.n != n) return;
+  char command[CommandSize];
+  char output[48];
+  char log[64];
+  snprintf(output, sizeof output, ORVADO_TMP "tmp%us.ts", n);
+  snprintf(log, sizeof log, ORVADO_SETTINGS "%us.lok", n);
+  WgetFetch fetch = {sound.url, output, log, kBackgroundSeconds, 30, 2, sound.rangeStart, sound.rangeLength, true, n};
+  if (!WgetCommand(command, fetch, nullptr).ok) return;
+  job.withSound = true;
+  job.soundPending = false;
+  job.sound = sound;
+  if (system(command) != 0) Fail(nullptr, "the shell did not start the sound job for", sound.url);
+}
+
+void AwaitSound(uint32_t n) {
+  ChunkJob& job = Slot(n);
+  if (job.n != n || job.withSound) return;
+  job.soundPending = true;
+  job.soundWait = _tick + kSoundWaitSeconds * 100;
+}
+
+uint32_t PendingSound(uint32_t from, uint32_t (&jobs)[RunJobs]) {
+  uint32_t count = 0;
+  for (const ChunkJob& job : Run.jobs)
+    if (job.n != 0 && job.n >= from && job.soundPending) jobs[count++] = job.n;
+  return count;
 }
 
 const ChunkJob* JobFor(uint32_t n) { return n != 0 && Slot(n).n == n ? &Slot(n) : nullptr; }
@@ -57,7 +92,8 @@ bool JobLost(uint32_t n, uint32_t now) {
   // Its wget may still trickle: ended by the pid it left, so that a next try
   // does not share the chunk's file with it.
   char command[160];
-  snprintf(command, sizeof command, "kill $(cat " ORVADO_SETTINGS "%u.pid) 2>/dev/null", n);
+  snprintf(command, sizeof command, "kill $(cat " ORVADO_SETTINGS "%u.pid " ORVADO_SETTINGS "%us.pid) 2>/dev/null", n,
+           n);
   system(command);
   return true;
 }

@@ -67,3 +67,33 @@ bool AudioFrameAt(const uint8_t* data, size_t size, AudioFrame* frame);
 // hold a PRIV frame "com.apple.streaming.transportStreamTimestamp", its
 // 33-bit 90 kHz time goes to *timestamp (else *timestamp is left alone).
 uint32_t Id3TagLength(const uint8_t* data, size_t size, int64_t* timestamp);
+
+// ---- Sound from a rendition of its own -------------------------------------
+
+// What the merge carries from segment to segment of one Stream.ts: the
+// counters of its packets and the tracks its map listed last.
+struct TsMerge {
+  uint8_t continuity[4];  // PAT, PMT, picture, sound
+  uint8_t pmtVersion;
+  TsCodec video, audio;
+};
+
+// A new Stream.ts: counters from zero, no tracks yet.
+void TsMergeReset(TsMerge* m);
+
+// Writes the picture of the transport stream read from `video` and the sound
+// of the one read from `sound` (-1: none for this segment) as one program
+// into `out` (open file descriptors): the picture's packets as they came, the
+// sound's PES packets put between them by their timestamps (each before the
+// first picture whose decoding time is later), one PAT and PMT listing both
+// (where the picture's stream had its PAT), counters carried on in *m, the
+// clock reference left to the picture. Works packet by packet through one
+// TAP_MemAlloc block of about 18 KiB. False when there is no memory, a read
+// or write failed, or `video` holds no picture that the receiver decodes; a
+// `sound` without a sound track is left out.
+bool MergeSoundTs(int video, int sound, int out, TsMerge* m);
+
+// MergeSoundTs on the transport stream files at the Linux paths `videoPath`
+// and `soundPath` (null: none), written to "<videoPath>.tsw" and renamed over
+// `videoPath`. False, with the file and *m as they were, when it fails.
+bool MergeSoundChunk(const char* videoPath, const char* soundPath, TsMerge* m);

@@ -166,6 +166,7 @@ void Rendition(Pass& p, const char* at, uint32_t length) {
   r.groupId = Attribute(attributes, n, "GROUP-ID");
   r.name = Attribute(attributes, n, "NAME");
   r.uri = Attribute(attributes, n, "URI");
+  r.isDefault = SpanIs(Attribute(attributes, n, "DEFAULT"), "YES");
 }
 
 void Key(Pass& p, const char* at, uint32_t length) {

@@ -56,16 +56,16 @@ uint32_t KeepMap(const char* url) {
   return id;
 }
 
-// Makes a Chunk of a segment; false when it cannot be fetched (told). In a
-// list of fragmented MP4 the chunk names its init segment.
-bool ChunkOf(const PlaylistSegment& segment, bool fragmented, Chunk& chunk) {
+}  // namespace
+
+bool ChunkOf(const PlaylistSegment& segment, bool fragmented, const char* base, Chunk& chunk) {
   chunk.map = 0;
   chunk.mapRangeStart = segment.mapRangeStart;
   chunk.mapRangeLength = segment.mapRangeLength;
-  if (!UsableChunk(Run.chunkListBase, segment, chunk.url)) return false;
+  if (!UsableChunk(base, segment, chunk.url)) return false;
   if (fragmented && segment.map.at != nullptr) {
     char map[StreamUrlSize];
-    if (!ResolveUrl(Run.chunkListBase, segment.map.at, segment.map.length, map, sizeof map) || !ShellSafe(map)) {
+    if (!ResolveUrl(base, segment.map.at, segment.map.length, map, sizeof map) || !ShellSafe(map)) {
       Fail("URL >> 2", "an init segment that cannot be fetched:", chunk.url, -1, SHOW_ONCE);
       chunk.url[0] = '\0';
       return false;
@@ -78,10 +78,8 @@ bool ChunkOf(const PlaylistSegment& segment, bool fragmented, Chunk& chunk) {
   chunk.rangeStart = segment.rangeStart;
   chunk.rangeLength = segment.rangeLength;
   chunk.durationMs = segment.durationMs;
-  return KeyFor(segment, Run.chunkListBase, chunk);
+  return KeyFor(segment, base, chunk);
 }
-
-}  // namespace
 
 int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]) {
   uint32_t k = 0;
@@ -92,7 +90,7 @@ int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]) {
       if (segment.sequence <= Run.lastStarted) continue;
       // A last line without its line end may still be being written.
       if (!segment.terminated) break;
-      if (ChunkOf(segment, list.fragmentedMp4, chunk[k])) {
+      if (ChunkOf(segment, list.fragmentedMp4, Run.chunkListBase, chunk[k])) {
         ++k;
       } else if (chunk[k].url[0] == '\0') {
         Run.lastStarted = segment.sequence;  // skipped alone
@@ -111,7 +109,7 @@ int32_t SelectStep(const Playlist& list, Chunk (&chunk)[StreamRingSize]) {
     if (segment == nullptr) continue;
     if (!list.media && (segment->opensText || !segment->terminated)) break;
     if (!segment->terminated) continue;
-    if (ChunkOf(*segment, list.fragmentedMp4, chunk[k]))
+    if (ChunkOf(*segment, list.fragmentedMp4, Run.chunkListBase, chunk[k]))
       ++k;
     else if (chunk[k].url[0] != '\0')
       return -1;  // no key: nothing this step

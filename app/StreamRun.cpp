@@ -25,6 +25,7 @@ char (&_OrvadoDlTsFileName_OK)[StreamRingSize][StreamUrlSize] = Run.ring;
 void StreamStart(uint8_t channel) {
   memset(&Run, 0, sizeof Run);
   ChunkToTsReset(&Run.convert);
+  TsMergeReset(&Run.merge);
   Run.channel = channel;
   HDD_ChangeDir(MediaTmpDir);
   TAP_Hdd_Delete("Stream.ts");

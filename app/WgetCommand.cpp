@@ -60,12 +60,15 @@ StepResult WgetCommand(char (&command)[CommandSize], const WgetFetch& fetch, con
   if (fetch.background) {
     // wget runs as a job of the subshell, so its own pid is known (to end it
     // at its deadline) and its exit status closes the log.
+    // The pid goes beside the log: "<job>.lok" keeps it in "<job>.pid".
+    size_t stem = fetch.log != nullptr ? strlen(fetch.log) : 0;
+    stem = stem > 4 && strcmp(fetch.log + stem - 4, ".lok") == 0 ? stem - 4 : stem;
     n = snprintf(command, sizeof command,
-                 "(%s%s%s -T%u -t%u%s -O '%s' '%s' & echo $! >" ORVADO_SETTINGS
-                 "%u.pid; wait $!; echo \"%s$?\" >&2) "
+                 "(%s%s%s -T%u -t%u%s -O '%s' '%s' & echo $! >'%.*s.pid'; wait $!; echo \"%s$?\" >&2) "
                  "2>'%s' &",
-                 limit, wget, agent, fetch.waitSeconds, fetch.tries, range, fetch.output, fetch.url, fetch.job,
-                 ChunkExitMarker, fetch.log);
+                 limit, wget, agent, fetch.waitSeconds, fetch.tries, range, fetch.output, fetch.url,
+                 static_cast<int>(stem), fetch.log != nullptr ? fetch.log : "", ChunkExitMarker,
+                 fetch.log != nullptr ? fetch.log : "/dev/null");
   } else {
     n = snprintf(command, sizeof command, "%s%s%s -T%u -t%u%s -O '%s' '%s' 2>%s", limit, wget, agent, fetch.waitSeconds,
                  fetch.tries, range, fetch.output, fetch.url, fetch.log != nullptr ? fetch.log : "/dev/null");

@@ -4,6 +4,8 @@
 // the order they were started. Each playlist is read once, into a Playlist
 // (ParsePlaylist), and every decision reads that. Every failure goes through
 // Fail: a word on the status line and a line in the log.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +37,8 @@ constexpr uint32_t kFirstChunkSeconds = 8;
 
 // The playlist read in this step; its spans point into the text being read.
 Playlist list;
+// The chunk list of the sound's rendition read in this step, likewise.
+Playlist soundList;
 
 // How a synchronous fetch ended.
 enum Fetched { FETCH_OK, FETCH_FAILED, FETCH_GONE, FETCH_REFUSED };
@@ -194,6 +198,47 @@ char* FetchChunkList(const char* url, Fetched* fetched, bool quietRefusal = fals
   return FetchText(command, url, "chlist.log", Run.chunkListBase, "chlist.txt", kWords, fetched, quietRefusal);
 }
 
+// Fetches the chunk list of the sound's rendition into slist.txt, within the
+// chunk list's limits, and reads it into soundList; null when the run has no
+// such rendition or the list did not come (told: the picture plays alone).
+char* FetchSoundList(void) {
+  if (Run.soundListUrl[0] == '\0') return nullptr;
+  HDD_ChangeDir(SettingsDir);
+  TAP_Hdd_Delete("slist.txt");
+  char command[CommandSize];
+  WgetFetch fetch = {Run.soundListUrl,
+                     ORVADO_SETTINGS "slist.txt",
+                     ORVADO_SETTINGS "slist.log",
+                     kPlaylistSeconds,
+                     kPlaylistSeconds,
+                     1,
+                     -1,
+                     0,
+                     false,
+                     0};
+  if (!WgetCommand(command, fetch, "Sound apart").ok) return nullptr;
+  static const char* const kWords[3] = {"Sound apart", "Sound apart", "Sound apart"};
+  Fetched fetched;
+  char* text = FetchText(command, Run.soundListUrl, "slist.log", Run.soundListBase, "slist.txt", kWords, &fetched);
+  if (text != nullptr) ParsePlaylist(text, -1, &soundList);
+  return text;
+}
+
+// Puts the rendition's sound, fetched into the file `soundPath` (null: none
+// came) for `sound`, into the chunk file `path`, which holds the picture as
+// TS. Sound of another form is made TS first. Without its sound the picture
+// plays alone, and "Sound apart" says why. False when the picture cannot be
+// written.
+bool MergeSound(const char* path, const char* soundPath, const Chunk* sound) {
+  bool ok =
+      soundPath != nullptr && sound != nullptr && (!sound->encrypted || DecryptFile(soundPath, sound->key, sound->iv));
+  if (ok)
+    ok = sound->map != 0 ? Fmp4ChunkToTs(soundPath, *sound, &Run.convert, nullptr)
+                         : ChunkToTs(soundPath, &Run.convert, nullptr);
+  if (!ok) Fail("Sound apart", "no sound from the rendition for", sound != nullptr ? sound->url : path, -1, SHOW_ONCE);
+  return MergeSoundChunk(path, ok ? soundPath : nullptr, &Run.merge);
+}
+
 // Makes the chunk file at the Linux path `path` TS when it is of another
 // form: fragmented MP4 when `chunk` (may be null) has an init segment,
 // packed audio by its content; TS stays as it came. *fetched receives its
@@ -205,7 +250,7 @@ bool ConvertChunk(const char* path, const Chunk* chunk, int64_t* fetched) {
 
 // The first chunk goes straight into Stream.ts. False, with Stream.ts gone,
 // when it did not come whole or is no transport stream.
-bool FetchFirstChunk(const Chunk& chunk) {
+bool FetchFirstChunk(const Chunk& chunk, const Chunk* sound) {
   char command[CommandSize];
   WgetFetch fetch = {chunk.url,
                      ORVADO_STREAM_TS,
@@ -222,6 +267,23 @@ bool FetchFirstChunk(const Chunk& chunk) {
   bool plain = result == 0 && (!chunk.encrypted || DecryptFile(ORVADO_STREAM_TS, chunk.key, chunk.iv));
   int64_t fetched = -1;
   bool converted = plain && ConvertChunk(ORVADO_STREAM_TS, &chunk, &fetched);
+  if (converted && Run.soundListUrl[0] != '\0') {
+    const char* soundPath = nullptr;
+    WgetFetch soundFetch = {sound != nullptr ? sound->url : "",
+                            ORVADO_TMP "tmp0s.ts",
+                            nullptr,
+                            kFirstChunkSeconds,
+                            kFirstChunkSeconds,
+                            1,
+                            sound != nullptr ? sound->rangeStart : -1,
+                            sound != nullptr ? sound->rangeLength : 0,
+                            false,
+                            0};
+    if (sound != nullptr && WgetCommand(command, soundFetch, "Sound apart").ok && system(command) == 0)
+      soundPath = ORVADO_TMP "tmp0s.ts";
+    converted = MergeSound(ORVADO_STREAM_TS, soundPath, sound);
+    unlink(ORVADO_TMP "tmp0s.ts");
+  }
   HDD_ChangeDir(MediaTmpDir);
   int64_t size = converted ? TransportStreamSize("Stream.ts") : -1;
   // A server that ignores the range sends the whole file.
@@ -345,6 +407,33 @@ void AppendFinishedChunks(void) {
     if (state == CHUNK_FAILED && !Run.diskFull && RetryJob(n, status)) return;
     int64_t bytes = -1;
     const ChunkJob* job = JobFor(n);
+    // With a rendition every chunk goes through the merge, with its sound
+    // when that came by the chunk's deadline.
+    const bool merge = Run.soundListUrl[0] != '\0';
+    char soundPath[48];
+    snprintf(soundPath, sizeof soundPath, ORVADO_TMP "tmp%us.ts", n);
+    bool soundCame = false;
+    if (state == CHUNK_COMPLETE && merge && job != nullptr && job->soundPending &&
+        static_cast<int32_t>(_tick - job->soundWait) < 0)
+      return;
+    if (state == CHUNK_COMPLETE && merge && job != nullptr && job->withSound) {
+      snprintf(name, sizeof name, "%us.lok", n);
+      int32_t soundStatus = -1;
+      char* log = nullptr;
+      ChunkLogState sound = CHUNK_LOADING;
+      if (TAP_Hdd_Exist(name) && ReadText(name, 1, &log) == READ_OK) {
+        sound = JudgeChunkLog(log, &soundStatus);
+        TAP_MemFree(log);
+      }
+      if (sound == CHUNK_LOADING && static_cast<int32_t>(_tick - job->deadline) < 0) return;
+      if (sound == CHUNK_LOADING) {
+        // Past the deadline: its wget is ended, and the picture plays alone.
+        char kill[160];
+        snprintf(kill, sizeof kill, "kill $(cat " ORVADO_SETTINGS "%us.pid) 2>/dev/null", n);
+        system(kill);
+      }
+      soundCame = sound == CHUNK_COMPLETE;
+    }
     bool plain = true;
     bool converted = true;
     bool ranged = false;
@@ -353,6 +442,9 @@ void AppendFinishedChunks(void) {
       if (job != nullptr && job->chunk.encrypted) plain = DecryptFile(name, job->chunk.key, job->chunk.iv);
       int64_t fetched = -1;
       converted = plain && ConvertChunk(name, job != nullptr ? &job->chunk : nullptr, &fetched);
+      if (converted && merge)
+        converted =
+            MergeSound(name, soundCame ? soundPath : nullptr, job != nullptr && job->withSound ? &job->sound : nullptr);
       HDD_ChangeDir(MediaTmpDir);
       snprintf(name, sizeof name, "tmp%u.ts", n);
       if (converted) bytes = TransportStreamSize(name);
@@ -385,11 +477,18 @@ void AppendFinishedChunks(void) {
     Run.lastChunkBytes = bytes;
     if (job != nullptr) Run.msAppended += job->chunk.durationMs;
     TAP_Hdd_Delete(name);
+    if (merge) unlink(soundPath);
     HDD_ChangeDir(SettingsDir);
     snprintf(name, sizeof name, "%u.lok", n);
     TAP_Hdd_Delete(name);
     snprintf(name, sizeof name, "%u.pid", n);
     TAP_Hdd_Delete(name);
+    if (merge) {
+      snprintf(name, sizeof name, "%us.lok", n);
+      TAP_Hdd_Delete(name);
+      snprintf(name, sizeof name, "%us.pid", n);
+      TAP_Hdd_Delete(name);
+    }
     Run.blockOk = n + 1;
     if (_PlayFile.playMode != 0) continue;
     snprintf(progress.text, sizeof progress.text, "%d: %d kB", static_cast<int>(Run.blockOk),
@@ -414,6 +513,7 @@ void RestartAtLiveEdge(void) {
   memset(Run.jobs, 0, sizeof Run.jobs);
   memset(Run.ring, 0, sizeof Run.ring);
   ChunkToTsReset(&Run.convert);
+  TsMergeReset(&Run.merge);
   Run.block = 0;
   Run.blockOk = 0;
   Run.fileSize = 0;
@@ -631,14 +731,31 @@ void stream(void) {
     int32_t selected = refused.ok ? SelectStep(list, chunk) : -1;
     uint32_t k = selected > 0 ? static_cast<uint32_t>(selected) : 0;
     TAP_MemFree(text);
+    // The rendition's list, read while the chunks' jobs start: the
+    // segments that sound with them are found in it then.
+    uint32_t pending[RunJobs];
+    uint32_t waiting = Run.block != 0 ? PendingSound(Run.blockOk, pending) : 0;
+    char* soundText = k > 0 || waiting > 0 ? FetchSoundList() : nullptr;
+    Chunk sound;
+    auto soundFor = [&](const Chunk& c) {
+      return soundText != nullptr && SoundChunkFor(list, c, soundList, Run.soundListBase, &sound);
+    };
+    // A live sound list that has not reached a chunk's number yet lags the
+    // picture's by a moment: that chunk waits for it a little.
+    const bool soundLags = soundText != nullptr && !soundList.ended;
+    const int64_t soundLast = soundList.mediaSequence + soundList.segmentCount - 1;
+    // Chunks of earlier steps whose sound the list now names.
+    for (uint32_t i = 0; i < waiting; ++i) {
+      const ChunkJob* job = JobFor(pending[i]);
+      if (job != nullptr && soundFor(job->chunk)) StartSoundJob(pending[i], sound);
+    }
     if (starting && selected >= 0) {
       // No chunk in the list: nothing to start from, so the start is retried.
-      if (k == 0) {
-        Fail("Start ts err", "no chunk in", Run.chunkListUrl);
-        StartFailed(false);
-        return;
-      }
-      if (!FetchFirstChunk(chunk[0])) {
+      bool started = k > 0;
+      if (!started) Fail("Start ts err", "no chunk in", Run.chunkListUrl);
+      if (started) started = FetchFirstChunk(chunk[0], soundFor(chunk[0]) ? &sound : nullptr);
+      if (!started) {
+        if (soundText != nullptr) TAP_MemFree(soundText);
         StartFailed(false);
         return;
       }
@@ -647,12 +764,19 @@ void stream(void) {
     char identity[StreamUrlSize + 48];
     for (uint32_t i = 0; i < k; ++i) {
       ChunkIdentity(chunk[i], identity, sizeof identity);
-      if (StremDlTest(identity) != 0 && StartJob(Run.block, chunk[i])) ++Run.block;
+      if (StremDlTest(identity) != 0 && StartJob(Run.block, chunk[i])) {
+        if (soundFor(chunk[i]))
+          StartSoundJob(Run.block, sound);
+        else if (soundLags && chunk[i].sequence > soundLast)
+          AwaitSound(Run.block);
+        ++Run.block;
+      }
       if (chunk[i].sequence > Run.lastStarted) {
         Run.lastStarted = chunk[i].sequence;
         Run.lastStartedId = chunk[i].id;
       }
     }
+    if (soundText != nullptr) TAP_MemFree(soundText);
   } else if (starting) {
     StartFailed(fetched == FETCH_GONE);
   }

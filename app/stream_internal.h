@@ -149,6 +149,7 @@ struct PlaylistRendition {
   TextSpan groupId;  // GROUP-ID
   TextSpan name;     // NAME
   TextSpan uri;      // URI; null when the rendition is carried in the variant's own segments
+  bool isDefault;    // DEFAULT=YES
 };
 
 struct Playlist {
@@ -213,6 +214,8 @@ struct Chunk {
   int64_t mapRangeLength;  // and its length
 };
 
+constexpr uint32_t RunJobs = 16;  // chunk jobs remembered
+
 // Tries of one chunk while the list holds it.
 constexpr uint8_t ChunkTries = 3;
 
@@ -225,6 +228,10 @@ struct ChunkJob {
   bool startFailed;   // the shell did not take the job: it will never log
   uint32_t deadline;  // tick by which its log must have finished
   Chunk chunk;
+  bool withSound;      // a job "Ns" fetches the sound of its rendition too
+  bool soundPending;   // the sound list does not hold its sound yet
+  uint32_t soundWait;  // tick until which its append waits for a pending sound
+  Chunk sound;         // that sound's segment
 };
 
 // The key and IV of `segment` into `chunk` (METHOD=AES-128: the key fetched
@@ -237,6 +244,17 @@ bool KeyFor(const PlaylistSegment& segment, const char* base, Chunk& chunk);
 // exit status, its deadline set from _tick. False when the command does not
 // fit; a shell that did not start marks the job lost (JobLost).
 bool StartJob(uint32_t n, const Chunk& chunk);
+// Starts the fetch of `sound`, the rendition's segment that matches job n
+// (started just before): into "tmpNs.ts" of the media folder, its log
+// "Ns.lok", bound by job n's deadline. Nothing more when the command does
+// not fit (the chunk then plays without sound).
+void StartSoundJob(uint32_t n, const Chunk& sound);
+// Job n, started just before, waits a little for its sound: the rendition's
+// list may not hold it yet (PendingSound).
+void AwaitSound(uint32_t n);
+// The jobs from number `from` on whose sound is still awaited (up to
+// RunJobs of them, into `jobs`); how many.
+uint32_t PendingSound(uint32_t from, uint32_t (&jobs)[RunJobs]);
 // The job numbered n, or null when it is not (or no longer) known.
 const ChunkJob* JobFor(uint32_t n);
 // True when job n will never finish its log by itself: the shell did not
@@ -267,6 +285,19 @@ bool Fmp4ChunkToTs(const char* path, const Chunk& chunk, TsConversion* c, int64_
 // #EXT-X-KEY has a METHOD other than NONE. The receiver cannot play them.
 bool Encrypted(const Playlist& list);
 
+// Makes a Chunk of `segment` of a list fetched from `base` (its URL after
+// redirects); false when it cannot be fetched (told). In a list of
+// fragmented MP4 (`fragmented`) the chunk names its init segment.
+bool ChunkOf(const PlaylistSegment& segment, bool fragmented, const char* base, Chunk& chunk);
+
+// The segment of the rendition's list `sound` that goes with `chunk` of the
+// picture's list `video`: the one of the same sequence number; where the two
+// lists number apart (no number in common), the one that covers the chunk's
+// start time, counted by #EXTINF from each list's first segment. Made a
+// Chunk (relative to `base`) into *out; false when there is none (yet: a
+// live sound list may lag a little behind the picture's).
+bool SoundChunkFor(const Playlist& video, const Chunk& chunk, const Playlist& sound, const char* base, Chunk* out);
+
 // Master playlist: the variant with the highest BANDWIDTH attribute becomes
 // _OrvadoChunkName, of equal ones the earlier; shows "%u kb/s". The chosen
 // line is then resolved against _OrvadoChunkListURL (the master playlist's
@@ -275,8 +306,10 @@ bool Encrypted(const Playlist& list);
 // within 511 characters or cannot be quoted for the shell).
 // Of the variants, those with a picture come first, and of those the ones
 // whose own segments carry sound; after
-// a failed start the next variant down is tried (VariantSkip). Shows "Sound
-// apart" when the chosen variant's sound is only in a rendition of its own.
+// a failed start the next variant down is tried (VariantSkip). When the
+// chosen variant's sound is only in a rendition of its own, that rendition
+// (of its AUDIO group: DEFAULT=YES first, else the first with a URI) goes
+// into Run.soundListUrl; "Sound apart" when there is none to fetch.
 bool ChooseVariant(const Playlist& list);
 // False only for a variant that says it is sound alone: CODECS names no
 // video codec and there is no RESOLUTION.
@@ -344,12 +377,12 @@ struct WgetFetch {
   int64_t rangeStart;    // a byte range from here, -1 for the whole resource
   int64_t rangeLength;   // and its length
   bool background;       // a chunk job: runs on its own, its pid kept, its log closed by its exit status
-  uint32_t job;          // the chunk job's number (background only)
+  uint32_t job;          // the chunk job's number (background only; its log "<job>.lok" names its pid file)
 };
 
 // Writes the shell command for `fetch` into `command`, calling the run's
 // downloader (the package's wget by its full path when it is there). A job
-// in the background keeps wget's pid in "<job>.pid" of the settings folder
+// in the background keeps wget's pid beside its log ("N.lok": "N.pid")
 // and ends its log with ChunkExitMarker and wget's exit status. A failure
 // with `word` (and a log line) when the command does not fit or the URL
 // cannot be quoted for the shell.
@@ -366,8 +399,7 @@ constexpr int NotFound = 127;
 
 // ---- One channel's run ---------------------------------------------------
 
-constexpr uint32_t RunJobs = 16;  // chunk jobs remembered
-constexpr uint32_t RunMaps = 2;   // init segment URLs remembered
+constexpr uint32_t RunMaps = 2;  // init segment URLs remembered
 
 // Everything that a channel's run learns and sets, from the digit that
 // starts it to the next one: StreamStart clears it whole. The application's
@@ -434,6 +466,13 @@ struct StreamRun {
   uint32_t initMap;  // the map of Run.init (0: none read)
   int64_t initRangeStart, initRangeLength;
   mp4::Init init;
+  // Sound in a rendition of its own: its chunk list ("" without), where that
+  // list came from after redirects, and the merge with the picture. Its
+  // segments of other forms are made TS through `convert` too: the merge
+  // writes their packets anew, under its own counters.
+  char soundListUrl[StreamUrlSize];
+  char soundListBase[StreamUrlSize];
+  TsMerge merge;
 };
 extern StreamRun Run;
 

@@ -1658,6 +1658,16 @@ TEST(ParsePlaylist, VariantsRenditionsAndTheirSound) {
               "#EXT-X-STREAM-INF:BANDWIDTH=96000,CODECS=\"mp4a.40.2\"\nsound.m3u8\n"
               "#EXT-X-STREAM-INF:BANDWIDTH=800000,CODECS=\"avc1.42e00a,mp4a.40.2\",AUDIO=\"a\"\nvideo.m3u8\n")));
     EXPECT_STREQ(_OrvadoChunkName, "video.m3u8");
+    EXPECT_STREQ(stream_internal::Run.soundListUrl, "http://h/en.m3u8") << "its sound is fetched from the rendition";
+    // Of the group, the one marked DEFAULT=YES, not the first; a default of
+    // another group does not count.
+    std::strcpy(_OrvadoChunkListURL, "http://h/m.m3u8");
+    ASSERT_TRUE(stream_internal::ChooseVariant(
+        parse("#EXTM3U\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"b\",NAME=\"x\",DEFAULT=YES,URI=\"other.m3u8\"\n"
+              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"en\",URI=\"en.m3u8\"\n"
+              "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"de\",DEFAULT=YES,URI=\"de.m3u8\"\n"
+              "#EXT-X-STREAM-INF:BANDWIDTH=800000,CODECS=\"avc1.42e00a,mp4a.40.2\",AUDIO=\"a\"\nvideo.m3u8\n")));
+    EXPECT_STREQ(stream_internal::Run.soundListUrl, "http://h/de.m3u8");
   });
 }
 

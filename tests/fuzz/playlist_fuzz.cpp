@@ -193,6 +193,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       FUZZ_CHECK(matched);
     }
+    // A list as its own sound rendition: each chunk's sound is the segment
+    // of its own number.
+    for (int32_t i = 0; i < k; ++i) {
+      stream_internal::Chunk sound;
+      if (stream_internal::SoundChunkFor(list, chunk[i], list, base, &sound))
+        FUZZ_CHECK(sound.sequence == chunk[i].sequence && std::strcmp(sound.url, chunk[i].url) == 0);
+    }
   }
   std::free(text);
 
