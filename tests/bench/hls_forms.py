@@ -68,8 +68,7 @@ CASES = {
     "vod-150": ("a VOD list of 150 segments", ("hlssource", ["--mode", "vod", "--segments", "150"])),
     "fmp4": ("fMP4 segments (H.264 and AAC)",
              ("ffmpeg", ["-map", "0:v", "-map", "1:a"] + H264 +
-              ["-hls_segment_type", "fmp4", "-hls_segment_options", "muxrate=16000000", "-hls_segment_filename",
-               "s_%d.m4s", "list.m3u8"], True, "list.m3u8")),
+              ["-hls_segment_type", "fmp4", "-hls_segment_filename", "s_%d.m4s", "list.m3u8"], True, "list.m3u8")),
     "audio-rendition": ("sound only in a separate audio rendition",
                         ("ffmpeg", ["-map", "0:v", "-map", "1:a"] + H264 +
                          ["-master_pl_name", "index.m3u8", "-var_stream_map", "v:0,agroup:aud a:0,agroup:aud",
