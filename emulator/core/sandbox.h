@@ -2,7 +2,9 @@
 // namespace when not run as root), a private /mnt/hd filled from a disk
 // template, a fresh devpts instance whose first terminal is the emulator's
 // console, a /proc that shows only the sandbox's processes, and a /usr/bin
-// whose changes stay inside the sandbox.
+// whose changes stay inside the sandbox. The TAP's shell commands run in a
+// receiver's root of their own: busybox tools on read-only folders, /mnt/hd,
+// a private /tmp, the sandbox's /proc and terminals, and the downloader.
 #pragma once
 
 #include <functional>
