@@ -321,6 +321,7 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       sealed.diskWget = source.wget;
 #endif
       sealed.hideWget = options.hideHostWget;
+      sealed.withoutTimeout = options.withoutTimeout;
       sealed.trustDir = trustDir;
       sealed.place = privateDir;
       ChildSetup setup{privateDir,

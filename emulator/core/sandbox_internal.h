@@ -68,12 +68,13 @@ bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir,
 
 // What the receiver's root of the TAP's shell commands is made of.
 struct SealedRootOptions {
-  std::string busybox;    // the static busybox; its "applets" list lies beside it
-  std::string hostWget;   // the PC's wget, which the root gets with its libraries, or ""
-  std::string diskWget;   // the image's wget when another: its libraries too
-  bool hideWget = false;  // its libraries only, not the wget itself
-  std::string trustDir;   // the folder of the sandbox's wgetrc, or ""
-  std::string place;      // an empty folder to mount it on
+  std::string busybox;          // busybox; its "applets" list (and any lib/ of its own) lies beside it
+  std::string hostWget;         // the PC's wget, which the root gets with its libraries, or ""
+  std::string diskWget;         // the image's wget when another: its libraries too
+  bool hideWget = false;        // its libraries only, not the wget itself
+  bool withoutTimeout = false;  // no timeout applet, as older firmware
+  std::string trustDir;         // the folder of the sandbox's wgetrc, or ""
+  std::string place;            // an empty folder to mount it on
 };
 
 // Inside the sandbox, once /proc and /dev/pts are its own: builds the root in

@@ -11,17 +11,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "core/sandbox_internal.h"
 
+namespace fs = std::filesystem;
+
 namespace emu::sandbox_detail {
 
-namespace {
-
 int gRootFd = -1;
+std::string gRootPath;
+
+namespace {
 
 // Where the root goes when the private folder is out of reach (under /mnt).
 const char* const kFallbackPlace = "/mnt/.receiver-root";
@@ -131,6 +135,7 @@ bool toolLinks(const std::string& root, const SealedRootOptions& options, std::s
   // The downloader is the package's (or the PC's) own; a receiver's busybox
   // has none.
   std::set<std::string> left = {"wget", "busybox"};
+  if (options.withoutTimeout) left.insert("timeout");
   for (std::string line; std::getline(list, line);) {
     std::string name = line.substr(line.rfind('/') + 1);
     if (name.empty() || left.count(name)) continue;
@@ -153,17 +158,55 @@ bool etcFiles(const std::string& root, std::string* error) {
   return true;
 }
 
-bool downloader(const std::string& root, const SealedRootOptions& options, std::string* error) {
+#ifdef __mips__
+// The interpreter that the kernel starts MIPS programs with (binfmt_misc,
+// scripts/mips-binfmt.sh), or "". Opened at its registration (flag F), it
+// needs only its own libraries inside the root.
+std::string mipsInterpreter() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/sys/fs/binfmt_misc", ec)) {
+    std::ifstream in(entry.path());
+    std::string line, interpreter;
+    bool enabled = false;
+    while (std::getline(in, line)) {
+      if (line == "enabled") enabled = true;
+      if (line.rfind("interpreter ", 0) == 0) interpreter = line.substr(12);
+    }
+    if (enabled && interpreter.find("qemu-mipsel") != std::string::npos) return interpreter;
+  }
+  return "";
+}
+#endif
+
+// The programs of the root besides busybox's applets, and the libraries that
+// they and busybox load.
+bool programs(const std::string& root, const SealedRootOptions& options, std::string* error) {
   if (!options.trustDir.empty() && !bindInto(root, options.trustDir, options.trustDir, false, error)) return false;
   std::set<std::string> libraries;
-  for (const std::string& wget : {options.hostWget, options.diskWget}) {
+  std::vector<std::string> users = {options.hostWget, options.diskWget, options.busybox};
+#ifdef __mips__
+  // MIPS programs start through the PC's interpreter, which loads the PC's
+  // libraries.
+  users.push_back(mipsInterpreter());
+#endif
+  for (const std::string& user : users) {
     std::string interpreter;
-    if (!wget.empty()) elfNeeds(wget, libraries, interpreter);
+    if (!user.empty()) elfNeeds(user, libraries, interpreter);
     if (!interpreter.empty()) libraries.insert(interpreter);
   }
   for (const std::string& library : libraries)
     if (!bindInto(root, library, library, false, error)) return false;
-  if (!options.hostWget.empty() && !options.hideWget && !bindInto(root, options.hostWget, "/usr/bin/wget", false, error)) return false;
+  // A busybox of another architecture brings its C library along.
+  const std::string own = options.busybox.substr(0, options.busybox.rfind('/')) + "/lib";
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(own, ec)) {
+    if (!entry.is_regular_file()) continue;
+    std::string target = "/lib" + entry.path().string().substr(own.size());
+    if (!bindInto(root, entry.path().string(), target, false, error)) return false;
+  }
+  if (!options.hostWget.empty() && !options.hideWget &&
+      !bindInto(root, options.hostWget, "/usr/bin/wget", false, error))
+    return false;
   const std::string bundle = "/etc/ssl/certs/ca-certificates.crt";
   return access(bundle.c_str(), R_OK) != 0 || bindInto(root, bundle, bundle, false, error);
 }
@@ -182,25 +225,33 @@ bool makeSealedRoot(const SealedRootOptions& options, std::string* error) {
   if (mkdir(root.c_str(), 0755) != 0 && errno != EEXIST) return fail(error, "Cannot make " + root);
   if (mount("tmpfs", root.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
     return fail(error, "Cannot mount a tmpfs on " + root);
-  bool ok = toolLinks(root, options, error) && etcFiles(root, error) && downloader(root, options, error);
+  // /tmp first: the sandbox's wgetrc may lie in a folder of the PC's /tmp.
+  bool ok = makeDirs(root + "/tmp") &&
+            (mount("tmpfs", (root + "/tmp").c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0 ||
+             fail(error, "Cannot mount the receiver's /tmp"));
+  ok = ok && toolLinks(root, options, error) && etcFiles(root, error) && programs(root, options, error);
   // The tools' folders are read-only, as a receiver's flash is.
   for (const char* dir : kToolDirs) {
     std::string path = root + "/" + dir;
-    ok = ok && (mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 ||
+    ok = ok && (mount(path.c_str(), path.c_str(), nullptr, MS_BIND | MS_REC, nullptr) == 0 ||
                 fail(error, "Cannot bind " + path));
     ok = ok && (mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | MS_NOSUID, nullptr) == 0 ||
                 fail(error, "Cannot make " + path + " read-only"));
   }
-  ok = ok && makeDirs(root + "/tmp") &&
-       (mount("tmpfs", (root + "/tmp").c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0 ||
-        fail(error, "Cannot mount the receiver's /tmp"));
-  ok = ok && bindInto(root, "/mnt/hd", "/mnt/hd", true, error) && bindInto(root, "/proc", "/proc", true, error) &&
-       devices(root, error);
+  // What is mounted on the disk later (a small disk of a test) shows there
+  // too.
+  ok = ok && (mount(nullptr, "/mnt/hd", nullptr, MS_REC | MS_SHARED, nullptr) == 0 ||
+              fail(error, "Cannot share the mounts of /mnt/hd"));
+  ok = ok && bindInto(root, "/mnt/hd", "/mnt/hd", true, error) &&
+       (mount(nullptr, (root + "/mnt/hd").c_str(), nullptr, MS_REC | MS_SLAVE, nullptr) == 0 ||
+        fail(error, "Cannot make the receiver's /mnt/hd follow the disk"));
+  ok = ok && bindInto(root, "/proc", "/proc", true, error) && devices(root, error);
   // Its own root read-only too: only /mnt/hd, /tmp and the terminals take
   // writes.
   ok = ok && (mount(nullptr, root.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, "mode=0755") == 0 ||
               fail(error, "Cannot make the receiver's root read-only"));
   if (ok) {
+    gRootPath = root;
     gRootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (gRootFd < 0) ok = fail(error, "Cannot open " + root);
   }
@@ -210,3 +261,18 @@ bool makeSealedRoot(const SealedRootOptions& options, std::string* error) {
 int sealedRootFd() { return gRootFd; }
 
 }  // namespace emu::sandbox_detail
+
+namespace emu {
+
+std::string shellRoot() { return sandbox_detail::gRootPath; }
+
+bool useShellRootOfThisNamespace() {
+  if (sandbox_detail::gRootPath.empty()) return false;
+  int fd = open(sandbox_detail::gRootPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(sandbox_detail::gRootFd);
+  sandbox_detail::gRootFd = fd;
+  return true;
+}
+
+}  // namespace emu

@@ -292,6 +292,16 @@ FILE* tapPopen(const char* line, const char* mode) { return openPipe(line, mode,
 
 }  // namespace emu
 
+// The same for C: the tests link the TAP's code into their programs with its
+// calls of system and popen renamed to these (tests/CMakeLists.txt).
+extern "C" __attribute__((visibility("default"))) int orvado_tap_system(const char* line) {
+  return emu::tapSystem(line);
+}
+
+extern "C" __attribute__((visibility("default"))) FILE* orvado_tap_popen(const char* line, const char* mode) {
+  return emu::tapPopen(line, mode);
+}
+
 extern "C" __attribute__((visibility("default"))) int system(const char* line) {
   return emu::runSystem(line, emu::fromTap(__builtin_return_address(0)));
 }
