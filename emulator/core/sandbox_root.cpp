@@ -90,20 +90,24 @@ void elfNeeds(const std::string& file, std::set<std::string>& found, std::string
   };
   std::vector<uint64_t> needed;
   uint64_t strtab = 0;
+  const uint64_t size = data.size();
   for (int i = 0; i < eh->e_phnum; i++) {
-    if (ph[i].p_offset >= data.size()) continue;
-    if (ph[i].p_type == PT_INTERP) interpreter = data.substr(ph[i].p_offset, ph[i].p_filesz).c_str();
+    if (ph[i].p_offset >= size) continue;
+    // Within the file, so it fits a size_t (32 bits on the receiver build).
+    auto offset = static_cast<size_t>(ph[i].p_offset);
+    auto length = static_cast<size_t>(std::min<uint64_t>(ph[i].p_filesz, size - ph[i].p_offset));
+    if (ph[i].p_type == PT_INTERP) interpreter = data.substr(offset, length).c_str();
     if (ph[i].p_type != PT_DYNAMIC) continue;
-    size_t count = std::min<size_t>(ph[i].p_filesz, data.size() - ph[i].p_offset) / sizeof(Elf64_Dyn);
-    const auto* dyn = reinterpret_cast<const Elf64_Dyn*>(data.data() + ph[i].p_offset);
+    size_t count = length / sizeof(Elf64_Dyn);
+    const auto* dyn = reinterpret_cast<const Elf64_Dyn*>(data.data() + offset);
     for (size_t j = 0; j < count && dyn[j].d_tag != DT_NULL; j++) {
       if (dyn[j].d_tag == DT_NEEDED) needed.push_back(dyn[j].d_un.d_val);
       if (dyn[j].d_tag == DT_STRTAB) strtab = fileOffset(dyn[j].d_un.d_ptr);
     }
   }
   for (uint64_t name : needed) {
-    if (strtab + name >= data.size()) continue;
-    std::string lib = data.c_str() + strtab + name;
+    if (strtab + name >= size) continue;
+    std::string lib = data.c_str() + static_cast<size_t>(strtab + name);
     for (const char* dir : {"/lib/x86_64-linux-gnu/", "/usr/lib/x86_64-linux-gnu/", "/lib64/", "/lib/", "/usr/lib/"}) {
       std::string path = dir + lib;
       if (access(path.c_str(), R_OK) != 0) continue;

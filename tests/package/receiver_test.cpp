@@ -135,11 +135,17 @@ TEST(ReceiverWget, TrustsDebiansCertificateAuthoritiesAlone) {
 // The receiver in a box: a blank disk with nothing but the package on it,
 // installed as INSTALL.txt says, and the package's own TAP in the receiver
 // build of the emulator, with no wget but the package's (the host's is
-// hidden; the TAP copies its own to /bin/wget as on a receiver without one).
+// hidden) and busybox's tools in the TAP's shell on a read-only root (so the
+// TAP's copy of its wget to /bin/wget fails and it runs its own), with
+// busybox's whole set and without `timeout`, as older firmware has.
 // Digit 1 plays a live channel over HTTPS (the test's CA in the owner's own
-// file of authorities), digit 2 one over plain HTTP: Stream.ts holds whole segments of
-// the source, byte for byte and in order, and the player starts once.
-TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
+// file of authorities), digit 2 one over plain HTTP: Stream.ts holds whole
+// segments of the source, byte for byte and in order, and the player starts
+// once. Exit ends every wget of the package: the emulator names any still
+// running a second later.
+class ReceiverInABox : public testing::TestWithParam<const char*> {};
+
+TEST_P(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
   std::string work;
   const std::string top = unpackedPackage(&work);
   ASSERT_FALSE(top.empty());
@@ -166,17 +172,25 @@ TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
                                             "index.m3u8\ntvname2=Plain\ntvPL2=" + server.url() + "index.m3u8\n");
     writeFile(settings + "/ssl/cert.pem", readFile(ca.caPem));
 
-    std::string out = commandOutput(
-        kReceiverEnv + ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --disk " + disk +
-        " --no-host-wget --keys 1s:" + std::to_string(channel) + " --run 36s " + top + "/ProgramFiles/Orvado.tap 2>&1");
+    std::string out =
+        commandOutput(kReceiverEnv + ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --disk " + disk +
+                      " --no-host-wget " + GetParam() + " --keys 1s:" + std::to_string(channel) +
+                      ",36s:exit --run 45s " + top + "/ProgramFiles/Orvado.tap 2>&1");
     int starts = 0;
     for (size_t at = 0; (at = out.find(": playing /mnt/hd/MediaFiles/tmp/Stream.ts", at)) != std::string::npos; ++at)
       ++starts;
     EXPECT_EQ(starts, 1) << out;
+    EXPECT_NE(out.find("the TAP has ended itself"), std::string::npos) << out;
+    EXPECT_EQ(out.find("wget still running"), std::string::npos) << out;
     const std::string stream = disk + "/MediaFiles/tmp/Stream.ts";
     expectInOrder(segmentsInStream(stream, server, kSegmentBytes), {}, 8);
     if (HasFailure()) ADD_FAILURE() << out << "\n" << readFile(settings + "/playlist.log");
   }
   removeAll(work);
 }
+
+INSTANTIATE_TEST_SUITE_P(Busybox, ReceiverInABox, testing::Values("", "--no-timeout"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(*info.param ? "WithoutTimeout" : "Full");
+                         });
 #endif
