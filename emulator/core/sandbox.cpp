@@ -319,6 +319,8 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       // The PC's wget and its libraries; the receiver build's is static.
       sealed.hostWget = findOnPath("wget");
       sealed.diskWget = source.wget;
+#else
+      sealed.mipsInterpreter = mipsInterpreter();
 #endif
       sealed.hideWget = options.hideHostWget;
       sealed.withoutTimeout = options.withoutTimeout;

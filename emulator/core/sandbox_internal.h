@@ -74,12 +74,20 @@ struct SealedRootOptions {
   bool hideWget = false;        // its libraries only, not the wget itself
   bool withoutTimeout = false;  // no timeout applet, as older firmware
   std::string trustDir;         // the folder of the sandbox's wgetrc, or ""
+  std::string mipsInterpreter;  // the PC's interpreter of MIPS programs, or ""
   std::string place;            // an empty folder to mount it on
 };
 
 // Inside the sandbox, once /proc and /dev/pts are its own: builds the root in
 // a tmpfs on the options' place, held by a descriptor (sealedRootFd).
 bool makeSealedRoot(const SealedRootOptions& options, std::string* error);
+
+// The interpreter that the kernel starts MIPS programs with (binfmt_misc,
+// scripts/mips-binfmt.sh), or "". Opened at its registration (flag F), it
+// needs only its own libraries inside the root. Read before the sandbox's
+// /proc covers binfmt_misc; inside another sandbox, /usr/bin/qemu-mipsel
+// when it is there.
+std::string mipsInterpreter();
 
 // The descriptor of the root that makeSealedRoot made, or -1.
 int sealedRootFd();

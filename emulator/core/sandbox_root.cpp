@@ -162,37 +162,15 @@ bool etcFiles(const std::string& root, std::string* error) {
   return true;
 }
 
-#ifdef __mips__
-// The interpreter that the kernel starts MIPS programs with (binfmt_misc,
-// scripts/mips-binfmt.sh), or "". Opened at its registration (flag F), it
-// needs only its own libraries inside the root.
-std::string mipsInterpreter() {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc/sys/fs/binfmt_misc", ec)) {
-    std::ifstream in(entry.path());
-    std::string line, interpreter;
-    bool enabled = false;
-    while (std::getline(in, line)) {
-      if (line == "enabled") enabled = true;
-      if (line.rfind("interpreter ", 0) == 0) interpreter = line.substr(12);
-    }
-    if (enabled && interpreter.find("qemu-mipsel") != std::string::npos) return interpreter;
-  }
-  return "";
-}
-#endif
-
 // The programs of the root besides busybox's applets, and the libraries that
 // they and busybox load.
 bool programs(const std::string& root, const SealedRootOptions& options, std::string* error) {
   if (!options.trustDir.empty() && !bindInto(root, options.trustDir, options.trustDir, false, error)) return false;
   std::set<std::string> libraries;
   std::vector<std::string> users = {options.hostWget, options.diskWget, options.busybox};
-#ifdef __mips__
   // MIPS programs start through the PC's interpreter, which loads the PC's
   // libraries.
-  users.push_back(mipsInterpreter());
-#endif
+  users.push_back(options.mipsInterpreter);
   for (const std::string& user : users) {
     std::string interpreter;
     if (!user.empty()) elfNeeds(user, libraries, interpreter);
@@ -260,6 +238,24 @@ bool makeSealedRoot(const SealedRootOptions& options, std::string* error) {
     if (gRootFd < 0) ok = fail(error, "Cannot open " + root);
   }
   return ok;
+}
+
+std::string mipsInterpreter() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/sys/fs/binfmt_misc", ec)) {
+    std::ifstream in(entry.path());
+    std::string line, interpreter;
+    bool enabled = false;
+    while (std::getline(in, line)) {
+      if (line == "enabled") enabled = true;
+      if (line.rfind("interpreter ", 0) == 0) interpreter = line.substr(12);
+    }
+    if (enabled && interpreter.find("qemu-mipsel") != std::string::npos) return interpreter;
+  }
+  // Inside another sandbox its /proc hides binfmt_misc: the registration
+  // script's interpreter, when there is one.
+  const char* usual = "/usr/bin/qemu-mipsel";
+  return access(usual, X_OK) == 0 ? usual : "";
 }
 
 int sealedRootFd() { return gRootFd; }

@@ -190,7 +190,7 @@ TEST_P(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Busybox, ReceiverInABox, testing::Values("", "--no-timeout"),
-                         [](const testing::TestParamInfo<const char*>& info) {
-                           return std::string(*info.param ? "WithoutTimeout" : "Full");
+                         [](const testing::TestParamInfo<const char*>& box) {
+                           return std::string(*box.param ? "WithoutTimeout" : "Full");
                          });
 #endif
