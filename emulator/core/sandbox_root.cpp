@@ -128,7 +128,7 @@ bool toolLinks(const std::string& root, const SealedRootOptions& options, std::s
   to << from.rdbuf();
   to.close();
   if (!from || !to || chmod((root + "/bin/busybox").c_str(), 0755) != 0) {
-    *error = "Cannot copy busybox from " + options.busybox;
+    *error = "Cannot copy busybox from " + options.busybox + " (scripts/receiver-busybox.sh unpacks it)";
     return false;
   }
   std::ifstream list(options.busybox.substr(0, options.busybox.rfind('/')) + "/applets");
