@@ -155,10 +155,13 @@ bool fromTap(const void* caller) {
   return dladdr(reinterpret_cast<const void*>(&fromTap), &own) == 0 || own.dli_fbase != info.dli_fbase;
 }
 
-// The environment of a receiver's shell: nothing of the PC's.
+// The environment of a receiver's shell: nothing of the PC's but the wget
+// settings file, which the sandbox names (SandboxOptions::caFile) and which a
+// TAP may name itself, on its disk, as it could on a receiver.
 std::vector<std::string> receiverEnvironment() {
   std::vector<std::string> env = {std::string("PATH=") + sandbox_detail::kReceiverPath, "HOME=/", "PWD=/"};
-  if (!sandbox_detail::sandboxWgetrc().empty()) env.push_back("WGETRC=" + sandbox_detail::sandboxWgetrc());
+  const char* wgetrc = getenv("WGETRC");
+  if (wgetrc && *wgetrc) env.push_back(std::string("WGETRC=") + wgetrc);
   return env;
 }
 
