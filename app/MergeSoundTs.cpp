@@ -155,16 +155,6 @@ uint8_t* Out(Work& w) {
   return p;
 }
 
-// MPEG-2 CRC32 (polynomial 0x04C11DB7, not reflected, no final xor).
-uint32_t Crc32(const uint8_t* data, size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= static_cast<uint32_t>(data[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-  }
-  return crc;
-}
-
 void PutSection(Work& w, TsMerge* m, uint16_t pid, Counter counter, const uint8_t* section, uint32_t size) {
   uint8_t* p = Out(w);
   p[0] = 0x47;
@@ -174,7 +164,7 @@ void PutSection(Work& w, TsMerge* m, uint16_t pid, Counter counter, const uint8_
   m->continuity[counter] = static_cast<uint8_t>((m->continuity[counter] + 1) & 0x0F);
   p[4] = 0;
   memcpy(p + 5, section, size);
-  uint32_t crc = Crc32(section, size);
+  uint32_t crc = TsCrc32(section, size);
   uint8_t* end = p + 5 + size;
   end[0] = static_cast<uint8_t>(crc >> 24);
   end[1] = static_cast<uint8_t>(crc >> 16);

@@ -21,16 +21,6 @@ constexpr int64_t kPcrLead = 9000;  // 100 ms
 
 enum Counter { CC_PAT, CC_PMT, CC_VIDEO, CC_AUDIO };
 
-// MPEG-2 CRC32 (polynomial 0x04C11DB7, not reflected, no final xor).
-uint32_t Crc32(const uint8_t* data, size_t size) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= static_cast<uint32_t>(data[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-  }
-  return crc;
-}
-
 void Flush(TsWriter* w) {
   const uint8_t* from = w->buffer;
   size_t left = w->used;
@@ -65,7 +55,7 @@ void PutHeader(TsWriter* w, uint8_t* p, uint16_t pid, bool start, bool adaptatio
 // One section (table id to before its CRC, `size` bytes) as a packet of its
 // own: pointer field, section, CRC, 0xFF to the packet's end.
 void PutSection(TsWriter* w, uint16_t pid, Counter counter, uint8_t* section, size_t size) {
-  uint32_t crc = Crc32(section, size);
+  uint32_t crc = TsCrc32(section, size);
   uint8_t* p = NewPacket(w);
   PutHeader(w, p, pid, true, false, counter);
   p[4] = 0;

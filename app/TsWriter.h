@@ -53,6 +53,10 @@ bool TsOpenSegment(TsWriter* w, int fd, TsCodec video, TsCodec audio);
 // (TsWriter::failed stays set).
 bool TsWriteFrame(TsWriter* w, bool video, int64_t pts, int64_t dts, bool key, const uint8_t* data, size_t size);
 
+// The MPEG-2 CRC32 of a table section's `size` bytes (polynomial
+// 0x04C11DB7, not reflected, no final xor), as its last four bytes carry it.
+uint32_t TsCrc32(const uint8_t* data, size_t size);
+
 // Writes what is gathered and ends the segment's output (fd is not closed).
 // False when any write of the segment failed.
 bool TsCloseSegment(TsWriter* w);
