@@ -162,15 +162,7 @@ void PutSection(Work& w, TsMerge* m, uint16_t pid, Counter counter, const uint8_
   p[2] = static_cast<uint8_t>(pid & 0xFF);
   p[3] = static_cast<uint8_t>(0x10 | m->continuity[counter]);
   m->continuity[counter] = static_cast<uint8_t>((m->continuity[counter] + 1) & 0x0F);
-  p[4] = 0;
-  memcpy(p + 5, section, size);
-  uint32_t crc = TsCrc32(section, size);
-  uint8_t* end = p + 5 + size;
-  end[0] = static_cast<uint8_t>(crc >> 24);
-  end[1] = static_cast<uint8_t>(crc >> 16);
-  end[2] = static_cast<uint8_t>(crc >> 8);
-  end[3] = static_cast<uint8_t>(crc);
-  memset(end + 4, 0xFF, static_cast<size_t>(p + TsPacketSize - (end + 4)));
+  TsSectionPayload(p, section, size);
 }
 
 void PutTables(Work& w, TsMerge* m) {

@@ -55,17 +55,9 @@ void PutHeader(TsWriter* w, uint8_t* p, uint16_t pid, bool start, bool adaptatio
 // One section (table id to before its CRC, `size` bytes) as a packet of its
 // own: pointer field, section, CRC, 0xFF to the packet's end.
 void PutSection(TsWriter* w, uint16_t pid, Counter counter, uint8_t* section, size_t size) {
-  uint32_t crc = TsCrc32(section, size);
   uint8_t* p = NewPacket(w);
   PutHeader(w, p, pid, true, false, counter);
-  p[4] = 0;
-  memcpy(p + 5, section, size);
-  uint8_t* end = p + 5 + size;
-  end[0] = static_cast<uint8_t>(crc >> 24);
-  end[1] = static_cast<uint8_t>(crc >> 16);
-  end[2] = static_cast<uint8_t>(crc >> 8);
-  end[3] = static_cast<uint8_t>(crc);
-  memset(end + 4, 0xFF, static_cast<size_t>(p + TsPacketSize - (end + 4)));
+  TsSectionPayload(p, section, size);
 }
 
 // The section header of table `tableId` whose body (after the five bytes

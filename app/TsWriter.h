@@ -53,9 +53,11 @@ bool TsOpenSegment(TsWriter* w, int fd, TsCodec video, TsCodec audio);
 // (TsWriter::failed stays set).
 bool TsWriteFrame(TsWriter* w, bool video, int64_t pts, int64_t dts, bool key, const uint8_t* data, size_t size);
 
-// The MPEG-2 CRC32 of a table section's `size` bytes (polynomial
-// 0x04C11DB7, not reflected, no final xor), as its last four bytes carry it.
-uint32_t TsCrc32(const uint8_t* data, size_t size);
+// Fills a table's packet from byte 4 on (after its header): the pointer
+// field, the section of `size` bytes (table id up to its CRC), the section's
+// MPEG-2 CRC32, and 0xFF to the packet's end. `size` + 9 must fit the
+// packet; the caller makes sure of it.
+void TsSectionPayload(uint8_t* packet, const uint8_t* section, size_t size);
 
 // Writes what is gathered and ends the segment's output (fd is not closed).
 // False when any write of the segment failed.

@@ -20,7 +20,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 mipsel-linux-gnu-g++ -std=gnu++20 -O2 -march=mips32 -fno-exceptions -fno-rtti -static -I"$root" \
-  "$root/tests/bench/fmp4_count.cpp" "$root/app/TsWriter.cpp" "$root/app/TsCrc32.cpp" "$root/app/Fmp4ToTs.cpp" "$root/app/Mp4Adts.cpp" \
+  "$root/tests/bench/fmp4_count.cpp" "$root/app/TsWriter.cpp" "$root/app/TsSectionPayload.cpp" "$root/app/Fmp4ToTs.cpp" "$root/app/Mp4Adts.cpp" \
   "$root/app/Mp4AnnexB.cpp" "$root/app/Mp4Box.cpp" "$root/app/Mp4ReadInit.cpp" "$root/app/Mp4To90k.cpp" \
   -o "$work/fmp4_count"
 

@@ -17,7 +17,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 mipsel-linux-gnu-g++ -std=gnu++20 -O2 -march=mips32 -fno-exceptions -fno-rtti -static -I"$root" \
-  "$root/tests/bench/tsmerge_count.cpp" "$root/app/MergeSoundTs.cpp" "$root/app/TsCrc32.cpp" -o "$work/tsmerge_count"
+  "$root/tests/bench/tsmerge_count.cpp" "$root/app/MergeSoundTs.cpp" "$root/app/TsSectionPayload.cpp" -o "$work/tsmerge_count"
 
 ffmpeg -loglevel error -f lavfi -i "testsrc2=size=1280x720:rate=25:duration=$seconds" \
   -c:v libx264 -preset ultrafast -b:v 3M -g 25 -f mpegts -y "$work/video.ts"

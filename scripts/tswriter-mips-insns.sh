@@ -22,7 +22,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 mipsel-linux-gnu-g++ -std=gnu++20 -O2 -march=mips32 -fno-exceptions -fno-rtti -static -I"$root" \
-  "$root/tests/bench/tswriter_count.cpp" "$root/app/TsWriter.cpp" "$root/app/TsCrc32.cpp" "$root/app/PackedAudioToTs.cpp" \
+  "$root/tests/bench/tswriter_count.cpp" "$root/app/TsWriter.cpp" "$root/app/TsSectionPayload.cpp" "$root/app/PackedAudioToTs.cpp" \
   "$root/app/AudioFrameAt.cpp" "$root/app/Id3TagLength.cpp" -o "$work/tswriter_count"
 
 # An ID3v2.4 tag with a PRIV transport stream timestamp of 10 s.
