@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/media.h"
 #include "support/testing.h"
 
 namespace orvado_test {
@@ -103,5 +104,14 @@ class FfmpegHls {
   pid_t pid_ = -1;
   int status_ = 0;
 };
+
+// What the emulator's player played into `wavPath`: at least ten seconds of
+// the sources' 1 kHz tone at 48 kHz.
+inline void expectTenSecondsOfTone(const std::string& wavPath) {
+  Wav wav = readWav(wavPath);
+  ASSERT_EQ(wav.rate, 48000u);
+  EXPECT_GE(wav.left.size(), 10u * 48000) << "ten seconds of sound";
+  EXPECT_NEAR(dominantFrequency(wav.left, wav.rate), 1000.0, 20.0) << "the source's 1 kHz tone";
+}
 
 }  // namespace orvado_test
