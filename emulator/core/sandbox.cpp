@@ -315,13 +315,12 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       fflush(nullptr);
       SealedRootOptions sealed;
       sealed.busybox = ORVADO_BUSYBOX;
-#ifndef __mips__
-      // The PC's wget and its libraries; the receiver build's is static.
+      // The PC's wget and the disk's, with the libraries that they load: the
+      // receiver build's tests, too, put the PC's wget on the disk. A MIPS
+      // program starts through qemu, with its libraries.
       sealed.hostWget = findOnPath("wget");
       sealed.diskWget = source.wget;
-#else
       sealed.mipsInterpreter = mipsInterpreter();
-#endif
       sealed.hideWget = options.hideHostWget;
       sealed.withoutTimeout = options.withoutTimeout;
       sealed.trustDir = trustDir;
