@@ -34,6 +34,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # The receiver build links against mipsel libraries of its own.
 "$(dirname "$0")/mips-sysroot.sh"
+# The busybox tools of the TAP's shell in the emulator's sandbox.
+"$(dirname "$0")/receiver-busybox.sh"
 
 # playwright-core for the browser tests, at the version the lock file names;
 # it drives Debian's chromium, so it downloads no browser.

@@ -42,6 +42,8 @@ const char* kUsage =
     "                       order; NAME=URL names it in the menu)\n"
     "  --keep-disk          keep the fresh image and say where it is\n"
     "  --no-host-wget       hide the PC's wget inside the sandbox (/bin/wget)\n"
+    "  --no-timeout         the TAP's shell has no timeout tool, as older\n"
+    "                       firmware\n"
     "  --ca-file PEM        let the TAP's wget trust this certificate authority\n"
     "                       too (an HTTPS source with a certificate of its own);\n"
     "                       without it, only the PC's CA bundle\n"
@@ -91,6 +93,7 @@ enum Option {
   kIni,
   kKeepDisk,
   kNoHostWget,
+  kNoTimeout,
   kCaFile,
   kSysid,
   kWithout,
@@ -121,6 +124,7 @@ const option kTable[] = {
     {"ini", required_argument, nullptr, kIni},
     {"keep-disk", no_argument, nullptr, kKeepDisk},
     {"no-host-wget", no_argument, nullptr, kNoHostWget},
+    {"no-timeout", no_argument, nullptr, kNoTimeout},
     {"ca-file", required_argument, nullptr, kCaFile},
     {"sysid", required_argument, nullptr, kSysid},
     {"without", required_argument, nullptr, kWithout},
@@ -224,6 +228,7 @@ void parseOptions(int argc, char** argv, Options& o) {
       case kIni: channels.push_back(value); break;
       case kKeepDisk: o.sandbox.keepDisk = true; break;
       case kNoHostWget: o.sandbox.hideHostWget = true; break;
+      case kNoTimeout: o.sandbox.withoutTimeout = true; break;
       case kCaFile: o.sandbox.caFile = optarg; break;
       case kSysid: {
         char* end = nullptr;

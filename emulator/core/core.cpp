@@ -61,6 +61,7 @@ bool loadObject(const std::string& symbol, std::string* error) {
     return false;
   }
   std::string path = firmwareDir() + "/" + it->second + ".so";
+  detail::OutsideTapRoot pc;  // the firmware's objects are the emulator's files
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (!handle) {
     if (error) *error = "cannot load firmware object " + path + ": " + dlerror();

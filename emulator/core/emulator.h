@@ -282,6 +282,12 @@ struct ShellCommand {
 // in 0.012 s" (popen's at pclose). Any thread may call it.
 std::vector<ShellCommand> shellCommands();
 
+// system() and popen() as the TAP's calls run them, whoever calls: inside a
+// sandbox in its receiver's root, else on the PC. The program's own calls
+// of system() and popen() (and the tests') always run on the PC.
+int tapSystem(const char* line);
+FILE* tapPopen(const char* line, const char* mode);
+
 // ---- TAP files --------------------------------------------------------------
 
 struct TapHeader {

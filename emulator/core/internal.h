@@ -82,6 +82,26 @@ void setTapIdentity(const std::string& name, const std::string& file, const std:
 void consoleFromAnyThread(const std::string& line);
 void takeOtherThreadsLines();
 
+// Around each call into the TAP (tap_root.cpp): its own file calls see the
+// receiver's sealed root (when the sandbox made one), with its own current
+// folder; enterTapRoot switches this thread to it, leaveTapRoot back. On
+// failure the thread stays in the PC's view, said once on the console.
+void enterTapRoot();
+void leaveTapRoot();
+// For the firmware's own work inside a TAP call that needs the PC's files
+// (loading a module, writing an output the user named): the PC's view for
+// the guard's life.
+class OutsideTapRoot {
+ public:
+  OutsideTapRoot();
+  ~OutsideTapRoot();
+  OutsideTapRoot(const OutsideTapRoot&) = delete;
+  OutsideTapRoot& operator=(const OutsideTapRoot&) = delete;
+
+ private:
+  bool wasInside_;
+};
+
 // Formats like printf into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat(const char* fmt, va_list args);

@@ -241,7 +241,9 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 bool callTap(detail::TapCall call, uint32_t event, uint32_t param1, const std::function<void()>& body,
              std::string& fault) {
   detail::callBegins(call, event, param1);
+  detail::enterTapRoot();
   bool ok = detail::guardedCall(body, fault);
+  detail::leaveTapRoot();
   detail::callEnds(ok);
   return ok;
 }

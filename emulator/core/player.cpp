@@ -112,6 +112,7 @@ int start(const char* call, const char* name) {
   if (g_playing) stopPlayback("Player: stopped " + g_playFile + " for the next file");
   if (!config().audioFile.empty() && !g_wav) {
     g_wav = std::make_unique<detail::WavWriter>();
+    detail::OutsideTapRoot pc;  // a file of the PC that the user named
     std::string error;
     if (!g_wav->open(config().audioFile, &error)) console("Player: no audio file: %s", error.c_str());
   }

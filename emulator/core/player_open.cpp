@@ -28,6 +28,9 @@ std::string moduleDir() {
 Entry decoderEntry(std::string& error) {
   static std::string loadError;
   static const Entry entry = [] {
+    // The first playback starts inside a TAP call; the module and FFmpeg's
+    // libraries are the PC's.
+    OutsideTapRoot pc;
     std::string path = moduleDir() + "/" + ORVADO_DECODER_MODULE;
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

@@ -9,12 +9,29 @@
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "core/player_internal.h"
 #include "core/sandbox.h"
 
 namespace emu {
+
 namespace {
+
+// A TAP that ends must end its downloads too, as a receiver goes on without
+// it: the sandbox's wgets still there a second later are named.
+void reportLeftDownloads() {
+  if (!inSandbox()) return;
+  std::vector<SandboxProcess> left;
+  for (int i = 0; i < 20; ++i) {
+    left = sandboxProcesses("wget");
+    if (left.empty()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::string pids;
+  for (const SandboxProcess& p : left) pids += " " + std::to_string(p.pid);
+  console("wget still running a second after the TAP ended:%s", pids.c_str());
+}
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -191,7 +208,10 @@ bool runTap(const RunOptions& options, std::string* error) {
   if (!tapHang().empty()) {
     console("the TAP hung: %s", tapHang().c_str());
   } else if (tapEnded()) {
-    if (started != 0 && tapCrash().empty()) console("the TAP has ended itself (TAP_Exit)");
+    if (started != 0 && tapCrash().empty()) {
+      console("the TAP has ended itself (TAP_Exit)");
+      reportLeftDownloads();
+    }
   } else {
     console("stopping the TAP (stop event)");
   }

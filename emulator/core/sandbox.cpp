@@ -138,6 +138,7 @@ struct ChildSetup {
   const DiskSource* fresh;  // a fresh image that need not outlive the run
                             // is filled in the sandbox's own tmpfs
   bool hideWget;
+  SealedRootOptions sealed;
   bool userNamespace;
   uid_t uid;
   gid_t gid;
@@ -169,6 +170,10 @@ struct ChildSetup {
     failSetup(setup, systemError("Cannot mount a new devpts instance on /dev/pts"));
   if (mount("/dev/pts/ptmx", "/dev/ptmx", nullptr, MS_BIND, nullptr) != 0)
     failSetup(setup, systemError("Cannot bind /dev/pts/ptmx to /dev/ptmx"));
+  if (!makeSealedRoot(setup.sealed, &error)) failSetup(setup, error);
+  // Same user, but not to be looked into: the shell commands must not reach
+  // the PC's files through /proc/<pid>/root of the sandbox's own processes.
+  prctl(PR_SET_DUMPABLE, 0);
   markInSandbox();
 
   pid_t worker = fork();
@@ -243,6 +248,8 @@ struct ChildSetup {
 
 namespace sandbox_detail {
 
+const std::string& sandboxWgetrc() { return gWgetrc; }
+
 void markInSandbox() {
   gInSandbox = true;
   // The shell commands of the TAP find their programs as on a receiver.
@@ -306,10 +313,23 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
       // Whatever waits in the buffers would otherwise be written again by the
       // children.
       fflush(nullptr);
+      SealedRootOptions sealed;
+      sealed.busybox = ORVADO_BUSYBOX;
+      // The PC's wget and the disk's, with the libraries that they load: the
+      // receiver build's tests, too, put the PC's wget on the disk. A MIPS
+      // program starts through qemu, with its libraries.
+      sealed.hostWget = findOnPath("wget");
+      sealed.diskWget = source.wget;
+      sealed.mipsInterpreter = mipsInterpreter();
+      sealed.hideWget = options.hideHostWget;
+      sealed.withoutTimeout = options.withoutTimeout;
+      sealed.trustDir = trustDir;
+      sealed.place = privateDir;
       ChildSetup setup{privateDir,
                        image,
                        inTmpfs ? &source : nullptr,
                        options.hideHostWget,
+                       sealed,
                        geteuid() != 0,
                        geteuid(),
                        getegid(),

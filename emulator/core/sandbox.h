@@ -2,7 +2,9 @@
 // namespace when not run as root), a private /mnt/hd filled from a disk
 // template, a fresh devpts instance whose first terminal is the emulator's
 // console, a /proc that shows only the sandbox's processes, and a /usr/bin
-// whose changes stay inside the sandbox.
+// whose changes stay inside the sandbox. The TAP's shell commands run in a
+// receiver's root of their own: busybox tools on read-only folders, /mnt/hd,
+// a private /tmp, the sandbox's /proc and terminals, and the downloader.
 #pragma once
 
 #include <functional>
@@ -47,6 +49,9 @@ struct SandboxOptions {
   // host's CA bundle, for HTTPS sources with a certificate of their own:
   // given to every wget of the sandbox through a wgetrc of its own (WGETRC).
   std::string caFile;
+  // Leave `timeout` out of the busybox tools of the TAP's shell, as older
+  // firmware has none.
+  bool withoutTimeout = false;
 };
 
 // Checks the image path of a DiskFile and gives it relative to /mnt/hd.
@@ -96,6 +101,15 @@ struct SandboxProcess {
 // sandbox's own), those named `name` only unless it is empty, by process id.
 // A process that ends while it is read is left out.
 std::vector<SandboxProcess> sandboxProcesses(const std::string& name = "");
+
+// Inside a sandbox: the folder of the receiver's root that the TAP's shell
+// commands run in, as this mount namespace sees it; "" elsewhere.
+std::string shellRoot();
+
+// For a process that made a mount namespace of its own inside the sandbox:
+// the TAP's shell commands run in this namespace's copy of the root from now
+// on, so they see what the process mounts there. False outside a sandbox.
+bool useShellRootOfThisNamespace();
 
 // True inside a sandbox made by runSandboxed, also in programs started there.
 bool inSandbox();

@@ -47,6 +47,8 @@ bool isExecutableFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+}  // namespace
+
 // On the receiver's PATH, not the caller's: a version manager's shim that
 // comes first there must not become the disk's wget.
 std::string findOnPath(const std::string& name) {
@@ -62,8 +64,6 @@ std::string findOnPath(const std::string& name) {
   }
   return "";
 }
-
-}  // namespace
 
 std::string systemError(const std::string& what) { return what + ": " + strerror(errno); }
 

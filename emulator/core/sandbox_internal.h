@@ -38,6 +38,9 @@ bool putDiskFiles(const std::vector<DiskFile>& files, const std::string& dir, st
 // The PATH of a receiver's shell, which the sandbox's programs get.
 constexpr const char* kReceiverPath = "/bin:/sbin:/usr/bin:/usr/sbin";
 
+// The program `name` in a folder of kReceiverPath, or "".
+std::string findOnPath(const std::string& name);
+
 // Makes the user's disk folder ready: created when missing, filled when empty,
 // and the options' files put into it.
 // Sets `path` to its absolute form.
@@ -62,6 +65,35 @@ bool writeOwnIdMaps(uid_t uid, gid_t gid, std::string* error);
 // the folder is empty again for whoever removes it.
 bool mountSandboxTree(const std::string& privateDir, const std::string& diskDir, const DiskSource* fresh, bool hideWget,
                       std::string* error);
+
+// What the receiver's root of the TAP's shell commands is made of.
+struct SealedRootOptions {
+  std::string busybox;          // busybox; its "applets" list (and any lib/ of its own) lies beside it
+  std::string hostWget;         // the PC's wget, which the root gets with its libraries, or ""
+  std::string diskWget;         // the image's wget when another: its libraries too
+  bool hideWget = false;        // its libraries only, not the wget itself
+  bool withoutTimeout = false;  // no timeout applet, as older firmware
+  std::string trustDir;         // the folder of the sandbox's wgetrc, or ""
+  std::string mipsInterpreter;  // the PC's interpreter of MIPS programs, or ""
+  std::string place;            // an empty folder to mount it on
+};
+
+// Inside the sandbox, once /proc and /dev/pts are its own: builds the root in
+// a tmpfs on the options' place, held by a descriptor (sealedRootFd).
+bool makeSealedRoot(const SealedRootOptions& options, std::string* error);
+
+// The interpreter that the kernel starts MIPS programs with (binfmt_misc,
+// scripts/mips-binfmt.sh), or "". Opened at its registration (flag F), it
+// needs only its own libraries inside the root. Read before the sandbox's
+// /proc covers binfmt_misc; inside another sandbox, /usr/bin/qemu-mipsel
+// when it is there.
+std::string mipsInterpreter();
+
+// The descriptor of the root that makeSealedRoot made, or -1.
+int sealedRootFd();
+
+// The wgetrc that the sandbox's wgets read, or "".
+const std::string& sandboxWgetrc();
 
 // `what` followed by the text of errno.
 std::string systemError(const std::string& what);

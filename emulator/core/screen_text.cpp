@@ -60,6 +60,7 @@ void chooseSize(FT_Face face, uint32_t lineHeight, FontSize& size) {
 
 Font& font() {
   static Font shared = [] {
+    OutsideTapRoot pc;  // first drawn inside a TAP call; the font is the PC's
     Font f;
     FT_Error e = FT_Init_FreeType(&f.library);
     if (e == 0) e = FT_New_Face(f.library, ORVADO_OSD_FONT, 0, &f.face);

@@ -5,9 +5,13 @@
 // each command traced with its exit status and time and kept for front ends.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +24,7 @@
 #include <mutex>
 
 #include "core/internal.h"
+#include "core/sandbox_internal.h"
 
 namespace emu {
 namespace {
@@ -138,9 +143,85 @@ bool errorPipe(int fds[2]) {
   return true;
 }
 
+// True when the code at `caller` lies in the TAP or another object loaded at
+// run time, not in the program itself or this library: the program's (and the
+// tests') own commands run on the PC, the TAP's in the receiver's root.
+bool fromTap(const void* caller) {
+  Dl_info info;
+  struct link_map* map = nullptr;
+  if (dladdr1(caller, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 || !map) return false;
+  if (!map->l_name || !map->l_name[0]) return false;  // the program
+  Dl_info own;
+  return dladdr(reinterpret_cast<const void*>(&fromTap), &own) == 0 || own.dli_fbase != info.dli_fbase;
+}
+
+// The environment of a receiver's shell: nothing of the PC's but the wget
+// settings file, which the sandbox names (SandboxOptions::caFile) and which a
+// TAP may name itself, on its disk, as it could on a receiver.
+std::vector<std::string> receiverEnvironment() {
+  std::vector<std::string> env = {std::string("PATH=") + sandbox_detail::kReceiverPath, "HOME=/", "PWD=/"};
+  const char* wgetrc = getenv("WGETRC");
+  if (wgetrc && *wgetrc) env.push_back(std::string("WGETRC=") + wgetrc);
+  return env;
+}
+
+// The capabilities a receiver's root shell keeps: enough for the files of the
+// disk and its own processes, none to leave the root (chroot, mounts,
+// ptrace, file handles).
+constexpr uint64_t kKeptCapabilities = uint64_t{1} << CAP_CHOWN | uint64_t{1} << CAP_DAC_OVERRIDE |
+                                       uint64_t{1} << CAP_FOWNER | uint64_t{1} << CAP_FSETID | uint64_t{1} << CAP_KILL;
+
+// Starts "/bin/sh -c line" in the receiver's root `rootFd`, as startShell
+// does on the PC. Forked by vfork: the child only makes system calls.
+pid_t startSealedShell(int rootFd, const char* line, int errorFd, int childFd, int childTarget, const sigset_t* mask) {
+  std::vector<std::string> env = receiverEnvironment();
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const char* argv[] = {"sh", "-c", line, nullptr};
+  // Every handler of the parent would run in the child until exec.
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  pid_t pid = vfork();
+  if (pid == 0) {
+    struct sigaction dfl = {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; sig++) {
+      struct sigaction now;
+      if (sigaction(sig, nullptr, &now) == 0 && (now.sa_handler != SIG_IGN || sig == SIGINT || sig == SIGQUIT))
+        sigaction(sig, &dfl, nullptr);
+    }
+    if (childFd >= 0 && dup2(childFd, childTarget) < 0) _exit(127);
+    if (dup2(errorFd, 2) < 0) _exit(127);
+    if (fchdir(rootFd) != 0 || chroot(".") != 0 || chdir("/") != 0) _exit(127);
+    for (int cap = 0; cap <= CAP_LAST_CAP; cap++)
+      if (!(kKeptCapabilities >> cap & 1)) prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[2] = {};
+    if (syscall(SYS_capget, &header, data) == 0) {
+      for (int i = 0; i < 2; i++) {
+        auto mine = static_cast<uint32_t>(kKeptCapabilities >> (32 * i));
+        data[i].effective &= mine;
+        data[i].permitted &= mine;
+        data[i].inheritable = 0;
+      }
+      syscall(SYS_capset, &header, data);
+    }
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    sigprocmask(SIG_SETMASK, mask, nullptr);
+    execve("/bin/sh", const_cast<char* const*>(argv), envp.data());
+    _exit(127);
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return pid;
+}
+
 // Starts "/bin/sh -c line" with its error output on `errorFd` and, when
 // `childFd` >= 0, that as its descriptor `childTarget`.
-pid_t startShell(const char* line, int errorFd, int childFd, int childTarget, const sigset_t* mask) {
+pid_t startShell(bool tap, const char* line, int errorFd, int childFd, int childTarget, const sigset_t* mask) {
+  int rootFd = sandbox_detail::sealedRootFd();
+  if (rootFd >= 0 && tap) return startSealedShell(rootFd, line, errorFd, childFd, childTarget, mask);
   // posix_spawn, as the C library's system does: no copy of a large
   // process's page tables for every command.
   posix_spawn_file_actions_t actions;
@@ -200,7 +281,40 @@ std::vector<ShellCommand> shellCommands() {
 
 using emu::detail::drainShell;
 
+namespace emu {
+// system and popen for the TAP (`tap`, in the receiver's root when the
+// sandbox has one) or for the program itself (on the PC).
+static int runSystem(const char* line, bool tap);
+static FILE* openPipe(const char* line, const char* mode, bool tap);
+}  // namespace emu
+
+namespace emu {
+
+int tapSystem(const char* line) { return runSystem(line, true); }
+FILE* tapPopen(const char* line, const char* mode) { return openPipe(line, mode, true); }
+
+}  // namespace emu
+
+// The same for C: the tests link the TAP's code into their programs with its
+// calls of system and popen renamed to these (tests/CMakeLists.txt).
+extern "C" __attribute__((visibility("default"))) int orvado_tap_system(const char* line) {
+  return emu::tapSystem(line);
+}
+
+extern "C" __attribute__((visibility("default"))) FILE* orvado_tap_popen(const char* line, const char* mode) {
+  return emu::tapPopen(line, mode);
+}
+
 extern "C" __attribute__((visibility("default"))) int system(const char* line) {
+  return emu::runSystem(line, emu::fromTap(__builtin_return_address(0)));
+}
+
+extern "C" __attribute__((visibility("default"))) FILE* popen(const char* line, const char* mode) {
+  return emu::openPipe(line, mode, emu::fromTap(__builtin_return_address(0)));
+}
+
+namespace emu {
+static int runSystem(const char* line, bool tap) {
   if (!line) return 1;  // there is a shell
   drainShell();
   int fds[2];
@@ -220,7 +334,7 @@ extern "C" __attribute__((visibility("default"))) int system(const char* line) {
   sigemptyset(&block);
   sigaddset(&block, SIGCHLD);
   sigprocmask(SIG_BLOCK, &block, &old);
-  pid_t pid = emu::startShell(line, fds[1], -1, -1, &old);
+  pid_t pid = emu::startShell(tap, line, fds[1], -1, -1, &old);
   close(fds[1]);
   int status = -1;
   if (pid > 0) {
@@ -240,7 +354,7 @@ extern "C" __attribute__((visibility("default"))) int system(const char* line) {
   return pid > 0 ? status : -1;
 }
 
-extern "C" __attribute__((visibility("default"))) FILE* popen(const char* line, const char* mode) {
+static FILE* openPipe(const char* line, const char* mode, bool tap) {
   if (!line || !mode || (mode[0] != 'r' && mode[0] != 'w')) {
     errno = EINVAL;
     return nullptr;
@@ -261,7 +375,7 @@ extern "C" __attribute__((visibility("default"))) FILE* popen(const char* line, 
   sigset_t none;
   sigprocmask(SIG_SETMASK, nullptr, &none);
   int childEnd = reading ? data[1] : data[0], ourEnd = reading ? data[0] : data[1];
-  run.pid = emu::startShell(line, fds[1], childEnd, reading ? 1 : 0, &none);
+  run.pid = emu::startShell(tap, line, fds[1], childEnd, reading ? 1 : 0, &none);
   close(fds[1]);
   close(childEnd);
   FILE* stream = run.pid > 0 ? fdopen(ourEnd, reading ? "r" : "w") : nullptr;
@@ -279,6 +393,7 @@ extern "C" __attribute__((visibility("default"))) FILE* popen(const char* line, 
   emu::g_streams[stream] = run;
   return stream;
 }
+}  // namespace emu
 
 extern "C" __attribute__((visibility("default"))) int pclose(FILE* stream) {
   auto it = emu::g_streams.find(stream);

@@ -217,7 +217,6 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
   if (tls) {
     ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
     ASSERT_TRUE(makeTestCa(dir, &ca));
-    writeFile(dir + "/wgetrc", "ca_certificate = " + ca.caPem + "\n");
     serve.insert(serve.end(), {"--tls", ca.certPem, ca.keyPem});
   } else {
     serve.insert(serve.end(), c.serve.begin(), c.serve.end());
@@ -228,7 +227,9 @@ TEST_P(HlsFromFfmpeg, PlaysAndStreamTsIsARunOfTheSegments) {
   const std::string work = ffmpeg.folder() + "/run";
   ASSERT_EQ(system(("mkdir -p " + work).c_str()), 0);
   inFreshProcess([&] {
-    if (tls) setenv("WGETRC", (dir + "/wgetrc").c_str(), 1);
+    if (tls) {
+      ASSERT_TRUE(trustOnDisk(&ca));
+    }
     freshReceiverWithChannel(work + "/sound.wav", "Ffmpeg", server.url() + c.playlist);
     std::string out;
     uint32_t keyTick = 0, soundTick = 0;  // the first look comes with the digit

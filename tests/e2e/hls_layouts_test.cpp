@@ -693,12 +693,10 @@ TEST(HlsStreams, HttpsWithATestCa) {
   ASSERT_FALSE(dir.empty());
   TestCa ca;
   ASSERT_TRUE(makeTestCa(dir, &ca));
-  writeFile(dir + "/wgetrc", "ca_certificate = " + ca.caPem + "\n");
-  writeFile(dir + "/empty-wgetrc", "");
   for (bool trusted : {true, false}) {
     SCOPED_TRACE(trusted ? "trusted" : "not trusted");
     inFreshProcess([&] {
-      setenv("WGETRC", (dir + (trusted ? "/wgetrc" : "/empty-wgetrc")).c_str(), 1);
+      ASSERT_TRUE(trustOnDisk(trusted ? &ca : nullptr));
       HlsServer server(liveSource("flat", kSmall, {"--tls", ca.certPem, ca.keyPem}));
       ASSERT_EQ(server.url().rfind("https://", 0), 0u) << server.line();
       Channel channel(server, "index.m3u8");

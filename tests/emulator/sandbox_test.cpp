@@ -17,8 +17,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "emulator/core/emulator.h"
 #include "emulator/core/sandbox.h"
 #include "support/testing.h"
 
@@ -526,3 +528,65 @@ TEST_F(Sandbox, NormalUserGetsAUserNamespace) {
 }
 
 }  // namespace
+
+// The TAP's shell commands run in a receiver's root: none of them reaches a
+// file of the PC (by name, by relative path or through /proc) or a program
+// of the PC, while the disk and busybox's tools work.
+TEST_F(Sandbox, TapShellReachesNothingOfThePc) {
+  char secret[] = "/tmp/orvado-secret-XXXXXX";
+  int fd = mkstemp(secret);
+  ASSERT_GE(fd, 0);
+  writeAllTo(fd, "secret");
+  close(fd);
+  const std::string home = getenv("HOME") ? getenv("HOME") : "/root";
+  const std::string cwdProbe = fs::current_path().string() + "/orvado-probe";
+  const std::vector<std::string> attempts = {
+      std::string("cat ") + secret,
+      std::string("cat /proc/1/root") + secret,
+      std::string("cat /proc/2/root") + secret,
+      "echo x > " + home + "/.orvado-probe",
+      "echo x > " + tmp_ + "/orvado-probe",
+      "echo x > orvado-probe",
+      "ls " + home,
+      "python3 -c 1",
+      "gcc --version",
+      "bash -c true",
+      "chroot /proc/1/root true",
+  };
+  Outcome out = runInside(options(), [&] {
+    std::string report;
+    for (const std::string& attempt : attempts)
+      report += std::to_string(emu::tapSystem((attempt + " >/dev/null 2>&1").c_str()) == 0);
+    FILE* p = emu::tapPopen("echo ok >/mnt/hd/probe && cat /mnt/hd/probe && echo $HOME $PATH", "r");
+    char line[128] = "";
+    if (p && fgets(line, sizeof line, p)) report += std::string(" ") + line;
+    if (p && fgets(line, sizeof line, p)) report += line;
+    if (p) pclose(p);
+#if !defined(__mips__)
+    // The same reach with the TAP's own C library calls, from its start
+    // routine. Under qemu-user they keep the PC's view (tap_root.cpp).
+    std::ofstream("/mnt/hd/probe-targets") << secret << '\n' << home << '\n' << tmp_ << '\n';
+    freshReceiver(virtualConfig());
+    std::string error;
+    if (!emu::loadTap(ORVADO_PROBE_TAP, &error)) return report + " " + error;
+    emu::startTap();
+    emu::unloadTap();
+    std::ifstream result("/mnt/hd/probe-result");
+    std::string probed;
+    std::getline(result, probed);
+    return report + " " + probed;
+#else
+    return report;
+#endif
+  });
+  unlink(secret);
+  ASSERT_EQ(out.status, 0) << out.error;
+#if defined(__mips__)
+  EXPECT_EQ(out.report, std::string(attempts.size(), '0') + " ok\n/ /bin:/sbin:/usr/bin:/usr/sbin\n");
+#else
+  EXPECT_EQ(out.report, std::string(attempts.size(), '0') + " ok\n/ /bin:/sbin:/usr/bin:/usr/sbin\n 0000000 /");
+#endif
+  EXPECT_FALSE(exists(home + "/.orvado-probe"));
+  EXPECT_FALSE(exists(tmp_ + "/orvado-probe"));
+  EXPECT_FALSE(exists(cwdProbe));
+}

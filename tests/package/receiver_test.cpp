@@ -8,8 +8,13 @@
 // starts it, so that it keeps its name and the TAP can stop it by name.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "emulator/core/sandbox.h"
 #include "package/package_support.h"
 #include "support/hls_server.h"
 #include "support/stream_check.h"
@@ -135,11 +140,16 @@ TEST(ReceiverWget, TrustsDebiansCertificateAuthoritiesAlone) {
 // The receiver in a box: a blank disk with nothing but the package on it,
 // installed as INSTALL.txt says, and the package's own TAP in the receiver
 // build of the emulator, with no wget but the package's (the host's is
-// hidden; the TAP copies its own to /bin/wget as on a receiver without one).
+// hidden) and busybox's tools in the TAP's shell on a read-only root (so the
+// TAP's copy of its wget to /bin/wget fails and it runs its own), with
+// busybox's whole set and without `timeout`, as older firmware has.
 // Digit 1 plays a live channel over HTTPS (the test's CA in the owner's own
-// file of authorities), digit 2 one over plain HTTP: Stream.ts holds whole segments of
-// the source, byte for byte and in order, and the player starts once.
-TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
+// file of authorities), digit 2 one over plain HTTP: Stream.ts holds whole
+// segments of the source, byte for byte and in order, and the player starts
+// once. Exit ends every wget of the package: none is left a second later.
+class ReceiverInABox : public testing::TestWithParam<const char*> {};
+
+TEST_P(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
   std::string work;
   const std::string top = unpackedPackage(&work);
   ASSERT_FALSE(top.empty());
@@ -166,17 +176,48 @@ TEST(ReceiverInABox, PackagePlaysALiveChannelOverHttpsAndOverHttp) {
                                             "index.m3u8\ntvname2=Plain\ntvPL2=" + server.url() + "index.m3u8\n");
     writeFile(settings + "/ssl/cert.pem", readFile(ca.caPem));
 
-    std::string out = commandOutput(
-        kReceiverEnv + ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) + "/orvado-emu --disk " + disk +
-        " --no-host-wget --keys 1s:" + std::to_string(channel) + " --run 36s " + top + "/ProgramFiles/Orvado.tap 2>&1");
+    // The emulator's sandbox lies inside this one: its wgets are in this
+    // sandbox's process list, which is read a second after the Exit key.
+    const std::string command = kReceiverEnv + ORVADO_RUN_PREFIX + std::string(ORVADO_BINARY_DIR) +
+                                "/orvado-emu --disk " + disk + " --no-host-wget " + GetParam() +
+                                " --keys 1s:" + std::to_string(channel) + ",36s:exit --run 40s " + top +
+                                "/ProgramFiles/Orvado.tap 2>&1";
+    FILE* run = popen(command.c_str(), "r");
+    ASSERT_NE(run, nullptr);
+    // Exit stops the stream and clears its files: what Stream.ts held last
+    // before it is kept.
+    const std::string stream = disk + "/MediaFiles/tmp/Stream.ts";
+    const std::string kept = work + "/kept.ts";
+    removeAll(kept);
+    std::string out;
+    bool exitPressed = false;
+    std::vector<emu::SandboxProcess> left;
+    char line[4096];
+    while (fgets(line, sizeof line, run)) {
+      out += line;
+      if (!exitPressed && exists(stream)) writeFile(kept, readFile(stream));
+      if (!exitPressed && std::string(line).find("(exit)") != std::string::npos) {
+        exitPressed = true;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        left = emu::sandboxProcesses("wget");
+      }
+    }
+    pclose(run);
+    EXPECT_TRUE(exitPressed) << out;
+    for (const emu::SandboxProcess& p : left)
+      ADD_FAILURE() << "wget " << p.pid << " alive a second after Exit: " << ::testing::PrintToString(p.args);
     int starts = 0;
     for (size_t at = 0; (at = out.find(": playing /mnt/hd/MediaFiles/tmp/Stream.ts", at)) != std::string::npos; ++at)
       ++starts;
     EXPECT_EQ(starts, 1) << out;
-    const std::string stream = disk + "/MediaFiles/tmp/Stream.ts";
-    expectInOrder(segmentsInStream(stream, server, kSegmentBytes), {}, 8);
+    expectInOrder(segmentsInStream(kept, server, kSegmentBytes), {}, 8);
     if (HasFailure()) ADD_FAILURE() << out << "\n" << readFile(settings + "/playlist.log");
   }
   removeAll(work);
 }
+
+INSTANTIATE_TEST_SUITE_P(Busybox, ReceiverInABox, testing::Values("", "--no-timeout"),
+                         [](const testing::TestParamInfo<const char*>& box) {
+                           return std::string(*box.param ? "WithoutTimeout" : "Full");
+                         });
 #endif

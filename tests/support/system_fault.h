@@ -1,6 +1,7 @@
 // A C library whose system() can fail on demand, as it does when the box has
-// no memory or no process left for a fork: the test program's own system()
-// stands in front of the real one, and the TAP linked into it calls it.
+// no memory or no process left for a fork: the test program's own
+// orvado_tap_system() stands in front of the core's, and the TAP's code
+// linked into it calls it for system().
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace orvado_test {
@@ -30,6 +31,24 @@ inline bool makeTestCa(const std::string& dir, TestCa* ca) {
                  " -days 2 -extfile san.ext -out server.pem" +
                  quiet)
                     .c_str()) == 0;
+}
+
+// Has the TAP's wget trust `ca` besides its defaults, or with no `ca` only
+// its defaults: the CA and a settings file go on the receiver's disk, the
+// one place of the PC's test that the TAP's shell reaches, and WGETRC names
+// the file. For a sandbox's fresh process, before the TAP starts.
+inline bool trustOnDisk(const TestCa* ca) {
+  const std::string rc = "/mnt/hd/test-wgetrc";
+  std::ofstream out(rc, std::ios::trunc);
+  if (ca) {
+    std::ifstream pem(ca->caPem, std::ios::binary);
+    std::ofstream copy("/mnt/hd/test-ca.pem", std::ios::binary | std::ios::trunc);
+    copy << pem.rdbuf();
+    if (!pem || !copy) return false;
+    out << "ca_certificate = /mnt/hd/test-ca.pem\n";
+  }
+  out.close();
+  return out && setenv("WGETRC", rc.c_str(), 1) == 0;
 }
 
 }  // namespace orvado_test

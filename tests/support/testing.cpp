@@ -166,6 +166,13 @@ void readOnlyRootWithoutWget() {
     ASSERT_EQ(mount(dir, dir, nullptr, MS_BIND | MS_REC, nullptr), 0) << dir;
     ASSERT_EQ(mount(nullptr, dir, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0) << dir;
   }
+  // The TAP's shell has a read-only root of its own: only its wget goes.
+  ASSERT_TRUE(emu::useShellRootOfThisNamespace());
+  std::string shellWget = emu::shellRoot() + "/usr/bin/wget";
+  std::error_code ec;
+  if (std::filesystem::exists(shellWget, ec)) {
+    ASSERT_EQ(mount("/dev/null", shellWget.c_str(), nullptr, MS_BIND, nullptr), 0) << shellWget;
+  }
 }
 
 }  // namespace orvado_test
