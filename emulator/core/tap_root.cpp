@@ -38,9 +38,10 @@ bool prepare(ThreadRoot& r) {
   if (r.own) return true;
   if (r.failed) return false;
   if (unshare(CLONE_FS) != 0) {
-    consoleFromAnyThread(format("receiver: the TAP's own file calls see the PC's files: cannot give its thread a "
-                                "root of its own (%s)",
-                                strerror(errno)));
+    consoleFromAnyThread(
+        format("receiver: the TAP's own file calls see the PC's files: cannot give its thread a "
+               "root of its own (%s)",
+               strerror(errno)));
     r.failed = true;
     return false;
   }
