@@ -162,6 +162,13 @@ std::vector<std::string> receiverEnvironment() {
   std::vector<std::string> env = {std::string("PATH=") + sandbox_detail::kReceiverPath, "HOME=/", "PWD=/"};
   const char* wgetrc = getenv("WGETRC");
   if (wgetrc && *wgetrc) env.push_back(std::string("WGETRC=") + wgetrc);
+  // What qemu-user takes from the environment, so that the MIPS programs of
+  // a box run on the same core and can be counted with the emulator
+  // (scripts/box-mips-insns.sh); a receiver has none of these.
+  for (const char* name : {"QEMU_CPU", "QEMU_PLUGIN", "QEMU_LOG", "QEMU_LOG_FILENAME"}) {
+    const char* value = getenv(name);
+    if (value && *value) env.push_back(std::string(name) + "=" + value);
+  }
   return env;
 }
 
