@@ -82,7 +82,7 @@ run() {
   # The emulator's processes (the sandbox forks) each count from the start:
   # their sum counts the start once more for every fork, a bound from above.
   awk -v emu="$emu" '$2 == emu { e += $1; next } $2 ~ /wget$/ { w += $1; wn++; next } { b += $1; bn++ }
-    END { printf "%d %d %d %d %d\n", e, b, bn, w, wn }' "$disk/counts/counts"
+    END { printf "%.0f %.0f %d %.0f %d\n", e, b, bn, w, wn }' "$disk/counts/counts"
 }
 
 read -r ie ib ibn iw iwn < <(run idle "")
