@@ -15,6 +15,8 @@
 set -euo pipefail
 shopt -s inherit_errexit
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/loopback-tls.sh
+. "$root/scripts/loopback-tls.sh"
 seconds="${1:-60}"
 
 cache="${ORVADO_SOURCE_CACHE:-/var/cache/orvado/src}"
@@ -36,28 +38,14 @@ trap cleanup EXIT
 tar -C "$work" -xzf "$package"
 top="$(echo "$work"/orvado-*)"
 
-(cd "$work" &&
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj '/CN=Orvado Test CA' \
-    -keyout ca.key -out ca.pem &&
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 \
-    -keyout server.key -out server.csr &&
-  printf 'subjectAltName=IP:127.0.0.1\n' >san.ext &&
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext \
-    -out server.pem) >/dev/null 2>&1
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+test_ca "$work"
 http_port="$(free_port)"
 python3 "$root/tools/hlssource/hlssource.py" --port "$http_port" --mode live --window 5 --segment-seconds 6 \
   --segment-bytes 6000000 --bandwidths 8000000 --stop-after $((3 * seconds + 300)) >/dev/null 2>&1 &
 pids+=($!)
 https_port="$(free_port)"
-socat "OPENSSL-LISTEN:$https_port,bind=127.0.0.1,reuseaddr,fork,verify=0,cert=$work/server.pem,key=$work/server.key" \
-  "TCP:127.0.0.1:$http_port" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do
-  python3 -c "import socket; socket.create_connection(('127.0.0.1', $https_port), 1); socket.create_connection(('127.0.0.1', $http_port), 1)" \
-    2>/dev/null && break
-  sleep 0.1
-done
+tls_front "$https_port" "$work"
+pids+=("$tls_pid")
 
 # run NAME KEYS: the box on a disk of its own, as the box's test lays it
 # out; prints the emulator's instructions and those of every other program.

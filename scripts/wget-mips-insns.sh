@@ -17,6 +17,8 @@
 set -euo pipefail
 shopt -s inherit_errexit
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# shellcheck source=scripts/loopback-tls.sh
+. "$root/scripts/loopback-tls.sh"
 seconds="${1:-6}"
 
 plugin="$("$root/scripts/qemu-insn-plugin.sh")"
@@ -36,31 +38,17 @@ wget="$(echo "$work"/orvado-*/ProgramFiles/wget)"
 
 # A test authority and a server certificate for 127.0.0.1, an HTTP server
 # and a TLS front for it.
-(cd "$work" &&
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj '/CN=Orvado Test CA' \
-    -keyout ca.key -out ca.pem &&
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 \
-    -keyout server.key -out server.csr &&
-  printf 'subjectAltName=IP:127.0.0.1\n' >san.ext &&
-  openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext \
-    -out server.pem) >/dev/null 2>&1
+test_ca "$work"
 mkdir -p "$work/www"
 printf '#EXTM3U\n#EXT-X-TARGETDURATION:%s\n#EXT-X-MEDIA-SEQUENCE:1\n' "$seconds" >"$work/www/index.m3u8"
 for n in 1 2 3; do printf '#EXTINF:%s.0,\nv0_%s.ts\n' "$seconds" "$n" >>"$work/www/index.m3u8"; done
 head -c 1048576 /dev/urandom >"$work/www/chunk.ts"
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 http_port="$(free_port)"
 (cd "$work/www" && exec python3 -m http.server "$http_port" --bind 127.0.0.1) >/dev/null 2>&1 &
 pids+=($!)
 https_port="$(free_port)"
-socat "OPENSSL-LISTEN:$https_port,bind=127.0.0.1,reuseaddr,fork,verify=0,cert=$work/server.pem,key=$work/server.key" \
-  "TCP:127.0.0.1:$http_port" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do
-  python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $https_port), 1); socket.create_connection(('127.0.0.1', $http_port), 1)" \
-    2>/dev/null && break
-  sleep 0.1
-done
+tls_front "$https_port" "$work"
+pids+=("$tls_pid")
 
 # The receiver's files as the wget finds them by itself under /mnt/hd, named
 # here through the variables that stand for those places: its wgetrc, the
