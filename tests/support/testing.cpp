@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <poll.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <filesystem>
@@ -47,6 +48,15 @@ void stopConsoleDrain() {
 
 void startConsoleDrain() {
   if (consoleMasterFd() < 0) return;
+  // A test that forks while the thread drains (a sandbox of its own) would
+  // give the child the allocator's lock held for good under ASan, whose
+  // allocator, unlike the C library's, is not made safe for fork: the fork
+  // waits until the thread is between drains.
+  static const bool forkWaits = [] {
+    return pthread_atfork([] { g_consoleMutex.lock(); }, [] { g_consoleMutex.unlock(); },
+                          [] { g_consoleMutex.unlock(); }) == 0;
+  }();
+  (void)forkWaits;
   g_stopDrain = false;
   g_drain = std::thread([] {
     while (!g_stopDrain) {
