@@ -286,17 +286,27 @@ class Sampler(threading.Thread):
 
 class Follower(threading.Thread):
     """Copies what a growing file gains to `into` every half second; when the
-    file is begun anew (another inode, or shorter), follows the new one."""
+    file is begun anew (another inode, or shorter), follows the new one.
+    Also keeps the largest chunk number of the chunk files beside it
+    (tmpN.ts)."""
 
     def __init__(self, path, into):
         super().__init__(daemon=True)
         self.path, self.into, self.done = path, into, threading.Event()
+        self.largest_chunk = 0
 
     def run(self):
         inode, offset = None, 0
         with open(self.into, "wb") as out:
             while True:
                 last = self.done.wait(0.5)
+                try:
+                    for name in os.listdir(os.path.dirname(self.path)):
+                        m = re.fullmatch(r"tmp(\d+)\.ts", name)
+                        if m:
+                            self.largest_chunk = max(self.largest_chunk, int(m.group(1)))
+                except OSError:
+                    pass
                 try:
                     with open(self.path, "rb") as f:
                         st = os.fstat(f.fileno())
@@ -314,22 +324,17 @@ class Follower(threading.Thread):
 
 class PlayerWatch(threading.Thread):
     """Orvado's player in the emulator, from orvado-emu's console lines:
-    seconds without playback after its first start, and the largest chunk
-    number that the status line reported."""
+    seconds without playback after its first start, and the TAP's memory."""
 
     def __init__(self, lines, start):
         super().__init__(daemon=True)
         self.lines, self.start_time = lines, start
         self.started_at, self.ended_at, self.black = None, None, 0.0
-        self.largest_chunk = 0
         self.memory = []  # (seconds, live, peak) from the emulator's ledger
 
     def run(self):
         for line in self.lines:
             now = time.monotonic() - self.start_time
-            m = re.search(r"status: (\d+): \d+ kB", line)
-            if m:
-                self.largest_chunk = max(self.largest_chunk, int(m.group(1)))
             m = re.search(r"TAP memory: (\d+) bytes live, peak (\d+) bytes", line)
             if m:
                 self.memory.append((now, int(m.group(1)), int(m.group(2))))
@@ -479,7 +484,7 @@ def soak(args):
     print("  Orvado's own player in the emulator: %.1f s without picture after its first start%s"
           % (orvado_player_black, "" if player.started_at is not None else " (it never started)"))
     print("  Orvado's largest chunk number: %d; new processes on the machine: %.0f a minute (all clients)"
-          % (player.largest_chunk, new_processes))
+          % (follower.largest_chunk, new_processes))
     player.join(timeout=10)
     if player.memory:
         print("  Orvado's memory (the emulator's ledger): "
