@@ -4,10 +4,12 @@
 #include <execinfo.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <ucontext.h>
 
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -24,6 +26,7 @@ thread_local sigjmp_buf* t_jump = nullptr;
 // leave the call.
 volatile sig_atomic_t g_hangWants = 0;  // 1 stack, 2 leave
 void* g_hangStack[kHangStackDepth];
+void* volatile g_hangAt = nullptr;
 volatile sig_atomic_t g_hangStackSize = -1;
 struct sigaction g_previous[NSIG];
 bool g_installed = false;
@@ -37,10 +40,30 @@ void onFault(int sig, siginfo_t*, void*) {
 
 int hangSignal() { return SIGRTMIN + 4; }
 
-void onHangSignal(int) {
+// Where the signal found the thread. The frames that backtrace() puts above
+// it (this handler, the kernel's return trampoline, a sanitizer's wrapper)
+// differ from build to build, so the stack is cut at this address.
+void* interruptedAt(void* context) {
+  const auto& machine = static_cast<ucontext_t*>(context)->uc_mcontext;
+#if defined(__x86_64__)
+  return reinterpret_cast<void*>(machine.gregs[REG_RIP]);
+#elif defined(__i386__)
+  return reinterpret_cast<void*>(machine.gregs[REG_EIP]);
+#elif defined(__mips__)
+  return reinterpret_cast<void*>(machine.pc);
+#elif defined(__aarch64__)
+  return reinterpret_cast<void*>(machine.pc);
+#else
+  (void)machine;
+  return nullptr;
+#endif
+}
+
+void onHangSignal(int, siginfo_t*, void* context) {
   if (g_hangWants == 1) {
-    // backtrace() was called once before (armHangSignal), so it does not
-    // load libgcc here.
+    g_hangAt = interruptedAt(context);
+    // backtrace() was called once before (install), so it does not load
+    // libgcc here.
     g_hangStackSize = backtrace(g_hangStack, kHangStackDepth);
   } else if (g_hangWants == 2 && t_jump) {
     siglongjmp(*t_jump, hangSignal());
@@ -65,7 +88,8 @@ void install() {
   void* warm[2];
   backtrace(warm, 2);
   struct sigaction hang {};
-  hang.sa_handler = onHangSignal;
+  hang.sa_sigaction = onHangSignal;
+  hang.sa_flags = SA_SIGINFO;
   sigemptyset(&hang.sa_mask);
   sigaction(hangSignal(), &hang, nullptr);
 }
@@ -90,6 +114,7 @@ bool guardedCall(const std::function<void()>& call, std::string& fault) {
 
 std::vector<void*> hungStack(pthread_t thread) {
   g_hangStackSize = -1;
+  g_hangAt = nullptr;
   g_hangWants = 1;
   std::vector<void*> stack;
   if (pthread_kill(thread, hangSignal()) == 0) {
@@ -97,6 +122,13 @@ std::vector<void*> hungStack(pthread_t thread) {
     if (g_hangStackSize > 0) stack.assign(g_hangStack, g_hangStack + g_hangStackSize);
   }
   g_hangWants = 0;
+  void* at = g_hangAt;
+  if (!at) return stack;
+  auto from = std::find(stack.begin(), stack.end(), at);
+  // An unwinder that did not see through the signal frame: the callers are
+  // lost, the interrupted address still tells where the TAP spins.
+  if (from == stack.end()) return {at};
+  stack.erase(stack.begin(), from);
   return stack;
 }
 

@@ -97,23 +97,14 @@ std::string frameText(void* address, bool exact, bool& inTap, bool& inCore) {
                 static_cast<unsigned long long>(offset + (exact ? 0 : 1) - from), baseName(file).c_str());
 }
 
-// The TAP's part of the stack: from the frame the signal interrupted up to
-// the emulator's call into the TAP.
+// The TAP's part of the stack: from the interrupted frame (exact, the rest
+// are return addresses) up to the emulator's call into the TAP.
 std::vector<std::string> stackLines(const std::vector<void*>& stack) {
-  size_t first = 0;
-  for (size_t i = 0; i < stack.size(); ++i) {
-    Dl_info info{};
-    if (dladdr(stack[i], &info) && info.dli_sname && std::string(info.dli_sname) == "__restore_rt") {
-      first = i + 1;
-      break;
-    }
-  }
-  if (first == 0) first = std::min<size_t>(2, stack.size());
   std::vector<std::string> lines;
   bool seenTap = false;
-  for (size_t i = first; i < stack.size() && lines.size() < 16; ++i) {
+  for (size_t i = 0; i < stack.size() && lines.size() < 16; ++i) {
     bool inTap = false, inCore = false;
-    std::string text = frameText(stack[i], i == first, inTap, inCore);
+    std::string text = frameText(stack[i], i == 0, inTap, inCore);
     if (seenTap && inCore) break;  // the emulator's call into the TAP
     seenTap = seenTap || inTap;
     lines.push_back(format("#%zu %s", lines.size(), text.c_str()));
