@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "core/internal.h"
 
@@ -86,7 +87,9 @@ bool readFile(const std::string& path, std::string& data, std::string* error) {
     if (error) *error = "cannot open TAP file " + path + ": " + std::strerror(errno);
     return false;
   }
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream whole;
+  whole << in.rdbuf();
+  data = whole.str();
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -72,42 +73,65 @@ bool bindInto(const std::string& root, const std::string& source, const std::str
   return true;
 }
 
+// `length` bytes of `fd` from `offset`; fewer at the end of the file.
+std::string readAt(int fd, uint64_t offset, size_t length) {
+  std::string out(length, '\0');
+  ssize_t got = pread(fd, out.data(), length, static_cast<off_t>(offset));
+  out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return out;
+}
+
 // The interpreter and the libraries (DT_NEEDED) that a 64-bit ELF program
-// names, found where the dynamic loader looks without its cache.
+// names, found where the dynamic loader looks without its cache. Reads only
+// the headers and the dynamic section: the root takes some twenty programs
+// and libraries of several megabytes each at every start.
 void elfNeeds(const std::string& file, std::set<std::string>& found, std::string& interpreter) {
-  std::ifstream in(file, std::ios::binary);
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (data.size() < sizeof(Elf64_Ehdr) || data.compare(0, 4, ELFMAG) != 0 || data[EI_CLASS] != ELFCLASS64) return;
-  const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(data.data());
-  if (eh->e_phoff + static_cast<size_t>(eh->e_phnum) * sizeof(Elf64_Phdr) > data.size()) return;
-  const auto* ph = reinterpret_cast<const Elf64_Phdr*>(data.data() + eh->e_phoff);
+  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  std::string head = readAt(fd, 0, sizeof(Elf64_Ehdr));
+  if (head.size() < sizeof(Elf64_Ehdr) || head.compare(0, 4, ELFMAG) != 0 || head[EI_CLASS] != ELFCLASS64) {
+    close(fd);
+    return;
+  }
+  Elf64_Ehdr eh;
+  std::memcpy(&eh, head.data(), sizeof eh);
+  std::vector<Elf64_Phdr> ph(eh.e_phnum);
+  std::string table = readAt(fd, eh.e_phoff, ph.size() * sizeof(Elf64_Phdr));
+  if (table.size() < ph.size() * sizeof(Elf64_Phdr)) ph.clear();
+  if (!ph.empty()) std::memcpy(ph.data(), table.data(), table.size());
   // Offsets of the dynamic string table are virtual addresses: map them back.
-  auto fileOffset = [&](uint64_t address) -> uint64_t {
-    for (int i = 0; i < eh->e_phnum; i++)
-      if (ph[i].p_type == PT_LOAD && address >= ph[i].p_vaddr && address < ph[i].p_vaddr + ph[i].p_filesz)
-        return address - ph[i].p_vaddr + ph[i].p_offset;
-    return data.size();
+  auto fileOffset = [&](uint64_t address, uint64_t& offset, uint64_t& room) {
+    for (const Elf64_Phdr& p : ph)
+      if (p.p_type == PT_LOAD && address >= p.p_vaddr && address < p.p_vaddr + p.p_filesz) {
+        offset = address - p.p_vaddr + p.p_offset;
+        room = p.p_vaddr + p.p_filesz - address;
+        return true;
+      }
+    return false;
   };
+  // Sections past 1 MB are not what a loader reads; a damaged file stops here.
+  constexpr uint64_t kMost = 1 << 20;
   std::vector<uint64_t> needed;
-  uint64_t strtab = 0;
-  const uint64_t size = data.size();
-  for (int i = 0; i < eh->e_phnum; i++) {
-    if (ph[i].p_offset >= size) continue;
-    // Within the file, so it fits a size_t (32 bits on the receiver build).
-    auto offset = static_cast<size_t>(ph[i].p_offset);
-    auto length = static_cast<size_t>(std::min<uint64_t>(ph[i].p_filesz, size - ph[i].p_offset));
-    if (ph[i].p_type == PT_INTERP) interpreter = data.substr(offset, length).c_str();
-    if (ph[i].p_type != PT_DYNAMIC) continue;
-    size_t count = length / sizeof(Elf64_Dyn);
-    const auto* dyn = reinterpret_cast<const Elf64_Dyn*>(data.data() + offset);
-    for (size_t j = 0; j < count && dyn[j].d_tag != DT_NULL; j++) {
-      if (dyn[j].d_tag == DT_NEEDED) needed.push_back(dyn[j].d_un.d_val);
-      if (dyn[j].d_tag == DT_STRTAB) strtab = fileOffset(dyn[j].d_un.d_ptr);
+  uint64_t strtab = 0, strRoom = 0;
+  bool haveStrtab = false;
+  for (const Elf64_Phdr& p : ph) {
+    if (p.p_type == PT_INTERP)
+      interpreter = readAt(fd, p.p_offset, static_cast<size_t>(std::min(p.p_filesz, kMost))).c_str();
+    if (p.p_type != PT_DYNAMIC) continue;
+    std::string dynamic = readAt(fd, p.p_offset, static_cast<size_t>(std::min(p.p_filesz, kMost)));
+    std::vector<Elf64_Dyn> dyn(dynamic.size() / sizeof(Elf64_Dyn));
+    if (!dyn.empty()) std::memcpy(dyn.data(), dynamic.data(), dyn.size() * sizeof(Elf64_Dyn));
+    for (const Elf64_Dyn& d : dyn) {
+      if (d.d_tag == DT_NULL) break;
+      if (d.d_tag == DT_NEEDED) needed.push_back(d.d_un.d_val);
+      if (d.d_tag == DT_STRTAB) haveStrtab = fileOffset(d.d_un.d_ptr, strtab, strRoom);
     }
   }
+  std::string strings = haveStrtab ? readAt(fd, strtab, static_cast<size_t>(std::min(strRoom, kMost))) : std::string();
+  close(fd);
   for (uint64_t name : needed) {
-    if (strtab + name >= size) continue;
-    std::string lib = data.c_str() + static_cast<size_t>(strtab + name);
+    if (name >= strings.size()) continue;
+    std::string lib = strings.c_str() + static_cast<size_t>(name);
     for (const char* dir : {"/lib/x86_64-linux-gnu/", "/usr/lib/x86_64-linux-gnu/", "/lib64/", "/lib/", "/usr/lib/"}) {
       std::string path = dir + lib;
       if (access(path.c_str(), R_OK) != 0) continue;
