@@ -35,7 +35,7 @@ echo "== receiver (MIPS) build and the user package (at ${SECONDS} s)"
 "$root/scripts/mips-binfmt.sh"
 
 seconds="${ORVADO_FUZZ_SECONDS:-}"
-if [ -z "$seconds" ] && [ "${CI:-}" = "true" ]; then seconds=20; fi
+if [ -z "$seconds" ] && [ "${CI:-}" = "true" ]; then seconds=10; fi
 if [ -n "$seconds" ]; then
   echo "== fuzzing each target for ${seconds}s (at ${SECONDS} s)"
   "$root/scripts/fuzz.sh" "$seconds"
