@@ -346,12 +346,16 @@ static int runSystem(const char* line, bool tap) {
   int status = -1;
   if (pid > 0) {
     // The command's error output is read while it runs, so it never waits
-    // on a full pipe.
+    // on a full pipe. Once the pipe is at its end (a command that sent its
+    // error output elsewhere and runs on), only the wait is left: polling a
+    // closed pipe returns at once and would spin a core.
+    bool reading = true;
     for (;;) {
-      pid_t r = waitpid(pid, &status, WNOHANG);
+      pid_t r = waitpid(pid, &status, reading ? WNOHANG : 0);
       if (r == pid || (r < 0 && errno != EINTR)) break;
+      if (!reading) continue;
       struct pollfd p = {run.errorFd, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) emu::pass(run.errorFd, *run.command);
+      if (poll(&p, 1, 20) > 0 && !emu::pass(run.errorFd, *run.command)) reading = false;
     }
   }
   sigaction(SIGINT, &oldInt, nullptr);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 #include "emulator/core/emulator.h"
@@ -83,6 +84,18 @@ TEST(Shell, BackgroundJobsWriteOnAndLongOutputNeverBlocks) {
     }
   }
   EXPECT_EQ(lastCommand().errorTail.size(), 2048u) << "the end of a long output is kept";
+}
+
+// A command that sends its error output elsewhere and runs on: the wait
+// for it costs no processor time (a closed pipe polls ready at once).
+TEST(Shell, CommandWithoutErrorOutputIsWaitedForWithoutSpinning) {
+  freshReceiver(virtualConfig());
+  timespec from{}, to{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &from);
+  ASSERT_EQ(system("exec 2>/dev/null; sleep 0.5"), 0);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &to);
+  double cpu = static_cast<double>(to.tv_sec - from.tv_sec) + static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
+  EXPECT_LT(cpu, 0.1) << "seconds of processor time while the command slept";
 }
 
 TEST(Shell, PopenReadsAndWritesAndPcloseGivesTheStatus) {
