@@ -49,9 +49,7 @@ void* interruptedAt(void* context) {
   return reinterpret_cast<void*>(machine.gregs[REG_RIP]);
 #elif defined(__i386__)
   return reinterpret_cast<void*>(machine.gregs[REG_EIP]);
-#elif defined(__mips__)
-  return reinterpret_cast<void*>(machine.pc);
-#elif defined(__aarch64__)
+#elif defined(__mips__) || defined(__aarch64__)
   return reinterpret_cast<void*>(machine.pc);
 #else
   (void)machine;

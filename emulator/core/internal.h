@@ -54,9 +54,9 @@ inline constexpr const char* kHungFault = "hung";
 inline constexpr int kHangStackDepth = 48;
 // From another thread, while `thread` hangs in a guarded call: its stack,
 // from the interrupted address on (empty when it cannot be had within half a
-// second), and the end of the
-// call, which then fails with kHungFault. The call may hold locks of the
-// emulator or the C library; the process should end soon after.
+// second), and the end of the call, which then fails with kHungFault. The
+// call may hold locks of the emulator or the C library; the process should
+// end soon after.
 std::vector<void*> hungStack(pthread_t thread);
 void leaveHungCall(pthread_t thread);
 

@@ -88,17 +88,16 @@ std::string readAt(int fd, uint64_t offset, size_t length) {
 void elfNeeds(const std::string& file, std::set<std::string>& found, std::string& interpreter) {
   int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
-  std::string head = readAt(fd, 0, sizeof(Elf64_Ehdr));
-  if (head.size() < sizeof(Elf64_Ehdr) || head.compare(0, 4, ELFMAG) != 0 || head[EI_CLASS] != ELFCLASS64) {
-    close(fd);
-    return;
-  }
+  auto readInto = [fd](uint64_t offset, void* to, size_t length) {
+    return pread(fd, to, length, static_cast<off_t>(offset)) == static_cast<ssize_t>(length);
+  };
   Elf64_Ehdr eh;
-  std::memcpy(&eh, head.data(), sizeof eh);
-  std::vector<Elf64_Phdr> ph(eh.e_phnum);
-  std::string table = readAt(fd, eh.e_phoff, ph.size() * sizeof(Elf64_Phdr));
-  if (table.size() < ph.size() * sizeof(Elf64_Phdr)) ph.clear();
-  if (!ph.empty()) std::memcpy(ph.data(), table.data(), table.size());
+  std::vector<Elf64_Phdr> ph;
+  if (readInto(0, &eh, sizeof eh) && std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 &&
+      eh.e_ident[EI_CLASS] == ELFCLASS64) {
+    ph.resize(eh.e_phnum);
+    if (!readInto(eh.e_phoff, ph.data(), ph.size() * sizeof(Elf64_Phdr))) ph.clear();
+  }
   // Offsets of the dynamic string table are virtual addresses: map them back.
   auto fileOffset = [&](uint64_t address, uint64_t& offset, uint64_t& room) {
     for (const Elf64_Phdr& p : ph)
@@ -118,9 +117,8 @@ void elfNeeds(const std::string& file, std::set<std::string>& found, std::string
     if (p.p_type == PT_INTERP)
       interpreter = readAt(fd, p.p_offset, static_cast<size_t>(std::min(p.p_filesz, kMost))).c_str();
     if (p.p_type != PT_DYNAMIC) continue;
-    std::string dynamic = readAt(fd, p.p_offset, static_cast<size_t>(std::min(p.p_filesz, kMost)));
-    std::vector<Elf64_Dyn> dyn(dynamic.size() / sizeof(Elf64_Dyn));
-    if (!dyn.empty()) std::memcpy(dyn.data(), dynamic.data(), dyn.size() * sizeof(Elf64_Dyn));
+    std::vector<Elf64_Dyn> dyn(static_cast<size_t>(std::min(p.p_filesz, kMost)) / sizeof(Elf64_Dyn));
+    if (!readInto(p.p_offset, dyn.data(), dyn.size() * sizeof(Elf64_Dyn))) dyn.clear();
     for (const Elf64_Dyn& d : dyn) {
       if (d.d_tag == DT_NULL) break;
       if (d.d_tag == DT_NEEDED) needed.push_back(d.d_un.d_val);
