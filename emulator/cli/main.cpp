@@ -12,9 +12,20 @@
 
 namespace {
 
-void onSignal(int) { emu::requestStop(); }
+// Outside a sandbox (only between two, as a hung TAP restarts) the signal
+// is kept: the restart does not happen, and a sandbox that has begun ends.
+volatile std::sig_atomic_t g_ended = 0;
+void onSignal(int sig) {
+  g_ended = 1;
+  emu::endNextSandbox(sig);
+  emu::requestStop();
+}
 #if ORVADO_WEB
-void onSignalWeb(int) { emu::web::requestQuit(); }
+void onSignalWeb(int sig) {
+  g_ended = 1;
+  emu::endNextSandbox(sig);
+  emu::web::requestQuit();
+}
 #else
 void onSignalWeb(int) {}
 #endif
@@ -133,11 +144,14 @@ int main(int argc, char** argv) {
 #if ORVADO_WEB
     // A TAP that hung was ended where it stood: the page starts it again in a
     // new process, on a fresh receiver, at the same address.
-    if (o.web && status == emu::web::kRestartInNewProcess && g_webPort && *g_webPort > 0) {
+    if (o.web && status == emu::web::kRestartInNewProcess && g_webPort && *g_webPort > 0 && !g_ended &&
+        !emu::lastSandboxEndSignal()) {
       o.webAddress.port = *g_webPort;
       g_webNote = "a fresh receiver in a new process: the TAP before it hung";
       continue;
     }
+    // Ended while the hung TAP was about to restart.
+    if (status == emu::web::kRestartInNewProcess) status = 1;
 #endif
     break;
   }

@@ -39,6 +39,8 @@ const int kGraceSeconds = 5;
 volatile sig_atomic_t gSignal = 0;
 volatile sig_atomic_t gKilled = 0;
 volatile pid_t gInitPid = 0;
+// An end signal that the caller caught while no sandbox was catching them.
+volatile sig_atomic_t gEndBefore = 0;
 // The caller's own handlers, which the body gets back.
 struct sigaction gCallerActions[std::size(kEndSignals)];
 static_assert(kEndSignals[1] == SIGTERM);
@@ -76,6 +78,9 @@ class EndSignalGuard {
       sigemptyset(&action.sa_mask);
       sigaction(kEndSignals[i], &action, nullptr);  // no SA_RESTART: waits end with EINTR
     }
+    // Forwarded once PID 1 is known.
+    if (gEndBefore) gSignal = gEndBefore;
+    gEndBefore = 0;
   }
   ~EndSignalGuard() {
     for (size_t i = 0; i < std::size(kEndSignals); i++) sigaction(kEndSignals[i], &gCallerActions[i], nullptr);
@@ -266,6 +271,10 @@ bool inSandbox() {
   const char* marked = getenv(kSandboxVariable);
   return marked && *marked && mountNamespaceId() == marked;
 }
+
+void endNextSandbox(int sig) { gEndBefore = sig; }
+
+int lastSandboxEndSignal() { return gSignal; }
 
 std::string keptDiskMessage(const std::string& dir) { return "The disk image is kept in " + dir; }
 

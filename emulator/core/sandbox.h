@@ -73,6 +73,16 @@ bool diskFilePath(const std::string& path, std::string& relative, std::string* e
 // one sandbox after another, or one inside another.
 int runSandboxed(const SandboxOptions& options, const std::function<int()>& body, std::string* error);
 
+// For the caller's own handler of SIGINT or SIGTERM (async-signal-safe): a
+// signal that comes between two sandboxes, or before the next one catches
+// signals, is passed on to that sandbox as soon as it has one, instead of
+// being lost. Nothing is forwarded when no sandbox follows.
+void endNextSandbox(int sig);
+
+// The end signal that the last sandbox passed on to its worker, or 0: the
+// body may have returned as if none had come.
+int lastSandboxEndSignal();
+
 // The line that says where a kept disk image is: "The disk image is kept in
 // <dir>".
 std::string keptDiskMessage(const std::string& dir);

@@ -209,8 +209,24 @@ test('a TAP that hangs is reported, and Stop and Restart work', async () => {
       try { const s = await state(); return s.tap === 'running' && s; } catch { return false; }  // the new process starts
     }, 15000);
     assert.ok(fresh.console.lines.some((l) => /a fresh receiver in a new process/.test(l)), JSON.stringify(fresh.console.lines));
-  } finally {
-    assert.equal(await stop(hanging), 0, hanging.output.slice(-1500));
+  } catch (e) {
+    // A failed stop below must not hide why.
+    await stop(hanging);
+    throw e;
+  }
+  assert.equal(await stop(hanging), 0, hanging.output.slice(-1500));
+});
+
+test('Ctrl-C as a hung TAP restarts ends the emulator, not the restart', async () => {
+  // The signal lands while one sandbox ends and the next begins; a few tries
+  // hit that moment.
+  for (let round = 0; round < 3; round++) {
+    const emu = await startEmulator(template, ['--watchdog', '1s'], path.join(buildDir, 'tests/crashing_tap.tap'));
+    await fetch(emu.url + 'api/key', { method: 'POST', body: new URLSearchParams({ key: 'green' }) });
+    await until('the hung state', async () => (await (await fetch(emu.url + 'api/state')).json()).tap === 'hangs', 10000);
+    fetch(emu.url + 'api/tap/restart', { method: 'POST' }).catch(() => {});
+    const ended = await stop(emu, 'SIGINT', 8000);
+    assert.ok(!String(ended).startsWith('still running'), `round ${round}: ${ended}`);
   }
 });
 
