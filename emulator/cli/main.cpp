@@ -14,15 +14,12 @@ namespace {
 
 // Outside a sandbox (only between two, as a hung TAP restarts) the signal
 // is kept: the restart does not happen, and a sandbox that has begun ends.
-volatile std::sig_atomic_t g_ended = 0;
 void onSignal(int sig) {
-  g_ended = 1;
   emu::endNextSandbox(sig);
   emu::requestStop();
 }
 #if ORVADO_WEB
 void onSignalWeb(int sig) {
-  g_ended = 1;
   emu::endNextSandbox(sig);
   emu::web::requestQuit();
 }
@@ -144,7 +141,7 @@ int main(int argc, char** argv) {
 #if ORVADO_WEB
     // A TAP that hung was ended where it stood: the page starts it again in a
     // new process, on a fresh receiver, at the same address.
-    if (o.web && status == emu::web::kRestartInNewProcess && g_webPort && *g_webPort > 0 && !g_ended &&
+    if (o.web && status == emu::web::kRestartInNewProcess && g_webPort && *g_webPort > 0 &&
         !emu::lastSandboxEndSignal()) {
       o.webAddress.port = *g_webPort;
       g_webNote = "a fresh receiver in a new process: the TAP before it hung";

@@ -274,7 +274,7 @@ bool inSandbox() {
 
 void endNextSandbox(int sig) { gEndBefore = sig; }
 
-int lastSandboxEndSignal() { return gSignal; }
+int lastSandboxEndSignal() { return gSignal ? gSignal : gEndBefore; }
 
 std::string keptDiskMessage(const std::string& dir) { return "The disk image is kept in " + dir; }
 

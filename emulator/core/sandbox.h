@@ -79,8 +79,9 @@ int runSandboxed(const SandboxOptions& options, const std::function<int()>& body
 // being lost. Nothing is forwarded when no sandbox follows.
 void endNextSandbox(int sig);
 
-// The end signal that the last sandbox passed on to its worker, or 0: the
-// body may have returned as if none had come.
+// The end signal that the last sandbox passed on to its worker, or one that
+// came since and waits for the next sandbox; 0 when none did. The body may
+// have returned as if none had come.
 int lastSandboxEndSignal();
 
 // The line that says where a kept disk image is: "The disk image is kept in
